@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the program use. Idempotent; prints
+# nothing when everything is already there.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config
+  clang libclang-rt-14-dev          # libFuzzer builds of the fuzz targets
+  libgtest-dev googletest
+  ffmpeg                             # reference decoder and sample encoder for tests
+  libsdl2-dev                        # audio device
+  qt6-base-dev libgl-dev             # the window
+  libjpeg62-turbo-dev                # capture to JPEG
+  fonts-liberation2                  # metric-compatible Arial
+  xvfb xauth                         # screenshots of the window
+)
+missing=()
+for p in "${packages[@]}"; do
+  [[ $p == \#* ]] && continue
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
