@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/reader/reader.h"
+
 namespace vt::tool {
 
 enum TrackKind { kTrackAudio = 1, kTrackVideo = 2, kTrackData = 3 };
@@ -28,6 +30,9 @@ struct TrackInfo {
 // it as a raw elementary stream).
 bool ReadWholeTrack(const char *path, int kind, TrackInfo *info, std::vector<TrackSample> *samples,
                     std::string *error, bool *not_container = nullptr);
+
+// Reads the next sample of KIND into BUF, growing it when the reader asks for more room.
+MeResult ReadNext(Reader *reader, int kind, std::vector<uint8_t> *buf, SampleRequest *req);
 
 // Four-character text of a codec tag ("MP4V"), or its number for audio format numbers.
 std::string CodecTagText(uint32_t tag);
