@@ -50,6 +50,9 @@ struct Iter {
     bool tfhd_has_duration, tfhd_has_size;
     uint32_t first_flags;
     bool has_first_flags;
+    uint32_t tfhd_flags;
+    bool tfhd_has_flags;
+    uint32_t trun_index;      // samples of the current trun already taken
     uint64_t frag_time;       // media units accumulated in fragments
 };
 
@@ -70,7 +73,7 @@ struct Track {
     bool have_mdia;
     Table stts, stsc, stsz, stco, stss;
     uint32_t constant_size, sample_count;
-    uint32_t trex_duration, trex_size;
+    uint32_t trex_duration, trex_size, trex_flags;
     uint32_t trun_count;
     uint64_t stbl_duration;   // media units covered by the sample tables
     Iter it;
@@ -472,9 +475,11 @@ void VisitMvex(Walker &w, const Box &box, int) {
         w.Skip(4);
         uint32_t duration = w.U32();
         uint32_t size = w.U32();
+        uint32_t flags = w.U32();
         if (Track *t = FindTrack(w.m, id, true)) {
             t->trex_duration = duration;
             t->trex_size = size;
+            t->trex_flags = flags;
         }
     }
 }
@@ -724,6 +729,8 @@ bool NextTrun(Track *t, int64_t file_size) {
                     it.tfhd_size = FragU32(t, p, &ok);
                     p += 4;
                 }
+                it.tfhd_has_flags = flags & 0x20;
+                if (flags & 0x20) it.tfhd_flags = FragU32(t, p, &ok);
                 it.byte_pos = it.base_offset;
             } else if (box.type == Fourcc("trun") && it.traf_match) {
                 uint32_t vf = FragU32(t, box.payload, &ok);
@@ -745,6 +752,7 @@ bool NextTrun(Track *t, int64_t file_size) {
                 uint32_t entry = 4 * (((vf >> 8) & 1) + ((vf >> 9) & 1) + ((vf >> 10) & 1) + ((vf >> 11) & 1));
                 if (entry && uint64_t(count) * entry > uint64_t(box.end - p)) count = static_cast<uint32_t>((box.end - p) / entry);
                 it.trun_left = count;
+                it.trun_index = 0;
                 it.trun_entry_pos = p;
                 it.frag_started = true;
                 if (count) return true;
@@ -788,16 +796,15 @@ bool PeekFragSample(Track *t, FragSample *out, int64_t *next_entry) {
     uint32_t f = it.trun_flags;
     out->duration = it.tfhd_has_duration ? it.tfhd_duration : t->trex_duration;
     out->size = it.tfhd_has_size ? it.tfhd_size : t->trex_size;
-    uint32_t flags = 0;
-    bool have_flags = false;
+    // Sample flags: the sample's own, else the run's first-sample flags for its first sample, else
+    // the fragment's default, else the movie's.
+    uint32_t flags = it.tfhd_has_flags ? it.tfhd_flags : t->trex_flags;
+    if (it.trun_index == 0 && it.has_first_flags) flags = it.first_flags;
     if (f & 0x100) { out->duration = FragU32(t, p, &ok); p += 4; }
     if (f & 0x200) { out->size = FragU32(t, p, &ok); p += 4; }
-    if (f & 0x400) { flags = FragU32(t, p, &ok); have_flags = true; p += 4; }
+    if (f & 0x400) { flags = FragU32(t, p, &ok); p += 4; }
     if (f & 0x800) p += 4;
-    if (!have_flags && it.has_first_flags && p - it.trun_entry_pos >= 0 && it.frag_started) {
-        // Only the first sample of a run takes the first-sample flags.
-    }
-    out->sync = have_flags ? !(flags & 0x10000) : true;
+    out->sync = !(flags & 0x10000);  // sample_is_non_sync_sample
     *next_entry = p;
     return ok;
 }
@@ -876,6 +883,7 @@ MeResult ReadFromFragments(Reader *r, Track *t, SampleRequest *req) {
     it.byte_pos += fs.size;
     it.trun_entry_pos = next_entry;
     --it.trun_left;
+    ++it.trun_index;
     return ME_OK;
 }
 
@@ -921,8 +929,6 @@ MeResult Mp4ReadSample(Reader *r, SampleRequest *req) {
 
 // ---------------------------------------------------------------------------------------------
 // Positioning.
-
-enum Rule { kExact = 1, kPrevious = 2, kNearest = 3 };
 
 // Byte position of sample `index` from the chunk tables; also leaves the chunk state in `it`.
 bool LocateSample(Track *t, uint32_t index, int64_t file_size) {
@@ -976,27 +982,91 @@ bool LocateSample(Track *t, uint32_t index, int64_t file_size) {
     return true;
 }
 
-// Positions within the fragments at the first (sync) sample at or after `target` units.
-bool PositionInFragments(Reader *r, Track *t, uint64_t target, uint64_t *reached, int64_t first_moof) {
+enum Rule { kExact = 1, kPrevious = 2, kNearest = 3 };
+
+// Peeks the fragment sample the iteration stands at (entering the next trun when needed).
+bool FragPeek(Track *t, int64_t file_size, FragSample *fs, int64_t *next_entry) {
+    if (t->it.trun_left == 0 && !NextTrun(t, file_size)) return false;
+    return PeekFragSample(t, fs, next_entry);
+}
+
+void FragAdvance(Track *t, const FragSample &fs, int64_t next_entry) {
+    Iter &it = t->it;
+    it.frag_time += fs.duration;
+    it.byte_pos += fs.size;
+    it.trun_entry_pos = next_entry;
+    --it.trun_left;
+    ++it.trun_index;
+}
+
+// Positions within the fragments by the same rules as the sample tables use.
+bool PositionInFragments(Reader *r, Track *t, uint64_t target, Rule rule, uint64_t *reached, int64_t first_moof) {
     ResetFragments(t, first_moof);
     Iter &it = t->it;
     it.sample = t->sample_count;
     int64_t size = StreamSize(r->stream);
-    for (;;) {
-        if (it.trun_left == 0 && !NextTrun(t, size)) return false;
+    bool have_last = false;
+    Iter last{};
+    uint64_t last_time = 0;
+    for (uint32_t guard = 0; guard < 50000000; ++guard) {
         FragSample fs;
         int64_t next;
-        if (!PeekFragSample(t, &fs, &next)) return false;
+        if (!FragPeek(t, size, &fs, &next)) break;
         uint64_t time = t->stbl_duration + it.frag_time;
-        if (time >= target && (t->kind != TRACK_VIDEO || fs.sync)) {
-            *reached = time;
+        bool past = rule == kExact ? time > target : time >= target;
+        if (past) {
+            if (rule == kExact || (fs.sync && (rule == kNearest || time == target))) {
+                *reached = time;
+                return true;
+            }
+            if (rule == kNearest) {
+                Iter here = it;
+                uint32_t ahead = 0;
+                FragSample f2 = fs;
+                int64_t n2 = next;
+                bool found = false;
+                while (FragPeek(t, size, &f2, &n2)) {
+                    if (f2.sync && ahead > 0) {
+                        found = true;
+                        break;
+                    }
+                    FragAdvance(t, f2, n2);
+                    ++ahead;
+                }
+                Iter next_iter = it;
+                it = here;
+                uint32_t back = 0;
+                if (have_last) {
+                    // Distances are counted in samples, as in the sample tables.
+                    Iter probe = it;
+                    it = last;
+                    FragSample f3;
+                    int64_t n3;
+                    while (it.frag_time < probe.frag_time && FragPeek(t, size, &f3, &n3)) {
+                        FragAdvance(t, f3, n3);
+                        ++back;
+                    }
+                    it = probe;
+                }
+                if (found && (!have_last || ahead < back)) {
+                    it = next_iter;
+                    *reached = t->stbl_duration + it.frag_time;
+                    return true;
+                }
+            }
+            if (!have_last) return false;
+            it = last;
+            *reached = last_time;
             return true;
         }
-        it.frag_time += fs.duration;
-        it.byte_pos += fs.size;
-        it.trun_entry_pos = next;
-        --it.trun_left;
+        if (fs.sync) {
+            have_last = true;
+            last = it;
+            last_time = time;
+        }
+        FragAdvance(t, fs, next);
     }
+    return false;
 }
 
 // Positions one track at time `time_ms` by a rule; on success returns the chosen sample's time.
@@ -1008,7 +1078,7 @@ bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *rea
     if (t->timescale && MsFromUnits(target, t->timescale) < uint64_t(time_ms < 0 ? 0 : time_ms)) ++target;
     if (target >= t->stbl_duration && m->first_moof >= 0 && t->trun_count) {
         uint64_t reached = 0;
-        if (!PositionInFragments(r, t, target, &reached, m->first_moof)) {
+        if (!PositionInFragments(r, t, target, rule, &reached, m->first_moof)) {
             t->it = saved;
             return false;
         }
@@ -1045,12 +1115,15 @@ bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *rea
                 chosen_iter = it;
                 break;
             }
-            if (sync) {
-                last_sync = s;
-                last_sync_time = time;
-                last_sync_iter = it;
-            }
-            if (rule == kPrevious || (last_sync == s)) {
+            // The sample reached counts as "passed" only when it lies exactly at the time; a
+            // sync sample after the time is the next one, not a previous one.
+            if (rule == kPrevious || sync) {
+                if (sync && (rule == kNearest || time == target)) {
+                    chosen = s;
+                    chosen_time = time;
+                    chosen_iter = it;
+                    break;
+                }
                 if (last_sync == UINT32_MAX) break;
                 chosen = last_sync;
                 chosen_time = last_sync_time;

@@ -1,0 +1,989 @@
+#include "engine/player/player.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/core/mem.h"
+#include "engine/player/video_renderer.h"
+
+namespace {
+
+constexpr uint32_t kStatusStack = 6144, kVideoStack = 4096, kAudioStack = 5120;
+constexpr uint32_t kQueueDepth = 2;
+constexpr uint32_t kMinSampleRoom = 4096;
+
+int State(Player *p) { return p->state.load(std::memory_order_acquire); }
+
+bool AcceptedFrom(int req, int s, bool *toggle_to_play) {
+    switch (req) {
+        case STATE_IDLE: return s == 13 || s == 14;
+        case STATE_OPEN_REQUESTED: return s == 0;
+        case STATE_OPENING: return s == 1;
+        case STATE_BUFFERING: return s == 2 || s == 7 || s == 11 || s == 15;
+        case STATE_BUFFER_WAIT: return s == 3;
+        case STATE_STARTING: return s == 3 || s == 4 || s == 11 || s == 15;
+        case STATE_PLAY_REQUESTED: return s == 3 || s == 4 || s == 5 || s == 8 || s == 9 || s == 11;
+        case STATE_PLAYING: return s == 6;
+        case STATE_PAUSE_REQUESTED: return s == 4 || s == 5 || s == 6 || s == 7 || s == 11 || s == 12;
+        case STATE_PAUSED: return s == 8;
+        case STATE_TOGGLE:
+            *toggle_to_play = (s == 8 || s == 9);
+            return s == 6 || s == 7 || s == 15 || s == 8 || s == 9;
+        case STATE_SEEKING: return s == 7 || s == 9 || s == 12 || s == 15;
+        case STATE_STEPPING: return s == 9;
+        case STATE_ENDING: return s != 0 && s != 14;
+        case STATE_STOPPING: return s != 0;
+        case STATE_AT_END: return s == 7;
+        default: return false;
+    }
+}
+
+// Requests the state, or play when the playback was playing before (resume-aware).
+void RequestResumeAware(Player *p, int state) {
+    PlayerRequest(p, p->prev_state.load() == STATE_PLAYING ? STATE_PLAY_REQUESTED : state);
+}
+
+void SetError(Player *p, MeResult code) { p->last_error.store(code); }
+
+// ---- Queues -------------------------------------------------------------------------------------
+
+// One sample of the kind into its queue. Returns 1 when a sample was queued.
+int FillQueue(Player *p, int kind) {
+    SampleQueue *q = kind == TRACK_AUDIO ? p->aq : p->vq;
+    if (!q) return 0;
+    if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return 0;
+    uint8_t *w;
+    uint32_t cap;
+    if (!SampleQueueReserve(q, &w, &cap)) return 0;  // full: nothing to do
+    SampleRequest req{};
+    req.data = w;
+    req.capacity = cap;
+    req.kind = kind;
+    MeResult r = ReaderReadSample(p->reader, &req);
+    if (r == ME_OK) {
+        SampleQueueCommit(q, req.written, req.time_ms, req.duration_ms, req.flags);
+        return 1;
+    }
+    if (r == ME_ERR_NOT_READY) {
+        PlayerRequest(p, STATE_BUFFERING);
+    } else if (r == ME_ERR_BUFFER_TOO_SMALL) {
+        if (req.capacity > 64u * 1024 * 1024 || !SampleQueueGrow(q, req.capacity)) {
+            // A sample we cannot hold: give the kind up rather than retry forever.
+            SetError(p, ME_ERR_MEMORY);
+            if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
+        }
+        return 0;
+    } else if (r == ME_ERR_END_OF_DATA || r == ME_ERR_NO_TRACK) {
+        if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
+        if (SampleQueueCount(q) == 0 && kind == TRACK_AUDIO) {
+            p->pcm.ended = 1;
+            p->audio_ended.store(1);
+        }
+        return 0;
+    } else {
+        SetError(p, r);
+    }
+    OsSleep(10);
+    return 0;
+}
+
+// ---- Video --------------------------------------------------------------------------------------
+
+void EngineResetVideoDecoder(Player *p) {
+    p->key_search = 1;
+    p->key_found = 0;
+    p->ignore_output = 1;
+    VideoDecoderForgetStamps(p->vdec);
+}
+
+void ShowPicture(Player *p, const VideoPicture &pic) {
+    if (!p->renderer_open) return;
+    if (p->vparams.flags != 0xFFFFFFFFu && (p->vparams.flags & PLAYER_VIDEO_PRESENT) &&
+        !p->vparams.present_enabled)
+        return;
+    VideoRendererDraw(pic.y, pic.u, pic.v, pic.stride, int32_t(pic.time_ms));
+    p->drawn_serial = p->pending_serial;
+    p->last_picture_ms.store(int32_t(pic.time_ms));
+}
+
+void ForcePresent(Player *p) {
+    if (!p->have_pending) return;
+    if (p->drawn_serial == p->pending_serial && !VideoRendererCapturePending()) return;
+    ShowPicture(p, p->pending);
+}
+
+void TakePicture(Player *p, const VideoPicture &pic) {
+    p->pending = pic;
+    p->have_pending = 1;
+    ++p->pending_serial;
+    p->frame_pending.store(pic.time_ms >= p->target.load() ? 1 : 0);
+}
+
+void Count(std::atomic<uint32_t> &c) { c.fetch_add(1, std::memory_order_relaxed); }
+
+// Presents the pending picture if it is due. Returns 1 when the caller should sleep (early).
+int PresentIfDue(Player *p) {
+    if (!p->frame_pending.load()) return 0;
+    MediaClock *clock = p->clock.load();
+    int64_t now = MediaClockRead(clock);
+    int64_t d = now - p->pending.time_ms;
+    if (d < -40) {
+        Count(p->early_waits);
+        return 1;
+    }
+    p->frame_pending.store(0);
+    if (d <= 300) {
+        ShowPicture(p, p->pending);
+        Count(p->frames_presented);
+        if (p->first_picture_ms.load() < 0)
+            p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
+        if (p->has_audio.load() && !p->audio_ended.load() && MediaClockIsRunning(clock)) {
+            int64_t off = d < 0 ? -d : d;
+            p->av_hist[off > 1000 ? 1000 : off].fetch_add(1, std::memory_order_relaxed);
+            Count(p->av_count);
+        }
+        if (p->open.key_frames_only) EngineResetVideoDecoder(p);
+    } else if (d <= 600) {
+        Count(p->frames_late);
+    } else if (d <= 1000) {
+        Count(p->frames_late_drop);
+        EngineResetVideoDecoder(p);
+    } else {
+        Count(p->frames_late_skip);
+    }
+    return 0;
+}
+
+// Decodes the next picture when none is pending. Returns 1 when something was done.
+int DecodeNextPicture(Player *p) {
+    if (p->frame_pending.load() || !p->vdec) return 0;
+    SampleSlot slot;
+    if (!SampleQueuePeek(p->vq, &slot)) {
+        if (p->video_eof && !p->video_ended.load()) {
+            VideoPicture pic;
+            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) && !p->ignore_output) {
+                TakePicture(p, pic);
+                return 1;
+            }
+            p->video_ended.store(1);
+        }
+        return 0;
+    }
+    // Exact step back: the picture at the target is the one already pending.
+    if (p->seek_kind == SEEK_KIND_EXACT_BACK && p->seek_dir == STEP_BACKWARD &&
+        slot.time_ms > p->target.load() && p->have_pending) {
+        p->frame_pending.store(1);
+        return 1;
+    }
+    if (p->key_search) {
+        int kind = VideoDecoderCheckInput(p->vdec, slot.data, slot.size);
+        if (kind == 1) {
+            p->key_found = 1;
+        } else if (kind == 2) {
+            p->key_search = 0;
+            if (!p->key_found) {
+                SampleQueueRelease(p->vq, nullptr, 0);
+                return 1;
+            }
+        } else if (kind == 0) {
+            p->key_search = 0;
+        } else {
+            SampleQueueRelease(p->vq, nullptr, 0);
+            return 1;
+        }
+        if (kind == 1) p->key_search = 0;
+    }
+    if (p->direct_render && slot.time_ms >= p->target.load()) {
+        int64_t d = MediaClockRead(p->clock.load()) - slot.time_ms;
+        if (d < -40) {
+            Count(p->early_waits);
+            OsSleep(10);
+            return 1;
+        }
+        if (d > 300) {
+            Count(d <= 600 ? p->frames_late : d <= 1000 ? p->frames_late_drop : p->frames_late_skip);
+            EngineResetVideoDecoder(p);
+            SampleQueueRelease(p->vq, nullptr, 0);
+            return 1;
+        }
+    }
+    uint32_t used = 0;
+    VideoPicture pic;
+    int got = 0;
+    MeResult r = VideoDecoderDecode(p->vdec, slot.data, slot.size, slot.time_ms, &used, &pic, &got);
+    if (r == ME_ERR_MORE_OUTPUT && used > 0) {
+        SampleQueueUpdateHead(p->vq, slot.data + used, slot.size - used, slot.time_ms);
+    } else {
+        SampleQueueRelease(p->vq, nullptr, 0);
+    }
+    if (got) {
+        if (p->ignore_output) {
+            p->ignore_output = 0;
+        } else if (p->direct_render) {
+            p->pending = pic;
+            p->have_pending = 1;
+            ++p->pending_serial;
+            if (pic.time_ms >= p->target.load()) {
+                ShowPicture(p, pic);
+                Count(p->frames_presented);
+                if (p->first_picture_ms.load() < 0)
+                    p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
+                if (p->open.key_frames_only) EngineResetVideoDecoder(p);
+            }
+        } else {
+            TakePicture(p, pic);
+        }
+    } else {
+        p->ignore_output = 0;
+    }
+    return 1;
+}
+
+void VideoTask(void *arg) {
+    Player *p = static_cast<Player *>(arg);
+    while (!p->tasks_exit.load()) {
+        int s = State(p);
+        bool sleep = true;
+        {
+            OsLockGuard g(p->video_lock);
+            p->video_seen.store(s);
+            if (s == STATE_PLAYING || s == STATE_AT_END) {
+                int early = PresentIfDue(p);
+                int worked = DecodeNextPicture(p);
+                worked |= FillQueue(p, TRACK_VIDEO);
+                sleep = early || !worked;
+            } else if (s == STATE_PAUSED) {
+                FillQueue(p, TRACK_VIDEO);
+                DecodeNextPicture(p);
+                ForcePresent(p);
+            } else if (s != STATE_ENDING && s != STATE_STOPPING) {
+                ForcePresent(p);
+            }
+        }
+        if (sleep) OsSleep(10);
+    }
+    p->video_seen.store(-1);
+    OsHandle h = p->video_task.load();
+    OsCloseThread(h);
+    p->video_task.store(INVALID_THREAD);
+    OsExitThread();
+}
+
+// ---- Audio --------------------------------------------------------------------------------------
+
+// Decodes one frame into the PcmBuffer. Returns 1 when a frame was decoded.
+int DecodeAudioStep(Player *p) {
+    PcmBuffer &b = p->pcm;
+    if (!p->adec || !b.block || b.capacity - b.count < p->adec->frame_length) return 0;
+    SampleSlot slot;
+    if (!SampleQueuePeek(p->aq, &slot)) {
+        if (p->audio_eof && !p->audio_ended.load()) {
+            b.ended = 1;
+            p->audio_ended.store(1);
+        }
+        return 0;
+    }
+    int16_t *planes[2] = {b.planes[0] + b.count, b.planes[1] + b.count};
+    uint32_t used = 0, n = 0;
+    MeResult r = AudioDecoderDecode(p->adec, slot.data, slot.size, planes, &used, &n);
+    if (r == ME_ERR_MORE_OUTPUT && used > 0)
+        SampleQueueUpdateHead(p->aq, slot.data + used, slot.size - used, slot.time_ms);
+    else
+        SampleQueueRelease(p->aq, nullptr, 0);
+    if (MeFailed(r) && r != ME_ERR_MORE_OUTPUT) SetError(p, r);
+    if (n == 0) return 1;
+    if (slot.time_ms != p->audio_base_src) {
+        p->audio_base_src = slot.time_ms;
+        p->audio_base_samples = 0;
+    }
+    int64_t t = slot.time_ms + int64_t(p->audio_base_samples * 1000 / b.rate);
+    p->audio_base_samples += n;
+    if (t < p->target.load()) return 1;  // audio before a seek target is never played
+    if (b.count == 0) b.time_ms = t;
+    b.count += n;
+    return 1;
+}
+
+// Hands the PcmBuffer to the renderer when it is full or the audio has ended.
+void HandAudio(Player *p) {
+    PcmBuffer &b = p->pcm;
+    if (!p->arend) return;
+    const uint32_t frame = p->adec ? p->adec->frame_length : kAudioFrameLength;
+    if (b.count > 0 && (b.capacity - b.count < frame || b.ended)) {
+        const int16_t *planes[2] = {b.planes[0], b.planes[1]};
+        uint32_t n = b.count;
+        int64_t t = b.time_ms;
+        // The write may block until the device has room: not under the audio lock.
+        OsUnlock(p->audio_lock);
+        AudioRendererWrite(p->arend, planes, n, t);
+        OsLock(p->audio_lock);
+        b.count = 0;
+    }
+    if (b.ended && b.count == 0) {
+        if (!p->eos_signalled) {
+            p->eos_signalled = 1;
+            AudioRendererSetEndOfStream(p->arend);
+        }
+    }
+}
+
+void AudioTask(void *arg) {
+    Player *p = static_cast<Player *>(arg);
+    while (!p->tasks_exit.load()) {
+        int s = State(p);
+        bool sleep = true;
+        {
+            OsLockGuard g(p->audio_lock);
+            p->audio_seen.store(s);
+            if (s == STATE_PLAYING || s == STATE_AT_END) {
+                HandAudio(p);
+                int s2 = State(p);
+                if (s2 == STATE_PLAYING || s2 == STATE_AT_END) {
+                    int decoded = DecodeAudioStep(p);
+                    int filled = FillQueue(p, TRACK_AUDIO);
+                    sleep = !decoded && !filled;
+                }
+            }
+        }
+        if (sleep) OsSleep(10);
+    }
+    p->audio_seen.store(-1);
+    OsHandle h = p->audio_task.load();
+    OsCloseThread(h);
+    p->audio_task.store(INVALID_THREAD);
+    OsExitThread();
+}
+
+void ClockFromAudio(void *ctx, int64_t t) {
+    Player *p = static_cast<Player *>(ctx);
+    MediaClockUpdatePosition(p->clock.load(), t);
+}
+
+// ---- Status task ---------------------------------------------------------------------------------
+
+uint32_t LargestOf(Player *p, int kind) {
+    uint32_t m = 0;
+    if (kind == TRACK_AUDIO) {
+        for (uint32_t i = 0; i < p->info.audio_count && i < kMaxAudioTracks; ++i)
+            if (p->info.audio[i].max_sample_size > m) m = p->info.audio[i].max_sample_size;
+    } else {
+        for (uint32_t i = 0; i < p->info.video_count && i < kMaxVideoTracks; ++i)
+            if (p->info.video[i].max_sample_size > m) m = p->info.video[i].max_sample_size;
+    }
+    return m < kMinSampleRoom ? kMinSampleRoom : m;
+}
+
+uint32_t TrackIndex(int32_t number, uint32_t count) {
+    return (number > 0 && uint32_t(number) < count) ? uint32_t(number) : 0;
+}
+
+bool OpenReader(Player *p) {
+    MeResult r;
+    if (p->open.memory)
+        r = ReaderOpenMemory(p->open.memory, p->open.memory_length, &p->reader);
+    else
+        r = ReaderOpen(p->path, &p->reader);
+    if (MeFailed(r)) {
+        SetError(p, r);
+        return false;
+    }
+    std::memset(&p->info, 0, sizeof(p->info));
+    r = ReaderGetInfo(p->reader, &p->info);
+    if (MeFailed(r)) {
+        SetError(p, r);
+        return false;
+    }
+    if (p->open.audio_track) ReaderSelectTrack(p->reader, p->open.audio_track, TRACK_AUDIO);
+    if (p->open.video_track) ReaderSelectTrack(p->reader, p->open.video_track, TRACK_VIDEO);
+    if (p->open.data_track) ReaderSelectTrack(p->reader, p->open.data_track, TRACK_DATA);
+    int64_t start = p->open.start_ms > 0 ? p->open.start_ms : 0;
+    if (start > 0) {
+        if (!ReaderSeek(p->reader, &start, SEEK_AUDIO_FIRST)) {
+            SetError(p, ME_ERR_RANDOM_ACCESS);
+            return false;
+        }
+    }
+    p->target.store(start);
+    MediaClock *c = MediaClockCreate(start, 100);
+    if (!c) {
+        SetError(p, ME_ERR_MEMORY);
+        return false;
+    }
+    p->clock.store(c);
+    p->has_audio.store(p->info.audio_count > 0);
+    p->has_video.store(p->info.video_count > 0);
+    p->has_data.store(p->info.data_count > 0);
+    return true;
+}
+
+bool SourceReady(Player *p) {
+    int buffered = 100, available = 100;
+    ReaderBufferStatus(p->reader, &buffered, &available);
+    if (buffered >= 100) return true;
+    return (OsTickCount() - p->buffer_tick) >= p->buffer_step && available > 0;
+}
+
+void ClearPcm(Player *p) {
+    p->pcm.count = 0;
+    p->pcm.ended = 0;
+    p->audio_base_src = -1;
+    p->audio_base_samples = 0;
+    p->eos_signalled = 0;
+}
+
+bool SetupVideo(Player *p) {
+    const VideoTrackInfo &vt = p->info.video[TrackIndex(p->open.video_track, p->info.video_count)];
+    const uint32_t tag = vt.codec_tag;
+    p->direct_render = (p->vparams.flags != 0xFFFFFFFFu &&
+                        (p->vparams.flags & PLAYER_VIDEO_RENDER_TYPE) &&
+                        p->vparams.render_type == PLAYER_RENDER_DIRECT &&
+                        (tag == TAG_MP4V || tag == TAG_H263 || tag == TAG_AVC1 ||
+                         tag == MakeTag("H264")))
+                           ? 1 : 0;
+    if (!p->vdec) {
+        SampleSlot first{};
+        SampleQueuePeek(p->vq, &first);
+        MeResult r = VideoDecoderCreate(tag, vt.width, vt.height, vt.config, vt.config_length,
+                                        first.data, first.size, &p->vdec);
+        if (MeFailed(r)) {
+            SetError(p, r);
+            return false;
+        }
+    }
+    EngineResetVideoDecoder(p);
+    if (!p->renderer_open) {
+        VideoRendererParams rp{};
+        if (p->vparams.flags != 0xFFFFFFFFu) {
+            if (p->vparams.flags & PLAYER_VIDEO_WINDOW) {
+                rp.window = p->vparams.window;
+                rp.left = p->vparams.left;
+                rp.top = p->vparams.top;
+                rp.tv_format = p->vparams.tv_format;
+            }
+            if (p->vparams.flags & PLAYER_VIDEO_OPTION) rp.option = p->vparams.display_option;
+        }
+        if (MeFailed(VideoRendererOpen(&rp, int32_t(vt.width), int32_t(vt.height)))) {
+            SetError(p, ME_ERR_VIDEO_OUTPUT_INIT);
+            return false;
+        }
+        p->renderer_open = 1;
+    }
+    p->frame_pending.store(0);
+    return true;
+}
+
+bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
+    if (!p->arend || ap->flags == 0xFFFFFFFFu) return true;
+    bool ok = true;
+    if (ap->flags & PLAYER_AUDIO_VOLUME) ok &= AudioRendererSetVolume(p->arend, ap->volume) != 0;
+    if (ap->flags & PLAYER_AUDIO_MUTE) ok &= AudioRendererSetMute(p->arend, ap->mute) != 0;
+    if (ap->flags & PLAYER_AUDIO_FORMAT)
+        ok &= AudioRendererSetOutputFormat(p->arend, uint32_t(ap->out_rate),
+                                           uint32_t(ap->out_channels)) != 0;
+    for (int i = 0; i < 8; ++i)
+        if (ap->flags & (0x10u << i)) p->arend->effects[i] = ap->effects[i];
+    return ok;
+}
+
+bool SetupAudio(Player *p) {
+    const AudioTrackInfo &at = p->info.audio[TrackIndex(p->open.audio_track, p->info.audio_count)];
+    if (!p->adec) {
+        SampleSlot first{};
+        SampleQueuePeek(p->aq, &first);
+        MeResult r = AudioDecoderCreate(&at, first.data, first.size, &p->adec);
+        if (MeFailed(r)) {
+            SetError(p, r);
+            return false;
+        }
+    }
+    const uint32_t rate = p->adec->out_rate, ch = p->adec->out_channels;
+    const uint32_t frame = p->adec->frame_length;
+    if (!p->pcm.block) {
+        uint32_t cap = frame * (rate / (frame * 20) + 1);
+        p->pcm.block = static_cast<int16_t *>(MemAllocZero(sizeof(int16_t) * cap * 2));
+        if (!p->pcm.block) {
+            SetError(p, ME_ERR_MEMORY);
+            return false;
+        }
+        p->pcm.capacity = cap;
+        p->pcm.planes[0] = p->pcm.block;
+        p->pcm.planes[1] = p->pcm.block + cap;
+        p->pcm.channels = ch;
+        p->pcm.rate = rate;
+    }
+    ClearPcm(p);
+    if (!p->arend) {
+        AudioRenderer *ar = nullptr;
+        MeResult r = AudioRendererCreate(rate, ch, frame, p->pcm.capacity, ClockFromAudio, p,
+                                         p->has_video.load() ? 0 : 1, &ar);
+        if (MeFailed(r)) {
+            SetError(p, r);
+            return false;
+        }
+        r = AudioRendererInit(ar, AUDIO_BACKEND_DEVICE);
+        if (MeFailed(r)) {
+            AudioRendererDestroy(ar);
+            SetError(p, ME_ERR_AUDIO_OUTPUT_INIT);
+            return false;
+        }
+        OsLockGuard g(p->params_lock);
+        p->arend = ar;
+        PlayerAudioParams ap = p->aparams;
+        if (!ApplyAudioParamsLocked(p, &ap)) {
+            SetError(p, ME_ERR_AUDIO_OUTPUT_INIT);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Prefill(Player *p, int kind) {
+    SampleQueue *q = kind == TRACK_AUDIO ? p->aq : p->vq;
+    for (;;) {
+        if (State(p) == STATE_STOPPING || p->tasks_exit.load()) return false;
+        if (SampleQueueCount(q) > 0) return true;
+        if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return true;
+        MeResult before = p->last_error.load();
+        FillQueue(p, kind);
+        MeResult after = p->last_error.load();
+        if (after != before && MeFailed(after) && after != ME_ERR_MEMORY) return false;
+    }
+}
+
+bool Start(Player *p) {
+    OsLockGuard vg(p->video_lock);
+    OsLockGuard ag(p->audio_lock);
+    p->audio_ended.store(!p->has_audio.load());
+    p->video_ended.store(!p->has_video.load());
+    p->audio_eof = p->video_eof = 0;
+    if (p->has_audio.load()) {
+        if (!p->aq) p->aq = SampleQueueCreate(kQueueDepth, LargestOf(p, TRACK_AUDIO), 0, false);
+        else SampleQueueClear(p->aq);
+        if (!p->aq) { SetError(p, ME_ERR_QUEUE_CREATE); return false; }
+    }
+    if (p->has_video.load()) {
+        if (!p->vq) p->vq = SampleQueueCreate(kQueueDepth, LargestOf(p, TRACK_VIDEO), 0, false);
+        else SampleQueueClear(p->vq);
+        if (!p->vq) { SetError(p, ME_ERR_QUEUE_CREATE); return false; }
+    }
+    if (p->has_audio.load() && !Prefill(p, TRACK_AUDIO)) return false;
+    if (p->has_video.load() && !Prefill(p, TRACK_VIDEO)) return false;
+    bool audio_left = p->has_audio.load() && SampleQueueCount(p->aq) > 0;
+    bool video_left = p->has_video.load() && SampleQueueCount(p->vq) > 0;
+    if (!audio_left) { p->has_audio.store(0); p->audio_ended.store(1); }
+    if (!video_left) { p->has_video.store(0); p->video_ended.store(1); }
+    if (!audio_left && !video_left) {
+        if (!MeFailed(p->last_error.load())) SetError(p, ME_ERR_END_OF_DATA);
+        return false;
+    }
+    if (p->has_video.load() && !SetupVideo(p)) {
+        p->has_video.store(0);
+        p->video_ended.store(1);
+    }
+    if (p->has_data.load()) {
+        // No decoder renders the data track: the application reads it through the API.
+        SetError(p, ME_ERR_TEXT_DECODER_INIT);
+        p->has_data.store(0);
+    }
+    if (p->has_audio.load() && !SetupAudio(p)) {
+        p->has_audio.store(0);
+        p->audio_ended.store(1);
+    }
+    return p->has_audio.load() || p->has_video.load();
+}
+
+void StartTask(Player *p, std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry,
+               int priority, uint32_t stack) {
+    OsHandle h = OsCreateThread(name, entry, p, priority, stack);
+    if (h == INVALID_THREAD) SetError(p, ME_ERR_THREAD);
+    // The task publishes -1 itself when it ends; it may have ended already.
+    OsHandle expected = INVALID_THREAD;
+    if (h != INVALID_THREAD) slot.compare_exchange_strong(expected, h);
+}
+
+void WaitTasksSeen(Player *p, int state) {
+    for (;;) {
+        bool a = p->audio_task.load() == INVALID_THREAD || p->audio_seen.load() == state;
+        bool v = p->video_task.load() == INVALID_THREAD || p->video_seen.load() == state;
+        if (a && v) return;
+        // An audio task blocked on a paused device would never see the state: free it.
+        AudioRendererWakeWriter(p->arend);
+        OsSleep(10);
+    }
+}
+
+void Seek(Player *p) {
+    WaitTasksSeen(p, STATE_SEEKING);
+    MediaClockStop(p->clock.load());
+    AudioRendererPause(p->arend);
+    int64_t pos = p->seek_pos;
+    int ok;
+    {
+        OsLockGuard vg(p->video_lock);
+        OsLockGuard ag(p->audio_lock);
+        if (p->seek_kind == SEEK_KIND_STEP || p->seek_kind == SEEK_KIND_EXACT_BACK)
+            ok = ReaderSeekStep(p->reader, &pos, p->seek_dir);
+        else
+            ok = ReaderSeek(p->reader, &pos, p->seek_mode);
+        if (ok) {
+            p->target.store(p->seek_kind == SEEK_KIND_EXACT_BACK ? p->seek_pos : pos);
+            MediaClockSetPosition(p->clock.load(), p->target.load());
+            AudioRendererReset(p->arend);
+            ClearPcm(p);
+            if (p->aq) SampleQueueClear(p->aq);
+            if (p->vq) SampleQueueClear(p->vq);
+            p->frame_pending.store(0);
+            if (p->seek_kind != SEEK_KIND_EXACT_BACK) p->have_pending = 0;
+        } else {
+            p->target.store(0);
+        }
+    }
+    if (ok) {
+        int buffered = 100, available = 100;
+        ReaderBufferStatus(p->reader, &buffered, &available);
+        PlayerRequest(p, buffered < 100 ? STATE_BUFFERING : STATE_STARTING);
+    } else {
+        RequestResumeAware(p, STATE_PAUSE_REQUESTED);
+    }
+}
+
+void Step(Player *p) {
+    if (!p->has_video.load() || p->video_ended.load()) {
+        PlayerRequest(p, STATE_PAUSE_REQUESTED);
+        return;
+    }
+    AudioRendererWakeWriter(p->arend);
+    int64_t shown = -1;
+    {
+        OsLockGuard vg(p->video_lock);
+        p->frame_pending.store(0);
+        uint32_t serial = p->pending_serial;
+        for (int i = 0; i < 64 && p->pending_serial == serial && !p->video_ended.load(); ++i) {
+            FillQueue(p, TRACK_VIDEO);
+            if (!DecodeNextPicture(p) && p->video_eof) break;
+        }
+        if (p->pending_serial != serial) {
+            ShowPicture(p, p->pending);
+            shown = p->pending.time_ms;
+        }
+    }
+    PlayerRequest(p, STATE_PAUSE_REQUESTED);
+    if (shown < 0) return;
+    MediaClockUpdatePosition(p->clock.load(), shown);
+    {
+        OsLockGuard ag(p->audio_lock);
+        for (int i = 0; i < 200 && p->adec && !p->audio_ended.load(); ++i) {
+            if (p->pcm.count > 0 && p->pcm.time_ms >= shown) break;
+            p->pcm.count = 0;  // audio before the picture is discarded
+            FillQueue(p, TRACK_AUDIO);
+            if (!DecodeAudioStep(p) && p->audio_eof) break;
+        }
+    }
+    AudioRendererReset(p->arend);
+}
+
+void StopPlayback(Player *p) {
+    if (p->reader) ReaderCommand(p->reader, READER_CMD_STOP);
+    AudioRendererReset(p->arend);
+    while (p->audio_task.load() != INVALID_THREAD || p->video_task.load() != INVALID_THREAD) {
+        AudioRendererWakeWriter(p->arend);
+        OsSleep(10);
+    }
+    p->has_audio.store(0);
+    p->has_video.store(0);
+    p->has_data.store(0);
+    AudioDecoderDestroy(p->adec);
+    p->adec = nullptr;
+    {
+        OsLockGuard g(p->params_lock);  // the API thread reaches the renderer under it
+        if (p->arend) p->audio_blocks_total.fetch_add(p->arend->blocks_played.load());
+        AudioRendererDestroy(p->arend);
+        p->arend = nullptr;
+    }
+    SampleQueueDestroy(p->aq);
+    p->aq = nullptr;
+    MemFree(p->pcm.block);
+    p->pcm = PcmBuffer{};
+    {
+        OsLockGuard g(p->video_lock);  // PlayerSetVideoParams may be refreshing the display
+        VideoDecoderDestroy(p->vdec);
+        p->vdec = nullptr;
+        if (p->renderer_open) VideoRendererClose();
+        p->renderer_open = 0;
+        p->have_pending = 0;
+        p->frame_pending.store(0);
+        SampleQueueDestroy(p->vq);
+        p->vq = nullptr;
+    }
+    ReaderClose(p->reader);
+    p->reader = nullptr;
+    MediaClock *c = p->clock.exchange(nullptr);
+    MediaClockDestroy(c);
+    p->open.key_frames_only = 0;
+}
+
+void StatusTask(void *arg) {
+    Player *p = static_cast<Player *>(arg);
+    while (!p->tasks_exit.load()) {
+        int s = State(p);
+        switch (s) {
+            case STATE_OPEN_REQUESTED:
+                std::memset(&p->info, 0, sizeof(p->info));
+                p->last_error.store(0);
+                p->seek_kind = SEEK_KIND_NONE;
+                p->target.store(0);
+                PlayerRequest(p, STATE_OPENING);
+                p->first_start_pending = 1;
+                break;
+            case STATE_OPENING:
+                PlayerRequest(p, OpenReader(p) ? STATE_BUFFERING : STATE_ENDING);
+                break;
+            case STATE_BUFFERING:
+                p->buffer_tick = OsTickCount();
+                p->buffer_step = p->info.buffering_ms ? p->info.buffering_ms : 1000;
+                p->buffer_remaining = p->buffer_step > 30000 ? p->buffer_step : 30000;
+                MediaClockStop(p->clock.load());
+                AudioRendererPause(p->arend);
+                if (SourceReady(p)) RequestResumeAware(p, STATE_STARTING);
+                else PlayerRequest(p, STATE_BUFFER_WAIT);
+                break;
+            case STATE_BUFFER_WAIT:
+                if (SourceReady(p)) {
+                    RequestResumeAware(p, STATE_STARTING);
+                } else {
+                    uint32_t waited = OsTickCount() - p->buffer_tick;
+                    if (waited >= p->buffer_step) {
+                        if (p->buffer_remaining <= p->buffer_step) {
+                            SetError(p, ME_ERR_NO_DATA);
+                            PlayerRequest(p, STATE_ENDING);
+                        } else {
+                            p->buffer_remaining -= p->buffer_step;
+                            if (p->buffer_step > p->buffer_remaining)
+                                p->buffer_step = p->buffer_remaining;
+                            p->buffer_tick = OsTickCount();
+                        }
+                    }
+                    OsSleep(10);
+                }
+                break;
+            case STATE_STARTING:
+                if (Start(p)) {
+                    PlayerRequest(p, p->resume_state.load());
+                    if (p->first_start_pending) {
+                        p->first_start_pending = 0;
+                        if (p->config.opened) p->config.opened(p->config.user);
+                        int vp = p->open.key_frames_only ? 2 : 15;
+                        int ap = vp;
+                        if (p->vparams.flags != 0xFFFFFFFFu && p->direct_render) vp = ap = 2;
+                        if (p->config.priorities_configured) {
+                            vp = p->config.video_priority;
+                            ap = p->config.audio_priority;
+                        }
+                        StartTask(p, p->audio_task, "Player Audio Task", AudioTask, ap, kAudioStack);
+                        StartTask(p, p->video_task, "Player Video Task", VideoTask, vp, kVideoStack);
+                    }
+                } else {
+                    PlayerRequest(p, STATE_ENDING);
+                }
+                break;
+            case STATE_PLAY_REQUESTED:
+                ReaderCommand(p->reader, READER_CMD_PLAY);
+                MediaClockStart(p->clock.load(),
+                                (!p->has_audio.load() || p->audio_ended.load()) ? 1 : 0);
+                AudioRendererRestart(p->arend);
+                PlayerRequest(p, STATE_PLAYING);
+                break;
+            case STATE_PLAYING: {
+                if (p->audio_ended.load() && p->video_ended.load()) {
+                    bool drained = !p->has_audio.load() || !p->arend ||
+                                   AudioRendererDrained(p->arend);
+                    if (p->open.pause_at_end) {
+                        // The sound plays out before the picture holds.
+                        if (drained) PlayerRequest(p, STATE_PAUSE_REQUESTED);
+                    } else if (p->open.repeat) {
+                        PlayerRequest(p, STATE_AT_END);
+                    } else if (drained) {
+                        PlayerRequest(p, STATE_ENDING);
+                    }
+                }
+                OsSleep(100);
+                break;
+            }
+            case STATE_PAUSE_REQUESTED:
+                ReaderCommand(p->reader, READER_CMD_PAUSE);
+                MediaClockStop(p->clock.load());
+                AudioRendererPause(p->arend);
+                PlayerRequest(p, STATE_PAUSED);
+                break;
+            case STATE_SEEKING:
+                Seek(p);
+                if (p->renderer_open) {
+                    OsLockGuard vg(p->video_lock);
+                    VideoRendererRepaint();
+                }
+                break;
+            case STATE_STEPPING:
+                Step(p);
+                break;
+            case STATE_ENDING:
+            case STATE_STOPPING:
+                p->tasks_exit.store(1);
+                break;
+            case STATE_AT_END:
+                if (!p->has_audio.load() || !p->arend || AudioRendererDrained(p->arend)) {
+                    if (p->open.repeat) {
+                        p->seek_pos = 0;
+                        p->seek_dir = STEP_BACKWARD;
+                        if (p->has_video.load()) {
+                            p->seek_kind = SEEK_KIND_STEP;
+                        } else {
+                            p->seek_kind = 1;
+                            p->seek_mode = SEEK_AUDIO_FIRST;
+                        }
+                        if (!PlayerRequest(p, STATE_SEEKING)) p->tasks_exit.store(1);
+                    } else {
+                        AudioRendererReset(p->arend);
+                        PlayerRequest(p, STATE_STARTING);
+                    }
+                }
+                OsSleep(100);
+                break;
+            default:
+                OsSleep(100);
+                break;
+        }
+        if (State(p) != STATE_SEEKING && p->config.status_tick && !p->tasks_exit.load())
+            p->config.status_tick(p->config.user);
+    }
+    StopPlayback(p);
+    if (State(p) == STATE_ENDING && p->config.ended) p->config.ended(p->config.user);
+    PlayerRequest(p, STATE_IDLE);
+    OsHandle h = p->status_task.load();
+    OsCloseThread(h);
+    // The very last touch of the player: after this the owner may free it.
+    p->status_task.store(INVALID_THREAD, std::memory_order_release);
+    OsExitThread();
+}
+
+}  // namespace
+
+Player *PlayerNew(const PlayerConfig *config) {
+    void *mem = MemAllocZero(sizeof(Player));
+    if (!mem) return nullptr;
+    Player *p = new (mem) Player();
+    if (config) p->config = *config;
+    p->state_lock = OsCreateLock();
+    p->video_lock = OsCreateLock();
+    p->audio_lock = OsCreateLock();
+    p->params_lock = OsCreateLock();
+    p->stop_event = OsCreateEvent(nullptr);
+    p->status_task.store(INVALID_THREAD);
+    p->audio_task.store(INVALID_THREAD);
+    p->video_task.store(INVALID_THREAD);
+    p->aparams.flags = 0xFFFFFFFFu;
+    p->vparams.flags = 0xFFFFFFFFu;
+    p->aparams.output_type = -1;
+    p->first_picture_ms.store(-1);
+    p->last_picture_ms.store(-1);
+    if (p->state_lock == INVALID_LOCK || p->video_lock == INVALID_LOCK ||
+        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK || !p->stop_event) {
+        PlayerFree(p);
+        return nullptr;
+    }
+    return p;
+}
+
+void PlayerFree(Player *p) {
+    if (!p) return;
+    OsDeleteLock(p->state_lock);
+    OsDeleteLock(p->video_lock);
+    OsDeleteLock(p->audio_lock);
+    OsDeleteLock(p->params_lock);
+    OsCloseHandle(p->stop_event);
+    MemFree(p->path);
+    p->~Player();
+    MemFree(p);
+}
+
+int PlayerRequest(Player *p, int req) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    int s = State(p);
+    bool to_play = false;
+    if (!AcceptedFrom(req, s, &to_play)) return 0;
+    int next = req;
+    if (req == STATE_TOGGLE) next = to_play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED;
+    if (req == STATE_OPENING) p->resume_state.store(STATE_PLAY_REQUESTED);
+    if (req == STATE_SEEKING) {
+        p->target.store(p->seek_pos);
+        bool play = s == STATE_PLAYING || (s == STATE_AT_END && !p->open.repeat);
+        p->resume_state.store(play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED);
+    }
+    p->prev_state.store(s);
+    p->state.store(next, std::memory_order_release);
+    if (req == STATE_IDLE && s == STATE_STOPPING) OsSetEvent(p->stop_event);
+    return 1;
+}
+
+int PlayerStartStatusTask(Player *p) {
+    p->tasks_exit.store(0);
+    p->audio_seen.store(-1);
+    p->video_seen.store(-1);
+    p->frames_presented.store(0);
+    p->frames_late.store(0);
+    p->frames_late_drop.store(0);
+    p->frames_late_skip.store(0);
+    p->early_waits.store(0);
+    p->first_picture_ms.store(-1);
+    p->last_picture_ms.store(-1);
+    p->av_count.store(0);
+    p->audio_blocks_total.store(0);
+    for (auto &b : p->av_hist) b.store(0);
+    p->open_tick = OsTickCount();
+    int prio = p->config.priorities_configured ? p->config.status_priority : OS_PRIORITY_NORMAL;
+    p->status_task.store(INT32_MIN);  // taken: the task replaces it with its handle below
+    OsHandle h = OsCreateThread("Player Status", StatusTask, p, prio, kStatusStack);
+    if (h == INVALID_THREAD) {
+        p->status_task.store(INVALID_THREAD);
+        return 0;
+    }
+    OsHandle expected = INT32_MIN;
+    p->status_task.compare_exchange_strong(expected, h);
+    return 1;
+}
+
+int64_t PlayerClockPosition(Player *p) {
+    if (!p) return 0;
+    MediaClock *c = p->clock.load();
+    if (!c) return 0;
+    int64_t v = MediaClockRead(c);
+    if (p->info.duration_ms && v > int64_t(p->info.duration_ms)) v = p->info.duration_ms;
+    return v < 0 ? 0 : v;
+}
+
+int PlayerApplyAudioParams(Player *p, const PlayerAudioParams *ap) {
+    if (!p->arend) return 0;
+    if (ap->flags & PLAYER_AUDIO_OUTPUT) {
+        if (ap->output_type != PLAYER_AUDIO_OUTPUT_DEVICE) return 0;
+    }
+    return ApplyAudioParamsLocked(p, ap) ? 1 : 0;
+}
+
+int PlayerApplyVideoParams(Player *p, const PlayerVideoParams *vp) {
+    OsLockGuard g(p->video_lock);
+    if (!p->renderer_open) return 0;
+    if (vp->flags & (PLAYER_VIDEO_WINDOW | PLAYER_VIDEO_OPTION)) {
+        VideoRendererParams rp{};
+        rp.window = p->vparams.window;
+        rp.left = p->vparams.left;
+        rp.top = p->vparams.top;
+        rp.option = p->vparams.display_option;
+        rp.tv_format = p->vparams.tv_format;
+        VideoRendererRefresh(&rp);
+    }
+    return 1;
+}
+
+void PlayerSetLastError(Player *p, MeResult code) {
+    if (p) p->last_error.store(code);
+}
