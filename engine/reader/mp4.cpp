@@ -560,7 +560,10 @@ bool ReadEntry(Track *t, int which, const Table &table, uint32_t index, uint32_t
     if (!table.present || index >= table.count) return false;
     int cur = t->table_cursor[which];
     int64_t want = table.start + int64_t(index) * table.width;
-    if (StreamTell(t->stream, cur) != want && StreamSeek(t->stream, cur, want) != ME_OK) return false;
+    // A skip stays inside the cursor's buffer when it can, so walking a table back and forth by an
+    // entry or two costs no file access.
+    int64_t at = StreamTell(t->stream, cur);
+    if (at != want && StreamSkip(t->stream, cur, want - at) != ME_OK) return false;
     uint32_t v;
     if (table.width == 8 && which == kStco) {
         uint64_t v64;
@@ -656,17 +659,6 @@ bool NextRun(Track *t) {
         it.stts_delta = delta;
     }
     return true;
-}
-
-bool IsSync(Track *t, uint32_t index, uint32_t *stss_pos) {
-    if (!t->stss.present) return true;
-    // stss lists 1-based sample numbers in increasing order; *stss_pos walks along with the caller.
-    uint32_t number;
-    while (*stss_pos < t->stss.count && ReadEntry(t, kStss, t->stss, *stss_pos, &number) &&
-           number < index + 1)
-        ++*stss_pos;
-    return *stss_pos < t->stss.count && ReadEntry(t, kStss, t->stss, *stss_pos, &number) &&
-           number == index + 1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1069,6 +1061,36 @@ bool PositionInFragments(Reader *r, Track *t, uint64_t target, Rule rule, uint64
     return false;
 }
 
+// Sets the stts part of the iteration to stand at sample `index`.
+bool SttsStateAt(Track *t, uint32_t index) {
+    Iter &it = t->it;
+    uint32_t base = 0;
+    uint64_t time = 0;
+    for (uint32_t e = 0; e < t->stts.count; ++e) {
+        uint32_t count = 0, delta = 0;
+        if (!ReadEntry(t, kStts, t->stts, e, &count, &delta)) return false;
+        if (index < base + uint64_t(count)) {
+            uint32_t k = index - base;
+            it.stts_entry = e + 1;
+            it.stts_left = count - k;
+            it.stts_delta = delta;
+            it.decode_time = time + uint64_t(k) * delta;
+            return true;
+        }
+        base += count;
+        time += uint64_t(count) * delta;
+    }
+    return false;
+}
+
+bool SttsTime(Track *t, uint32_t index, uint64_t *time) {
+    Iter saved = t->it;
+    bool ok = SttsStateAt(t, index);
+    *time = t->it.decode_time;
+    t->it = saved;
+    return ok;
+}
+
 // Positions one track at time `time_ms` by a rule; on success returns the chosen sample's time.
 bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *reached_ms) {
     Mp4 *m = State(r);
@@ -1087,101 +1109,86 @@ bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *rea
     }
     ResetIter(t, m->mdat_start);
     ResetFragments(t, m->first_moof);
-    Iter &it = t->it;
-    uint32_t stss_pos = 0;
-    uint32_t last_sync = UINT32_MAX;
-    uint64_t last_sync_time = 0;
-    Iter last_sync_iter{};
-    uint32_t chosen = UINT32_MAX;
-    uint64_t chosen_time = 0;
-    Iter chosen_iter{};
-    bool no_stss = !t->stss.present;
-    for (uint32_t s = 0; s < t->sample_count; ++s) {
-        if (!NextRun(t)) break;
-        uint64_t time = it.decode_time;
-        bool sync = IsSync(t, s, &stss_pos);
-        bool at_or_after = time >= target;
-        if (rule == kExact) {
-            if (time > target) {
-                chosen = s;
-                chosen_time = time;
-                chosen_iter = it;
-                break;
-            }
-        } else if (at_or_after && (no_stss || rule == kPrevious || rule == kNearest)) {
-            if (no_stss) {
-                chosen = s;
-                chosen_time = time;
-                chosen_iter = it;
-                break;
-            }
-            // The sample reached counts as "passed" only when it lies exactly at the time; a
-            // sync sample after the time is the next one, not a previous one.
-            if (rule == kPrevious || sync) {
-                if (sync && (rule == kNearest || time == target)) {
-                    chosen = s;
-                    chosen_time = time;
-                    chosen_iter = it;
-                    break;
-                }
-                if (last_sync == UINT32_MAX) break;
-                chosen = last_sync;
-                chosen_time = last_sync_time;
-                chosen_iter = last_sync_iter;
-                break;
-            }
-            // Nearest: look for the next sync sample and compare distances counted in samples.
-            Iter here = it;
-            uint32_t next_sync = UINT32_MAX;
-            uint64_t next_time = 0;
-            Iter next_iter{};
-            uint32_t pos2 = stss_pos;
-            for (uint32_t k = s + 1; k < t->sample_count; ++k) {
-                it.decode_time += it.stts_delta;
-                --it.stts_left;
-                if (!NextRun(t)) break;
-                if (IsSync(t, k, &pos2)) {
-                    next_sync = k;
-                    next_time = it.decode_time;
-                    next_iter = it;
-                    break;
-                }
-            }
-            it = here;
-            if (last_sync == UINT32_MAX && next_sync == UINT32_MAX) break;
-            // The earlier one wins ties; with none after, the earlier one is taken rather than
-            // refusing a seek into the last group of pictures.
-            if (next_sync != UINT32_MAX && (last_sync == UINT32_MAX || next_sync - s < s - last_sync)) {
-                chosen = next_sync;
-                chosen_time = next_time;
-                chosen_iter = next_iter;
-            } else {
-                chosen = last_sync;
-                chosen_time = last_sync_time;
-                chosen_iter = last_sync_iter;
-            }
+    // 1. The first sample at or after the target (after it, for the exact rule), from the stts runs.
+    uint32_t reached = 0;
+    uint32_t base = 0;
+    uint64_t run_time = 0;
+    bool found = false;
+    for (uint32_t e = 0; e < t->stts.count && base < t->sample_count; ++e) {
+        uint32_t count = 0, delta = 0;
+        if (!ReadEntry(t, kStts, t->stts, e, &count, &delta)) break;
+        if (count > t->sample_count - base) count = t->sample_count - base;
+        uint64_t k;
+        if (delta == 0) {
+            k = (rule == kExact ? run_time > target : run_time >= target) ? 0 : count;
+        } else if (rule == kExact) {
+            k = run_time > target ? 0 : (target - run_time) / delta + 1;
+        } else {
+            k = run_time >= target ? 0 : (target - run_time + delta - 1) / delta;
+        }
+        if (k < count) {
+            reached = base + static_cast<uint32_t>(k);
+            found = true;
             break;
         }
-        if (sync) {
-            last_sync = s;
-            last_sync_time = time;
-            last_sync_iter = it;
+        base += count;
+        run_time += uint64_t(count) * delta;
+    }
+    if (!found) {
+        t->it = saved;
+        return false;
+    }
+    // 2. The sync sample the rule asks for.
+    uint32_t chosen = reached;
+    if (rule != kExact && t->stss.present) {
+        // stss holds increasing 1-based sample numbers: find the last one at or before `reached`.
+        uint32_t lo = 0, hi = t->stss.count;  // first entry greater than reached + 1
+        while (lo < hi) {
+            uint32_t mid = lo + (hi - lo) / 2, number = 0;
+            if (!ReadEntry(t, kStss, t->stss, mid, &number)) {
+                t->it = saved;
+                return false;
+            }
+            if (number <= reached + 1) lo = mid + 1;
+            else hi = mid;
         }
-        it.decode_time += it.stts_delta;
-        --it.stts_left;
+        uint32_t at_or_before = UINT32_MAX, after = UINT32_MAX, number = 0;
+        if (lo > 0 && ReadEntry(t, kStss, t->stss, lo - 1, &number) && number >= 1) at_or_before = number - 1;
+        if (lo < t->stss.count && ReadEntry(t, kStss, t->stss, lo, &number) && number >= 1) after = number - 1;
+        uint64_t reached_time = 0;
+        bool is_sync = at_or_before == reached;
+        // The sample reached counts as "passed" only when it lies exactly at the time; a sync
+        // sample after the time is the next one, not a previous one.
+        uint32_t previous = at_or_before;
+        if (is_sync) {
+            previous = UINT32_MAX;
+            if (lo >= 2 && ReadEntry(t, kStss, t->stss, lo - 2, &number) && number >= 1) previous = number - 1;
+        }
+        if (rule == kPrevious) {
+            if (is_sync && SttsTime(t, reached, &reached_time) && reached_time == target) chosen = reached;
+            else chosen = previous;
+        } else if (is_sync) {
+            chosen = reached;
+        } else {
+            // Nearest, counted in samples; the earlier one wins ties, and with none after it the
+            // earlier one is taken rather than refusing a seek into the last group of pictures.
+            chosen = previous;
+            if (after != UINT32_MAX && after < t->sample_count &&
+                (previous == UINT32_MAX || after - reached < reached - previous))
+                chosen = after;
+        }
+        if (chosen == UINT32_MAX || chosen >= t->sample_count) {
+            t->it = saved;
+            return false;
+        }
     }
-    if (chosen == UINT32_MAX) {
+    // 3. Time and stts state of the chosen sample, then its chunk and byte position.
+    if (!SttsStateAt(t, chosen) || !LocateSample(t, chosen, StreamSize(r->stream))) {
         t->it = saved;
         return false;
     }
-    t->it = chosen_iter;
-    it.sample = chosen;
-    it.decode_time = chosen_time;
-    if (!LocateSample(t, chosen, StreamSize(r->stream))) {
-        t->it = saved;
-        return false;
-    }
-    *reached_ms = static_cast<int64_t>(MsFromUnits(chosen_time, t->timescale));
+    t->it.sample = chosen;
+    *reached_ms = static_cast<int64_t>(MsFromUnits(t->it.decode_time, t->timescale));
     return true;
 }
 
