@@ -13,6 +13,7 @@ constexpr uint32_t kTableBuffer = 1024;
 constexpr uint32_t kMaxAudioSample = 8192;
 constexpr uint32_t kMaxVideoSample = 163840;
 constexpr int kMaxDepth = 16;
+constexpr uint32_t kMaxRunSamples = 1u << 20;
 
 constexpr uint32_t Fourcc(const char (&s)[5]) {
     return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 |
@@ -676,7 +677,9 @@ bool FragBox(Track *t, int64_t pos, int64_t limit, Box *box) {
 uint32_t FragU32(Track *t, int64_t pos, bool *ok) {
     uint32_t v = 0;
     int cur = t->table_cursor[kStts];
-    if (StreamSeek(t->stream, cur, pos) != ME_OK || StreamReadU32(t->stream, cur, &v) != ME_OK) *ok = false;
+    int64_t at = StreamTell(t->stream, cur);
+    if ((at != pos && StreamSkip(t->stream, cur, pos - at) != ME_OK) || StreamReadU32(t->stream, cur, &v) != ME_OK)
+        *ok = false;
     return v;
 }
 
@@ -743,6 +746,8 @@ bool NextTrun(Track *t, int64_t file_size) {
                 // Entries that cannot fit in the box are not there.
                 uint32_t entry = 4 * (((vf >> 8) & 1) + ((vf >> 9) & 1) + ((vf >> 10) & 1) + ((vf >> 11) & 1));
                 if (entry && uint64_t(count) * entry > uint64_t(box.end - p)) count = static_cast<uint32_t>((box.end - p) / entry);
+                // A run of default-sized samples has no table to bound it; no real run is this long.
+                if (count > kMaxRunSamples) count = kMaxRunSamples;
                 it.trun_left = count;
                 it.trun_index = 0;
                 it.trun_entry_pos = p;
@@ -1000,7 +1005,7 @@ bool PositionInFragments(Reader *r, Track *t, uint64_t target, Rule rule, uint64
     bool have_last = false;
     Iter last{};
     uint64_t last_time = 0;
-    for (uint32_t guard = 0; guard < 50000000; ++guard) {
+    for (uint32_t guard = 0; guard < (1u << 22); ++guard) {
         FragSample fs;
         int64_t next;
         if (!FragPeek(t, size, &fs, &next)) break;
