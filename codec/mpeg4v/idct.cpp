@@ -1,0 +1,334 @@
+// Integer inverse DCT of ISO/IEC 14496-2 Annex A (W_k = 2048*sqrt(2)*cos(k*pi/16)), with shortcuts
+// that give the same results as the full transform: all-zero rows are skipped, DC-only rows
+// become 8*DC, and a column whose only nonzero input is its first becomes a constant.
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/mpeg4v/dsp.h"
+
+namespace mp4v {
+namespace {
+
+constexpr int W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
+
+inline uint8_t Clip255(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// kLow: inputs 4..7 are zero, so the compiler drops their terms (same arithmetic, same result).
+template <bool kLow>
+inline void RowPassT(const int16_t *in, int32_t *out) {
+    int x0 = (int(in[0]) << 11) + 128;
+    int x1 = kLow ? 0 : int(in[4]) << 11;
+    int x2 = kLow ? 0 : in[6], x3 = in[2], x4 = in[1], x5 = kLow ? 0 : in[7];
+    int x6 = kLow ? 0 : in[5], x7 = in[3];
+    int x8 = W7 * (x4 + x5);
+    x4 = x8 + (W1 - W7) * x4;
+    x5 = x8 - (W1 + W7) * x5;
+    x8 = W3 * (x6 + x7);
+    x6 = x8 - (W3 - W5) * x6;
+    x7 = x8 - (W3 + W5) * x7;
+    x8 = x0 + x1;
+    x0 -= x1;
+    x1 = W6 * (x3 + x2);
+    x2 = x1 - (W2 + W6) * x2;
+    x3 = x1 + (W2 - W6) * x3;
+    x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    // Saturated inputs can push 181 * (x4 + x5) past 32 bits.
+    x2 = int((181 * (int64_t(x4) + x5) + 128) >> 8);
+    x4 = int((181 * (int64_t(x4) - x5) + 128) >> 8);
+    out[0] = (x7 + x1) >> 8;
+    out[1] = (x3 + x2) >> 8;
+    out[2] = (x0 + x4) >> 8;
+    out[3] = (x8 + x6) >> 8;
+    out[4] = (x8 - x6) >> 8;
+    out[5] = (x0 - x4) >> 8;
+    out[6] = (x3 - x2) >> 8;
+    out[7] = (x7 - x1) >> 8;
+}
+
+inline void RowPass(const int16_t *in, int32_t *out) { RowPassT<false>(in, out); }
+
+// One column (stride 8) to 8 residual values.
+inline void ColPass(const int32_t *in, int32_t *out) {
+    int64_t x0 = (int64_t(in[0]) << 8) + 8192;
+    int64_t x1 = int64_t(in[32]) << 8;
+    int64_t x2 = in[48], x3 = in[16], x4 = in[8], x5 = in[56], x6 = in[40], x7 = in[24];
+    int64_t x8 = W7 * (x4 + x5) + 4;
+    x4 = (x8 + (W1 - W7) * x4) >> 3;
+    x5 = (x8 - (W1 + W7) * x5) >> 3;
+    x8 = W3 * (x6 + x7) + 4;
+    x6 = (x8 - (W3 - W5) * x6) >> 3;
+    x7 = (x8 - (W3 + W5) * x7) >> 3;
+    x8 = x0 + x1;
+    x0 -= x1;
+    x1 = W6 * (x3 + x2) + 4;
+    x2 = (x1 - (W2 + W6) * x2) >> 3;
+    x3 = (x1 + (W2 - W6) * x3) >> 3;
+    x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    x2 = (181 * (x4 + x5) + 128) >> 8;
+    x4 = (181 * (x4 - x5) + 128) >> 8;
+    out[0] = int32_t((x7 + x1) >> 14);
+    out[1] = int32_t((x3 + x2) >> 14);
+    out[2] = int32_t((x0 + x4) >> 14);
+    out[3] = int32_t((x8 + x6) >> 14);
+    out[4] = int32_t((x8 - x6) >> 14);
+    out[5] = int32_t((x0 - x4) >> 14);
+    out[6] = int32_t((x3 - x2) >> 14);
+    out[7] = int32_t((x7 - x1) >> 14);
+}
+
+// The same in 32-bit arithmetic, for inputs within 16 bits (all valid streams).
+template <bool kLow>
+inline void ColPass32(const int32_t *in, int32_t *out) {
+    int x0 = (in[0] << 8) + 8192;
+    int x1 = kLow ? 0 : in[32] << 8;
+    int x2 = kLow ? 0 : in[48], x3 = in[16], x4 = in[8], x5 = kLow ? 0 : in[56];
+    int x6 = kLow ? 0 : in[40], x7 = in[24];
+    int x8 = W7 * (x4 + x5) + 4;
+    x4 = (x8 + (W1 - W7) * x4) >> 3;
+    x5 = (x8 - (W1 + W7) * x5) >> 3;
+    x8 = W3 * (x6 + x7) + 4;
+    x6 = (x8 - (W3 - W5) * x6) >> 3;
+    x7 = (x8 - (W3 + W5) * x7) >> 3;
+    x8 = x0 + x1;
+    x0 -= x1;
+    x1 = W6 * (x3 + x2) + 4;
+    x2 = (x1 - (W2 + W6) * x2) >> 3;
+    x3 = (x1 + (W2 - W6) * x3) >> 3;
+    x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    x2 = int((181 * (int64_t(x4) + x5) + 128) >> 8);
+    x4 = int((181 * (int64_t(x4) - x5) + 128) >> 8);
+    out[0] = int32_t((x7 + x1) >> 14);
+    out[1] = int32_t((x3 + x2) >> 14);
+    out[2] = int32_t((x0 + x4) >> 14);
+    out[3] = int32_t((x8 + x6) >> 14);
+    out[4] = int32_t((x8 - x6) >> 14);
+    out[5] = int32_t((x0 - x4) >> 14);
+    out[6] = int32_t((x3 - x2) >> 14);
+    out[7] = int32_t((x7 - x1) >> 14);
+}
+
+
+#if defined(__SSE2__)
+// The column pass for 4 columns at once. Each product pair of the first stages is one pmaddwd on
+// interleaved 16-bit inputs (W7*(a+b) + (W1-W7)*a == W1*a + W7*b, and so on), which is exact.
+// The caller guarantees every input lies within +-4096, which keeps 181*(x4+x5) inside 32 bits.
+struct Col4 {
+    __m128i v[8];
+};
+
+inline __m128i Widen(__m128i w16) { return _mm_srai_epi32(_mm_unpacklo_epi16(w16, w16), 16); }
+inline __m128i Mul181(__m128i v) {
+    __m128i r = _mm_add_epi32(_mm_slli_epi32(v, 7), _mm_slli_epi32(v, 5));
+    r = _mm_add_epi32(r, _mm_slli_epi32(v, 4));
+    r = _mm_add_epi32(r, _mm_slli_epi32(v, 2));
+    return _mm_add_epi32(r, v);
+}
+inline __m128i Pair(int a, int b) { return _mm_set_epi16(int16_t(b), int16_t(a), int16_t(b), int16_t(a), int16_t(b), int16_t(a), int16_t(b), int16_t(a)); }
+
+// rows[k]: 4 int16 inputs of row k in the low half. Writes 8 rows of 4 residuals.
+inline void ColPass4(const __m128i *rows, Col4 *out) {
+    const __m128i four = _mm_set1_epi32(4), r128 = _mm_set1_epi32(128);
+    __m128i x0 = _mm_add_epi32(_mm_slli_epi32(Widen(rows[0]), 8), _mm_set1_epi32(8192));
+    __m128i x1 = _mm_slli_epi32(Widen(rows[4]), 8);
+    __m128i p17 = _mm_unpacklo_epi16(rows[1], rows[7]);  // x4, x5
+    __m128i p53 = _mm_unpacklo_epi16(rows[5], rows[3]);  // x6, x7
+    __m128i p26 = _mm_unpacklo_epi16(rows[2], rows[6]);  // x3, x2
+    __m128i x4 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(p17, Pair(W1, W7)), four), 3);
+    __m128i x5 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(p17, Pair(W7, -W1)), four), 3);
+    __m128i x6 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(p53, Pair(W5, W3)), four), 3);
+    __m128i x7 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(p53, Pair(W3, -W5)), four), 3);
+    __m128i x2 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(p26, Pair(W6, -W2)), four), 3);
+    __m128i x3 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(p26, Pair(W2, W6)), four), 3);
+    __m128i x8 = _mm_add_epi32(x0, x1);
+    x0 = _mm_sub_epi32(x0, x1);
+    x1 = _mm_add_epi32(x4, x6);
+    x4 = _mm_sub_epi32(x4, x6);
+    x6 = _mm_add_epi32(x5, x7);
+    x5 = _mm_sub_epi32(x5, x7);
+    x7 = _mm_add_epi32(x8, x3);
+    x8 = _mm_sub_epi32(x8, x3);
+    x3 = _mm_add_epi32(x0, x2);
+    x0 = _mm_sub_epi32(x0, x2);
+    x2 = _mm_srai_epi32(_mm_add_epi32(Mul181(_mm_add_epi32(x4, x5)), r128), 8);
+    x4 = _mm_srai_epi32(_mm_add_epi32(Mul181(_mm_sub_epi32(x4, x5)), r128), 8);
+    out->v[0] = _mm_srai_epi32(_mm_add_epi32(x7, x1), 14);
+    out->v[1] = _mm_srai_epi32(_mm_add_epi32(x3, x2), 14);
+    out->v[2] = _mm_srai_epi32(_mm_add_epi32(x0, x4), 14);
+    out->v[3] = _mm_srai_epi32(_mm_add_epi32(x8, x6), 14);
+    out->v[4] = _mm_srai_epi32(_mm_sub_epi32(x8, x6), 14);
+    out->v[5] = _mm_srai_epi32(_mm_sub_epi32(x0, x4), 14);
+    out->v[6] = _mm_srai_epi32(_mm_sub_epi32(x3, x2), 14);
+    out->v[7] = _mm_srai_epi32(_mm_sub_epi32(x7, x1), 14);
+}
+
+// All 8 columns; tmp holds the row pass output (each value within +-4096).
+inline void ColumnsSse2(const int32_t *tmp, int32_t *res) {
+    __m128i lo[8], hi[8];
+    for (int r = 0; r < 8; ++r) {
+        const __m128i *row = reinterpret_cast<const __m128i *>(tmp + 8 * r);
+        __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
+        lo[r] = w;
+        hi[r] = _mm_unpackhi_epi64(w, w);
+    }
+    Col4 a, b;
+    ColPass4(lo, &a);
+    ColPass4(hi, &b);
+    for (int r = 0; r < 8; ++r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(res + 8 * r), a.v[r]);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(res + 8 * r + 4), b.v[r]);
+    }
+}
+#endif
+
+// Residual of the block in raster order, using the shortcuts. Returns true when it is constant
+// (then only res[0] is set).
+inline bool Transform(const int16_t *blk, BlockShape shape, int32_t *res) {
+    if (shape.rows == 0) {
+        res[0] = 0;
+        return true;
+    }
+    if (shape.rows == 1 && !(shape.rowsAc & 1)) {
+        res[0] = (int(blk[0]) + 4) >> 3;  // DC only: (8*DC*256 + 8192) >> 14
+        return true;
+    }
+    int32_t tmp[64];
+    for (int r = 0; r < 8; ++r) {
+        int32_t *o = tmp + 8 * r;
+        if (!(shape.rows >> r & 1)) {
+            for (int c = 0; c < 8; ++c) o[c] = 0;
+        } else if (!(shape.rowsAc >> r & 1)) {
+            int v = int(blk[8 * r]) * 8;
+            for (int c = 0; c < 8; ++c) o[c] = v;
+        } else {
+            uint64_t high;
+            std::memcpy(&high, blk + 8 * r + 4, 8);
+            if (high == 0)
+                RowPassT<true>(blk + 8 * r, o);
+            else
+                RowPassT<false>(blk + 8 * r, o);
+        }
+    }
+    if (shape.rows == 1) {
+        // Only the first row fed the columns: each column is a constant.
+        for (int c = 0; c < 8; ++c) {
+            int v = int((int64_t(tmp[c]) * 256 + 8192) >> 14);
+            for (int r = 0; r < 8; ++r) res[8 * r + c] = v;
+        }
+        return false;
+    }
+    int32_t col[8];
+    int32_t lo = 0, hi = 0;
+    for (int i = 0; i < 64; ++i) {
+        lo = tmp[i] < lo ? tmp[i] : lo;
+        hi = tmp[i] > hi ? tmp[i] : hi;
+    }
+#if defined(__SSE2__)
+    if (lo >= -4096 && hi <= 4096) {
+        ColumnsSse2(tmp, res);
+        return false;
+    }
+#endif
+    bool small = lo >= -32768 && hi <= 32767;
+    bool low = (shape.rows & 0xF0) == 0;
+    for (int c = 0; c < 8; ++c) {
+        if (!small)
+            ColPass(tmp + c, col);
+        else if (low)
+            ColPass32<true>(tmp + c, col);
+        else
+            ColPass32<false>(tmp + c, col);
+        for (int r = 0; r < 8; ++r) res[8 * r + c] = col[r];
+    }
+    return false;
+}
+
+inline void ClearBlock(int16_t *blk, BlockShape shape) {
+    for (int r = 0; r < 8; ++r)
+        if (shape.rows >> r & 1) std::memset(blk + 8 * r, 0, 16);
+}
+
+}  // namespace
+
+void IdctReference(const int16_t *blk, int32_t *out) {
+    int32_t tmp[64];
+    for (int r = 0; r < 8; ++r) RowPass(blk + 8 * r, tmp + 8 * r);
+    int32_t col[8];
+    for (int c = 0; c < 8; ++c) {
+        ColPass(tmp + c, col);
+        for (int r = 0; r < 8; ++r) out[8 * r + c] = col[r];
+    }
+}
+
+void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    int32_t res[64];
+    if (Transform(blk, shape, res)) {
+        uint8_t v = Clip255(res[0]);
+        for (int r = 0; r < 8; ++r) std::memset(dst + r * pitch, v, 8);
+    } else {
+#if defined(__SSE2__)
+        for (int r = 0; r < 8; ++r) {
+            const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
+            __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch), _mm_packus_epi16(w, w));
+        }
+#else
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(res[8 * r + c]);
+#endif
+    }
+    ClearBlock(blk, shape);
+}
+
+void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    int32_t res[64];
+    if (Transform(blk, shape, res)) {
+        int v = res[0];
+        if (v != 0)
+            for (int r = 0; r < 8; ++r)
+                for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + v);
+    } else {
+#if defined(__SSE2__)
+        // Saturating to 16 bits first cannot change a clipped 8-bit result.
+        const __m128i zero = _mm_setzero_si128();
+        for (int r = 0; r < 8; ++r) {
+            const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
+            __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
+            uint8_t *d = dst + r * pitch;
+            __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(d)), zero);
+            __m128i sum = _mm_adds_epi16(p, w);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(d), _mm_packus_epi16(sum, sum));
+        }
+#else
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c)
+                dst[r * pitch + c] = Clip255(dst[r * pitch + c] + res[8 * r + c]);
+#endif
+    }
+    ClearBlock(blk, shape);
+}
+
+}  // namespace mp4v

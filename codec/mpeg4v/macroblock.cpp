@@ -1,0 +1,660 @@
+// Macroblock layer of the fast progressive decoders (I, P and B VOPs without interlace,
+// quarter-sample, GMC or data partitioning) and of the short-header I and P pictures.
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/mpeg4v/internal.h"
+#include "codec/mpeg4v/tables.h"
+#include "codec/mpeg4v/texture.h"
+
+namespace mp4v {
+namespace {
+
+struct Nb {
+    int dc;
+    const int16_t *ac;  // 7 values, or null when not available
+    int qp;
+};
+
+// Everything one picture's macroblock loop needs, kept in locals.
+struct Ctx {
+    Instance *d;
+    const Mp4vStreamInfo *si;
+    uint8_t *y, *u, *v;
+    const FrameDesc *past, *future;
+    int pitch, cpitch, lumaW, lumaH, chromaW, chromaH;
+    uint8_t *qmap;
+    bool mpegQuant;
+    int dcThreshold;
+    int rounding;
+};
+
+Ctx MakeCtx(Instance *d) {
+    Ctx c;
+    c.d = d;
+    c.si = d->si;
+    FrameDesc *t = &d->frames[d->cur];
+    c.y = t->y;
+    c.u = t->u;
+    c.v = t->v;
+    c.past = d->past >= 0 ? &d->frames[d->past] : t;
+    c.future = d->future >= 0 ? &d->frames[d->future] : t;
+    c.pitch = d->pitch;
+    c.cpitch = d->pitch / 2;
+    c.lumaW = d->pitch;
+    c.lumaH = d->rows;
+    c.chromaW = d->pitch / 2;
+    c.chromaH = d->rows / 2;
+    c.qmap = d->quantMap[d->curQ];
+    c.mpegQuant = !d->shortHdr && d->si->iQuantType;
+    c.dcThreshold = d->si->iIntraDcVlcThreshold;
+    c.rounding = d->rounding;
+    return c;
+}
+
+// Stuffing followed by a resync marker or start code (14496-2 5.2.4 next_resync_marker).
+inline bool ResyncAhead(BitReader *br) {
+    int n = br->bits & 7;
+    if (n == 0) n = 8;
+    if (br->BitsLeft() < n + 16) return br->BitsLeft() <= n;
+    uint32_t stuffing = br->Peek(n);
+    if (stuffing != (1u << (n - 1)) - 1) return false;
+    return ((br->Peek(n + 16) & 0xFFFF) == 0);
+}
+
+inline int ReadDquant(BitReader *br, int q) {
+    static const int kDq[4] = {-1, -2, 1, 2};
+    q += kDq[br->Read(2)];
+    return q < 1 ? 1 : q > 31 ? 31 : q;
+}
+
+// motion_code and residual (14496-2 7.6.3), wrapped into the fcode's range.
+inline bool ReadMvComponent(BitReader *br, int fcode, int pred, int *out) {
+    Vlc e = kMvdLut[br->Peek(12)];
+    if (e.len == 0) return false;
+    br->Skip(e.len);
+    int v = pred;
+    if (e.val != 0) {
+        int rsize = fcode - 1;
+        bool negative = br->Bit();  // the sign ends motion_code; motion_residual follows
+        int diff = ((int(e.val) - 1) << rsize) + int(br->Read(rsize)) + 1;
+        v += negative ? -diff : diff;
+    }
+    int range = 32 << (fcode - 1);
+    if (v < -range)
+        v += 2 * range;
+    else if (v >= range)
+        v -= 2 * range;
+    *out = v;
+    return true;
+}
+
+inline int Median(int a, int b, int c) {
+    int mx = a > b ? a : b, mn = a > b ? b : a;
+    return c > mx ? mx : c < mn ? mn : c;
+}
+
+// Motion vector predictor of block k (14496-2 7.6.5): candidates outside the picture or before
+// the packet's first macroblock are not valid.
+void PredictMv(const Instance *d, int idx, int x, int y, int k, int *px, int *py) {
+    static const int8_t kA[4][2] = {{-1, 1}, {0, 0}, {-1, 3}, {0, 2}};  // (mb offset kind, blk)
+    static const int8_t kB[4][2] = {{-2, 2}, {-2, 3}, {0, 0}, {0, 0}};
+    static const int8_t kC[4][2] = {{-3, 2}, {-3, 2}, {0, 1}, {0, 1}};
+    const int8_t *cand[3] = {kA[k], kB[k], kC[k]};
+    int vx[3], vy[3];
+    bool ok[3];
+    int invalid = 0;
+    for (int i = 0; i < 3; ++i) {
+        int m;
+        bool valid;
+        switch (cand[i][0]) {
+            case -1:
+                m = idx - 1;
+                valid = x > 0 && m >= d->sliceStart;
+                break;
+            case -2:
+                m = idx - d->mbw;
+                valid = y > 0 && m >= d->sliceStart;
+                break;
+            case -3:
+                m = idx - d->mbw + 1;
+                valid = y > 0 && x < d->mbw - 1 && m >= d->sliceStart;
+                break;
+            default:
+                m = idx;
+                valid = true;
+        }
+        ok[i] = valid;
+        if (valid) {
+            vx[i] = d->mv[m * 8 + cand[i][1] * 2];
+            vy[i] = d->mv[m * 8 + cand[i][1] * 2 + 1];
+        } else {
+            vx[i] = vy[i] = 0;
+            ++invalid;
+        }
+    }
+    if (invalid == 3) {
+        *px = *py = 0;
+    } else if (invalid == 2) {
+        int i = ok[0] ? 0 : ok[1] ? 1 : 2;
+        *px = vx[i];
+        *py = vy[i];
+    } else {
+        *px = Median(vx[0], vx[1], vx[2]);
+        *py = Median(vy[0], vy[1], vy[2]);
+    }
+}
+
+inline void SetMbVectors(Instance *d, int idx, int mx, int my) {
+    int16_t *m = d->mv + idx * 8;
+    for (int k = 0; k < 4; ++k) {
+        m[2 * k] = int16_t(mx);
+        m[2 * k + 1] = int16_t(my);
+    }
+}
+
+inline int ChromaFromOne(int v) { return (v >> 1) | (v & 1); }
+inline int ChromaFromSum(int s) {
+    static const int kRound[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
+    int a = s < 0 ? -s : s;
+    int c = (a >> 4) * 2 + kRound[a & 15];
+    return s < 0 ? -c : c;
+}
+
+// Predicts the whole macroblock from `ref` with 1 or 4 luma vectors (half-sample units).
+void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx, const int *mvy,
+               bool four, int rnd, uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
+    uint8_t *emu = c.d->emu;
+    int bx = x * 16, by = y * 16;
+    int cmx, cmy;
+    if (!four) {
+        McPredict(dy, dp, ref->y, c.pitch, c.lumaW, c.lumaH, 2 * bx + mvx[0], 2 * by + mvy[0], 16,
+                  16, rnd, emu);
+        cmx = ChromaFromOne(mvx[0]);
+        cmy = ChromaFromOne(mvy[0]);
+    } else {
+        int sx = 0, sy = 0;
+        for (int k = 0; k < 4; ++k) {
+            int ox = (k & 1) * 8, oy = (k >> 1) * 8;
+            McPredict(dy + oy * dp + ox, dp, ref->y, c.pitch, c.lumaW, c.lumaH,
+                      2 * (bx + ox) + mvx[k], 2 * (by + oy) + mvy[k], 8, 8, rnd, emu);
+            sx += mvx[k];
+            sy += mvy[k];
+        }
+        cmx = ChromaFromSum(sx);
+        cmy = ChromaFromSum(sy);
+    }
+    McPredict(du, dcp, ref->u, c.cpitch, c.chromaW, c.chromaH, 2 * x * 8 + cmx, 2 * y * 8 + cmy, 8,
+              8, rnd, emu);
+    McPredict(dv, dcp, ref->v, c.cpitch, c.chromaW, c.chromaH, 2 * x * 8 + cmx, 2 * y * 8 + cmy, 8,
+              8, rnd, emu);
+}
+
+inline uint8_t *BlockDst(const Ctx &c, int x, int y, int b, int *pitch) {
+    if (b < 4) {
+        *pitch = c.pitch;
+        return c.y + (y * 16 + (b >> 1) * 8) * c.pitch + x * 16 + (b & 1) * 8;
+    }
+    *pitch = c.cpitch;
+    return (b == 4 ? c.u : c.v) + y * 8 * c.cpitch + x * 8;
+}
+
+// Inter residual of the coded blocks added onto the prediction already in place.
+bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
+    int16_t *blk = c.d->coef;
+    for (int b = 0; b < 6; ++b) {
+        if (!(cbp & (32 >> b))) continue;
+        CoefList list;
+        list.n = 0;
+        bool ok = c.d->shortHdr ? ReadTcoefH263(br, blk, 0, kZigzag, &list)
+                                : ReadTcoefMpeg4(br, blk, 0, kZigzag, false, &list);
+        if (!ok) {
+            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+            return false;
+        }
+        BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, false, c.si->aInterQuantMatrix)
+                                   : DequantH263(blk, list, q, false);
+        int pitch;
+        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
+        IdctAdd(blk, s, dst, pitch);
+        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+    }
+    return true;
+}
+
+inline bool IsIntraType(uint8_t t) { return t == kMbIntra || t == kMbIntraQ; }
+
+// MPEG-4 intra macroblock: DC and AC prediction (14496-2 7.4.3), texture, reconstruction.
+bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
+             bool useDcVlc) {
+    Instance *d = c.d;
+    int16_t *blk = d->coef;
+    // Neighbour macroblocks usable for prediction: intra, inside the picture and the packet.
+    auto usable = [&](bool inside, int m) {
+        return inside && m >= d->sliceStart && IsIntraType(d->skip[m]);
+    };
+    bool leftOk = usable(x > 0, idx - 1);
+    bool upOk = usable(y > 0, idx - d->mbw);
+    bool diagOk = usable(x > 0 && y > 0, idx - d->mbw - 1);
+    int qLeft = leftOk ? c.qmap[idx - 1] : q;
+    int qUp = upOk ? c.qmap[idx - d->mbw] : q;
+    PredLine *top = d->topLuma + 2 * x;
+    PredLine *topC = d->topChroma + 2 * x;
+    PredLine *left = d->leftPred;  // left macroblock: blocks 1, 3, U, V
+    int16_t *diag = d->diagDc;     // top-left DCs: luma, U, V
+
+    PredLine curRow[6], curCol[6];
+    const int scalerL = DcScalerLuma(q), scalerC = DcScalerChroma(q);
+    for (int b = 0; b < 6; ++b) {
+        Nb A, B, C;
+        switch (b) {
+            case 0:
+                A = leftOk ? Nb{left[0].dc, left[0].ac, qLeft} : Nb{1024, nullptr, q};
+                B = Nb{diagOk ? diag[0] : 1024, nullptr, q};
+                C = upOk ? Nb{top[0].dc, top[0].ac, qUp} : Nb{1024, nullptr, q};
+                break;
+            case 1:
+                A = Nb{curCol[0].dc, curCol[0].ac, q};
+                B = Nb{upOk ? top[0].dc : 1024, nullptr, q};
+                C = upOk ? Nb{top[1].dc, top[1].ac, qUp} : Nb{1024, nullptr, q};
+                break;
+            case 2:
+                A = leftOk ? Nb{left[1].dc, left[1].ac, qLeft} : Nb{1024, nullptr, q};
+                B = Nb{leftOk ? left[0].dc : 1024, nullptr, q};
+                C = Nb{curRow[0].dc, curRow[0].ac, q};
+                break;
+            case 3:
+                A = Nb{curCol[2].dc, curCol[2].ac, q};
+                B = Nb{curRow[0].dc, nullptr, q};
+                C = Nb{curRow[1].dc, curRow[1].ac, q};
+                break;
+            default: {
+                int p = b - 4;
+                A = leftOk ? Nb{left[2 + p].dc, left[2 + p].ac, qLeft} : Nb{1024, nullptr, q};
+                B = Nb{diagOk ? diag[1 + p] : 1024, nullptr, q};
+                C = upOk ? Nb{topC[p].dc, topC[p].ac, qUp} : Nb{1024, nullptr, q};
+            }
+        }
+        int scaler = b < 4 ? scalerL : scalerC;
+        bool fromAbove = std::abs(A.dc - B.dc) < std::abs(B.dc - C.dc);
+        int predF = fromAbove ? C.dc : A.dc;
+        int predQ = (predF + (scaler >> 1)) / scaler;
+
+        CoefList list;
+        list.n = 0;
+        int dcDiff = 0;
+        int start = 0;
+        if (useDcVlc) {
+            const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
+            Vlc e = lut[br->Peek(12)];
+            if (e.len == 0) return false;
+            br->Skip(e.len);
+            int size = e.val;
+            if (size) {
+                int v = int(br->Read(size));
+                if (!(v >> (size - 1))) v -= (1 << size) - 1;
+                dcDiff = v;
+                if (size > 8) br->Skip(1);
+            }
+            start = 1;
+        }
+        const uint8_t *scan = acPred ? (fromAbove ? kAltHorizontal : kAltVertical) : kZigzag;
+        if (c.si->iAlternateVerticalScan) scan = kAltVertical;
+        if (cbp & (32 >> b)) {
+            if (!ReadTcoefMpeg4(br, blk, start, scan, true, &list)) {
+                for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+                return false;
+            }
+        }
+        if (!useDcVlc) {
+            dcDiff = blk[0];
+        }
+        int dc = (predQ + dcDiff) * scaler;
+        dc = dc < -2048 ? -2048 : dc > 2047 ? 2047 : dc;
+
+        // AC prediction on the quantised first row or column.
+        if (acPred) {
+            const Nb &n = fromAbove ? C : A;
+            if (n.ac) {
+                for (int i = 0; i < 7; ++i) {
+                    int pv = n.ac[i];
+                    if (pv == 0) continue;
+                    if (n.qp != q) {
+                        int prod = pv * n.qp;
+                        pv = prod > 0 ? (prod + (q >> 1)) / q : (prod - (q >> 1)) / q;
+                    }
+                    int p = fromAbove ? i + 1 : (i + 1) * 8;
+                    if (blk[p] == 0) {
+                        bool listed = false;
+                        for (int k = 0; k < list.n && !listed; ++k) listed = list.pos[k] == p;
+                        if (!listed) list.pos[list.n++] = uint8_t(p);
+                    }
+                    blk[p] = int16_t(blk[p] + pv);
+                }
+            }
+        }
+        curRow[b].dc = curCol[b].dc = int16_t(dc);
+        for (int i = 0; i < 7; ++i) {
+            curRow[b].ac[i] = blk[i + 1];
+            curCol[b].ac[i] = blk[(i + 1) * 8];
+        }
+        BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, true, c.si->aIntraQuantMatrix)
+                                   : DequantH263(blk, list, q, true);
+        blk[0] = int16_t(dc);
+        if (dc) AddShape(&s, 0);
+        int pitch;
+        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
+        IdctPut(blk, s, dst, pitch);
+        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+        blk[0] = 0;
+    }
+    // Keep what later macroblocks predict from.
+    top[0] = curRow[2];
+    top[1] = curRow[3];
+    topC[0] = curRow[4];
+    topC[1] = curRow[5];
+    left[0] = curCol[1];
+    left[1] = curCol[3];
+    left[2] = curCol[4];
+    left[3] = curCol[5];
+    return true;
+}
+
+// Short-header intra macroblock: 8-bit DC, no prediction, zigzag.
+bool IntraMbH263(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
+    int16_t *blk = c.d->coef;
+    for (int b = 0; b < 6; ++b) {
+        int dcv = int(br->Read(8));
+        if (dcv == 0 || dcv == 128) return false;
+        if (dcv == 255) dcv = 128;
+        CoefList list;
+        list.n = 0;
+        if ((cbp & (32 >> b)) && !ReadTcoefH263(br, blk, 1, kZigzag, &list)) {
+            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+            return false;
+        }
+        BlockShape s = DequantH263(blk, list, q, true);
+        blk[0] = int16_t(dcv * 8);
+        AddShape(&s, 0);
+        int pitch;
+        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
+        IdctPut(blk, s, dst, pitch);
+        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+        blk[0] = 0;
+    }
+    return true;
+}
+
+// The next macroblock's top-left neighbours are the bottom-right blocks of the macroblock above
+// this one; they are read before this macroblock overwrites its column's entries.
+struct Diag {
+    int16_t v[3];
+};
+inline Diag ReadDiag(const Instance *d, int x) {
+    return Diag{{d->topLuma[2 * x + 1].dc, d->topChroma[2 * x].dc, d->topChroma[2 * x + 1].dc}};
+}
+inline void StoreDiag(Instance *d, const Diag &g) {
+    d->diagDc[0] = g.v[0];
+    d->diagDc[1] = g.v[1];
+    d->diagDc[2] = g.v[2];
+}
+
+void FinishMb(Instance *d, const Ctx &c, int idx, uint8_t type, int q) {
+    d->skip[idx] = type;
+    c.qmap[idx] = uint8_t(q);
+    if (IsIntraType(type)) d->status[idx] = 0;
+}
+
+}  // namespace
+
+void CopyMbFromRef(Instance *d, int mb, const FrameDesc *ref) {
+    FrameDesc *t = &d->frames[d->cur];
+    if (ref == t) return;
+    int x = mb % d->mbw, y = mb / d->mbw;
+    int p = d->pitch, cp = d->pitch / 2;
+    CopyBlock(t->y + y * 16 * p + x * 16, p, ref->y + y * 16 * p + x * 16, p, 16, 16);
+    CopyBlock(t->u + y * 8 * cp + x * 8, cp, ref->u + y * 8 * cp + x * 8, cp, 8, 8);
+    CopyBlock(t->v + y * 8 * cp + x * 8, cp, ref->v + y * 8 * cp + x * 8, cp, 8, 8);
+}
+
+bool DecodeMbsIP(Instance *d, BitReader *br) {
+    Ctx c = MakeCtx(d);
+    const bool isP = d->vopType == kTypeP;
+    const int fcode = d->si->iVopFcodeForward;
+    int q = d->quant;
+    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
+        if (idx != d->sliceStart && ResyncAhead(br)) return false;
+        int x = idx % d->mbw, y = idx / d->mbw;
+        Diag nextDiag = ReadDiag(d, x);
+        int qBefore = q;
+        if (isP && br->Bit()) {
+            // not_coded: copy from the past reference, zero vector
+            CopyMbFromRef(d, idx, c.past);
+            SetMbVectors(d, idx, 0, 0);
+            if (br->over) return false;
+            d->skip[idx] = kMbSkipped;
+            c.qmap[idx] = uint8_t(q);
+            d->mbNext = idx + 1;
+            StoreDiag(d, nextDiag);
+            continue;
+        }
+        int val;
+        for (;;) {
+            Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
+            if (e.len == 0) return false;
+            br->Skip(e.len);
+            val = e.val;
+            if (val != kMcbpcStuffing) break;
+            if (br->over) return false;
+        }
+        uint8_t type = uint8_t(val >> 2);
+        int cbpc = val & 3;
+        bool intra = IsIntraType(type);
+        bool acPred = intra && br->Bit();
+        Vlc cy = kCbpyLut[br->Peek(6)];
+        if (cy.len == 0) return false;
+        br->Skip(cy.len);
+        int cbpy = intra ? cy.val : 15 - cy.val;
+        int cbp = (cbpy << 2) | cbpc;
+        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
+        if (intra) {
+            int runQ = idx == d->sliceStart ? q : qBefore;
+            SetMbVectors(d, idx, 0, 0);
+            if (!IntraMb(c, br, idx, x, y, cbp, acPred, q, runQ < c.dcThreshold)) return false;
+        } else {
+            int mvx[4], mvy[4];
+            bool four = type == kMbInter4v;
+            for (int k = 0; k < (four ? 4 : 1); ++k) {
+                int px, py;
+                PredictMv(d, idx, x, y, k, &px, &py);
+                if (!ReadMvComponent(br, fcode, px, &mvx[k]) ||
+                    !ReadMvComponent(br, fcode, py, &mvy[k]))
+                    return false;
+                if (four) {
+                    d->mv[idx * 8 + 2 * k] = int16_t(mvx[k]);
+                    d->mv[idx * 8 + 2 * k + 1] = int16_t(mvy[k]);
+                } else {
+                    SetMbVectors(d, idx, mvx[0], mvy[0]);
+                }
+            }
+            int pitch = d->pitch;
+            PredictMb(c, c.past, x, y, mvx, mvy, four, c.rounding,
+                      c.y + y * 16 * pitch + x * 16, c.u + y * 8 * (pitch / 2) + x * 8,
+                      c.v + y * 8 * (pitch / 2) + x * 8, pitch, pitch / 2);
+            if (!InterResidual(c, br, x, y, cbp, q)) return false;
+        }
+        if (br->over) return false;
+        FinishMb(d, c, idx, type, q);
+        d->quant = q;
+        d->mbNext = idx + 1;
+        StoreDiag(d, nextDiag);
+    }
+    return true;
+}
+
+bool DecodeMbsB(Instance *d, BitReader *br) {
+    Ctx c = MakeCtx(d);
+    const int fcodeF = d->si->iVopFcodeForward, fcodeB = d->si->iVopFcodeBackward;
+    int q = d->quant;
+    int pf[2] = {0, 0}, pb[2] = {0, 0};  // previous forward and backward vectors of the row
+    const int trd = d->trd ? d->trd : 1, trb = d->trb;
+    const int pitch = d->pitch, cp = pitch / 2;
+    uint8_t *bidY = d->bidir, *bidU = d->bidir + 256, *bidV = d->bidir + 320;
+    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
+        if (idx != d->sliceStart && ResyncAhead(br)) return false;
+        int x = idx % d->mbw, y = idx / d->mbw;
+        if (x == 0 || idx == d->sliceStart) pf[0] = pf[1] = pb[0] = pb[1] = 0;
+        uint8_t *dy = c.y + y * 16 * pitch + x * 16;
+        uint8_t *du = c.u + y * 8 * cp + x * 8;
+        uint8_t *dv = c.v + y * 8 * cp + x * 8;
+        if (d->skip[idx] == kMbSkipped) {
+            // The co-located macroblock of the future reference was skipped: so is this one.
+            CopyMbFromRef(d, idx, c.past);
+            c.qmap[idx] = uint8_t(q);
+            d->mbNext = idx + 1;
+            continue;
+        }
+        int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
+        int cbp = 0;
+        bool modbOne = br->Bit();
+        if (!modbOne) {
+            bool noCbp = br->Bit();
+            while (mbType < 4 && !br->Bit()) ++mbType;
+            if (mbType == 4) return false;
+            if (!noCbp) cbp = int(br->Read(6));
+            if (mbType != 0 && cbp) {
+                if (br->Bit()) q += br->Bit() ? 2 : -2;
+                q = q < 1 ? 1 : q > 31 ? 31 : q;
+            }
+        }
+        int fx[4], fy[4], bx[4], by[4];
+        bool useF = true, useB = true, four = false;
+        if (mbType == 0) {
+            int delta[2] = {0, 0};
+            if (!modbOne &&
+                (!ReadMvComponent(br, 1, 0, &delta[0]) || !ReadMvComponent(br, 1, 0, &delta[1])))
+                return false;
+            const int16_t *co = d->mv + idx * 8;
+            for (int k = 0; k < 4; ++k) {
+                int vx = co[2 * k], vy = co[2 * k + 1];
+                fx[k] = trb * vx / trd + delta[0];
+                fy[k] = trb * vy / trd + delta[1];
+                bx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : fx[k] - vx;
+                by[k] = delta[1] == 0 ? (trb - trd) * vy / trd : fy[k] - vy;
+            }
+            // Four equal vectors predict exactly like one (the chroma rules agree too).
+            four = false;
+            for (int k = 1; k < 4; ++k)
+                four |= fx[k] != fx[0] || fy[k] != fy[0] || bx[k] != bx[0] || by[k] != by[0];
+        } else {
+            useF = mbType != 2;
+            useB = mbType != 3;
+            if (useF) {
+                if (!ReadMvComponent(br, fcodeF, pf[0], &fx[0]) ||
+                    !ReadMvComponent(br, fcodeF, pf[1], &fy[0]))
+                    return false;
+                pf[0] = fx[0];
+                pf[1] = fy[0];
+            }
+            if (useB) {
+                if (!ReadMvComponent(br, fcodeB, pb[0], &bx[0]) ||
+                    !ReadMvComponent(br, fcodeB, pb[1], &by[0]))
+                    return false;
+                pb[0] = bx[0];
+                pb[1] = by[0];
+            }
+        }
+        if (br->over) return false;
+        if (useF) PredictMb(c, c.past, x, y, fx, fy, four, 0, dy, du, dv, pitch, cp);
+        if (useB) {
+            if (useF) {
+                PredictMb(c, c.future, x, y, bx, by, four, 0, bidY, bidU, bidV, 16, 8);
+                AverageBlock(dy, pitch, bidY, 16, 16, 16);
+                AverageBlock(du, cp, bidU, 8, 8, 8);
+                AverageBlock(dv, cp, bidV, 8, 8, 8);
+            } else {
+                PredictMb(c, c.future, x, y, bx, by, four, 0, dy, du, dv, pitch, cp);
+            }
+        }
+        if (!InterResidual(c, br, x, y, cbp, q)) return false;
+        if (br->over) return false;
+        c.qmap[idx] = uint8_t(q);
+        d->quant = q;
+        d->mbNext = idx + 1;
+    }
+    return true;
+}
+
+namespace {
+
+// A GOB start code (with optional stuffing before it) or a picture start code is next.
+bool GobAhead(const BitReader *br) {
+    BitReader probe = *br;
+    int zeros = 0;
+    while (zeros < 24 && probe.BitsLeft() > 0 && probe.Peek(1) == 0) {
+        probe.Skip(1);
+        ++zeros;
+    }
+    return zeros >= 16 && probe.BitsLeft() > 0;
+}
+
+}  // namespace
+
+bool DecodeMbsH263(Instance *d, BitReader *br) {
+    Ctx c = MakeCtx(d);
+    const bool isP = d->vopType == kTypeP;
+    int q = d->quant;
+    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
+        int x = idx % d->mbw, y = idx / d->mbw;
+        if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
+        if (br->BitsLeft() <= 0) return false;
+        if (isP && br->Bit()) {
+            CopyMbFromRef(d, idx, c.past);
+            SetMbVectors(d, idx, 0, 0);
+            if (br->over) return false;
+            d->skip[idx] = kMbSkipped;
+            c.qmap[idx] = uint8_t(q);
+            d->mbNext = idx + 1;
+            continue;
+        }
+        int val;
+        for (;;) {
+            Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
+            if (e.len == 0) return false;
+            br->Skip(e.len);
+            val = e.val;
+            if (val != kMcbpcStuffing) break;
+            if (br->over) return false;
+        }
+        uint8_t type = uint8_t(val >> 2);
+        if (type == kMbInter4v) return false;
+        bool intra = IsIntraType(type);
+        Vlc cy = kCbpyLut[br->Peek(6)];
+        if (cy.len == 0) return false;
+        br->Skip(cy.len);
+        int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
+        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
+        if (intra) {
+            SetMbVectors(d, idx, 0, 0);
+            if (!IntraMbH263(c, br, x, y, cbp, q)) return false;
+        } else {
+            int mvx[4], mvy[4], px, py;
+            PredictMv(d, idx, x, y, 0, &px, &py);
+            if (!ReadMvComponent(br, 1, px, &mvx[0]) || !ReadMvComponent(br, 1, py, &mvy[0]))
+                return false;
+            SetMbVectors(d, idx, mvx[0], mvy[0]);
+            int cp = d->pitch / 2;
+            PredictMb(c, c.past, x, y, mvx, mvy, false, c.rounding,
+                      c.y + y * 16 * d->pitch + x * 16, c.u + y * 8 * cp + x * 8,
+                      c.v + y * 8 * cp + x * 8, d->pitch, cp);
+            if (!InterResidual(c, br, x, y, cbp, q)) return false;
+        }
+        if (br->over) return false;
+        FinishMb(d, c, idx, type, q);
+        d->quant = q;
+        d->mbNext = idx + 1;
+    }
+    return true;
+}
+
+}  // namespace mp4v

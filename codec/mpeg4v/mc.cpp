@@ -1,0 +1,174 @@
+// Half-sample motion compensation (14496-2 7.6.2) with rounding control. Frame buffers have no
+// border: a fetch that leaves the picture is first gathered into a scratch block with clamped
+// coordinates, which gives the same samples as a reference extended by edge replication.
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/mpeg4v/dsp.h"
+
+namespace mp4v {
+namespace {
+
+constexpr int kEmuPitch = 24;
+
+template <int W>
+void InterpolateC(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx, int fy, int rnd) {
+    if (!fx && !fy) {
+        for (int y = 0; y < h; ++y, dst += dp, s += sp) std::memcpy(dst, s, W);
+    } else if (fx && !fy) {
+        int r = 1 - rnd;
+        for (int y = 0; y < h; ++y, dst += dp, s += sp)
+            for (int x = 0; x < W; ++x) dst[x] = uint8_t((s[x] + s[x + 1] + r) >> 1);
+    } else if (!fx && fy) {
+        int r = 1 - rnd;
+        for (int y = 0; y < h; ++y, dst += dp, s += sp)
+            for (int x = 0; x < W; ++x) dst[x] = uint8_t((s[x] + s[x + sp] + r) >> 1);
+    } else {
+        int r = 2 - rnd;
+        for (int y = 0; y < h; ++y, dst += dp, s += sp)
+            for (int x = 0; x < W; ++x)
+                dst[x] = uint8_t((s[x] + s[x + 1] + s[x + sp] + s[x + sp + 1] + r) >> 2);
+    }
+}
+
+#if defined(__SSE2__)
+// 8 or 16 samples per row; results equal InterpolateC.
+template <int W>
+inline __m128i Load(const uint8_t *p) {
+    if constexpr (W == 16)
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    else
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+}
+template <int W>
+inline void Store(uint8_t *p, __m128i v) {
+    if constexpr (W == 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+    else
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+}
+
+// (a + b + 1 - rnd) >> 1: pavgb rounds up; with rounding control subtract the odd bit.
+inline __m128i Avg2(__m128i a, __m128i b, int rnd) {
+    __m128i avg = _mm_avg_epu8(a, b);
+    if (rnd) avg = _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+    return avg;
+}
+
+template <int W>
+void InterpolateSse2(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx, int fy,
+                     int rnd) {
+    if (!fx && !fy) {
+        for (int y = 0; y < h; ++y, dst += dp, s += sp) Store<W>(dst, Load<W>(s));
+    } else if (fx && !fy) {
+        for (int y = 0; y < h; ++y, dst += dp, s += sp)
+            Store<W>(dst, Avg2(Load<W>(s), Load<W>(s + 1), rnd));
+    } else if (!fx && fy) {
+        for (int y = 0; y < h; ++y, dst += dp, s += sp)
+            Store<W>(dst, Avg2(Load<W>(s), Load<W>(s + sp), rnd));
+    } else {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bias = _mm_set1_epi16(int16_t(2 - rnd));
+        auto sums = [&](const uint8_t *p, __m128i *lo, __m128i *hi) {
+            __m128i a = Load<W>(p), b = Load<W>(p + 1);
+            *lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+            *hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        };
+        __m128i lo0, hi0;
+        sums(s, &lo0, &hi0);
+        for (int y = 0; y < h; ++y, dst += dp, s += sp) {
+            __m128i lo1, hi1;
+            sums(s + sp, &lo1, &hi1);
+            __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo0, lo1), bias), 2);
+            __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi0, hi1), bias), 2);
+            Store<W>(dst, _mm_packus_epi16(lo, hi));
+            lo0 = lo1;
+            hi0 = hi1;
+        }
+    }
+}
+#endif
+
+template <int W>
+inline void Interpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx, int fy,
+                        int rnd) {
+#if defined(__SSE2__)
+    InterpolateSse2<W>(dst, dp, s, sp, h, fx, fy, rnd);
+#else
+    InterpolateC<W>(dst, dp, s, sp, h, fx, fy, rnd);
+#endif
+}
+
+}  // namespace
+
+void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx,
+                      int fy, int rnd) {
+    if (w == 16)
+        InterpolateC<16>(dst, dp, s, sp, h, fx, fy, rnd);
+    else
+        InterpolateC<8>(dst, dp, s, sp, h, fx, fy, rnd);
+}
+
+void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx, int fy,
+                   int rnd) {
+    if (w == 16)
+        Interpolate<16>(dst, dp, s, sp, h, fx, fy, rnd);
+    else
+        Interpolate<8>(dst, dp, s, sp, h, fx, fy, rnd);
+}
+
+void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
+               int planeH, int hx, int hy, int w, int h, int rounding, uint8_t *emu) {
+    int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
+    const uint8_t *src;
+    int sp;
+    if (ix < 0 || iy < 0 || ix + w + 1 > planeW || iy + h + 1 > planeH) {
+        // Gather w+1 x h+1 samples so every interpolation mode finds its neighbours.
+        for (int r = 0; r <= h; ++r) {
+            int sy = iy + r;
+            sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
+            const uint8_t *row = ref + sy * refPitch;
+            uint8_t *o = emu + r * kEmuPitch;
+            for (int c = 0; c <= w; ++c) {
+                int sx = ix + c;
+                sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
+                o[c] = row[sx];
+            }
+        }
+        src = emu;
+        sp = kEmuPitch;
+    } else {
+        src = ref + iy * refPitch + ix;
+        sp = refPitch;
+    }
+    if (w == 16)
+        Interpolate<16>(dst, dstPitch, src, sp, h, fx, fy, rounding);
+    else
+        Interpolate<8>(dst, dstPitch, src, sp, h, fx, fy, rounding);
+}
+
+void AverageBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h) {
+#if defined(__SSE2__)
+    if (w == 16) {
+        for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch)
+            Store<16>(dst, _mm_avg_epu8(Load<16>(dst), Load<16>(src)));
+        return;
+    }
+    if (w == 8) {
+        for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch)
+            Store<8>(dst, _mm_avg_epu8(Load<8>(dst), Load<8>(src)));
+        return;
+    }
+#endif
+    for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch)
+        for (int x = 0; x < w; ++x) dst[x] = uint8_t((dst[x] + src[x] + 1) >> 1);
+}
+
+void CopyBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h) {
+    for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch) std::memcpy(dst, src, w);
+}
+
+}  // namespace mp4v
