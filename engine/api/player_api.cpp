@@ -111,7 +111,7 @@ int PlayerBackward(Player *player, int32_t amount_ms, int32_t kind) {
         case 4: {
             if (!player->has_video.load()) return 0;
             if (!player->have_pending && !player->video_ended.load()) return 0;
-            int64_t t = player->have_pending ? player->pending.time_ms : now;
+            int64_t t = player->have_pending ? player->pending_time.load() : now;
             return RequestSeek(player, t, SEEK_VIDEO_FIRST, 4, STEP_BACKWARD);
         }
         default:

@@ -260,6 +260,12 @@ int AudioRendererDrained(AudioRenderer *r) {
     return left <= uint64_t(r->out_rate) * kAudioBlockMs / 1000 ? 1 : 0;
 }
 
+int AudioRendererPlayedOut(AudioRenderer *r) {
+    if (!r) return 1;
+    std::lock_guard<std::mutex> g(r->ring_lock);
+    return r->stamp_count == 0 ? 1 : 0;
+}
+
 int AudioRendererSetSpeed(AudioRenderer *r, int percent) {
     if (!r || percent <= 0 || percent > 1000) return 0;
     if (percent == r->speed) return 1;

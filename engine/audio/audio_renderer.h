@@ -94,6 +94,8 @@ void AudioRendererWakeWriter(AudioRenderer *r);
 void AudioRendererSetEndOfStream(AudioRenderer *r);
 // End of stream set and at most one device block still to play.
 int AudioRendererDrained(AudioRenderer *r);
+// Everything written has finished playing.
+int AudioRendererPlayedOut(AudioRenderer *r);
 int AudioRendererSetSpeed(AudioRenderer *r, int percent);
 int AudioRendererSetVolume(AudioRenderer *r, uint32_t volume);
 uint32_t AudioRendererGetVolume(AudioRenderer *r);

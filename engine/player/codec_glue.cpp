@@ -155,10 +155,6 @@ int VideoDecoderCheckInput(const VideoDecoder *d, const uint8_t *data, uint32_t 
     return 0;
 }
 
-void VideoDecoderForgetStamps(VideoDecoder *d) {
-    if (d) d->stamp_count = 0;
-}
-
 static void PushStamp(VideoDecoder *d, int64_t t) {
     if (d->stamp_count == kVideoStampSlots) {  // never filled by sane streams: drop the oldest
         std::memmove(d->stamps, d->stamps + 1, sizeof(int64_t) * (kVideoStampSlots - 1));
@@ -305,6 +301,7 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
             return ME_ERR_MEMORY;
         }
         blocks[i].pMem = AlignUp(d->mem[i], align);
+        d->blocks[i] = blocks[i].pMem;
     }
     // The engine parses the AudioSpecificConfig itself: core rate and channels come from it.
     AacDecParams params{};
@@ -324,6 +321,10 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
         AudioDecoderDestroy(d);
         return ME_ERR_AUDIO_DECODER_INIT;
     }
+    d->init_rate = params.iSampleRate;
+    d->init_channels = params.iChannels;
+    d->init_format = params.iFormat;
+    d->init_frame_length = frame_length;
     AacDecHandle h = nullptr;
     if (AacDecInit(AACDEC_VERSION, &h, &params, blocks) != 0 || !h) {
         AudioDecoderDestroy(d);
@@ -333,6 +334,13 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
     if (AacDecSetFrameLength(h, frame_length) != 0) {
         AudioDecoderDestroy(d);
         return ME_ERR_AUDIO_DECODER_INIT;
+    }
+    // The configuration also carries the program configuration that orders the channels of
+    // streams with channel configuration 0.
+    if (params.iFormat == AACDEC_FORMAT_RAW && track->config_length <= kDecoderConfigMax) {
+        d->config_length = track->config_length;
+        std::memcpy(d->config, track->config, track->config_length);
+        AacDecApplyConfig(h, d->config, int32_t(d->config_length));
     }
     if (first && first_length) {
         AacDecInBuf in{int32_t(first_length), int32_t(first_length), first};
@@ -347,6 +355,26 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
         return ME_ERR_AUDIO_DECODER_INIT;
     }
     *out = d;
+    return ME_OK;
+}
+
+MeResult AudioDecoderReset(AudioDecoder *d) {
+    if (!d || !d->handle) return ME_FAIL;
+    AacDecReset(d->handle);
+    d->handle = nullptr;
+    AacDecMemBlock blocks[AACDEC_NUM_MEM_BLOCKS] = {};
+    if (AacDecQueryMem(blocks) != 0) return ME_ERR_AUDIO_DECODER_INIT;
+    for (int i = 0; i < AACDEC_NUM_MEM_BLOCKS; ++i) blocks[i].pMem = d->blocks[i];
+    AacDecParams params{};
+    params.iSampleRate = d->init_rate;
+    params.iChannels = d->init_channels;
+    params.iFormat = d->format;
+    AacDecHandle h = nullptr;
+    if (AacDecInit(AACDEC_VERSION, &h, &params, blocks) != 0 || !h)
+        return ME_ERR_AUDIO_DECODER_INIT;
+    d->handle = h;
+    if (AacDecSetFrameLength(h, d->init_frame_length) != 0) return ME_ERR_AUDIO_DECODER_INIT;
+    if (d->config_length) AacDecApplyConfig(h, d->config, int32_t(d->config_length));
     return ME_OK;
 }
 
@@ -377,7 +405,9 @@ MeResult AudioDecoderDecode(AudioDecoder *d, const uint8_t *data, uint32_t lengt
         *consumed = length;  // a frame we cannot read is skipped whole
         return ME_ERR_STREAM_SYNTAX;
     }
-    *consumed = used ? used : length;
+    // A raw access unit is the whole sample: what the decoder leaves over is padding, never a
+    // second frame (decoding it again would repeat audio and stretch the stream).
+    *consumed = (used && d->format != AACDEC_FORMAT_RAW) ? used : length;
     uint32_t ch = params.iChannels == 2 ? 2 : 1;
     uint32_t n = out.iBytesWritten > 0 ? uint32_t(out.iBytesWritten) / (ch * 2) : 0;
     if (n > d->frame_length) n = d->frame_length;

@@ -1,5 +1,5 @@
 #pragma once
-// The player's decoder glue: a VideoDecoder over the MPEG-4 Part 2 / short-header decoder (or no
+// The player's decoder glue: a VideoDecoder over the ISO/IEC 14496-2 / short-header decoder (or no
 // decoder at all for raw picture tags), and an AudioDecoder over the AAC decoder. The engine owns
 // every memory block the decoders use.
 #include <cstdint>
@@ -49,8 +49,6 @@ MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t lengt
                             int64_t time_ms, uint32_t *consumed, VideoPicture *pic, int *got);
 // The picture still held back for reordering, at the end of the stream. 1 when one came out.
 int VideoDecoderFlush(VideoDecoder *d, VideoPicture *pic);
-// Forgets the stamps of pictures that will not be shown (after an engine-side reset).
-void VideoDecoderForgetStamps(VideoDecoder *d);
 
 // True for the tags the MPEG-4 decoder takes.
 bool VideoTagIsMpeg4Family(uint32_t tag);
@@ -68,6 +66,10 @@ struct AudioDecoder {
     uint32_t out_rate, out_channels;
     uint32_t frame_length;  // samples per channel per decoded frame (2048 with SBR)
     int16_t *scratch;       // the decoder's 8192-byte output block
+    void *blocks[5];        // the aligned block pointers handed to the decoder
+    int32_t init_rate, init_channels, init_format, init_frame_length;
+    uint8_t config[kDecoderConfigMax];  // the track's AudioSpecificConfig, reapplied on reset
+    uint32_t config_length;
 };
 
 // The track record with its AudioSpecificConfig, and the first sample.
@@ -75,6 +77,8 @@ struct AudioDecoder {
 MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
                             uint32_t first_length, AudioDecoder **out);
 void AudioDecoderDestroy(AudioDecoder *d);
+// Starts the decoder afresh (after a seek): no overlap from before the jump leaks into the output.
+MeResult AudioDecoderReset(AudioDecoder *d);
 // Decodes one frame. *consumed: bytes used. *samples: per channel written into planes (each with
 // room for frame_length). ME_OK, ME_ERR_MORE_OUTPUT (input left over), or a failure with nothing
 // produced (the input is then dropped by the caller).

@@ -14,6 +14,26 @@ constexpr uint32_t kMinSampleRoom = 4096;
 
 int State(Player *p) { return p->state.load(std::memory_order_acquire); }
 
+// A task slot between the creator's call and its publishing of the handle.
+constexpr OsHandle kTaskStarting = INT32_MIN;
+
+// A task's last act: close its own handle and publish -1. A task that ends at once waits for its
+// creator to have published the handle first, so the creator never overwrites the -1.
+void PublishTaskEnd(std::atomic<OsHandle> &slot) {
+    OsHandle h;
+    while ((h = slot.load(std::memory_order_acquire)) == kTaskStarting) OsSleep(1);
+    OsCloseThread(h);
+    slot.store(INVALID_THREAD, std::memory_order_release);
+}
+
+bool LaunchTask(std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry, void *arg,
+                int priority, uint32_t stack) {
+    slot.store(kTaskStarting, std::memory_order_release);
+    OsHandle h = OsCreateThread(name, entry, arg, priority, stack);
+    slot.store(h, std::memory_order_release);  // INVALID_THREAD when creation failed
+    return h != INVALID_THREAD;
+}
+
 bool AcceptedFrom(int req, int s, bool *toggle_to_play) {
     switch (req) {
         case STATE_IDLE: return s == 13 || s == 14;
@@ -93,7 +113,8 @@ void EngineResetVideoDecoder(Player *p) {
     p->key_search = 1;
     p->key_found = 0;
     p->ignore_output = 1;
-    VideoDecoderForgetStamps(p->vdec);
+    // The decoder keeps its state, and the picture it still holds keeps its stamp: the ignored
+    // output takes that stamp, so the pictures after it keep theirs.
 }
 
 void ShowPicture(Player *p, const VideoPicture &pic) {
@@ -114,6 +135,7 @@ void ForcePresent(Player *p) {
 
 void TakePicture(Player *p, const VideoPicture &pic) {
     p->pending = pic;
+    p->pending_time.store(pic.time_ms);
     p->have_pending = 1;
     ++p->pending_serial;
     p->frame_pending.store(pic.time_ms >= p->target.load() ? 1 : 0);
@@ -176,22 +198,15 @@ int DecodeNextPicture(Player *p) {
         return 1;
     }
     if (p->key_search) {
+        // Predicted pictures before the first key frame would decode against a stale reference:
+        // they are skipped until a key frame comes. Samples we cannot classify end the search.
         int kind = VideoDecoderCheckInput(p->vdec, slot.data, slot.size);
-        if (kind == 1) {
-            p->key_found = 1;
-        } else if (kind == 2) {
-            p->key_search = 0;
-            if (!p->key_found) {
-                SampleQueueRelease(p->vq, nullptr, 0);
-                return 1;
-            }
-        } else if (kind == 0) {
-            p->key_search = 0;
-        } else {
+        if (kind == 2 && !p->key_found) {
             SampleQueueRelease(p->vq, nullptr, 0);
             return 1;
         }
-        if (kind == 1) p->key_search = 0;
+        if (kind == 1) p->key_found = 1;
+        p->key_search = 0;
     }
     if (p->direct_render && slot.time_ms >= p->target.load()) {
         int64_t d = MediaClockRead(p->clock.load()) - slot.time_ms;
@@ -221,6 +236,7 @@ int DecodeNextPicture(Player *p) {
             p->ignore_output = 0;
         } else if (p->direct_render) {
             p->pending = pic;
+            p->pending_time.store(pic.time_ms);
             p->have_pending = 1;
             ++p->pending_serial;
             if (pic.time_ms >= p->target.load()) {
@@ -263,9 +279,7 @@ void VideoTask(void *arg) {
         if (sleep) OsSleep(10);
     }
     p->video_seen.store(-1);
-    OsHandle h = p->video_task.load();
-    OsCloseThread(h);
-    p->video_task.store(INVALID_THREAD);
+    PublishTaskEnd(p->video_task);
     OsExitThread();
 }
 
@@ -348,9 +362,7 @@ void AudioTask(void *arg) {
         if (sleep) OsSleep(10);
     }
     p->audio_seen.store(-1);
-    OsHandle h = p->audio_task.load();
-    OsCloseThread(h);
-    p->audio_task.store(INVALID_THREAD);
+    PublishTaskEnd(p->audio_task);
     OsExitThread();
 }
 
@@ -487,6 +499,10 @@ bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
 
 bool SetupAudio(Player *p) {
     const AudioTrackInfo &at = p->info.audio[TrackIndex(p->open.audio_track, p->info.audio_count)];
+    if (p->adec && MeFailed(AudioDecoderReset(p->adec))) {
+        AudioDecoderDestroy(p->adec);
+        p->adec = nullptr;
+    }
     if (!p->adec) {
         SampleSlot first{};
         SampleQueuePeek(p->aq, &first);
@@ -594,26 +610,37 @@ bool Start(Player *p) {
 
 void StartTask(Player *p, std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry,
                int priority, uint32_t stack) {
-    OsHandle h = OsCreateThread(name, entry, p, priority, stack);
-    if (h == INVALID_THREAD) SetError(p, ME_ERR_THREAD);
-    // The task publishes -1 itself when it ends; it may have ended already.
-    OsHandle expected = INVALID_THREAD;
-    if (h != INVALID_THREAD) slot.compare_exchange_strong(expected, h);
+    if (!LaunchTask(slot, name, entry, p, priority, stack)) SetError(p, ME_ERR_THREAD);
 }
 
-void WaitTasksSeen(Player *p, int state) {
+// Waits until both media tasks have seen the state. false when the state changed meanwhile
+// (a stop arrived): the caller then drops its work.
+bool WaitTasksSeen(Player *p, int state) {
     for (;;) {
+        if (State(p) != state) return false;
         bool a = p->audio_task.load() == INVALID_THREAD || p->audio_seen.load() == state;
         bool v = p->video_task.load() == INVALID_THREAD || p->video_seen.load() == state;
-        if (a && v) return;
+        if (a && v) return true;
         // An audio task blocked on a paused device would never see the state: free it.
         AudioRendererWakeWriter(p->arend);
         OsSleep(10);
     }
 }
 
+// Just before the end of the shortest audio or video track.
+int64_t TracksEnd(Player *p) {
+    int64_t end = p->info.duration_ms;
+    for (uint32_t i = 0; i < p->info.audio_count && i < kMaxAudioTracks; ++i)
+        if (p->info.audio[i].duration_ms && p->info.audio[i].duration_ms < end)
+            end = p->info.audio[i].duration_ms;
+    for (uint32_t i = 0; i < p->info.video_count && i < kMaxVideoTracks; ++i)
+        if (p->info.video[i].duration_ms && p->info.video[i].duration_ms < end)
+            end = p->info.video[i].duration_ms;
+    return end > 0 ? end - 1 : 0;
+}
+
 void Seek(Player *p) {
-    WaitTasksSeen(p, STATE_SEEKING);
+    if (!WaitTasksSeen(p, STATE_SEEKING)) return;
     MediaClockStop(p->clock.load());
     AudioRendererPause(p->arend);
     int64_t pos = p->seek_pos;
@@ -625,8 +652,22 @@ void Seek(Player *p) {
             ok = ReaderSeekStep(p->reader, &pos, p->seek_dir);
         else
             ok = ReaderSeek(p->reader, &pos, p->seek_mode);
+        if (!ok && p->seek_kind != SEEK_KIND_STEP && p->seek_kind != SEEK_KIND_EXACT_BACK) {
+            // At the very end there is no next key frame to snap to, and the tracks may stop
+            // short of the file's duration: fall back to the last position every track has.
+            pos = p->seek_pos;
+            ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
+            // A track's last sample lies before its end: step back until every track has one.
+            int64_t end = TracksEnd(p);
+            for (int64_t back = 0; !ok && back <= 1000; back += 50) {
+                int64_t want = p->seek_pos.load();
+                pos = (want < end ? want : end) - back;
+                if (pos < 0) break;
+                ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
+            }
+        }
         if (ok) {
-            p->target.store(p->seek_kind == SEEK_KIND_EXACT_BACK ? p->seek_pos : pos);
+            p->target.store(p->seek_kind == SEEK_KIND_EXACT_BACK ? p->seek_pos.load() : pos);
             MediaClockSetPosition(p->clock.load(), p->target.load());
             AudioRendererReset(p->arend);
             ClearPcm(p);
@@ -684,6 +725,10 @@ void Step(Player *p) {
 
 void StopPlayback(Player *p) {
     if (p->reader) ReaderCommand(p->reader, READER_CMD_STOP);
+    // At a natural end the last block (drained allows one) still sounds: let it finish.
+    if (State(p) == STATE_ENDING && p->arend && p->arend->end_of_stream.load()) {
+        for (int i = 0; i < 50 && !AudioRendererPlayedOut(p->arend); ++i) OsSleep(5);
+    }
     AudioRendererReset(p->arend);
     while (p->audio_task.load() != INVALID_THREAD || p->video_task.load() != INVALID_THREAD) {
         AudioRendererWakeWriter(p->arend);
@@ -772,9 +817,8 @@ void StatusTask(void *arg) {
                     if (p->first_start_pending) {
                         p->first_start_pending = 0;
                         if (p->config.opened) p->config.opened(p->config.user);
-                        int vp = p->open.key_frames_only ? 2 : 15;
+                        int vp = p->direct_render ? OS_PRIORITY_HIGHEST : OS_PRIORITY_TIME_CRITICAL;
                         int ap = vp;
-                        if (p->vparams.flags != 0xFFFFFFFFu && p->direct_render) vp = ap = 2;
                         if (p->config.priorities_configured) {
                             vp = p->config.video_priority;
                             ap = p->config.audio_priority;
@@ -806,7 +850,7 @@ void StatusTask(void *arg) {
                         PlayerRequest(p, STATE_ENDING);
                     }
                 }
-                OsSleep(100);
+                OsWait(p->wake, 100);
                 break;
             }
             case STATE_PAUSE_REQUESTED:
@@ -846,22 +890,24 @@ void StatusTask(void *arg) {
                         PlayerRequest(p, STATE_STARTING);
                     }
                 }
-                OsSleep(100);
+                OsWait(p->wake, 100);
                 break;
             default:
-                OsSleep(100);
+                OsWait(p->wake, 100);
                 break;
         }
         if (State(p) != STATE_SEEKING && p->config.status_tick && !p->tasks_exit.load())
             p->config.status_tick(p->config.user);
     }
     StopPlayback(p);
+    // Whatever made the loop end, the playback leaves through ending (or stopping) to idle, so
+    // that a later stop or open never waits on a state nobody will leave.
+    int last = State(p);
+    if (last != STATE_ENDING && last != STATE_STOPPING) PlayerRequest(p, STATE_ENDING);
     if (State(p) == STATE_ENDING && p->config.ended) p->config.ended(p->config.user);
     PlayerRequest(p, STATE_IDLE);
-    OsHandle h = p->status_task.load();
-    OsCloseThread(h);
     // The very last touch of the player: after this the owner may free it.
-    p->status_task.store(INVALID_THREAD, std::memory_order_release);
+    PublishTaskEnd(p->status_task);
     OsExitThread();
 }
 
@@ -877,6 +923,7 @@ Player *PlayerNew(const PlayerConfig *config) {
     p->audio_lock = OsCreateLock();
     p->params_lock = OsCreateLock();
     p->stop_event = OsCreateEvent(nullptr);
+    p->wake = OsCreateEvent(nullptr);
     p->status_task.store(INVALID_THREAD);
     p->audio_task.store(INVALID_THREAD);
     p->video_task.store(INVALID_THREAD);
@@ -886,7 +933,8 @@ Player *PlayerNew(const PlayerConfig *config) {
     p->first_picture_ms.store(-1);
     p->last_picture_ms.store(-1);
     if (p->state_lock == INVALID_LOCK || p->video_lock == INVALID_LOCK ||
-        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK || !p->stop_event) {
+        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK || !p->stop_event ||
+        !p->wake) {
         PlayerFree(p);
         return nullptr;
     }
@@ -900,6 +948,7 @@ void PlayerFree(Player *p) {
     OsDeleteLock(p->audio_lock);
     OsDeleteLock(p->params_lock);
     OsCloseHandle(p->stop_event);
+    OsCloseHandle(p->wake);
     MemFree(p->path);
     p->~Player();
     MemFree(p);
@@ -915,13 +964,15 @@ int PlayerRequest(Player *p, int req) {
     if (req == STATE_TOGGLE) next = to_play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED;
     if (req == STATE_OPENING) p->resume_state.store(STATE_PLAY_REQUESTED);
     if (req == STATE_SEEKING) {
-        p->target.store(p->seek_pos);
-        bool play = s == STATE_PLAYING || (s == STATE_AT_END && !p->open.repeat);
+        p->target.store(p->seek_pos.load());
+        // At the end with repeat set the seek to 0 is the repeat itself: it plays on.
+        bool play = s == STATE_PLAYING || s == STATE_AT_END;
         p->resume_state.store(play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED);
     }
     p->prev_state.store(s);
     p->state.store(next, std::memory_order_release);
     if (req == STATE_IDLE && s == STATE_STOPPING) OsSetEvent(p->stop_event);
+    OsSetEvent(p->wake);
     return 1;
 }
 
@@ -941,15 +992,7 @@ int PlayerStartStatusTask(Player *p) {
     for (auto &b : p->av_hist) b.store(0);
     p->open_tick = OsTickCount();
     int prio = p->config.priorities_configured ? p->config.status_priority : OS_PRIORITY_NORMAL;
-    p->status_task.store(INT32_MIN);  // taken: the task replaces it with its handle below
-    OsHandle h = OsCreateThread("Player Status", StatusTask, p, prio, kStatusStack);
-    if (h == INVALID_THREAD) {
-        p->status_task.store(INVALID_THREAD);
-        return 0;
-    }
-    OsHandle expected = INT32_MIN;
-    p->status_task.compare_exchange_strong(expected, h);
-    return 1;
+    return LaunchTask(p->status_task, "Player Status", StatusTask, p, prio, kStatusStack) ? 1 : 0;
 }
 
 int64_t PlayerClockPosition(Player *p) {

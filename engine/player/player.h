@@ -52,13 +52,15 @@ struct Player {
 
     // pending picture
     VideoPicture pending;
-    int have_pending;           // pending holds a picture (shown or not)
+    std::atomic<int> have_pending;   // pending holds a picture (shown or not)
+    std::atomic<int64_t> pending_time;  // its time, for the API's exact step back
     std::atomic<int> frame_pending;  // ... that is still to be presented
     uint32_t pending_serial, drawn_serial;
 
     // seek request
-    int64_t seek_pos;
-    int seek_mode, seek_kind, seek_dir;
+    // written by the API thread before it requests the state, read by the tasks
+    std::atomic<int64_t> seek_pos;
+    std::atomic<int> seek_mode, seek_kind, seek_dir;
     std::atomic<int64_t> target;
 
     std::atomic<int> state, prev_state, resume_state;
@@ -78,6 +80,7 @@ struct Player {
     PlayerAudioParams aparams;
     PlayerVideoParams vparams;
     OsHandle state_lock, stop_event, video_lock, audio_lock, params_lock;
+    OsHandle wake;  // auto-reset: a new request cuts the status task's idle wait short
 
     // engine-side decoder reset: key-frame search and the ignored first output
     int key_search, key_found, ignore_output;

@@ -1,0 +1,596 @@
+// The engine through its public API, on the bundled recordings: what a user of the player sees
+// and hears. Audio goes to SDL's disk driver, which paces like a sound card and records what it
+// played; pictures go to the offscreen surface.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/api/player_api.h"
+#include "engine/player/codec_glue.h"
+#include "engine/reader/reader.h"
+#include "imaging/imaging.h"
+#include "tests/common/testutil.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vt::test::ReadFileBytes;
+using vt::test::SamplesDir;
+using vt::test::TempDir;
+
+std::string Sample() { return (SamplesDir() / "20261108_083000.mp4").string(); }
+
+bool WaitFor(const std::function<bool()> &cond, int ms) {
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return cond();
+}
+
+int64_t MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// What the callbacks saw.
+struct Events {
+    std::atomic<int> opened{0}, ended{0}, ticks{0};
+    Player *player = nullptr;
+    std::function<void()> on_opened;
+};
+
+void OnOpened(void *u) {
+    auto *e = static_cast<Events *>(u);
+    if (e->on_opened) e->on_opened();
+    e->opened++;
+}
+void OnEnded(void *u) { static_cast<Events *>(u)->ended++; }
+void OnTick(void *u) { static_cast<Events *>(u)->ticks++; }
+
+// The overlay-text provider is one per program: tests steer it through this record.
+struct TextLog {
+    std::mutex m;
+    std::vector<int32_t> times;  // every picture drawn
+    int32_t stall_at = -1;       // sleep once when this picture is drawn
+    int stall_ms = 0;
+};
+TextLog g_text;
+
+void LogText(int32_t time_ms, char *text, int32_t *length) {
+    int stall = 0;
+    {
+        std::lock_guard<std::mutex> g(g_text.m);
+        g_text.times.push_back(time_ms);
+        if (g_text.stall_at >= 0 && time_ms >= g_text.stall_at) {
+            stall = g_text.stall_ms;
+            g_text.stall_at = -1;
+        }
+    }
+    if (stall) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+    *length = 0;
+    text[0] = 0;
+}
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(Sample())) GTEST_SKIP() << "no samples";
+        m_audio_file = (m_dir / "played.raw").string();
+        UseAudio(true);
+        PlayerConfig cfg{};
+        cfg.opened = OnOpened;
+        cfg.ended = OnEnded;
+        cfg.status_tick = OnTick;
+        cfg.user = &m_events;
+        m_player = PlayerCreate(&cfg);
+        ASSERT_NE(m_player, nullptr);
+        m_events.player = m_player;
+        // The provider is registered once the recording is open, as the application does.
+        m_events.on_opened = [] { DisplaySetTextProvider(LogText); };
+        PlayerVideoParams vp{};
+        vp.flags = PLAYER_VIDEO_RENDER_TYPE;
+        vp.render_type = PLAYER_RENDER_WINDOW;
+        PlayerSetVideoParams(m_player, &vp);
+        {
+            std::lock_guard<std::mutex> g(g_text.m);
+            g_text.times.clear();
+            g_text.stall_at = -1;
+        }
+    }
+    void TearDown() override {
+        if (m_player) {
+            auto t = Clock::now();
+            PlayerDestroy(m_player);
+            EXPECT_LT(MsSince(t), 1000) << "destroy hung";
+        }
+        DisplaySetTextProvider(nullptr);
+    }
+    void UseAudio(bool on) {
+        // Without a usable driver the engine plays on without sound.
+        setenv("SDL_AUDIODRIVER", on ? "disk" : "none", 1);
+        setenv("SDL_DISKAUDIOFILE", m_audio_file.c_str(), 1);
+    }
+    bool Open(int32_t start_ms, bool pause_at_end = false, const std::string &path = Sample()) {
+        m_path = path;
+        PlayerOpenParams op{};
+        op.path = m_path.c_str();
+        op.start_ms = start_ms;
+        op.pause_at_end = pause_at_end ? 1 : 0;
+        m_open_time = Clock::now();
+        return PlayerOpen(m_player, &op) == 1;
+    }
+    int State() {
+        PlayerStatus st;
+        PlayerGetStatus(m_player, &st);
+        if (st.last_error && st.last_error != ME_ERR_TEXT_DECODER_INIT) m_errors.push_back(st.last_error);
+        m_position = st.position_ms;
+        return st.state;
+    }
+    bool WaitState(int state, int ms) {
+        return WaitFor([&] { return State() == state; }, ms);
+    }
+    PlayerStats Stats() {
+        PlayerStats s;
+        PlayerGetStats(m_player, &s);
+        return s;
+    }
+    std::vector<int32_t> Drawn() {
+        std::lock_guard<std::mutex> g(g_text.m);
+        return g_text.times;
+    }
+    int32_t OffscreenTime() {
+        int32_t w = 0, h = 0, t = -1;
+        DisplayCopyOffscreen(nullptr, 0, &w, &h, &t);
+        return t;
+    }
+
+    TempDir m_dir;
+    std::string m_audio_file, m_path;
+    Events m_events;
+    Player *m_player = nullptr;
+    Clock::time_point m_open_time;
+    std::vector<MeResult> m_errors;
+    int32_t m_position = 0;
+};
+
+// The decoded audio of the first track from where a seek to start_ms lands, as the engine's
+// decoder glue produces it (a decoder started mid-stream may differ by rounding from one that ran
+// from the beginning, so the reference starts where the player starts).
+std::vector<int16_t> DecodeAudioFrom(const std::string &path, int64_t start_ms) {
+    std::vector<int16_t> pcm;
+    Reader *r = nullptr;
+    if (ReaderOpen(path.c_str(), &r) != ME_OK) return pcm;
+    MediaInfo info{};
+    ReaderGetInfo(r, &info);
+    if (start_ms > 0 && !ReaderSeek(r, &start_ms, SEEK_AUDIO_FIRST)) {
+        ReaderClose(r);
+        return pcm;
+    }
+    std::vector<uint8_t> buf(1 << 16);
+    AudioDecoder *d = nullptr;
+    std::vector<int16_t> out0(4096), out1(4096);
+    int16_t *planes[2] = {out0.data(), out1.data()};
+    for (;;) {
+        SampleRequest req{};
+        req.data = buf.data();
+        req.capacity = uint32_t(buf.size());
+        req.kind = TRACK_AUDIO;
+        if (ReaderReadSample(r, &req) != ME_OK) break;
+        if (!d && AudioDecoderCreate(&info.audio[0], buf.data(), req.written, &d) != ME_OK) break;
+        uint32_t used = 0, n = 0;
+        AudioDecoderDecode(d, buf.data(), req.written, planes, &used, &n);
+        pcm.insert(pcm.end(), out0.begin(), out0.begin() + n);
+    }
+    AudioDecoderDestroy(d);
+    ReaderClose(r);
+    return pcm;
+}
+
+// Device silence (runs of 8+ zeros) taken out of a recording (or of the decoded reference, so
+// that both compare alike).
+std::vector<int16_t> WithoutSilence(const std::vector<int16_t> &in) {
+    std::vector<int16_t> out;
+    size_t i = 0;
+    while (i < in.size()) {
+        size_t j = i;
+        while (j < in.size() && in[j] == 0) ++j;
+        if (j > i) {
+            if (j - i < 8) out.insert(out.end(), in.begin() + long(i), in.begin() + long(j));
+            i = j;
+        } else {
+            out.push_back(in[i++]);
+        }
+    }
+    return out;
+}
+
+std::vector<int16_t> WithoutSilence(const std::vector<uint8_t> &bytes) {
+    std::vector<int16_t> in(bytes.size() / 2);
+    std::memcpy(in.data(), bytes.data(), in.size() * 2);
+    return WithoutSilence(in);
+}
+
+size_t Find(const std::vector<int16_t> &hay, const int16_t *needle, size_t n, size_t from = 0) {
+    for (size_t i = from; i + n <= hay.size(); ++i)
+        if (std::memcmp(hay.data() + i, needle, n * 2) == 0) return i;
+    return size_t(-1);
+}
+
+TEST_F(PlayerTest, PlaysToTheEndWithEveryPictureAndTheDecodedSoundInStep) {
+    ASSERT_TRUE(Open(10000));
+    ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 20000));
+    EXPECT_TRUE(WaitState(STATE_IDLE, 1000));
+    EXPECT_EQ(m_events.opened.load(), 1);
+    EXPECT_EQ(m_events.ended.load(), 1);
+    EXPECT_GT(m_events.ticks.load(), 20);
+    PlayerStats s = Stats();
+    // Every picture from 10 s to the end is shown or, on a machine too busy to keep up, counted
+    // as dropped; the timing itself is measured by the benchmark.
+    EXPECT_GE(s.frames_presented + s.frames_late + s.frames_late_drop + s.frames_late_skip, 140u);
+    EXPECT_GE(s.first_picture_ms, 0);
+    EXPECT_GT(s.av_offset_count, 0u) << "the sound never drove the clock";
+    if (s.frames_late + s.frames_late_drop + s.frames_late_skip == 0) {
+        // Every drawn picture, in order, none twice.
+        auto drawn = Drawn();
+        for (size_t i = 1; i < drawn.size(); ++i) ASSERT_GT(drawn[i], drawn[i - 1]);
+    }
+    // The sound is the decoded audio from the start position on, without gaps.
+    auto played = WithoutSilence(ReadFileBytes(m_audio_file));
+    auto decoded = WithoutSilence(DecodeAudioFrom(Sample(), 10000));
+    ASSERT_GT(played.size(), 22050u * 4);
+    size_t at = Find(decoded, played.data() + 2048, 256);
+    ASSERT_NE(at, size_t(-1));
+    EXPECT_LT(at, 2048u + 2048u) << "the first picture-time audio was not played";
+    size_t same = 0;
+    while (2048 + same < played.size() && played[2048 + same] == decoded[at + same]) ++same;
+    EXPECT_EQ(same, played.size() - 2048);
+    EXPECT_EQ(at - 2048 + played.size(), decoded.size()) << "the tail was not played out";
+}
+
+TEST_F(PlayerTest, SoundAfterASeekIsTheDecodedAudioFromTheTargetWithoutGaps) {
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_EQ(PlayerSeek(m_player, 8000, 1), 1);
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PLAYING && m_position > 10000; }, 8000));
+    PlayerStop(m_player);
+    auto played = WithoutSilence(ReadFileBytes(m_audio_file));
+    auto decoded = WithoutSilence(DecodeAudioFrom(Sample(), 0));
+    // Before the seek: the start of the recording.
+    size_t before = 0;
+    while (before < played.size() && played[before] == decoded[before]) ++before;
+    EXPECT_GT(before, 22050u);
+    // After it: the decoded audio from 8 s on, every sample, in order.
+    size_t rest = before + 2048;  // a frame into the new position
+    ASSERT_LT(rest + 22050, played.size());
+    decoded = WithoutSilence(DecodeAudioFrom(Sample(), 8000));
+    size_t at = Find(decoded, played.data() + rest, 256);
+    ASSERT_NE(at, size_t(-1));
+    EXPECT_LT(at, 2048u + 2048u) << "audio after the target was lost";
+    size_t same = 0;
+    while (rest + same < played.size() && played[rest + same] == decoded[at + same]) ++same;
+    EXPECT_EQ(same, played.size() - rest);
+}
+
+TEST_F(PlayerTest, PauseAtEndHoldsTheLastPictureWithoutEnding) {
+    ASSERT_TRUE(Open(13500, true));
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 8000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(State(), STATE_PAUSED);
+    EXPECT_EQ(m_events.ended.load(), 0);
+    EXPECT_GE(Stats().last_picture_ms, 14966);
+    EXPECT_GE(OffscreenTime(), 14966);
+    EXPECT_GE(m_position, 14900);
+}
+
+TEST_F(PlayerTest, SeekWhilePausedShowsTheTargetAndStaysPaused) {
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(PlayerPause(m_player), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    ASSERT_EQ(PlayerSeek(m_player, 8000, 0), 1);
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PAUSED && OffscreenTime() >= 8000; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(State(), STATE_PAUSED);
+    EXPECT_EQ(OffscreenTime(), 8000);
+    EXPECT_EQ(m_position, 8000);
+    // Beyond the end: capped at the duration.
+    ASSERT_EQ(PlayerSeek(m_player, 999999, 0), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 3000));
+    EXPECT_GE(m_position, 14500);
+    EXPECT_LE(m_position, 15100);
+    // Backward by more than the position: to 0.
+    ASSERT_EQ(PlayerSeek(m_player, 300, 0), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 3000));
+    ASSERT_EQ(PlayerBackward(m_player, 5000, 1), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 3000));
+    EXPECT_EQ(m_position, 0);
+}
+
+TEST_F(PlayerTest, StepForwardShowsTheNextPictureAndStaysPaused) {
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 2000));
+    ASSERT_EQ(PlayerPause(m_player), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    ASSERT_EQ(PlayerSeek(m_player, 5000, 0), 1);
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PAUSED && OffscreenTime() == 5000; }, 3000));
+    int32_t before = OffscreenTime();
+    ASSERT_EQ(PlayerForward(m_player, 0, 4), 1);
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PAUSED && OffscreenTime() > before; }, 3000));
+    EXPECT_LE(OffscreenTime(), before + 34);
+}
+
+TEST_F(PlayerTest, RepeatStartsOverFromTheBeginningWithoutEnding) {
+    PlayerOpenParams op{};
+    m_path = Sample();
+    op.path = m_path.c_str();
+    op.start_ms = 14000;
+    op.repeat = 1;
+    ASSERT_EQ(PlayerOpen(m_player, &op), 1);
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PLAYING && m_position > 14500; }, 4000));
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PLAYING && m_position < 1500; }, 6000))
+        << "did not start over";
+    EXPECT_EQ(m_events.ended.load(), 0);
+}
+
+TEST_F(PlayerTest, SpeedChangesTheClockAndKeepsTheSoundInOrder) {
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 3000));
+    EXPECT_EQ(PlayerSetSpeed(m_player, 100), 1);
+    ASSERT_EQ(PlayerSetSpeed(m_player, 200), 1);
+    State();
+    int32_t p0 = m_position;
+    auto t = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    State();
+    double rate = double(m_position - p0) / double(MsSince(t));
+    EXPECT_GT(rate, 1.5) << "the clock should run about twice as fast";
+    PlayerStop(m_player);
+    auto played = WithoutSilence(ReadFileBytes(m_audio_file));
+    auto decoded = WithoutSilence(DecodeAudioFrom(Sample(), 0));
+    size_t same = 0;
+    while (same < played.size() && played[same] == decoded[same]) ++same;
+    EXPECT_EQ(same, played.size()) << "audio lost or reordered across the device reopen";
+}
+
+struct LateCase {
+    int stall_ms;
+    bool expect_reset;
+};
+
+class LatePictures : public PlayerTest, public ::testing::WithParamInterface<LateCase> {};
+
+TEST_P(LatePictures, LateDropsAndFromSixHundredMsTheDecoderSkipsToTheNextKeyFrame) {
+    UseAudio(false);  // the tick clock: stalling the display makes pictures late
+    {
+        std::lock_guard<std::mutex> g(g_text.m);
+        g_text.stall_at = 966;  // the picture before the key frame at 1000
+        g_text.stall_ms = GetParam().stall_ms;
+    }
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PLAYING && m_position > 2500; }, 6000));
+    PlayerStats s = Stats();
+    auto drawn = Drawn();
+    // Pictures shown between the stalled one and the next key frame (1500).
+    size_t between = 0;
+    for (int32_t t : drawn) between += t > 966 && t < 1500;
+    if (GetParam().expect_reset) {
+        EXPECT_GE(s.frames_late_drop, 1u);
+        EXPECT_EQ(between, 0u) << "the decoder did not skip to the next key frame";
+    } else {
+        EXPECT_GE(s.frames_late, 1u);
+        // A machine slowed down further (sanitizers, load) may push the lateness past 600 ms;
+        // otherwise the pictures after a short stall continue in sequence, no reset.
+        if (s.frames_late_drop == 0) {
+            EXPECT_GT(between, 0u) << "a picture 300-600 ms late must not reset the decoder";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls, LatePictures,
+                         ::testing::Values(LateCase{420, false}, LateCase{800, true}));
+
+TEST_F(PlayerTest, VideoOnlyPlaysOnTheTickClock) {
+    UseAudio(false);
+    ASSERT_TRUE(Open(13000));
+    auto t = Clock::now();
+    ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 6000));
+    EXPECT_GE(MsSince(t), 1700);  // real time, not as fast as it decodes
+    PlayerStats s = Stats();
+    EXPECT_GE(s.frames_presented + s.frames_late + s.frames_late_drop + s.frames_late_skip, 55u);
+    EXPECT_EQ(s.av_offset_count, 0u);
+    EXPECT_EQ(s.audio_blocks, 0u);
+}
+
+TEST_F(PlayerTest, AudioOnlyEndsWhenTheDeviceHasDrained) {
+    if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg needed to make the file";
+    std::string audio_only = (m_dir / "audio.mp4").string();
+    ASSERT_EQ(vt::test::Run("ffmpeg -v error -y -i " + vt::test::Quote(Sample()) +
+                            " -map 0:a -c copy -t 2 " + vt::test::Quote(audio_only)),
+              0);
+    ASSERT_TRUE(Open(0, false, audio_only));
+    auto t = Clock::now();
+    ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 8000));
+    EXPECT_GE(MsSince(t), 1800) << "ended before the sound played out";
+    auto played = WithoutSilence(ReadFileBytes(m_audio_file));
+    EXPECT_GE(played.size(), 22050u * 19 / 10);
+    EXPECT_GE(Stats().audio_blocks, 36u);
+}
+
+struct StopCase {
+    const char *name;
+    int wait_state;  // -1: right after the open
+    bool pause;
+    bool seek;
+};
+
+class StopFrom : public PlayerTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopFrom, StopReturnsPromptlyAndEndsThePlayback) {
+    const StopCase &c = GetParam();
+    ASSERT_TRUE(Open(0));
+    if (c.wait_state >= 0) {
+        ASSERT_TRUE(WaitState(c.wait_state, 3000));
+    }
+    if (c.pause) {
+        PlayerPause(m_player);
+        ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    }
+    if (c.seek) PlayerSeek(m_player, 9000, 1);
+    auto t = Clock::now();
+    EXPECT_EQ(PlayerStop(m_player), 1);
+    EXPECT_LT(MsSince(t), 1000);
+    EXPECT_EQ(State(), STATE_IDLE);
+    EXPECT_EQ(m_events.ended.load(), 0) << "a stop is not an end";
+    EXPECT_EQ(PlayerStop(m_player), 0) << "nothing left to stop";
+    // The player is reusable.
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(States, StopFrom,
+                         ::testing::Values(StopCase{"opening", -1, false, false},
+                                           StopCase{"playing", STATE_PLAYING, false, false},
+                                           StopCase{"paused", STATE_PLAYING, true, false},
+                                           StopCase{"seeking", STATE_PLAYING, false, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(PlayerTest, FailuresEndThePlaybackAndAreReportedOnce) {
+    ASSERT_TRUE(Open(0, false, (m_dir / "missing.mp4").string()));
+    ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 3000));
+    ASSERT_TRUE(WaitFor([&] {
+        PlayerStatus st;
+        PlayerGetStatus(m_player, &st);
+        if (st.last_error) m_errors.push_back(st.last_error);
+        return st.state == STATE_IDLE;
+    }, 1000));
+    PlayerStatus st;
+    PlayerGetStatus(m_player, &st);
+    EXPECT_EQ(st.last_error, 0);
+    ASSERT_EQ(m_errors.size(), 1u);
+    EXPECT_EQ(m_errors[0], ME_ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(m_events.opened.load(), 0);
+}
+
+TEST_F(PlayerTest, DamagedAndTruncatedRecordingsPlayWhatTheyCanAndEnd) {
+    auto bytes = ReadFileBytes(Sample());
+    ASSERT_GT(bytes.size(), 100000u);
+    // Cut in the middle of the media data, and garbage over part of it.
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(bytes.size() * 6 / 10));
+    std::vector<uint8_t> noisy = bytes;
+    uint32_t seed = 12345;
+    for (size_t i = noisy.size() / 5; i < noisy.size() / 5 + 300000; i += 7) {
+        seed = seed * 1103515245 + 12345;
+        noisy[i] = uint8_t(seed >> 16);
+    }
+    for (auto *data : {&cut, &noisy}) {
+        std::string path = (m_dir / "damaged.mp4").string();
+        ASSERT_TRUE(vt::test::WriteFileBytes(path, *data));
+        m_events.ended = 0;
+        ASSERT_TRUE(Open(12000, false, path));
+        // Either it plays on to an end, or it gives up: never a hang.
+        ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 15000));
+        ASSERT_TRUE(WaitState(STATE_IDLE, 2000));
+    }
+}
+
+TEST_F(PlayerTest, RequestsOutsideTheirStatesAreRefused) {
+    EXPECT_EQ(PlayerStop(m_player), 0);
+    EXPECT_EQ(PlayerPause(m_player), 0);
+    EXPECT_EQ(PlayerForward(m_player, 0, 4), 0);
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 3000));
+    PlayerPause(m_player);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    EXPECT_EQ(Open(0), false) << "opening while paused must be refused";
+    EXPECT_EQ(PlayerBackward(m_player, 100, 7), 0);
+    EXPECT_EQ(State(), STATE_PAUSED);
+    // Null players are tolerated everywhere.
+    EXPECT_EQ(PlayerPlay(nullptr), 0);
+    EXPECT_EQ(PlayerGetStatus(nullptr, nullptr), 0);
+    PlayerDestroy(nullptr);
+}
+
+TEST_F(PlayerTest, DataTrackIsReadThroughTheApi) {
+    std::vector<int32_t> times;
+    std::atomic<MeResult> zero_capacity{0};
+    m_events.on_opened = [&] {
+        uint8_t buf[1024];
+        int32_t len = 0, t = 0;
+        zero_capacity = PlayerReadData(m_player, buf, &len, &t);
+        for (;;) {
+            len = sizeof(buf);
+            if (PlayerReadData(m_player, buf, &len, &t) != ME_OK) break;
+            times.push_back(t);
+        }
+    };
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitFor([&] { return m_events.opened.load() > 0; }, 3000));
+    EXPECT_EQ(zero_capacity.load(), ME_FAIL);
+    ASSERT_EQ(times.size(), 151u);
+    for (size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], int32_t(i * 100));
+    MediaSummary sum;
+    PlayerOpenParams op{};
+    op.path = m_path.c_str();
+    ASSERT_EQ(PlayerGetMediaInfo(&op, &sum, nullptr), ME_OK);
+    EXPECT_EQ(sum.duration_ms, 15100u);
+    EXPECT_EQ(sum.video[0].width, 640u);
+    EXPECT_EQ(sum.audio[0].codec_tag, 255u);
+    EXPECT_EQ(sum.data[0].codec_tag, TAG_VNTR);
+}
+
+TEST_F(PlayerTest, CaptureWritesTheShownPictureUpright) {
+    ASSERT_TRUE(Open(4000));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 3000));
+    PlayerPause(m_player);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    // Paused, the decoder still runs one picture ahead: wait until the picture shown settles.
+    int32_t settled = -2;
+    ASSERT_TRUE(WaitFor([&] {
+        int32_t now = OffscreenTime();
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        bool same = now == settled && now == OffscreenTime();
+        settled = now;
+        return same;
+    }, 3000));
+    std::string jpg = (m_dir / "capture.jpg").string();
+    ASSERT_EQ(DisplayRequestCapture(jpg.c_str()), 1);
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(jpg) &&
+                                     std::filesystem::file_size(jpg) > 1000; }, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int32_t w = 0, h = 0, t = 0;
+    std::vector<uint32_t> shown(640 * 480);
+    ASSERT_EQ(DisplayCopyOffscreen(shown.data(), int32_t(shown.size()), &w, &h, &t), 1);
+    ASSERT_EQ(w, 640);
+    ASSERT_EQ(h, 480);
+    ImageBgr img;
+    ASSERT_EQ(ImageReadJpeg(jpg.c_str(), &img), 1);
+    ASSERT_EQ(img.width, 640);
+    ASSERT_EQ(img.height, 480);
+    double diff = 0, flipped = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            int jg = img.bgr[y * img.stride + x * 3 + 1];
+            int sg = (shown[size_t(y) * 640 + x] >> 8) & 0xFF;
+            int fg = (shown[size_t(479 - y) * 640 + x] >> 8) & 0xFF;
+            diff += std::abs(jg - sg);
+            flipped += std::abs(jg - fg);
+        }
+    }
+    ImageFree(&img);
+    diff /= 640 * 480;
+    flipped /= 640 * 480;
+    EXPECT_LT(diff, 4.0) << "the capture is not the picture on screen";
+    EXPECT_LT(diff * 3, flipped) << "upside down";
+}
+
+}  // namespace
