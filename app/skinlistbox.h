@@ -1,0 +1,71 @@
+#pragma once
+// The recording list: sorted strings drawn in the window's own font and colours over whatever the
+// window shows behind it, without any frame or box of its own.
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QFont>
+#include <QStringList>
+#include <QVector>
+
+namespace vt::app {
+
+class CSkinListBox final : public QAbstractScrollArea {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CSkinListBox)
+
+public:
+    static constexpr QRgb kDisabledText = 0xFF8C8C8Cu;  // RGB(140,140,140)
+
+    explicit CSkinListBox(QWidget *parent = nullptr);
+
+    void SetLook(int font_height, const QString &face, QColor normal, QColor selected, bool shadow,
+                 int shadow_offset, QColor shadow_colour);
+    // Inserts in the list's order (letter case ignored); returns the new entry's index.
+    int AddItem(const QString &text, quintptr data = 0);
+    void ResetContent();
+    int Count() const { return static_cast<int>(m_items.size()); }
+    QString Text(int index) const;
+    quintptr ItemData(int index) const;
+    int CurrentIndex() const { return m_current; }
+    // Selects without telling anyone, as a program-made selection does.
+    void SetCurrentIndex(int index);
+    int ItemHeight() const { return m_item_height; }
+    int TopIndex() const;
+    void EnsureVisible(int index);
+
+signals:
+    // The user changed the selection (click or key).
+    void selectionChanged(int index);
+    void doubleClicked(int index);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    struct Item {
+        QString text;
+        quintptr data;
+    };
+    int IndexAt(QPoint viewport_pos) const;
+    void UserSelect(int index);
+    void UpdateScrollRange();
+    void MeasureItemHeight();
+
+    QVector<Item> m_items;
+    int m_current = -1;
+    QFont m_font;
+    QColor m_normal{230, 230, 230};
+    QColor m_selected{0, 150, 255};
+    bool m_shadow = false;
+    int m_shadow_offset = 2;
+    QColor m_shadow_colour{0, 0, 0};
+    int m_item_height = 16;
+};
+
+}  // namespace vt::app

@@ -1,0 +1,131 @@
+// The player control layer and the video window over the real media engine, on the bundled
+// samples: the opened notification, the data track, status messages and pictures on screen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/playercontrol.h"
+#include "app/videowindow.h"
+#include "tests/common/testutil.h"
+
+// fontconfig's caches and the SDL audio subsystem live until the process ends.
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libSDL2-2.0.so\n";
+}
+
+namespace vt::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MessageSink final : public QObject {
+public:
+    std::vector<std::pair<int, intptr_t>> got;  // message, wParam
+    bool Has(int message) const {
+        for (const auto &m : got)
+            if (m.first == message) return true;
+        return false;
+    }
+
+protected:
+    bool event(QEvent *e) override {
+        const int t = static_cast<int>(e->type());
+        if (t == app::WM_PLAYER_OPENED || t == app::WM_PLAYER_STATUS || t == app::WM_PLAYER_HALTED) {
+            got.push_back({t, static_cast<intptr_t>(static_cast<app::CWindowMessage *>(e)->wParam())});
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+bool RunUntil(const std::function<bool()> &done, int timeout_ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeout_ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+class EnginePlayback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("SDL_AUDIODRIVER", "disk", 0);
+        setenv("SDL_DISKAUDIOFILE", "/dev/null", 0);
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "app_engine_tests";
+        static char *argv[] = {name, nullptr};
+        if (QCoreApplication::instance() == nullptr) new QApplication(argc, argv);
+    }
+    void TearDown() override { app::CPlayerControl::Release(); }
+};
+
+TEST_F(EnginePlayback, PlaysASampleWithItsTextsAndPictures) {
+    const fs::path sample = SamplesDir() / "20261108_083000.mp4";
+    if (!fs::exists(sample)) GTEST_SKIP() << "samples/ missing";
+    MessageSink sink;
+    app::CVideoWindow video;
+    video.resize(640, 480);
+    video.show();
+    app::CPlayerControl *player = app::CPlayerControl::Instance();
+    ASSERT_TRUE(player->HasEngine());
+    ASSERT_EQ(player->SetWindows(&sink, &video), 1);
+    player->SetVolume(0);
+
+    ASSERT_EQ(player->Open(sample.c_str(), 0, 0, 0, 0), 1);
+    ASSERT_TRUE(RunUntil([&] { return sink.Has(app::WM_PLAYER_OPENED); }, 10000));
+    EXPECT_GT(player->GetDuration(), 10000);
+    for (const auto &[message, wparam] : sink.got) {
+        if (message == app::WM_PLAYER_OPENED) {
+            EXPECT_EQ(wparam, player->GetDuration());
+        }
+    }
+    EXPECT_GT(player->DataTrack().count, 100) << "one text per 100 ms";
+
+    // Status reports move the position on; pictures arrive in the window.
+    ASSERT_TRUE(RunUntil([&] { return player->GetPosition() > 1500 && video.PicturesShown() > 10; }, 15000));
+    EXPECT_EQ(player->GetState(), app::kStatePlaying);
+    EXPECT_TRUE(sink.Has(app::WM_PLAYER_STATUS));
+    EXPECT_EQ(video.Picture().size(), QSize(640, 480));
+    char text[4096];
+    EXPECT_GT(player->LookupText(player->GetPosition(), text, sizeof text), 0);
+
+    // Pause holds the position; a seek while paused lands near its target.
+    player->Pause();
+    QThread::msleep(300);
+    RunUntil([] { return false; }, 300);
+    EXPECT_EQ(player->GetState(), app::kStatePaused);
+    ASSERT_EQ(player->Seek(8000), 1);
+    ASSERT_TRUE(RunUntil([&] { return std::abs(player->GetPosition() - 8000) < 1500; }, 10000))
+        << player->GetPosition();
+    EXPECT_EQ(player->Seek(-500), 1);
+    ASSERT_TRUE(RunUntil([&] { return player->GetPosition() < 1000; }, 10000)) << player->GetPosition();
+
+    player->Stop();
+    EXPECT_EQ(player->GetState(), app::kStateStopped);
+    EXPECT_EQ(player->GetTimeText(), "00:00/00:00");
+    EXPECT_EQ(player->Seek(1000), 0) << "no seeking while stopped";
+}
+
+TEST_F(EnginePlayback, RefusesAnEmptyPathWithoutTouchingTheEngine) {
+    MessageSink sink;
+    app::CVideoWindow video;
+    app::CPlayerControl *player = app::CPlayerControl::Instance();
+    ASSERT_EQ(player->SetWindows(&sink, &video), 1);
+    EXPECT_EQ(player->Open("", 0, 0, 0, 0), 0);
+    EXPECT_EQ(player->GetState(), app::kStateStopped);
+    EXPECT_EQ(player->SetWindows(nullptr, &video), 0);
+}
+
+}  // namespace
+}  // namespace vt::test
