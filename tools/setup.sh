@@ -10,6 +10,8 @@ packages=(
   libsdl2-dev                        # audio device
   qt6-base-dev libgl-dev             # the window
   libjpeg62-turbo-dev                # capture to JPEG
+  libfreetype-dev libfontconfig-dev  # the overlay text
+  python3                            # test helpers read JSON with it
   fonts-liberation2                  # metric-compatible Arial
   xvfb xauth                         # screenshots of the window
 )
