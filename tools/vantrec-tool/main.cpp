@@ -7,6 +7,10 @@
 
 #include "tools/vantrec-tool/command.h"
 
+// In sanitizer builds: SDL keeps a per-thread error buffer for threads it did not create, and
+// fontconfig keeps its configuration for the life of the process; neither is ours to free.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libSDL2\nleak:libfontconfig\n"; }
+
 namespace vt::tool {
 namespace {
 struct Entry {
