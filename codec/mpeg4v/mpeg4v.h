@@ -129,4 +129,15 @@ uint32_t Mp4vDecDecode(void *hDecoder, const Mp4vDecInput *pInput, Mp4vDecOutput
 // Hands back the block pointers and sizes given at Mp4vDecInit; the caller frees them. Returns 4.
 uint32_t Mp4vDecRelease(void *hDecoder, Mp4vDecMemBlock *pMem);
 
+// Colour conversion for an RGB display path: full-range YUV 4:2:0 to packed pixels with 6-bit
+// coefficients (BT.709 proportions), two picture rows per chroma row. iBgr != 0 writes B, G, R
+// (else R, G, B); the 32-bit variant appends a fourth byte of 255. Odd sizes convert their last
+// column and row too.
+void Mp4vDecYuvToRgb24(const uint8_t *pY, const uint8_t *pU, const uint8_t *pV, int32_t iYStride,
+                       int32_t iWidth, int32_t iHeight, uint8_t *pDst, int32_t iDstStride,
+                       int32_t iBgr);
+void Mp4vDecYuvToRgb32(const uint8_t *pY, const uint8_t *pU, const uint8_t *pV, int32_t iYStride,
+                       int32_t iWidth, int32_t iHeight, uint8_t *pDst, int32_t iDstStride,
+                       int32_t iBgr);
+
 }  // extern "C"
