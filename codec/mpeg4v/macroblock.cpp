@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/mpeg4v/internal.h"
-#include "codec/mpeg4v/tables.h"
-#include "codec/mpeg4v/texture.h"
+#include "codec/mpeg4v/mblayer.h"
 
 namespace mp4v {
 namespace {
@@ -16,18 +14,7 @@ struct Nb {
     int qp;
 };
 
-// Everything one picture's macroblock loop needs, kept in locals.
-struct Ctx {
-    Instance *d;
-    const Mp4vStreamInfo *si;
-    uint8_t *y, *u, *v;
-    const FrameDesc *past, *future;
-    int pitch, cpitch, lumaW, lumaH, chromaW, chromaH;
-    uint8_t *qmap;
-    bool mpegQuant;
-    int dcThreshold;
-    int rounding;
-};
+}  // namespace
 
 Ctx MakeCtx(Instance *d) {
     Ctx c;
@@ -50,48 +37,6 @@ Ctx MakeCtx(Instance *d) {
     c.dcThreshold = d->si->iIntraDcVlcThreshold;
     c.rounding = d->rounding;
     return c;
-}
-
-// Stuffing followed by a resync marker or start code (14496-2 5.2.4 next_resync_marker).
-inline bool ResyncAhead(BitReader *br) {
-    int n = br->bits & 7;
-    if (n == 0) n = 8;
-    if (br->BitsLeft() < n + 16) return br->BitsLeft() <= n;
-    uint32_t stuffing = br->Peek(n);
-    if (stuffing != (1u << (n - 1)) - 1) return false;
-    return ((br->Peek(n + 16) & 0xFFFF) == 0);
-}
-
-inline int ReadDquant(BitReader *br, int q) {
-    static const int kDq[4] = {-1, -2, 1, 2};
-    q += kDq[br->Read(2)];
-    return q < 1 ? 1 : q > 31 ? 31 : q;
-}
-
-// motion_code and residual (14496-2 7.6.3), wrapped into the fcode's range.
-inline bool ReadMvComponent(BitReader *br, int fcode, int pred, int *out) {
-    Vlc e = kMvdLut[br->Peek(12)];
-    if (e.len == 0) return false;
-    br->Skip(e.len);
-    int v = pred;
-    if (e.val != 0) {
-        int rsize = fcode - 1;
-        bool negative = br->Bit();  // the sign ends motion_code; motion_residual follows
-        int diff = ((int(e.val) - 1) << rsize) + int(br->Read(rsize)) + 1;
-        v += negative ? -diff : diff;
-    }
-    int range = 32 << (fcode - 1);
-    if (v < -range)
-        v += 2 * range;
-    else if (v >= range)
-        v -= 2 * range;
-    *out = v;
-    return true;
-}
-
-inline int Median(int a, int b, int c) {
-    int mx = a > b ? a : b, mn = a > b ? b : a;
-    return c > mx ? mx : c < mn ? mn : c;
 }
 
 // Motion vector predictor of block k (14496-2 7.6.5): candidates outside the picture or before
@@ -145,22 +90,6 @@ void PredictMv(const Instance *d, int idx, int x, int y, int k, int *px, int *py
     }
 }
 
-inline void SetMbVectors(Instance *d, int idx, int mx, int my) {
-    int16_t *m = d->mv + idx * 8;
-    for (int k = 0; k < 4; ++k) {
-        m[2 * k] = int16_t(mx);
-        m[2 * k + 1] = int16_t(my);
-    }
-}
-
-inline int ChromaFromOne(int v) { return (v >> 1) | (v & 1); }
-inline int ChromaFromSum(int s) {
-    static const int kRound[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
-    int a = s < 0 ? -s : s;
-    int c = (a >> 4) * 2 + kRound[a & 15];
-    return s < 0 ? -c : c;
-}
-
 // Predicts the whole macroblock from `ref` with 1 or 4 luma vectors (half-sample units).
 void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx, const int *mvy,
                bool four, int rnd, uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
@@ -190,15 +119,6 @@ void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx,
               8, rnd, emu);
 }
 
-inline uint8_t *BlockDst(const Ctx &c, int x, int y, int b, int *pitch) {
-    if (b < 4) {
-        *pitch = c.pitch;
-        return c.y + (y * 16 + (b >> 1) * 8) * c.pitch + x * 16 + (b & 1) * 8;
-    }
-    *pitch = c.cpitch;
-    return (b == 4 ? c.u : c.v) + y * 8 * c.cpitch + x * 8;
-}
-
 // Inter residual of the coded blocks added onto the prediction already in place.
 bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
     int16_t *blk = c.d->coef;
@@ -221,8 +141,6 @@ bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
     }
     return true;
 }
-
-inline bool IsIntraType(uint8_t t) { return t == kMbIntra || t == kMbIntraQ; }
 
 // MPEG-4 intra macroblock: DC and AC prediction (14496-2 7.4.3), texture, reconstruction.
 bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
@@ -385,27 +303,12 @@ bool IntraMbH263(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
     return true;
 }
 
-// The next macroblock's top-left neighbours are the bottom-right blocks of the macroblock above
-// this one; they are read before this macroblock overwrites its column's entries.
-struct Diag {
-    int16_t v[3];
-};
-inline Diag ReadDiag(const Instance *d, int x) {
-    return Diag{{d->topLuma[2 * x + 1].dc, d->topChroma[2 * x].dc, d->topChroma[2 * x + 1].dc}};
-}
-inline void StoreDiag(Instance *d, const Diag &g) {
-    d->diagDc[0] = g.v[0];
-    d->diagDc[1] = g.v[1];
-    d->diagDc[2] = g.v[2];
-}
-
 void FinishMb(Instance *d, const Ctx &c, int idx, uint8_t type, int q) {
     d->skip[idx] = type;
     c.qmap[idx] = uint8_t(q);
     if (IsIntraType(type)) d->status[idx] = 0;
 }
 
-}  // namespace
 
 void CopyMbFromRef(Instance *d, int mb, const FrameDesc *ref) {
     FrameDesc *t = &d->frames[d->cur];
