@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "tools/mkrec/mkrec.h"
@@ -319,6 +320,18 @@ void Stco(Buf *b, const TrackPlan &t) {
     b->End(at);
 }
 
+// stsz (one size for all when `fixed` is nonzero, else one entry per sample) and then stco.
+void SampleSizesAndOffsets(Buf *b, const TrackPlan &t, uint32_t fixed,
+                           const std::function<size_t(uint64_t)> &size_of) {
+    size_t stsz = b->BeginFull("stsz", 0, 0);
+    b->U32(fixed);
+    b->U32(static_cast<uint32_t>(t.count));
+    if (fixed == 0)
+        for (uint64_t i = 0; i < t.count; ++i) b->U32(static_cast<uint32_t>(size_of(i)));
+    b->End(stsz);
+    Stco(b, t);
+}
+
 void Tkhd(Buf *b, uint32_t id, uint32_t created, uint64_t duration_ms, bool audio, int width,
           int height) {
     size_t at = b->BeginFull("tkhd", 0, 3);  // enabled, in movie
@@ -421,12 +434,7 @@ void VideoTrak(const Recording &r, const Plan &p, uint32_t created, Buf *b) {
     b->b[count_at + 3] = static_cast<uint8_t>(syncs);
     b->End(stss);
     Stsc(b, t);
-    size_t stsz = b->BeginFull("stsz", 0, 0);
-    b->U32(0);
-    b->U32(static_cast<uint32_t>(t.count));
-    for (uint64_t i = 0; i < t.count; ++i) b->U32(static_cast<uint32_t>(VideoData(r, i).size()));
-    b->End(stsz);
-    Stco(b, t);
+    SampleSizesAndOffsets(b, t, 0, [&](uint64_t i) { return VideoData(r, i).size(); });
     b->End(stbl);
     b->End(minf);
     b->End(mdia);
@@ -463,12 +471,7 @@ void AudioTrak(const Recording &r, const Plan &p, uint32_t created, Buf *b) {
     b->End(stsd);
     Stts(b, t);
     Stsc(b, t);
-    size_t stsz = b->BeginFull("stsz", 0, 0);
-    b->U32(0);
-    b->U32(static_cast<uint32_t>(t.count));
-    for (uint64_t i = 0; i < t.count; ++i) b->U32(static_cast<uint32_t>(AudioData(r, i).size()));
-    b->End(stsz);
-    Stco(b, t);
+    SampleSizesAndOffsets(b, t, 0, [&](uint64_t i) { return AudioData(r, i).size(); });
     b->End(stbl);
     b->End(minf);
     b->End(mdia);
@@ -504,11 +507,7 @@ void DataTrak(const Recording &r, const Plan &p, uint32_t created, Buf *b) {
     b->End(stsd);
     Stts(b, t);
     Stsc(b, t);
-    size_t stsz = b->BeginFull("stsz", 0, 0);
-    b->U32(static_cast<uint32_t>(kRecordSize));
-    b->U32(static_cast<uint32_t>(t.count));
-    b->End(stsz);
-    Stco(b, t);
+    SampleSizesAndOffsets(b, t, kRecordSize, nullptr);
     b->End(stbl);
     b->End(minf);
     b->End(mdia);
