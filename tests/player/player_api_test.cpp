@@ -594,3 +594,63 @@ TEST_F(PlayerTest, CaptureWritesTheShownPictureUpright) {
 }
 
 }  // namespace
+
+// Direct-render mode decodes and presents in one step on the video task: every picture still
+// comes in order at the clock's pace, and a paused seek still shows its target.
+TEST_F(PlayerTest, DirectRenderPresentsInOrderAndShowsThePausedSeekTarget) {
+    PlayerVideoParams vp{};
+    vp.flags = PLAYER_VIDEO_RENDER_TYPE;
+    vp.render_type = PLAYER_RENDER_DIRECT;
+    PlayerSetVideoParams(m_player, &vp);
+    ASSERT_TRUE(Open(12000));
+    auto t = Clock::now();
+    ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 8000));
+    EXPECT_GE(MsSince(t), 2000) << "pictures were not paced by the clock";
+    PlayerStats s = Stats();
+    // A busy machine drops late pictures and skips to the next key frame; else all are shown.
+    if (s.frames_late + s.frames_late_drop + s.frames_late_skip == 0) {
+        EXPECT_GE(s.frames_presented, 85u);
+    }
+    auto drawn = Drawn();
+    ASSERT_FALSE(drawn.empty());
+    for (size_t i = 1; i < drawn.size(); ++i) ASSERT_GT(drawn[i], drawn[i - 1]);
+
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 2000));
+    ASSERT_TRUE(WaitFor([&] { return OffscreenTime() < 1000; }, 2000));
+    ASSERT_EQ(PlayerPause(m_player), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    ASSERT_EQ(PlayerSeek(m_player, 6000, 0), 1);
+    ASSERT_TRUE(WaitFor([&] { return State() == STATE_PAUSED && OffscreenTime() >= 6000; }, 3000));
+    EXPECT_EQ(OffscreenTime(), 6000);
+}
+
+// A TV-format output has a fixed raster whatever the picture size. Consecutive cases differ in
+// size, so a picture left over from the one before cannot pass for the new one.
+TEST_F(PlayerTest, TvFormatForcesTheOutputRaster) {
+    struct Case {
+        int32_t tv_format;
+        int32_t width, height;
+    };
+    for (Case c : {Case{1, 720, 480}, Case{0, 640, 480}, Case{2, 720, 525}}) {
+        SCOPED_TRACE(c.tv_format);
+        PlayerVideoParams vp{};
+        vp.flags = PLAYER_VIDEO_RENDER_TYPE | PLAYER_VIDEO_WINDOW;
+        vp.render_type = PLAYER_RENDER_WINDOW;
+        vp.tv_format = c.tv_format;
+        PlayerSetVideoParams(m_player, &vp);
+        ASSERT_TRUE(Open(3000));
+        int32_t w = 0, h = 0;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                DisplayCopyOffscreen(nullptr, 0, &w, &h, nullptr);
+                return w == c.width && h == c.height;
+            },
+            20000))
+            << "output stayed " << w << "x" << h << " state " << State() << " presented "
+            << Stats().frames_presented << " errors " << m_errors.size()
+            << (m_errors.empty() ? 0 : m_errors[0]) << " time " << OffscreenTime();
+        ASSERT_EQ(PlayerStop(m_player), 1);
+        ASSERT_TRUE(WaitState(STATE_IDLE, 2000));
+    }
+}
