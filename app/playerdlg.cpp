@@ -23,8 +23,10 @@
 #include "app/fonts.h"
 #include "app/messages.h"
 #include "app/playercontrol.h"
+#include "app/printing.h"
 #include "app/recordings.h"
 #include "app/repeatbox.h"
+#include "app/setupdlg.h"
 #include "app/skin/artwork.h"
 #include "app/skinbutton.h"
 #include "app/skinlistbox.h"
@@ -93,6 +95,13 @@ CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog
     }
     BuildControls();
     qApp->installEventFilter(this);
+    m_setup_handler = [this] {
+        CCameraSetupDlg setup(this, m_opensetpath_file);
+        setup.SetFolderChooser(m_choose_folder);
+        if (m_message_sink) setup.SetMessageSink(m_message_sink);
+        setup.exec();
+    };
+    m_print_handler = [this] { PrintCurrentFrame(this, [this](const QString &text) { ShowMessage(text); }); };
 
     m_video->hide();
     m_volume = 100;

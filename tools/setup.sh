@@ -14,6 +14,8 @@ packages=(
   python3                            # test helpers read JSON with it
   fonts-liberation2                  # metric-compatible Arial
   xvfb xauth                         # screenshots of the window
+  cups printer-driver-cups-pdf       # the print tests' private PDF queue (tools/print-queue.sh)
+  poppler-utils                      # reading the printed PDF back in the print tests
 )
 missing=()
 for p in "${packages[@]}"; do

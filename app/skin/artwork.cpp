@@ -451,6 +451,161 @@ QImage RenderIcon() {
     return img;
 }
 
+// The camera settings dialog: title bar, the strip behind its three buttons, the four rows of
+// codes and the clock. Labels are part of the picture; the dialog puts bare indicators and edits
+// on top of it.
+QImage RenderSetupBackground() {
+    QImage img(kSetupWidth, kSetupHeight, QImage::Format_RGB32);
+    img.fill(kBase);
+    QPainter p(&img);
+    FillVertical(&p, QRect(0, 0, kSetupWidth, 38), kBarTop, kBarBottom);
+    p.fillRect(0, 0, kSetupWidth, 1, QColor(58, 62, 68));
+    p.fillRect(0, 37, kSetupWidth, 1, kShadow);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient lens(QPointF(24, 19), 9);
+    lens.setColorAt(0, QColor(90, 200, 255));
+    lens.setColorAt(0.45, kAccent);
+    lens.setColorAt(1, QColor(0, 60, 110));
+    p.setPen(QPen(QColor(210, 215, 222), 2));
+    p.setBrush(lens);
+    p.drawEllipse(QPointF(24, 19), 8, 8);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(10, 12, 14));
+    p.drawEllipse(QPointF(24, 19), 3, 3);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setFont(Font(15, QFont::Bold, 1.5));
+    p.setPen(QColor(232, 234, 237));
+    p.drawText(QRect(40, 0, 200, 38), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("CAMERA"));
+    p.setFont(Font(15, QFont::Normal, 1.5));
+    p.setPen(kAccent);
+    p.drawText(QRect(122, 0, 200, 38), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("SETTINGS"));
+
+    // The button strip and its well.
+    p.fillRect(89, 44, 317, 35, kShadow);
+    p.fillRect(90, 45, 315, 33, kBarBottom);
+    p.fillRect(0, 88, kSetupWidth, 1, kEdge);
+
+    struct Row {
+        const char *name;
+        const char *codes[3];
+    };
+    const Row rows[4] = {
+        {"QUALITY", {"Fine", "Normal", "Economy"}},
+        {"FRAME", {"30 fps", "15 fps", "10 fps"}},
+        {"SOUND", {"High", "Medium", "Low"}},
+        {"SENSITIVITY", {"High", "Medium", "Low"}},
+    };
+    for (int r = 0; r < 4; ++r) {
+        const int top = kSetupRowTop[r];
+        // Hairlines between the rows; a tinted band would show the controls' black squares.
+        if (r > 0) p.fillRect(24, top - 7, kSetupWidth - 48, 1, QColor(30, 32, 36));
+        Label(&p, QRect(24, top, 130, kSetupIndicator), QString::fromLatin1(rows[r].name),
+              Qt::AlignLeft | Qt::AlignVCenter);
+        for (int c = 0; c < 3; ++c) {
+            p.setFont(Font(13));
+            p.setPen(QColor(214, 218, 224));
+            p.drawText(QRect(kSetupColumnLeft[c] + kSetupIndicator + 7, top, 84, kSetupIndicator),
+                       Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(rows[r].codes[c]));
+        }
+    }
+    p.fillRect(0, 232, kSetupWidth, 1, kEdge);
+
+    // The clock: the check box's label, the separators between the edits and their captions.
+    Label(&p, QRect(46, kSetupClockTop, 300, kSetupIndicator), QStringLiteral("SET THE CAMERA CLOCK"),
+          Qt::AlignLeft | Qt::AlignVCenter);
+    const char *separators[5] = {"-", "-", "", ":", ":"};
+    const char *captions[6] = {"YEAR", "MONTH", "DAY", "HOUR", "MIN", "SEC"};
+    for (int i = 0; i < 6; ++i) {
+        const QRect edit(kSetupEditLeft[i], kSetupEditTop, kSetupEditWidth[i], kSetupEditHeight);
+        p.fillRect(edit.adjusted(-1, -1, 1, 1), kEdge);
+        p.setFont(Font(8, QFont::Bold, 0.6));
+        p.setPen(QColor(96, 102, 110));
+        p.drawText(QRect(edit.left() - 8, edit.bottom() + 3, edit.width() + 16, 12), Qt::AlignHCenter | Qt::AlignTop,
+                   QString::fromLatin1(captions[i]));
+        if (i < 5 && separators[i][0] != 0) {
+            p.setFont(Font(15, QFont::Bold));
+            p.setPen(kLabel);
+            p.drawText(QRect(edit.right() + 1, kSetupEditTop, kSetupEditLeft[i + 1] - edit.right() - 1,
+                             kSetupEditHeight),
+                       Qt::AlignCenter, QString::fromLatin1(separators[i]));
+        }
+    }
+    p.setFont(Font(11));
+    p.setPen(QColor(96, 102, 110));
+    p.drawText(QRect(24, 318, kSetupWidth - 48, 20), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Choose the settings folder on the camera's card, set the codes, then write."));
+    p.fillRect(0, kSetupHeight - 1, kSetupWidth, 1, kShadow);
+    p.fillRect(kSetupWidth - 1, 0, 1, kSetupHeight, kShadow);
+    p.fillRect(0, 0, 1, kSetupHeight, QColor(44, 47, 52));
+    return img;
+}
+
+const QImage &SetupBackground() {
+    static const QImage img = RenderSetupBackground();
+    return img;
+}
+
+// A text key of the settings dialog (105 x 33, three frames) with a small glyph before its word.
+QImage RenderSetupStrip(int id, int left) {
+    const int w = 105, h = 33;
+    QImage img(w * 3, h, QImage::Format_RGB32);
+    QPainter p(&img);
+    const QImage behind = SetupBackground().copy(left, 45, w, h);
+    const QString word = id == kSetupFolderStrip ? QStringLiteral("FOLDER")
+                         : id == kSetupWriteStrip ? QStringLiteral("WRITE")
+                                                  : QStringLiteral("CLOSE");
+    for (int state = 0; state < 3; ++state) {
+        const QRect fr(state * w, 0, w, h);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.drawImage(fr.topLeft(), behind);
+        const QRect face = fr.adjusted(2, 2, -2, -2);
+        if (state == 2)
+            FillVertical(&p, face, QColor(16, 17, 20), QColor(26, 28, 32));
+        else if (state == 1)
+            FillVertical(&p, face, QColor(50, 54, 61), QColor(32, 35, 40));
+        else
+            FillVertical(&p, face, QColor(40, 43, 49), QColor(26, 28, 32));
+        p.fillRect(face.left(), face.top(), face.width(), 1, state == 2 ? kShadow : QColor(66, 70, 78));
+        p.fillRect(face.left(), face.bottom(), face.width(), 1, kShadow);
+        if (state == 1) p.fillRect(face.left() + 1, face.bottom() - 1, face.width() - 2, 1, kAccent);
+        const QColor ink = state == 0 ? kIcon : (state == 1 ? kIconHover : kAccent);
+        const int dy = state == 2 ? 1 : 0;
+        const QPointF c(fr.left() + 22, h / 2.0 + dy);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (id == kSetupFolderStrip) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(ink);
+            QPainterPath folder;
+            folder.moveTo(c.x() - 8, c.y() + 6);
+            folder.lineTo(c.x() - 8, c.y() - 6);
+            folder.lineTo(c.x() - 3, c.y() - 6);
+            folder.lineTo(c.x() - 1, c.y() - 4);
+            folder.lineTo(c.x() + 8, c.y() - 4);
+            folder.lineTo(c.x() + 8, c.y() + 6);
+            folder.closeSubpath();
+            p.drawPath(folder);
+        } else if (id == kSetupWriteStrip) {
+            // A card with an arrow going in.
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(ink, 1.6));
+            p.drawRect(QRectF(c.x() - 6, c.y() - 7, 12, 14));
+            p.setPen(QPen(ink, 2, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(c.x(), c.y() - 4), QPointF(c.x(), c.y() + 3));
+            p.drawLine(QPointF(c.x() - 3, c.y()), QPointF(c.x(), c.y() + 3));
+            p.drawLine(QPointF(c.x() + 3, c.y()), QPointF(c.x(), c.y() + 3));
+        } else {
+            p.setPen(QPen(ink, 2, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(c.x() - 5, c.y() - 5), QPointF(c.x() + 5, c.y() + 5));
+            p.drawLine(QPointF(c.x() - 5, c.y() + 5), QPointF(c.x() + 5, c.y() - 5));
+        }
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setFont(Font(12, QFont::Bold, 1.2));
+        p.setPen(ink);
+        p.drawText(QRect(fr.left() + 36, dy, w - 40, h), Qt::AlignLeft | Qt::AlignVCenter, word);
+    }
+    return img;
+}
+
 }  // namespace
 
 QImage Render(int id) {
@@ -468,6 +623,10 @@ QImage Render(int id) {
         case kBottomPanel: return Background().copy(0, 630, 654, 86);
         case kRightPanel: return Background().copy(653, 0, 303, kWindowH);
         case kAppIcon: return RenderIcon();
+        case kSetupBackground: return SetupBackground();
+        case kSetupFolderStrip: return RenderSetupStrip(id, 90);
+        case kSetupWriteStrip: return RenderSetupStrip(id, 195);
+        case kSetupCloseStrip: return RenderSetupStrip(id, 300);
         default: return {};
     }
 }
@@ -486,7 +645,8 @@ QList<int> AllIds() {
     QList<int> ids;
     for (const ButtonArt &b : kButtons) ids << b.id;
     ids << kSeekChannel << kSeekActive << kVolumeChannel << kVolumeActive << kVideoFrame << kLegend
-        << kTopPanel << kLeftPanel << kBottomPanel << kRightPanel << kAppIcon;
+        << kTopPanel << kLeftPanel << kBottomPanel << kRightPanel << kAppIcon << kSetupBackground
+        << kSetupFolderStrip << kSetupWriteStrip << kSetupCloseStrip;
     return ids;
 }
 
@@ -500,6 +660,8 @@ QString Name(int id) {
         {kVolumeChannel, "volume"},  {kVideoFrame, "video_frame"}, {kLegend, "legend"},
         {kTopPanel, "panel_top"},    {kLeftPanel, "panel_left"},   {kBottomPanel, "panel_bottom"},
         {kRightPanel, "panel_right"}, {kAppIcon, "icon"},
+        {kSetupBackground, "setup_background"}, {kSetupFolderStrip, "setup_folder"},
+        {kSetupWriteStrip, "setup_write"}, {kSetupCloseStrip, "setup_close"},
     };
     return names.value(id, QStringLiteral("bitmap")) + QLatin1Char('_') + QString::number(id);
 }

@@ -36,6 +36,25 @@ inline constexpr int kBottomPanel = 174;
 inline constexpr int kRightPanel = 156;
 inline constexpr int kAppIcon = 128;
 
+// The camera settings dialog: its background and its three button strips.
+inline constexpr int kSetupBackground = 217;
+inline constexpr int kSetupFolderStrip = 170;
+inline constexpr int kSetupWriteStrip = 171;
+inline constexpr int kSetupCloseStrip = 218;
+inline constexpr int kSetupWidth = 495;
+inline constexpr int kSetupHeight = 350;
+// Where the settings dialog's controls sit, so that the labels drawn in its background line up
+// with them: the radio rows (quality, frame, sound, sensitivity), the columns of codes 3, 2, 1,
+// the clock check box and the six time edits.
+inline constexpr int kSetupRowTop[4] = {104, 136, 168, 200};
+inline constexpr int kSetupColumnLeft[3] = {164, 274, 384};
+inline constexpr int kSetupIndicator = 18;  // radio and check box size
+inline constexpr int kSetupClockTop = 244;
+inline constexpr int kSetupEditTop = 274;
+inline constexpr int kSetupEditHeight = 24;
+inline constexpr int kSetupEditLeft[6] = {46, 116, 164, 232, 280, 328};
+inline constexpr int kSetupEditWidth[6] = {56, 34, 34, 34, 34, 34};
+
 // The drawn bitmap of an id; a null image for an unknown id.
 QImage Render(int id);
 // The same as a pixmap, drawn once per process and kept (UI thread only).
