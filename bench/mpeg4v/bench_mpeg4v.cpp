@@ -127,6 +127,9 @@ int main(int argc, char **argv) {
     const Input inputs[] = {
         {"dashcam_640x480_sp", "640x480", "-bf 0 -b:v 4M -g 30"},
         {"pal_720x576_bframes", "720x576", "-bf 2 -b:v 5M -g 60"},
+        // the general decoders: quarter-sample B-frames, and interlaced field coding
+        {"qpel_720x576_bframes", "720x576", "-flags +qpel+mv4 -bf 2 -b:v 5M -g 60"},
+        {"interlaced_720x576", "720x576", "-flags +ildct+ilme -top 1 -bf 2 -b:v 5M -g 60"},
     };
     std::printf("%-22s %8s %10s %10s %8s\n", "stream", "frames", "ours_fps", "ffmpeg_fps", "ratio");
     for (const Input &in : inputs) {

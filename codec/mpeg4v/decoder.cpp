@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codec/mpeg4v/general.h"
 #include "codec/mpeg4v/internal.h"
 
 namespace mp4v {
@@ -54,8 +55,7 @@ int PickBuffer(Instance *d, int avoid) {
 
 void PrepareGeneralReport(Instance *d) {
     const Mp4vStreamInfo *si = d->si;
-    d->needsGeneral = si->iInterlaced || si->iQuarterSample || si->iSpriteEnable == 2 ||
-                      si->iDataPartitioned || si->iReversibleVlc;
+    d->needsGeneral = si->iSpriteEnable == 2;
     d->reportedGeneral = 0;
 }
 
@@ -63,10 +63,7 @@ void ReportGeneral(Instance *d) {
     if (d->reportedGeneral) return;
     d->reportedGeneral = 1;
     const Mp4vStreamInfo *si = d->si;
-    if (si->iInterlaced) Print(d, "NOT SUPPORTED : interlaced\n");
-    if (si->iQuarterSample) Print(d, "NOT SUPPORTED : quarter_sample\n");
     if (si->iSpriteEnable == 2) Print(d, "NOT SUPPORTED : GMC\n");
-    if (si->iDataPartitioned) Print(d, "NOT SUPPORTED : data_partitioned\n");
 }
 
 void FillGrey(Instance *d, FrameDesc *f) {
@@ -114,6 +111,7 @@ void PreparePicture(Instance *d, int type, int modulo, int incr) {
         int r = d->si->iTimeIncrementResolution;
         d->trd = r * (f->seconds - p->seconds) + f->incr - p->incr;
         d->trb = r * (t->seconds - p->seconds) + t->incr - p->incr;
+        if (d->fieldT <= 0 && d->trb > 0) d->fieldT = d->trb;  // a zero unit would divide by 0
     }
     // Without a reference, prediction reads a grey picture held in a spare buffer (never the
     // target itself, which would make the copies overlap).
@@ -293,6 +291,13 @@ bool SetupGeometry(Instance *d, int width, int height) {
     d->topLuma = reinterpret_cast<PredLine *>(s);
     s += size_t(d->mbw) * 2 * sizeof(PredLine);
     d->topChroma = reinterpret_cast<PredLine *>(s);
+    // Field motion of the latest reference (interlaced direct mode) sits at the end of the block,
+    // clear of the scratch laid out above.
+    uintptr_t fieldAt = (reinterpret_cast<uintptr_t>(d->blocks[1].pBlock) + d->blocks[1].uSize -
+                         size_t(d->mbCount) * 9) & ~uintptr_t(3);
+    d->fieldMv = reinterpret_cast<int16_t *>(fieldAt);
+    d->fieldFlags = reinterpret_cast<uint8_t *>(fieldAt) + size_t(d->mbCount) * 8;
+    std::memset(d->fieldFlags, 0, size_t(d->mbCount));
 
     d->past = d->future = d->cur = -1;
     d->futureReturned = 1;
@@ -466,8 +471,12 @@ uint32_t Mp4vDecDecode(void *h, const Mp4vDecInput *in, Mp4vDecOutput *out) {
             }
         }
         if (d->state == kDecodeMbs) {
-            bool complete = d->vopType == kTypeB ? DecodeMbsB(d, &br)
+            const bool general = !d->shortHdr && UsesGeneralPath(d);
+            bool complete = d->vopType == kTypeB ? (general ? DecodeMbsGeneralB(d, &br)
+                                                            : DecodeMbsB(d, &br))
                             : d->shortHdr        ? DecodeMbsH263(d, &br)
+                            : d->si->iDataPartitioned ? DecodeMbsPartitioned(d, &br)
+                            : general                 ? DecodeMbsGeneral(d, &br)
                                                  : DecodeMbsIP(d, &br);
             if (complete) {
                 done = true;

@@ -93,7 +93,8 @@ void SkipSpriteTrajectory(const Mp4vStreamInfo *si, BitReader *br) {
         } else {
             br->Skip(3);
             len = 6;
-            while (len < 14 && br->Bit()) ++len;
+            // The code for 14 is eleven 1s and a 0: the terminating 0 is read for every length.
+            while (br->Bit() && len < 14) ++len;
         }
         br->Skip(len);
         br->Skip(1);

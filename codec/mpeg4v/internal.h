@@ -45,8 +45,13 @@ struct Instance {
     uint32_t maxW, maxH;
     int32_t shortHdr, deblock, lowDelay;
     int32_t volSeen;        // a layer header gave a nonzero size
-    int32_t needsGeneral;   // the layer uses tools of the general path (not built yet)
+    int32_t needsGeneral;   // the layer uses GMC, which is refused (not built yet)
     int32_t reportedGeneral;
+    int32_t forceGeneral;   // test switch: progressive layers through the general decoders
+    int16_t *fieldMv;       // latest reference, per macroblock: top and bottom field vectors
+    uint8_t *fieldFlags;    // bit 0 field prediction, bits 1 and 2 the fields they referenced
+    int32_t fieldT;         // TRB of the first B-VOP: the unit of interlaced field distances
+    int16_t bPred[2][2][2]; // B-VOP vector predictors: direction, field (0 also frame), x/y
 
     // geometry
     int32_t width, height;  // display
@@ -110,6 +115,8 @@ bool SetupGeometry(Instance *d, int width, int height);
 bool DecodeMbsIP(Instance *d, BitReader *br);
 bool DecodeMbsB(Instance *d, BitReader *br);
 bool DecodeMbsH263(Instance *d, BitReader *br);
+// partitioned.cpp: I and P VOPs of a data-partitioned layer, one packet per call.
+bool DecodeMbsPartitioned(Instance *d, BitReader *br);
 
 // conceal.cpp
 void ConcealUpTo(Instance *d, int endMb);

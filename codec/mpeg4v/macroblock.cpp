@@ -144,7 +144,7 @@ bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
 
 // MPEG-4 intra macroblock: DC and AC prediction (14496-2 7.4.3), texture, reconstruction.
 bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
-             bool useDcVlc) {
+             bool useDcVlc, const IntraSource *src) {
     Instance *d = c.d;
     int16_t *blk = d->coef;
     // Neighbour macroblocks usable for prediction: intra, inside the picture and the packet.
@@ -202,7 +202,10 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
         list.n = 0;
         int dcDiff = 0;
         int start = 0;
-        if (useDcVlc) {
+        if (src && src->dcDiff) {
+            dcDiff = src->dcDiff[b];
+            start = 1;
+        } else if (useDcVlc) {
             const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
             Vlc e = lut[br->Peek(12)];
             if (e.len == 0) return false;
@@ -219,12 +222,13 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
         const uint8_t *scan = acPred ? (fromAbove ? kAltHorizontal : kAltVertical) : kZigzag;
         if (c.si->iAlternateVerticalScan) scan = kAltVertical;
         if (cbp & (32 >> b)) {
-            if (!ReadTcoefMpeg4(br, blk, start, scan, true, &list)) {
+            TcoefReader read = src && src->read ? src->read : ReadTcoefMpeg4;
+            if (!read(br, blk, start, scan, true, &list)) {
                 for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
                 return false;
             }
         }
-        if (!useDcVlc) {
+        if (start == 0) {
             dcDiff = blk[0];
         }
         int dc = (predQ + dcDiff) * scaler;

@@ -121,9 +121,17 @@ void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx,
 // Inter residual of the coded blocks (cbp bit 5 = block 0) added onto the prediction in place.
 bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q);
 
+// Texture of a data-partitioned packet: the DC differentials of the six blocks already read
+// from the first partition (null: read here when useDcVlc) and the TCOEF reader to use.
+using TcoefReader = bool (*)(BitReader *, int16_t *, int, const uint8_t *, bool, CoefList *);
+struct IntraSource {
+    const int *dcDiff;
+    TcoefReader read;
+};
+
 // MPEG-4 intra macroblock with DC/AC prediction and reconstruction.
 bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
-             bool useDcVlc);
+             bool useDcVlc, const IntraSource *src = nullptr);
 
 // Short-header intra macroblock.
 bool IntraMbH263(const Ctx &c, BitReader *br, int x, int y, int cbp, int q);

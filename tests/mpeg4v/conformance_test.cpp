@@ -8,89 +8,18 @@
 #include <fstream>
 
 #include "tests/common/testutil.h"
+#include "tests/mpeg4v/conformance.h"
 #include "tests/mpeg4v/stream_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vt::test::Quote;
+using mp4vtest::CompareWithFfmpeg;
+using mp4vtest::DecodeFfmpeg;
+using mp4vtest::DecodeOurs;
+using mp4vtest::Psnr;
 
-
-struct Picture {
-    std::vector<uint8_t> y;
-};
-
-// Decodes a raw elementary stream through the call interface, display order, cropped luma.
-std::vector<Picture> DecodeOurs(const std::vector<uint8_t> &stream, bool shortHdr, int *width,
-                                int *height, std::string *messages = nullptr, int deblock = 0) {
-    std::vector<uint8_t> config;
-    auto units = mp4vtest::SplitUnits(stream, shortHdr, &config);
-    mp4vtest::Decoder d;
-    std::vector<Picture> pics;
-    if (!d.Init(config, shortHdr ? 1 : (config.empty() ? 0 : -1), 2048, 2048, 3, deblock))
-        return pics;
-    auto take = [&]() {
-        if (!d.out.pY) return;
-        Picture p;
-        *width = int(d.out.uWidth);
-        *height = int(d.out.uHeight);
-        for (uint32_t r = 0; r < d.out.uHeight; ++r)
-            p.y.insert(p.y.end(), d.out.pY + r * d.out.uPitch,
-                       d.out.pY + r * d.out.uPitch + d.out.uWidth);
-        pics.push_back(std::move(p));
-    };
-    for (const auto &u : units) {
-        size_t off = 0;
-        while (off < u.size()) {
-            std::vector<uint8_t> rest(u.begin() + long(off), u.end());
-            uint32_t used = d.Decode(rest);
-            take();
-            if (used == 0 || rest.size() - used < 5) break;
-            off += used;
-        }
-    }
-    d.Flush();
-    take();
-    if (messages) *messages = mp4vtest::Decoder::Messages();
-    return pics;
-}
-
-std::vector<Picture> DecodeFfmpeg(const fs::path &in, int w, int h) {
-    vt::test::TempDir tmp;
-    fs::path out = tmp / "ref.yuv";
-    std::string cmd = "ffmpeg -nostdin -v error -y -i " + Quote(in.string()) +
-                      " -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + Quote(out.string());
-    std::vector<Picture> pics;
-    if (vt::test::Run(cmd) != 0) return pics;
-    auto bytes = vt::test::ReadFileBytes(out);
-    size_t frame = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
-    for (size_t off = 0; off + frame <= bytes.size(); off += frame)
-        pics.push_back(Picture{std::vector<uint8_t>(bytes.begin() + long(off),
-                                                    bytes.begin() + long(off) + w * h)});
-    return pics;
-}
-
-double Psnr(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    double se = 0;
-    for (size_t i = 0; i < a.size(); ++i) se += double(a[i] - b[i]) * (a[i] - b[i]);
-    if (se == 0) return 99.0;
-    return 10 * std::log10(255.0 * 255.0 * double(a.size()) / se);
-}
-
-void CompareWithFfmpeg(const fs::path &raw, bool shortHdr) {
-    int w = 0, h = 0;
-    auto ours = DecodeOurs(vt::test::ReadFileBytes(raw), shortHdr, &w, &h);
-    ASSERT_FALSE(ours.empty());
-    auto ref = DecodeFfmpeg(raw, w, h);
-    ASSERT_EQ(ours.size(), ref.size());
-    double sum = 0;
-    for (size_t i = 0; i < ours.size(); ++i) {
-        double p = Psnr(ours[i].y, ref[i].y);
-        EXPECT_GE(p, 40.0) << "frame " << i;
-        sum += p;
-    }
-    EXPECT_GE(sum / double(ours.size()), 50.0);
-}
 
 struct MadeStream {
     const char *name;

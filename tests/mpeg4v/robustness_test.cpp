@@ -157,7 +157,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DamageCase{"mpeg4_ip", "-c:v mpeg4 -bf 0 -flags +mv4 -q:v 4", "176x144", false, 0},
                       DamageCase{"mpeg4_b_packets", "-c:v mpeg4 -bf 2 -ps 200 -q:v 4", "352x288", false, 1},
                       DamageCase{"mpeg4_mpeg_quant", "-c:v mpeg4 -mpeg_quant 1 -bf 1 -q:v 2", "130x98", false, 0},
-                      DamageCase{"h263", "-c:v h263 -q:v 4", "176x144", true, 1}),
+                      DamageCase{"h263", "-c:v h263 -q:v 4", "176x144", true, 1},
+                      // the general decoders: quarter-sample and interlaced layers
+                      DamageCase{"qpel_b_packets", "-c:v mpeg4 -flags +qpel+mv4 -bf 2 -ps 200 -q:v 4",
+                                 "352x288", false, 0},
+                      DamageCase{"interlaced_b_packets",
+                                 "-vf tinterlace=4 -c:v mpeg4 -flags +ildct+ilme -bf 2 -ps 300 -q:v 4",
+                                 "352x288", false, 1}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

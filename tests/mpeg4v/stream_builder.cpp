@@ -62,8 +62,9 @@ void WriteVol(BitWriter *w, const VolFields &f) {
     if (f.quantType) w->Put(0, 2);  // default matrices
     if (f.verid != 1) w->Put(0, 1);  // quarter_sample
     w->Put(1, 1);  // complexity_estimation_disable
-    w->Put(1, 1);  // resync_marker_disable
-    w->Put(0, 1);  // data_partitioned
+    w->Put(uint32_t(f.resyncMarkerDisable), 1);
+    w->Put(uint32_t(f.dataPartitioned), 1);
+    if (f.dataPartitioned) w->Put(uint32_t(f.reversibleVlc), 1);
     if (f.verid != 1) w->Put(0, 2);  // newpred, reduced resolution
     w->Put(0, 1);  // scalability
     w->Stuff();

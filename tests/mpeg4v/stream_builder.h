@@ -29,6 +29,8 @@ struct VolFields {
     int spriteEnable = 0, warpingPoints = 0;
     int quantType = 0;
     int interlaced = 0;
+    int resyncMarkerDisable = 1;
+    int dataPartitioned = 0, reversibleVlc = 0;
 };
 void WriteVol(BitWriter *w, const VolFields &f);
 // A VOP header up to vop_coded (not-coded VOPs end there).

@@ -1,0 +1,262 @@
+// Data-partitioned I and P VOPs (14496-2 6.2.5, data_partitioned 1). A video packet carries,
+// for all its macroblocks, first the headers (with the intra DC in I-VOPs and the motion vectors
+// in P-VOPs) up to a marker, then the rest of the headers, then all the texture. The three
+// parts are read with three cursors in step, so no per-macroblock record has to be kept: the
+// first partition is read once to find its marker (storing the vectors, which later
+// predictions need), the header part once to find where the texture begins, and both again
+// beside the texture while the macroblocks are rebuilt.
+#include "codec/mpeg4v/general.h"
+#include "codec/mpeg4v/mblayer.h"
+#include "codec/mpeg4v/rvlc.h"
+
+namespace mp4v {
+namespace {
+
+constexpr uint32_t kDcMarker = 0x6B001;  // I-VOPs, 19 bits
+constexpr int kDcMarkerBits = 19;
+constexpr uint32_t kMotionMarker = 0x1F001;  // P-VOPs, 17 bits
+constexpr int kMotionMarkerBits = 17;
+
+struct MbInfo {
+    bool notCoded;
+    bool acPred;
+    bool dcVlc;  // intra DC coded with dct_dc_size (else as the first coefficient)
+    uint8_t type;
+    int cbp;  // bit 5 = block 0
+    int dc[6];
+};
+
+// not_coded (P-VOPs) and mcbpc. Macroblock stuffing stands in for a whole macroblock, so in a
+// P-VOP the not_coded bit comes again after it.
+bool ReadMcbpc(BitReader *br, bool isP, bool *notCoded, int *val) {
+    for (;;) {
+        if (isP && br->Bit()) {
+            *notCoded = true;
+            return !br->over;
+        }
+        Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
+        if (e.len == 0) return false;
+        br->Skip(e.len);
+        if (e.val != kMcbpcStuffing) {
+            *val = e.val;
+            return true;
+        }
+        if (br->over) return false;
+    }
+}
+
+// dct_dc_size and dct_dc_differential of the six blocks (14496-2 7.4.3.1).
+bool ReadDcDiffs(BitReader *br, int *dc) {
+    for (int b = 0; b < 6; ++b) {
+        const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
+        Vlc e = lut[br->Peek(12)];
+        if (e.len == 0) return false;
+        br->Skip(e.len);
+        int size = e.val;
+        int v = 0;
+        if (size) {
+            v = int(br->Read(size));
+            if (!(v >> (size - 1))) v -= (1 << size) - 1;
+            if (size > 8 && !br->Bit()) return false;  // marker
+        }
+        dc[b] = v;
+    }
+    return true;
+}
+
+// The intra DC VLC is used while the running quantiser (this macroblock's for the first of a
+// packet, else the previous one's) is below the threshold.
+bool DcVlcFor(const Ctx &c, bool first, int q, int qBefore) {
+    return (first ? q : qBefore) < c.dcThreshold;
+}
+
+// First-partition syntax of one macroblock. With `decodeMv` the vectors are predicted and
+// stored; otherwise their bits are only read past (the stored ones are used).
+bool ReadPart1(Instance *d, const Ctx &c, BitReader *br, bool isP, int idx, bool decodeMv, int *q,
+               MbInfo *m) {
+    m->notCoded = false;
+    m->acPred = false;
+    m->dcVlc = false;
+    int val = 0;
+    if (!ReadMcbpc(br, isP, &m->notCoded, &val)) return false;
+    if (m->notCoded) {
+        m->type = kMbSkipped;
+        m->cbp = 0;
+        if (decodeMv) SetMbVectors(d, idx, 0, 0);
+        return true;
+    }
+    m->type = uint8_t(val >> 2);
+    m->cbp = val & 3;
+    bool intra = IsIntraType(m->type);
+    // Intra macroblocks keep zero vectors: later predictions and B-VOP direct mode read them.
+    if (intra && decodeMv) SetMbVectors(d, idx, 0, 0);
+    if (!isP) {
+        if (!intra) return false;
+        int qBefore = *q;
+        if (m->type == kMbIntraQ) *q = ReadDquant(br, *q);
+        m->dcVlc = DcVlcFor(c, idx == d->sliceStart, *q, qBefore);
+        if (m->dcVlc && !ReadDcDiffs(br, m->dc)) return false;
+        return !br->over;
+    }
+    if (intra) return !br->over;
+    const int fcode = c.si->iVopFcodeForward;
+    const int x = idx % d->mbw, y = idx / d->mbw;
+    bool four = m->type == kMbInter4v;
+    for (int k = 0; k < (four ? 4 : 1); ++k) {
+        int px = 0, py = 0, mx, my;
+        if (decodeMv) PredictMv(d, idx, x, y, k, &px, &py);
+        if (!ReadMvComponent(br, fcode, px, &mx) || !ReadMvComponent(br, fcode, py, &my))
+            return false;
+        if (!decodeMv) continue;
+        if (four) {
+            d->mv[idx * 8 + 2 * k] = int16_t(mx);
+            d->mv[idx * 8 + 2 * k + 1] = int16_t(my);
+        } else {
+            SetMbVectors(d, idx, mx, my);
+        }
+    }
+    return !br->over;
+}
+
+// Second-partition header of one macroblock: ac_pred_flag and cbpy; in P-VOPs also dquant
+// and the intra DC.
+bool ReadPart2(const Instance *d, const Ctx &c, BitReader *br, bool isP, int idx, int *q,
+               MbInfo *m) {
+    if (m->notCoded) return true;
+    bool intra = IsIntraType(m->type);
+    if (intra) m->acPred = br->Bit();
+    Vlc cy = kCbpyLut[br->Peek(6)];
+    if (cy.len == 0) return false;
+    br->Skip(cy.len);
+    m->cbp |= (intra ? cy.val : 15 - cy.val) << 2;
+    if (isP) {
+        int qBefore = *q;
+        if (m->type == kMbInterQ || m->type == kMbIntraQ) *q = ReadDquant(br, *q);
+        if (intra) {
+            m->dcVlc = DcVlcFor(c, idx == d->sliceStart, *q, qBefore);
+            if (m->dcVlc && !ReadDcDiffs(br, m->dc)) return false;
+        }
+    }
+    return !br->over;
+}
+
+// Residual of the coded blocks added onto the prediction, with the layer's texture reader.
+bool Residual(const Ctx &c, BitReader *br, TcoefReader read, int x, int y, int cbp, int q) {
+    int16_t *blk = c.d->coef;
+    for (int b = 0; b < 6; ++b) {
+        if (!(cbp & (32 >> b))) continue;
+        CoefList list;
+        list.n = 0;
+        bool ok = read(br, blk, 0, kZigzag, false, &list);
+        if (ok) {
+            BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, false, c.si->aInterQuantMatrix)
+                                       : DequantH263(blk, list, q, false);
+            int pitch;
+            uint8_t *dst = BlockDst(c, x, y, b, &pitch);
+            IdctAdd(blk, s, dst, pitch);
+        }
+        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// The packet fails from macroblock `from` on: those are left for concealment, and the vectors
+// the first partition stored for them must not survive into prediction or direct mode.
+bool FailFrom(Instance *d, int from, int end, BitReader *br, const BitReader &at) {
+    if (end > d->mbCount) end = d->mbCount;
+    for (int i = from; i < end; ++i) SetMbVectors(d, i, 0, 0);
+    d->mbNext = from;
+    *br = at;
+    return false;
+}
+
+}  // namespace
+
+bool DecodeMbsPartitioned(Instance *d, BitReader *br) {
+    const bool isP = d->vopType == kTypeP;
+    // Data partitioning excludes interlace, and S-VOPs are left to the general decoder; should
+    // either still reach here, the picture is concealed rather than predicted wrongly.
+    if ((!isP && d->vopType != kTypeI) || d->si->iInterlaced) return false;
+    Ctx c = MakeCtx(d);
+    const TcoefReader read = d->si->iReversibleVlc ? ReadTcoefRvlc : ReadTcoefMpeg4;
+    const uint32_t marker = isP ? kMotionMarker : kDcMarker;
+    const int markerBits = isP ? kMotionMarkerBits : kDcMarkerBits;
+    const int first = d->mbNext;
+
+    // First partition up to its marker.
+    const BitReader part1 = *br;
+    BitReader a = part1;
+    int n = 0;
+    {
+        int q = d->quant;
+        MbInfo m;
+        while (a.Peek(markerBits) != marker) {
+            if (first + n >= d->mbCount || a.BitsLeft() <= 0 ||
+                !ReadPart1(d, c, &a, isP, first + n, true, &q, &m))
+                return FailFrom(d, first, first + n + 1, br, a);
+            ++n;
+        }
+    }
+    if (n == 0) return FailFrom(d, first, first, br, a);
+    a.Skip(markerBits);
+
+    // Second partition's headers, to find where the texture starts.
+    const BitReader part2 = a;
+    BitReader tex = part2;
+    {
+        BitReader h = part1;
+        int q = d->quant;
+        MbInfo m;
+        for (int k = 0; k < n; ++k) {
+            if (!ReadPart1(d, c, &h, isP, first + k, false, &q, &m) ||
+                !ReadPart2(d, c, &tex, isP, first + k, &q, &m))
+                return FailFrom(d, first, first + n, br, tex);
+        }
+    }
+
+    // Rebuild the macroblocks, reading all three parts in step.
+    BitReader h1 = part1, h2 = part2;
+    int q = d->quant;
+    const int pitch = d->pitch, cp = pitch / 2;
+    for (int k = 0; k < n; ++k) {
+        const int idx = first + k;
+        const int x = idx % d->mbw, y = idx / d->mbw;
+        MbInfo m;
+        if (!ReadPart1(d, c, &h1, isP, idx, false, &q, &m) ||
+            !ReadPart2(d, c, &h2, isP, idx, &q, &m))
+            return FailFrom(d, idx, first + n, br, tex);
+        Diag nextDiag = ReadDiag(d, x);
+        if (m.notCoded) {
+            CopyMbFromRef(d, idx, c.past);
+            d->skip[idx] = kMbSkipped;
+            c.qmap[idx] = uint8_t(q);
+        } else if (IsIntraType(m.type)) {
+            IntraSource src{m.dcVlc ? m.dc : nullptr, read};
+            if (!IntraMb(c, &tex, idx, x, y, m.cbp, m.acPred, q, m.dcVlc, &src) || tex.over)
+                return FailFrom(d, idx, first + n, br, tex);
+            FinishMb(d, c, idx, m.type, q);
+        } else {
+            int mvx[4], mvy[4];
+            for (int b = 0; b < 4; ++b) {
+                mvx[b] = d->mv[idx * 8 + 2 * b];
+                mvy[b] = d->mv[idx * 8 + 2 * b + 1];
+            }
+            // Quarter-sample vectors have the same syntax; only the prediction differs.
+            (c.si->iQuarterSample ? PredictMbGeneral : PredictMb)(
+                c, c.past, x, y, mvx, mvy, m.type == kMbInter4v, c.rounding,
+                c.y + y * 16 * pitch + x * 16, c.u + y * 8 * cp + x * 8, c.v + y * 8 * cp + x * 8,
+                pitch, cp);
+            if (!Residual(c, &tex, read, x, y, m.cbp, q) || tex.over)
+                return FailFrom(d, idx, first + n, br, tex);
+            FinishMb(d, c, idx, m.type, q);
+        }
+        d->quant = q;
+        d->mbNext = idx + 1;
+        StoreDiag(d, nextDiag);
+    }
+    *br = tex;
+    return d->mbNext >= d->mbCount;
+}
+
+}  // namespace mp4v

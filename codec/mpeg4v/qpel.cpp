@@ -1,0 +1,271 @@
+// Quarter-sample motion compensation (14496-2 7.6.2.1). The 8-tap filter works on the block's own
+// (N+1) x (N+1) reference area: taps that fall outside it take the mirrored samples of that
+// area, so a 16x16 prediction differs from four 8x8 predictions with the same vector. The
+// prediction is separable: every needed row is first brought to the horizontal phase, then the
+// columns of that result to the vertical phase; quarter phases average the half-sample value with
+// the nearer whole sample.
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/mpeg4v/qpel.h"
+
+namespace mp4v {
+namespace {
+
+constexpr int kEmuPitch = 24;
+
+inline uint8_t Clip(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// Half-sample value between s[i] and s[i+1] of a line of n+1 samples (s[0..n]) with stride st;
+// indices beyond the line mirror back into it.
+template <int N>
+inline int Tap8(const uint8_t *s, int st, int i, int bias) {
+    auto at = [&](int k) {
+        k = k < 0 ? -1 - k : k > N ? 2 * N + 1 - k : k;
+        return int(s[k * st]);
+    };
+    int v = 20 * (at(i) + at(i + 1)) - 6 * (at(i - 1) + at(i + 2)) + 3 * (at(i - 2) + at(i + 3)) -
+            (at(i - 3) + at(i + 4));
+    return (v + bias) >> 5;
+}
+
+// Interior taps (no mirroring needed) for speed.
+inline int Tap8Direct(const uint8_t *s, int st, int i, int bias) {
+    const uint8_t *p = s + i * st;
+    int v = 20 * (p[0] + p[st]) - 6 * (p[-st] + p[2 * st]) + 3 * (p[-2 * st] + p[3 * st]) -
+            (p[-3 * st] + p[4 * st]);
+    return (v + bias) >> 5;
+}
+
+// One line of N outputs at phase f (0..3) from N+1 inputs.
+template <int N>
+inline void FilterLine(uint8_t *out, int ost, const uint8_t *s, int st, int f, int rnd) {
+    const int bias = 16 - rnd;
+    const int r = 1 - rnd;
+    for (int i = 0; i < N; ++i) {
+        int h = (i >= 3 && i + 4 <= N) ? Tap8Direct(s, st, i, bias) : Tap8<N>(s, st, i, bias);
+        int hv = Clip(h);
+        int v;
+        if (f == 2)
+            v = hv;
+        else if (f == 1)
+            v = (s[i * st] + hv + r) >> 1;
+        else
+            v = (s[(i + 1) * st] + hv + r) >> 1;
+        out[i * ost] = uint8_t(v);
+    }
+}
+
+template <int W, int H>
+void Qpel(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd) {
+    // Rows after the horizontal step: H+1 of them when the vertical step needs the extra one.
+    uint8_t mid[(H + 1) * W];
+    const int rowsNeeded = fy ? H + 1 : H;
+    const uint8_t *m;
+    int mp;
+    if (fx) {
+        for (int r = 0; r < rowsNeeded; ++r)
+            FilterLine<W>(mid + r * W, 1, src + r * sp, 1, fx, rnd);
+        m = mid;
+        mp = W;
+    } else {
+        m = src;
+        mp = sp;
+    }
+    if (fy) {
+        for (int c = 0; c < W; ++c) FilterLine<H>(dst + c, dp, m + c, mp, fy, rnd);
+    } else {
+        for (int r = 0; r < H; ++r) std::memcpy(dst + r * dp, m + r * mp, W);
+    }
+}
+
+#if defined(__SSE2__)
+// The same filter on whole rows: the horizontal step pads each row with its mirrored samples so
+// every tap is a plain load, and the vertical step runs over rows picked through a mirrored row
+// table, so both work on W samples at once in 16-bit lanes (the sums stay within -3570..11730).
+template <int W>
+inline __m128i LoadW(const uint8_t *p) {
+    if constexpr (W == 16)
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    else
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+}
+template <int W>
+inline void StoreW(uint8_t *p, __m128i v) {
+    if constexpr (W == 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+    else
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+}
+
+// Eight taps over 16-bit lanes u[0..7].
+inline __m128i Taps16(const __m128i *u, __m128i bias) {
+    __m128i c20 = _mm_add_epi16(u[3], u[4]);
+    __m128i c6 = _mm_add_epi16(u[2], u[5]);
+    __m128i c3 = _mm_add_epi16(u[1], u[6]);
+    __m128i c1 = _mm_add_epi16(u[0], u[7]);
+    __m128i v = _mm_mullo_epi16(c20, _mm_set1_epi16(20));
+    v = _mm_sub_epi16(v, _mm_mullo_epi16(c6, _mm_set1_epi16(6)));
+    v = _mm_add_epi16(v, _mm_mullo_epi16(c3, _mm_set1_epi16(3)));
+    v = _mm_sub_epi16(v, c1);
+    return _mm_srai_epi16(_mm_add_epi16(v, bias), 5);
+}
+
+// Eight taps over t[0..7] (each W samples), clipped to 8 bits.
+template <int W>
+inline __m128i Taps(const __m128i *t, __m128i bias) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i u[8];
+    for (int k = 0; k < 8; ++k) u[k] = _mm_unpacklo_epi8(t[k], zero);
+    __m128i lo = Taps16(u, bias);
+    __m128i hi = zero;
+    if constexpr (W == 16) {
+        for (int k = 0; k < 8; ++k) u[k] = _mm_unpackhi_epi8(t[k], zero);
+        hi = Taps16(u, bias);
+    }
+    return _mm_packus_epi16(lo, hi);
+}
+
+// pad[3 + k] = s[k] for k = -3 .. N + 4, mirrored into 0 .. N
+template <int N>
+inline void MirrorPad(uint8_t *pad, const uint8_t *s) {
+    std::memcpy(pad + 3, s, N + 1);
+    pad[0] = s[2];
+    pad[1] = s[1];
+    pad[2] = s[0];
+    pad[N + 4] = s[N];
+    pad[N + 5] = s[N - 1];
+    pad[N + 6] = s[N - 2];
+    pad[N + 7] = s[N - 3];
+}
+
+// (a + b + 1 - rnd) >> 1
+inline __m128i Average(__m128i a, __m128i b, int rnd) {
+    __m128i avg = _mm_avg_epu8(a, b);
+    if (rnd) avg = _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+    return avg;
+}
+
+// Pair: two 8x8 blocks side by side with the same vector, each mirrored at its own edges, in
+// one 16-wide pass (the vertical step is the same for both).
+template <int W, int H, bool Pair = false>
+void QpelSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd) {
+    const __m128i bias = _mm_set1_epi16(int16_t(16 - rnd));
+    uint8_t mid[(H + 1) * W];
+    const int rowsNeeded = fy ? H + 1 : H;
+    const uint8_t *m = src;
+    int mp = sp;
+    if (fx) {
+        alignas(16) uint8_t pad[W + 1 + 7 + 16];
+        for (int r = 0; r < rowsNeeded; ++r) {
+            const uint8_t *s = src + r * sp;
+            __m128i t[8];
+            if constexpr (Pair) {
+                alignas(16) uint8_t padR[32];
+                MirrorPad<8>(pad, s);
+                MirrorPad<8>(padR, s + 8);
+                for (int k = 0; k < 8; ++k)
+                    t[k] = _mm_unpacklo_epi64(LoadW<8>(pad + k), LoadW<8>(padR + k));
+            } else {
+                MirrorPad<W>(pad, s);
+                for (int k = 0; k < 8; ++k) t[k] = LoadW<W>(pad + k);
+            }
+            __m128i h = Taps<W>(t, bias);
+            if (fx == 1)
+                h = Average(t[3], h, rnd);
+            else if (fx == 3)
+                h = Average(t[4], h, rnd);
+            StoreW<W>(mid + r * W, h);
+        }
+        m = mid;
+        mp = W;
+    }
+    if (!fy) {
+        for (int r = 0; r < H; ++r) StoreW<W>(dst + r * dp, LoadW<W>(m + r * mp));
+        return;
+    }
+    const uint8_t *rows[H + 8];
+    for (int k = -3; k <= H + 4; ++k) rows[3 + k] = m + (k < 0 ? -1 - k : k > H ? 2 * H + 1 - k : k) * mp;
+    for (int r = 0; r < H; ++r) {
+        __m128i t[8];
+        for (int k = 0; k < 8; ++k) t[k] = LoadW<W>(rows[r + k]);
+        __m128i v = Taps<W>(t, bias);
+        if (fy == 1)
+            v = Average(t[3], v, rnd);
+        else if (fy == 3)
+            v = Average(t[4], v, rnd);
+        StoreW<W>(dst + r * dp, v);
+    }
+}
+#endif
+
+}  // namespace
+
+void QpelInterpolateRef(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
+                        int fy, int rnd) {
+    if (w == 16 && h == 16)
+        Qpel<16, 16>(dst, dp, src, sp, fx, fy, rnd);
+    else if (w == 16)
+        Qpel<16, 8>(dst, dp, src, sp, fx, fy, rnd);
+    else
+        Qpel<8, 8>(dst, dp, src, sp, fx, fy, rnd);
+}
+
+void QpelInterpolate(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
+                     int fy, int rnd) {
+#if defined(__SSE2__)
+    if (w == 16 && h == 16)
+        QpelSse2<16, 16>(dst, dp, src, sp, fx, fy, rnd);
+    else if (w == 16)
+        QpelSse2<16, 8>(dst, dp, src, sp, fx, fy, rnd);
+    else
+        QpelSse2<8, 8>(dst, dp, src, sp, fx, fy, rnd);
+#else
+    QpelInterpolateRef(dst, dp, src, sp, w, h, fx, fy, rnd);
+#endif
+}
+
+void QpelInterpolatePair(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy,
+                         int rnd) {
+#if defined(__SSE2__)
+    QpelSse2<16, 8, true>(dst, dp, src, sp, fx, fy, rnd);
+#else
+    Qpel<8, 8>(dst, dp, src, sp, fx, fy, rnd);
+    Qpel<8, 8>(dst + 8, dp, src + 8, sp, fx, fy, rnd);
+#endif
+}
+
+void QpelPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
+                 int planeH, int qx, int qy, int w, int h, int rounding, uint8_t *emu,
+                 bool pair) {
+    int ix = qx >> 2, iy = qy >> 2, fx = qx & 3, fy = qy & 3;
+    const uint8_t *src;
+    int sp;
+    if (ix < 0 || iy < 0 || ix + w + 1 > planeW || iy + h + 1 > planeH) {
+        for (int r = 0; r <= h; ++r) {
+            int sy = iy + r;
+            sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
+            const uint8_t *row = ref + sy * refPitch;
+            uint8_t *o = emu + r * kEmuPitch;
+            for (int c = 0; c <= w; ++c) {
+                int sx = ix + c;
+                sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
+                o[c] = row[sx];
+            }
+        }
+        src = emu;
+        sp = kEmuPitch;
+    } else {
+        src = ref + iy * refPitch + ix;
+        sp = refPitch;
+    }
+    if (pair)
+        QpelInterpolatePair(dst, dstPitch, src, sp, fx, fy, rounding);
+    else
+        QpelInterpolate(dst, dstPitch, src, sp, w, h, fx, fy, rounding);
+}
+
+}  // namespace mp4v
