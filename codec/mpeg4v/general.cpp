@@ -164,7 +164,10 @@ bool DecodeMbsGeneral(Instance *d, BitReader *br) {
         uint8_t *dv = c.v + y * 8 * cp + x * 8;
         Diag nextDiag = ReadDiag(d, x);
         int qBefore = q;
-        if (isP && br->Bit()) {
+        int val = 0;
+        bool notCoded = false;
+        if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
+        if (notCoded) {
             CopyMbFromRef(d, idx, c.past);
             SetMbVectors(d, idx, 0, 0);
             ClearField(d, idx);
@@ -174,15 +177,6 @@ bool DecodeMbsGeneral(Instance *d, BitReader *br) {
             d->mbNext = idx + 1;
             StoreDiag(d, nextDiag);
             continue;
-        }
-        int val;
-        for (;;) {
-            Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
-            if (e.len == 0) return false;
-            br->Skip(e.len);
-            val = e.val;
-            if (val != kMcbpcStuffing) break;
-            if (br->over) return false;
         }
         uint8_t type = uint8_t(val >> 2);
         int cbpc = val & 3;

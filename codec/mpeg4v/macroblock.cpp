@@ -334,7 +334,10 @@ bool DecodeMbsIP(Instance *d, BitReader *br) {
         int x = idx % d->mbw, y = idx / d->mbw;
         Diag nextDiag = ReadDiag(d, x);
         int qBefore = q;
-        if (isP && br->Bit()) {
+        int val = 0;
+        bool notCoded = false;
+        if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
+        if (notCoded) {
             // not_coded: copy from the past reference, zero vector
             CopyMbFromRef(d, idx, c.past);
             SetMbVectors(d, idx, 0, 0);
@@ -344,15 +347,6 @@ bool DecodeMbsIP(Instance *d, BitReader *br) {
             d->mbNext = idx + 1;
             StoreDiag(d, nextDiag);
             continue;
-        }
-        int val;
-        for (;;) {
-            Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
-            if (e.len == 0) return false;
-            br->Skip(e.len);
-            val = e.val;
-            if (val != kMcbpcStuffing) break;
-            if (br->over) return false;
         }
         uint8_t type = uint8_t(val >> 2);
         int cbpc = val & 3;
@@ -515,23 +509,16 @@ bool DecodeMbsH263(Instance *d, BitReader *br) {
         int x = idx % d->mbw, y = idx / d->mbw;
         if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
         if (br->BitsLeft() <= 0) return false;
-        if (isP && br->Bit()) {
+        int val = 0;
+        bool notCoded = false;
+        if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
+        if (notCoded) {
             CopyMbFromRef(d, idx, c.past);
             SetMbVectors(d, idx, 0, 0);
-            if (br->over) return false;
             d->skip[idx] = kMbSkipped;
             c.qmap[idx] = uint8_t(q);
             d->mbNext = idx + 1;
             continue;
-        }
-        int val;
-        for (;;) {
-            Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
-            if (e.len == 0) return false;
-            br->Skip(e.len);
-            val = e.val;
-            if (val != kMcbpcStuffing) break;
-            if (br->over) return false;
         }
         uint8_t type = uint8_t(val >> 2);
         if (type == kMbInter4v) return false;

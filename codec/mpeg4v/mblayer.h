@@ -33,6 +33,25 @@ inline bool ResyncAhead(BitReader *br) {
     return ((br->Peek(n + 16) & 0xFFFF) == 0);
 }
 
+// not_coded (P-VOPs) and mcbpc. Macroblock stuffing stands in for a whole macroblock, so in a
+// P-VOP the not_coded bit comes again after it.
+inline bool ReadMcbpc(BitReader *br, bool isP, bool *notCoded, int *val) {
+    for (;;) {
+        if (isP && br->Bit()) {
+            *notCoded = true;
+            return !br->over;
+        }
+        Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
+        if (e.len == 0) return false;
+        br->Skip(e.len);
+        if (e.val != kMcbpcStuffing) {
+            *val = e.val;
+            return true;
+        }
+        if (br->over) return false;
+    }
+}
+
 inline int ReadDquant(BitReader *br, int q) {
     static const int kDq[4] = {-1, -2, 1, 2};
     q += kDq[br->Read(2)];

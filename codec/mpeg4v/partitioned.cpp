@@ -26,25 +26,6 @@ struct MbInfo {
     int dc[6];
 };
 
-// not_coded (P-VOPs) and mcbpc. Macroblock stuffing stands in for a whole macroblock, so in a
-// P-VOP the not_coded bit comes again after it.
-bool ReadMcbpc(BitReader *br, bool isP, bool *notCoded, int *val) {
-    for (;;) {
-        if (isP && br->Bit()) {
-            *notCoded = true;
-            return !br->over;
-        }
-        Vlc e = (isP ? kMcbpcInterLut : kMcbpcIntraLut)[br->Peek(9)];
-        if (e.len == 0) return false;
-        br->Skip(e.len);
-        if (e.val != kMcbpcStuffing) {
-            *val = e.val;
-            return true;
-        }
-        if (br->over) return false;
-    }
-}
-
 // dct_dc_size and dct_dc_differential of the six blocks (14496-2 7.4.3.1).
 bool ReadDcDiffs(BitReader *br, int *dc) {
     for (int b = 0; b < 6; ++b) {

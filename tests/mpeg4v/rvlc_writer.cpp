@@ -283,7 +283,7 @@ std::vector<uint8_t> WriteLayer(int width, int height, Layout layout,
                 for (int i = begin; i < end; ++i) {
                     const MbContent &m = pic.mbs[size_t(i)];
                     const Derived &d = der[size_t(i)];
-                    if (!isP) pw.Stuffing(false, m.stuffing);
+                    pw.Stuffing(isP, m.stuffing);
                     if (isP) w.Put(m.notCoded ? 1 : 0, 1);
                     if (m.notCoded) continue;
                     pw.Mcbpc(isP, d.type, d.cbp & 3);
