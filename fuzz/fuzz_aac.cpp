@@ -1,7 +1,7 @@
-// Fuzz target for the AAC decoder: the first byte picks the format, rate and options, the rest is
-// fed through probe and decode the way a player would (stream formats by iBytesUsed, raw format as
-// access units, each after a 16-bit length). The AudioSpecificConfig parser gets the
-// same bytes.
+// Fuzz target for the AAC decoder: the first byte picks the format, rate and options (with its top
+// bit set, a second byte picks the SBR options), the rest is fed through probe and decode the way
+// a player would (stream formats by iBytesUsed, raw format as access units, each after a 16-bit
+// length). The AudioSpecificConfig parser gets the same bytes.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -18,6 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     bool mute = (sel & 0x40) != 0;
     data += 1;
     size -= 1;
+    // SBR options: bit 0 iSbrOff, 1 iSbrDownsampled, 2 iMonoOut, 3-4 iPsMode.
+    uint8_t sbr = 0;
+    if (sel & 0x80) {
+        sbr = data[0];
+        data += 1;
+        size -= 1;
+    }
 
     AacDecConfig cfg;
     AacDecParseConfig(data, static_cast<int32_t>(size), &cfg);
@@ -33,9 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     params.iSampleRate = rate;
     params.iChannels = 2;
     params.iFormat = format == 3 ? AACDEC_FORMAT_RAW : format;
+    params.iSbrDownsampled = (sbr >> 1) & 1;
+    params.iMonoOut = (sbr >> 2) & 1;
+    params.iPsMode = (sbr >> 3) & 3;
     AacDecHandle h = nullptr;
     if (AacDecInit(AACDEC_VERSION, &h, &params, mem) != 0) return 0;
     params.iMuteLeft = mute;
+    params.iSbrOff = sbr & 1;
     std::vector<int16_t> pcm(4096);
     // An exact-size copy per call, so any read past the data is caught.
     size_t pos = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/aac/aac_internal.h"
+#include "codec/aac/sbr.h"
 
 using namespace aacdec;
 
@@ -73,26 +74,77 @@ struct CallResult {
     int32_t code;
     int32_t bytes_used;
     int32_t channels;
+    int32_t samples;  // per channel
 };
+
+bool SbrRuns(const StreamState *s, const AacDecParams *params) { return s->sbr_set_up && params->iSbrOff != 1; }
+
+// Parses the frame's SBR payload; sets up the SBR stage on the first one that gives usable tables.
+// Returns the SBR error code (0 or AACDEC_ERR_SBR_BASE + n) and whether the data can be used.
+int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels, bool *usable) {
+    StreamState *s = h->stream;
+    *usable = false;
+    if (s->num_sbr == 0) return 0;
+    SbrControl *ctl = SbrCtl(h);
+    if (!s->sbr_set_up) {
+        int mode = params->iPsMode;
+        ctl->ps_enabled = mode == 2 || (mode == 0 && core_channels == 1);
+    }
+    int32_t rate = kSampleRates[s->sf_index >= 0 && s->sf_index < 12 ? s->sf_index : 0];
+    // Set up on the first SBR data, header or not: until a header arrives the stage runs
+    // without a high band, so the output rate does not change when it does.
+    if (!s->sbr_set_up && rate * 2 <= 96000) {
+        SbrClearHistories(h);
+        s->sbr_set_up = 1;
+        s->sbr_present = 1;
+    }
+    bool changed = false;
+    int32_t e = ReadSbrPayload(ctl, &s->sbr[0], rate, ctl->ps_enabled != 0, &changed);
+    if (ctl->ps_in_frame) s->ps_present = 1;
+    *usable = s->sbr_set_up && (e == kSbrErrNone || e == kSbrErrPs);
+    if (e == kSbrErrNoHeader) return 0;
+    return e ? AACDEC_ERR_SBR_BASE + e : 0;
+}
+
+// Output of the frame's channels: through the SBR stage when it runs, else the core's PCM.
+void Output(Handle *h, const AacDecParams *params, int channels, bool sbr_ok, int16_t *pcm, CallResult *r) {
+    StreamState *s = h->stream;
+    r->channels = channels;
+    r->samples = kFrameLen;
+    if (!SbrRuns(s, params)) {
+        if (pcm)
+            for (int c = 0; c < channels; ++c) WritePcm(h->chan[c].spec, pcm + c * AACDEC_CH1_OFFSET);
+        return;
+    }
+    r->samples = s->sbr_downsampled ? kFrameLen : 2 * kFrameLen;
+    SbrCtl(h)->core_channels = channels;
+    if (!pcm) {
+        const SbrControl *ctl = SbrCtl(h);
+        bool ps = channels == 1 && (ctl->ps_enabled || ctl->ps_in_frame);
+        r->channels = s->mono_out ? 1 : (ps ? 2 : channels);
+        return;
+    }
+    r->channels = SbrProcessFrame(h, channels, sbr_ok, s->sbr_downsampled != 0, s->mono_out != 0, pcm);
+}
 
 // One frame: everything after the argument checks. pcm is null in probe mode.
 CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int32_t len, int16_t *pcm) {
     StreamState *s = h->stream;
-    CallResult r = {0, 0, 0};
+    CallResult r = {0, 0, 0, kFrameLen};
 
     if (params->iFrameLost == 1) {
         // Concealment: the missing frame contributes nothing, so the overlap of the last good
-        // frame fades out through the filterbank.
+        // frame fades out through the filterbank (and the SBR stage, without a high band).
         ++s->lost_count;
         int ch = OutputChannelsWhenEmpty(s);
+        if (SbrRuns(s, params) && SbrCtl(h)->core_channels) ch = SbrCtl(h)->core_channels;
         for (int c = 0; c < ch; ++c) {
             IcsInfo ics;
             SilentIcs(&ics, h->chan[c].prev_window_shape);
             std::memset(h->chan[c].spec, 0, sizeof(h->chan[c].spec));
             Synthesise(&ics, &h->chan[c], h->work);
-            if (pcm) WritePcm(h->chan[c].spec, pcm + c * AACDEC_CH1_OFFSET);
         }
-        r.channels = ch;
+        Output(h, params, ch, false, pcm, &r);
         return r;
     }
     s->lost_count = 0;
@@ -162,7 +214,10 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
     r.code = fr.error;
 
     int channels = fr.channels;
-    if (channels == 0) channels = OutputChannelsWhenEmpty(s);
+    if (channels == 0) {
+        // Under SBR the output channels can outnumber the core's (PS): keep the core's count.
+        channels = SbrRuns(s, params) && SbrCtl(h)->core_channels ? SbrCtl(h)->core_channels : OutputChannelsWhenEmpty(s);
+    }
     bool ok[kMaxChannels] = {fr.ok[0] != 0, fr.ok[1] != 0};
 
     IcsInfo silent[kMaxChannels];
@@ -191,10 +246,13 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         }
         Synthesise(ics[c], &h->chan[c], h->work);
     }
+    // SBR data of a block with core errors is not trusted.
+    bool sbr_ok = false;
+    int32_t se = ParseSbr(h, params, channels, &sbr_ok);
+    if (r.code != 0) sbr_ok = false;
+    else r.code = se;
     // The SBR stage takes the core's time samples here, before they become 16-bit output.
-    if (pcm)
-        for (int c = 0; c < channels; ++c) WritePcm(h->chan[c].spec, pcm + c * AACDEC_CH1_OFFSET);
-    r.channels = channels;
+    Output(h, params, channels, sbr_ok, pcm, &r);
     return r;
 }
 
@@ -207,7 +265,7 @@ int32_t CheckInput(const AacDecInBuf *in) {
 void FillOutputParams(const StreamState *s, AacDecParams *params, int channels) {
     int idx = s->sf_index;
     if (idx >= 0 && idx < 12 && !(s->format == AACDEC_FORMAT_RAW && s->rate_unlisted))
-        params->iSampleRate = kSampleRates[idx];
+        params->iSampleRate = kSampleRates[idx] * (SbrRuns(s, params) && !s->sbr_downsampled ? 2 : 1);
     params->iChannels = channels;
     params->iSbrPresent = s->sbr_present;
     params->iPsPresent = s->ps_present;
@@ -262,6 +320,7 @@ int32_t AacDecInit(const char *version, AacDecHandle *handle, AacDecParams *para
     s->mono_out = params->iMonoOut;
     s->frame_count = 0;
     h->misc->noise_seed = 0x1F2E3D4Cu;
+    SbrClearHistories(h);
     s->initialised = 1;
     *handle = h;
     return 0;
@@ -279,11 +338,16 @@ int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in) 
     params->iBytesUsed = r.bytes_used;
     bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) || r.code == AACDEC_ERR_FRAME_LENGTH;
     if (!fatal) FillOutputParams(h->stream, params, r.channels);
-    // The first real decode starts from silence.
+    // The first real decode starts from silence, and parses the SBR data of its frame afresh.
     for (int c = 0; c < kMaxChannels; ++c) {
         std::memset(h->chan[c].overlap, 0, sizeof(h->chan[c].overlap));
         h->chan[c].prev_window_shape = 0;
     }
+    SbrControl *ctl = SbrCtl(h);
+    int32_t ps_enabled = ctl->ps_enabled;
+    std::memset(ctl, 0, sizeof(*ctl));
+    ctl->ps_enabled = ps_enabled;
+    SbrClearHistories(h);
     return r.code;
 }
 
@@ -307,10 +371,10 @@ int32_t AacDecDecode(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in,
     if (fatal) return r.code;
     FillOutputParams(s, params, r.channels);
     s->out_channels = r.channels;
-    if (params->iMuteLeft == 1) std::memset(out->pPcm, 0, kFrameLen * sizeof(int16_t));
+    if (params->iMuteLeft == 1) std::memset(out->pPcm, 0, r.samples * sizeof(int16_t));
     else if (params->iMuteRight == 1 && r.channels == 2)
-        std::memset(out->pPcm + AACDEC_CH1_OFFSET, 0, kFrameLen * sizeof(int16_t));
-    out->iBytesWritten = s->frame_count == 0 ? 0 : r.channels * kFrameLen * 2;
+        std::memset(out->pPcm + AACDEC_CH1_OFFSET, 0, r.samples * sizeof(int16_t));
+    out->iBytesWritten = s->frame_count == 0 ? 0 : r.channels * r.samples * 2;
     ++s->frame_count;
     return r.code;
 }

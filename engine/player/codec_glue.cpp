@@ -307,6 +307,10 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
     AacDecParams params{};
     params.iSampleRate = int32_t(track->sample_rate);
     params.iChannels = int32_t(track->channels);
+    // A track already marked as SBR (254) or SBR with parametric stereo (253) states the output
+    // rate or channel count; the decoder is started with the core's.
+    if (track->codec_tag == 254) params.iSampleRate /= 2;
+    if (track->codec_tag == 253 && params.iChannels > 1) params.iChannels /= 2;
     params.iFormat = AACDEC_FORMAT_ADTS;
     int32_t frame_length = 1024;
     AacDecConfig asc{};
@@ -350,6 +354,8 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
     d->out_rate = uint32_t(params.iSampleRate > 0 ? params.iSampleRate : int32_t(track->sample_rate));
     d->out_channels = uint32_t(params.iChannels == 2 ? 2 : 1);
     d->frame_length = params.iSbrPresent ? 2 * kAudioFrameLength : kAudioFrameLength;
+    // The engine's own identifiers for HE-AAC: 254 SBR, 253 SBR with parametric stereo.
+    if (params.iSbrPresent) d->codec_tag = params.iPsPresent ? 253 : 254;
     if (d->out_rate == 0) {
         AudioDecoderDestroy(d);
         return ME_ERR_AUDIO_DECODER_INIT;

@@ -97,7 +97,7 @@ TEST(AacApi, MemoryBlocksAreFiveAlignedBlocks) {
     EXPECT_EQ(AacDecQueryMem(nullptr), AACDEC_E_POINTER);
     AacDecMemBlock m[AACDEC_NUM_MEM_BLOCKS] = {};
     ASSERT_EQ(AacDecQueryMem(m), 0);
-    const uint32_t sizes[5] = {static_cast<uint32_t>(4 * sizeof(void *)), 18296, 16568, 16928, 3944};
+    const uint32_t sizes[5] = {static_cast<uint32_t>(4 * sizeof(void *)), 18296, 16568, 35872, 31600};
     for (int i = 0; i < AACDEC_NUM_MEM_BLOCKS; ++i) {
         EXPECT_EQ(m[i].uSize, sizes[i]) << i;
         EXPECT_EQ(m[i].uAlignment, 4u) << i;
@@ -303,7 +303,7 @@ TEST(AacApi, ElementRules) {
         PutSce(&w);
         w.Put(6, 3);
         w.Put(3, 4);
-        w.Put(0xD00000, 24);  // an SBR-typed payload directly after the SCE is stored, not decoded
+        w.Put(0x000000, 24);  // EXT_FILL payload
         cases.push_back({"DSE and FIL", 0, 1, Finish(&w)});
     }
     for (const Case &c : cases) {
