@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/mpeg4v/general.h"
+#include "codec/mpeg4v/gmc.h"
 #include "codec/mpeg4v/internal.h"
 
 namespace mp4v {
@@ -51,19 +52,6 @@ int PickBuffer(Instance *d, int avoid) {
         }
     }
     return 0;
-}
-
-void PrepareGeneralReport(Instance *d) {
-    const Mp4vStreamInfo *si = d->si;
-    d->needsGeneral = si->iSpriteEnable == 2;
-    d->reportedGeneral = 0;
-}
-
-void ReportGeneral(Instance *d) {
-    if (d->reportedGeneral) return;
-    d->reportedGeneral = 1;
-    const Mp4vStreamInfo *si = d->si;
-    if (si->iSpriteEnable == 2) Print(d, "NOT SUPPORTED : GMC\n");
 }
 
 void FillGrey(Instance *d, FrameDesc *f) {
@@ -220,12 +208,14 @@ bool HandleVop(Instance *d, BitReader *br) {
             return false;
         }
     }
-    if (d->needsGeneral) {
-        ReportGeneral(d);
-        return false;
-    }
     int type = si->iVopCodingType;
-    if (type == kTypeS) return false;  // S-VOPs exist only with GMC
+    if (type == kTypeS) {
+        // S-VOPs exist only with GMC; the data-partitioned decoders have no mcsel syntax.
+        if (si->iSpriteEnable != 2 || si->iSpriteWarpingPoints > 3 || si->iDataPartitioned)
+            return false;
+        SetupGmcWarp(d->gmc, si->iWidth, si->iHeight, si->iSpriteWarpingPoints,
+                     si->iSpriteWarpingAccuracy, d->spriteTraj);
+    }
     if (si->iVopNotCoded) {
         if (si->iPackedBitstream) return false;
         const FrameDesc *src = nullptr;
@@ -291,6 +281,8 @@ bool SetupGeometry(Instance *d, int width, int height) {
     d->topLuma = reinterpret_cast<PredLine *>(s);
     s += size_t(d->mbw) * 2 * sizeof(PredLine);
     d->topChroma = reinterpret_cast<PredLine *>(s);
+    s += size_t(d->mbw) * 2 * sizeof(PredLine);
+    d->gmc = reinterpret_cast<GmcWarp *>(AlignUp(s, 8));
     // Field motion of the latest reference (interlaced direct mode) sits at the end of the block,
     // clear of the scratch laid out above.
     uintptr_t fieldAt = (reinterpret_cast<uintptr_t>(d->blocks[1].pBlock) + d->blocks[1].uSize -
@@ -393,7 +385,6 @@ void *Mp4vDecInit(Mp4vDecMemBlock *mem, const Mp4vDecConfig *cfg, Mp4vDecInitRes
                     SniffUserData(d, &br);
                 } else if (code >= 0x20 && code <= 0x2F) {
                     ParseVol(d, &br);
-                    PrepareGeneralReport(d);
                 }
             }
             if (!SetupGeometry(d, d->si->iWidth, d->si->iHeight)) {
@@ -458,7 +449,6 @@ uint32_t Mp4vDecDecode(void *h, const Mp4vDecInput *in, Mp4vDecOutput *out) {
                     SniffUserData(d, &br);
                 } else if (code >= 0x20 && code <= 0x2F) {
                     ParseVol(d, &br);
-                    PrepareGeneralReport(d);
                     d->volSeen = d->si->iWidth > 0 && d->si->iHeight > 0;
                 } else if (code == 0xB6 && d->volSeen) {
                     if (!HandleVop(d, &br)) {

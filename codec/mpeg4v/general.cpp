@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "codec/mpeg4v/gmc.h"
 #include "codec/mpeg4v/qpel.h"
 
 namespace mp4v {
@@ -111,6 +112,19 @@ void FieldRowsToFrame(uint8_t *mb, int pitch) {
 
 inline void ClearField(Instance *d, int idx) { d->fieldFlags[idx] = 0; }
 
+// A macroblock of an S-VOP predicted through the VOP's warp; it stores the warp's average
+// vector for its neighbours' vector prediction and for direct mode of later B-VOPs.
+void GmcMb(const Ctx &c, int idx, int x, int y, uint8_t *dy, uint8_t *du, uint8_t *dv) {
+    Instance *d = c.d;
+    int vx, vy;
+    GmcAverageVector(*d->gmc, x, y, c.si->iQuarterSample != 0, c.si->iVopFcodeForward, &vx, &vy);
+    SetMbVectors(d, idx, vx, vy);
+    ++d->gmcMbs;
+    if (c.past->y == c.y) return;  // no reference yet: leave what the buffer holds, as a copy would
+    GmcPredictMb(*d->gmc, c.past->y, c.past->u, c.past->v, c.pitch, c.lumaW, c.lumaH, x, y,
+                 c.rounding, dy, du, dv, c.pitch, c.cpitch);
+}
+
 }  // namespace
 
 void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx,
@@ -152,6 +166,7 @@ void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const in
 bool DecodeMbsGeneral(Instance *d, BitReader *br) {
     Ctx c = MakeCtx(d);
     const bool isP = d->vopType != kTypeI;
+    const bool gmcVop = d->vopType == kTypeS;
     const bool interlaced = d->si->iInterlaced != 0;
     const int fcode = d->si->iVopFcodeForward;
     const int pitch = d->pitch, cp = pitch / 2;
@@ -168,10 +183,21 @@ bool DecodeMbsGeneral(Instance *d, BitReader *br) {
         bool notCoded = false;
         if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
         if (notCoded) {
-            CopyMbFromRef(d, idx, c.past);
-            SetMbVectors(d, idx, 0, 0);
             ClearField(d, idx);
             if (br->over) return false;
+            if (gmcVop) {
+                // A skipped macroblock of an S-VOP is a GMC macroblock without residual. It is
+                // not "skipped" for the co-located macroblock of a later B-VOP, which decodes
+                // its own data (as the reference decoders do).
+                GmcMb(c, idx, x, y, dy, du, dv);
+                d->skip[idx] = kMbInter;
+                c.qmap[idx] = uint8_t(q);
+                d->mbNext = idx + 1;
+                StoreDiag(d, nextDiag);
+                continue;
+            }
+            CopyMbFromRef(d, idx, c.past);
+            SetMbVectors(d, idx, 0, 0);
             d->skip[idx] = kMbSkipped;
             c.qmap[idx] = uint8_t(q);
             d->mbNext = idx + 1;
@@ -181,6 +207,7 @@ bool DecodeMbsGeneral(Instance *d, BitReader *br) {
         uint8_t type = uint8_t(val >> 2);
         int cbpc = val & 3;
         bool intra = IsIntraType(type);
+        bool mcsel = gmcVop && (type == kMbInter || type == kMbInterQ) && br->Bit();
         bool acPred = intra && br->Bit();
         Vlc cy = kCbpyLut[br->Peek(6)];
         if (cy.len == 0) return false;
@@ -192,7 +219,7 @@ bool DecodeMbsGeneral(Instance *d, BitReader *br) {
         int sel[2] = {0, 0};
         if (interlaced) {
             if (intra || cbp) fieldDct = br->Bit();
-            if (!intra && type != kMbInter4v) {
+            if (!intra && type != kMbInter4v && !mcsel) {
                 fieldPred = br->Bit();
                 if (fieldPred) {
                     sel[0] = int(br->Bit());
@@ -206,6 +233,10 @@ bool DecodeMbsGeneral(Instance *d, BitReader *br) {
             SetMbVectors(d, idx, 0, 0);
             if (!IntraMb(c, br, idx, x, y, cbp, acPred, q, runQ < c.dcThreshold)) return false;
             if (fieldDct) FieldRowsToFrame(dy, pitch);
+        } else if (mcsel) {
+            if (br->over) return false;
+            GmcMb(c, idx, x, y, dy, du, dv);
+            if (!Residual(c, br, x, y, cbp, q, fieldDct)) return false;
         } else {
             Motion m;
             if (fieldPred) {

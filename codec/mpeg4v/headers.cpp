@@ -80,8 +80,9 @@ void SkipVopComplexity(const Mp4vStreamInfo *si, BitReader *br, int type) {
     }
 }
 
-// 14496-2 Table B-33 (dmv_length) followed by dmv_code and a marker, per component.
-void SkipSpriteTrajectory(const Mp4vStreamInfo *si, BitReader *br) {
+// 14496-2 Table B-33 (dmv_length) followed by dmv_code and a marker, per component. The values
+// land in `traj` (per point: du, dv) when it is given.
+void ReadSpriteTrajectory(const Mp4vStreamInfo *si, BitReader *br, int16_t (*traj)[2]) {
     for (int i = 0; i < si->iSpriteWarpingPoints * 2; ++i) {
         int len;
         uint32_t two = br->Peek(2);
@@ -96,8 +97,14 @@ void SkipSpriteTrajectory(const Mp4vStreamInfo *si, BitReader *br) {
             // The code for 14 is eleven 1s and a 0: the terminating 0 is read for every length.
             while (br->Bit() && len < 14) ++len;
         }
-        br->Skip(len);
+        int value = 0;
+        if (len > 0) {
+            // A leading 0 marks a negative value, coded as its ones' complement.
+            int code = int(br->Read(len));
+            value = (code >> (len - 1)) ? code : code - (1 << len) + 1;
+        }
         br->Skip(1);
+        if (traj && i < 6) traj[i >> 1][i & 1] = int16_t(value);
     }
 }
 
@@ -302,7 +309,8 @@ bool ParseVop(Instance *d, BitReader *br) {
         si->iAlternateVerticalScan = int32_t(br->Bit());
     }
     if (type == kTypeS && si->iSpriteEnable == 2) {
-        SkipSpriteTrajectory(si, br);
+        std::memset(d->spriteTraj, 0, sizeof d->spriteTraj);
+        ReadSpriteTrajectory(si, br, d->spriteTraj);
         if (si->iSpriteBrightnessChange) {
             // brightness_change_factor: 1 to 4 prefix bits select the field width.
             int w = br->Bit() ? (br->Bit() ? (br->Bit() ? (br->Bit() ? 10 : 9) : 7) : 6) : 5;
@@ -360,7 +368,8 @@ int ParseVideoPacket(Instance *d, BitReader *br) {
             br->Skip(1);
             int type = int(br->Read(2));
             br->Skip(3);
-            if (type == kTypeS && si->iSpriteEnable == 2) SkipSpriteTrajectory(si, br);
+            if (type == kTypeS && si->iSpriteEnable == 2)
+                ReadSpriteTrajectory(si, br, nullptr);
             if (type != kTypeI) br->Skip(3);
             if (type == kTypeB) br->Skip(3);
         }

@@ -45,13 +45,14 @@ struct Instance {
     uint32_t maxW, maxH;
     int32_t shortHdr, deblock, lowDelay;
     int32_t volSeen;        // a layer header gave a nonzero size
-    int32_t needsGeneral;   // the layer uses GMC, which is refused (not built yet)
-    int32_t reportedGeneral;
     int32_t forceGeneral;   // test switch: progressive layers through the general decoders
     int16_t *fieldMv;       // latest reference, per macroblock: top and bottom field vectors
     uint8_t *fieldFlags;    // bit 0 field prediction, bits 1 and 2 the fields they referenced
     int32_t fieldT;         // TRB of the first B-VOP: the unit of interlaced field distances
     int16_t bPred[2][2][2]; // B-VOP vector predictors: direction, field (0 also frame), x/y
+    int16_t spriteTraj[3][2];  // current S-VOP's sprite trajectory: du, dv per warping point
+    struct GmcWarp *gmc;       // its warp (in block 1)
+    uint32_t gmcMbs;           // macroblocks predicted through a warp (diagnostics and tests)
 
     // geometry
     int32_t width, height;  // display
