@@ -326,17 +326,8 @@ bool DecodeMbsGeneralB(Instance *d, BitReader *br) {
         }
         int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
         int cbp = 0;
-        bool modbOne = br->Bit();
-        if (!modbOne) {
-            bool noCbp = br->Bit();
-            while (mbType < 4 && !br->Bit()) ++mbType;
-            if (mbType == 4) return false;
-            if (!noCbp) cbp = int(br->Read(6));
-            if (mbType != 0 && cbp) {
-                if (br->Bit()) q += br->Bit() ? 2 : -2;
-                q = q < 1 ? 1 : q > 31 ? 31 : q;
-            }
-        }
+        bool modbOne = false;
+        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, &q)) return false;
         const bool use[2] = {mbType != 2, mbType != 3};  // forward, backward
         bool fieldDct = false, fieldPred = false;
         int sel[2][2] = {};

@@ -417,17 +417,8 @@ bool DecodeMbsB(Instance *d, BitReader *br) {
         }
         int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
         int cbp = 0;
-        bool modbOne = br->Bit();
-        if (!modbOne) {
-            bool noCbp = br->Bit();
-            while (mbType < 4 && !br->Bit()) ++mbType;
-            if (mbType == 4) return false;
-            if (!noCbp) cbp = int(br->Read(6));
-            if (mbType != 0 && cbp) {
-                if (br->Bit()) q += br->Bit() ? 2 : -2;
-                q = q < 1 ? 1 : q > 31 ? 31 : q;
-            }
-        }
+        bool modbOne = false;
+        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, &q)) return false;
         int fx[4], fy[4], bx[4], by[4];
         bool useF = true, useB = true, four = false;
         if (mbType == 0) {

@@ -52,6 +52,24 @@ inline bool ReadMcbpc(BitReader *br, bool isP, bool *notCoded, int *val) {
     }
 }
 
+// modb, mb_type, cbpb and dbquant of a B-VOP macroblock (14496-2 6.2.6). modb 1 is direct mode
+// without coefficients; mb_type 0 direct, 1 interpolate, 2 backward, 3 forward.
+inline bool ReadBMbHeader(BitReader *br, bool *modbOne, int *mbType, int *cbp, int *q) {
+    *modbOne = br->Bit();
+    if (*modbOne) return true;
+    bool noCbp = br->Bit();
+    int t = 0;
+    while (t < 4 && !br->Bit()) ++t;
+    if (t == 4) return false;
+    *mbType = t;
+    if (!noCbp) *cbp = int(br->Read(6));
+    if (t != 0 && *cbp) {
+        if (br->Bit()) *q += br->Bit() ? 2 : -2;
+        *q = *q < 1 ? 1 : *q > 31 ? 31 : *q;
+    }
+    return true;
+}
+
 inline int ReadDquant(BitReader *br, int q) {
     static const int kDq[4] = {-1, -2, 1, 2};
     q += kDq[br->Read(2)];

@@ -120,30 +120,32 @@ void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h,
         Interpolate<8>(dst, dp, s, sp, h, fx, fy, rnd);
 }
 
+const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix, int iy,
+                         int w, int h, uint8_t *emu, int *pitch) {
+    if (ix >= 0 && iy >= 0 && ix + w + 1 <= planeW && iy + h + 1 <= planeH) {
+        *pitch = refPitch;
+        return ref + iy * refPitch + ix;
+    }
+    for (int r = 0; r <= h; ++r) {
+        int sy = iy + r;
+        sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
+        const uint8_t *row = ref + sy * refPitch;
+        uint8_t *o = emu + r * kEmuPitch;
+        for (int c = 0; c <= w; ++c) {
+            int sx = ix + c;
+            sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
+            o[c] = row[sx];
+        }
+    }
+    *pitch = kEmuPitch;
+    return emu;
+}
+
 void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
                int planeH, int hx, int hy, int w, int h, int rounding, uint8_t *emu) {
     int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
-    const uint8_t *src;
     int sp;
-    if (ix < 0 || iy < 0 || ix + w + 1 > planeW || iy + h + 1 > planeH) {
-        // Gather w+1 x h+1 samples so every interpolation mode finds its neighbours.
-        for (int r = 0; r <= h; ++r) {
-            int sy = iy + r;
-            sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
-            const uint8_t *row = ref + sy * refPitch;
-            uint8_t *o = emu + r * kEmuPitch;
-            for (int c = 0; c <= w; ++c) {
-                int sx = ix + c;
-                sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
-                o[c] = row[sx];
-            }
-        }
-        src = emu;
-        sp = kEmuPitch;
-    } else {
-        src = ref + iy * refPitch + ix;
-        sp = refPitch;
-    }
+    const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
     if (w == 16)
         Interpolate<16>(dst, dstPitch, src, sp, h, fx, fy, rounding);
     else

@@ -10,12 +10,11 @@
 #include <emmintrin.h>
 #endif
 
+#include "codec/mpeg4v/dsp.h"
 #include "codec/mpeg4v/qpel.h"
 
 namespace mp4v {
 namespace {
-
-constexpr int kEmuPitch = 24;
 
 inline uint8_t Clip(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
@@ -242,26 +241,8 @@ void QpelPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, i
                  int planeH, int qx, int qy, int w, int h, int rounding, uint8_t *emu,
                  bool pair) {
     int ix = qx >> 2, iy = qy >> 2, fx = qx & 3, fy = qy & 3;
-    const uint8_t *src;
     int sp;
-    if (ix < 0 || iy < 0 || ix + w + 1 > planeW || iy + h + 1 > planeH) {
-        for (int r = 0; r <= h; ++r) {
-            int sy = iy + r;
-            sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
-            const uint8_t *row = ref + sy * refPitch;
-            uint8_t *o = emu + r * kEmuPitch;
-            for (int c = 0; c <= w; ++c) {
-                int sx = ix + c;
-                sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
-                o[c] = row[sx];
-            }
-        }
-        src = emu;
-        sp = kEmuPitch;
-    } else {
-        src = ref + iy * refPitch + ix;
-        sp = refPitch;
-    }
+    const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
     if (pair)
         QpelInterpolatePair(dst, dstPitch, src, sp, fx, fy, rounding);
     else
