@@ -44,6 +44,28 @@ void FillVertical(QPainter *p, const QRect &r, const QColor &top, const QColor &
     p->fillRect(r, g);
 }
 
+// The lens of the word mark: a ringed blue lens (its gradient reaching one sample past the ring),
+// a dark pupil and, on the larger mark, a highlight.
+void DrawLensMark(QPainter *p, QPointF c, qreal radius, qreal pupil, bool highlight) {
+    p->setRenderHint(QPainter::Antialiasing);
+    QRadialGradient lens(c, radius + 1);
+    lens.setColorAt(0, QColor(90, 200, 255));
+    lens.setColorAt(0.45, kAccent);
+    lens.setColorAt(1, QColor(0, 60, 110));
+    p->setPen(QPen(QColor(210, 215, 222), 2));
+    p->setBrush(lens);
+    p->drawEllipse(c, radius, radius);
+    p->setPen(Qt::NoPen);
+    p->setBrush(QColor(10, 12, 14));
+    p->drawEllipse(c, pupil, pupil);
+    if (highlight) {
+        p->setBrush(QColor(255, 255, 255, 170));
+        p->drawEllipse(c - QPointF(2.5, 2.5), 1.6, 1.6);
+    }
+    p->setRenderHint(QPainter::Antialiasing, false);
+}
+
+
 void Label(QPainter *p, const QRect &r, const QString &text, int flags, int px = 10,
            const QColor &c = kLabel) {
     p->setFont(Font(px, QFont::Bold, 1.2));
@@ -61,20 +83,7 @@ QImage RenderBackground() {
     FillVertical(&p, QRect(0, 0, kWindowW, 42), kBarTop, kBarBottom);
     p.fillRect(0, 41, kWindowW, 1, kShadow);
     p.fillRect(0, 0, kWindowW, 1, QColor(58, 62, 68));
-    p.setRenderHint(QPainter::Antialiasing);
-    QRadialGradient lens(QPointF(28, 21), 11);
-    lens.setColorAt(0, QColor(90, 200, 255));
-    lens.setColorAt(0.45, kAccent);
-    lens.setColorAt(1, QColor(0, 60, 110));
-    p.setPen(QPen(QColor(210, 215, 222), 2));
-    p.setBrush(lens);
-    p.drawEllipse(QPointF(28, 21), 10, 10);
-    p.setBrush(QColor(10, 12, 14));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QPointF(28, 21), 4, 4);
-    p.setBrush(QColor(255, 255, 255, 170));
-    p.drawEllipse(QPointF(25.5, 18.5), 1.6, 1.6);
-    p.setRenderHint(QPainter::Antialiasing, false);
+    DrawLensMark(&p, QPointF(28, 21), 10, 4, true);
     p.setFont(Font(17, QFont::Bold, 1.5));
     p.setPen(QColor(232, 234, 237));
     p.drawText(QRect(46, 0, 200, 42), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("VANTREC"));
@@ -461,18 +470,7 @@ QImage RenderSetupBackground() {
     FillVertical(&p, QRect(0, 0, kSetupWidth, 38), kBarTop, kBarBottom);
     p.fillRect(0, 0, kSetupWidth, 1, QColor(58, 62, 68));
     p.fillRect(0, 37, kSetupWidth, 1, kShadow);
-    p.setRenderHint(QPainter::Antialiasing);
-    QRadialGradient lens(QPointF(24, 19), 9);
-    lens.setColorAt(0, QColor(90, 200, 255));
-    lens.setColorAt(0.45, kAccent);
-    lens.setColorAt(1, QColor(0, 60, 110));
-    p.setPen(QPen(QColor(210, 215, 222), 2));
-    p.setBrush(lens);
-    p.drawEllipse(QPointF(24, 19), 8, 8);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(10, 12, 14));
-    p.drawEllipse(QPointF(24, 19), 3, 3);
-    p.setRenderHint(QPainter::Antialiasing, false);
+    DrawLensMark(&p, QPointF(24, 19), 8, 3, false);
     p.setFont(Font(15, QFont::Bold, 1.5));
     p.setPen(QColor(232, 234, 237));
     p.drawText(QRect(40, 0, 200, 38), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("CAMERA"));
