@@ -99,7 +99,10 @@ void Task(void *p) {
         OsUnlock(a->lock);
     }
     OsSetEvent(a->done);
-    a->handle.store(INVALID_THREAD);  // the engine's tasks publish -1 as their last act
+    // The engine's tasks publish -1 as their last act, after their creator has stored the handle;
+    // a task that ran to its end before that store would otherwise see its -1 overwritten.
+    while (a->handle.load() == 0) OsSleep(1);
+    a->handle.store(INVALID_THREAD);
     OsExitThread();
 }
 
