@@ -455,9 +455,10 @@ int32_t AacDecParseConfig(const uint8_t *data, int32_t length, AacDecConfig *con
     config->iSampleRate = rate();
     config->iChannelConfig = static_cast<int32_t>(BrRead(&br, 4));
     config->iSbrSignalled = -1;
+    config->iPsSignalled = -1;
     if (aot == 5 || aot == 29) {
         config->iSbrSignalled = 1;
-        config->iPsSignalled = aot == 29;
+        if (aot == 29) config->iPsSignalled = 1;
         config->iExtSampleRate = rate();
         aot = object_type();
     }
@@ -481,6 +482,7 @@ int32_t AacDecParseConfig(const uint8_t *data, int32_t length, AacDecConfig *con
         int ext_type = object_type();
         if (ext_type == 5) {
             config->iSbrSignalled = static_cast<int32_t>(BrBit(&br));
+            if (!config->iSbrSignalled) config->iPsSignalled = 0;
             if (config->iSbrSignalled) {
                 config->iExtSampleRate = rate();
                 if (BrLeft(&br) >= 12 && BrPeek(&br, 11) == 0x548) {

@@ -126,7 +126,7 @@ typedef struct AacDecConfig {
     int32_t iChannels;         // channels implied by the configuration or its PCE (0 if unknown)
     int32_t iFrameLength;      // 1024 or 960
     int32_t iSbrSignalled;     // 1 explicit SBR, 0 explicitly absent, -1 not signalled
-    int32_t iPsSignalled;      // 1 explicit PS
+    int32_t iPsSignalled;      // 1 explicit PS, 0 explicitly absent, -1 not signalled
     int32_t iExtSampleRate;    // SBR output rate when signalled, else 0
 } AacDecConfig;
 

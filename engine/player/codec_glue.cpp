@@ -320,6 +320,11 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
         if (asc.iSampleRate > 0) params.iSampleRate = asc.iSampleRate;
         if (asc.iChannels > 0) params.iChannels = asc.iChannels;
         frame_length = asc.iFrameLength;
+        // An SBR output rate signalled equal to the core's asks for downsampled SBR; a
+        // configuration that says PS is absent keeps a mono core mono.
+        if (asc.iSbrSignalled == 1 && asc.iExtSampleRate > 0 && asc.iExtSampleRate <= asc.iSampleRate)
+            params.iSbrDownsampled = 1;
+        if (asc.iPsSignalled == 0) params.iPsMode = 1;
     }
     if (params.iSampleRate <= 0 || params.iChannels <= 0) {
         AudioDecoderDestroy(d);
@@ -329,6 +334,8 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
     d->init_channels = params.iChannels;
     d->init_format = params.iFormat;
     d->init_frame_length = frame_length;
+    d->init_downsampled = params.iSbrDownsampled;
+    d->ps_mode = params.iPsMode;
     AacDecHandle h = nullptr;
     if (AacDecInit(AACDEC_VERSION, &h, &params, blocks) != 0 || !h) {
         AudioDecoderDestroy(d);
@@ -353,7 +360,7 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
     d->format = params.iFormat;
     d->out_rate = uint32_t(params.iSampleRate > 0 ? params.iSampleRate : int32_t(track->sample_rate));
     d->out_channels = uint32_t(params.iChannels == 2 ? 2 : 1);
-    d->frame_length = params.iSbrPresent ? 2 * kAudioFrameLength : kAudioFrameLength;
+    d->frame_length = params.iSbrPresent && !d->init_downsampled ? 2 * kAudioFrameLength : kAudioFrameLength;
     // The engine's own identifiers for HE-AAC: 254 SBR, 253 SBR with parametric stereo.
     if (params.iSbrPresent) d->codec_tag = params.iPsPresent ? 253 : 254;
     if (d->out_rate == 0) {
@@ -375,6 +382,7 @@ MeResult AudioDecoderReset(AudioDecoder *d) {
     params.iSampleRate = d->init_rate;
     params.iChannels = d->init_channels;
     params.iFormat = d->format;
+    params.iSbrDownsampled = d->init_downsampled;
     AacDecHandle h = nullptr;
     if (AacDecInit(AACDEC_VERSION, &h, &params, blocks) != 0 || !h)
         return ME_ERR_AUDIO_DECODER_INIT;
@@ -399,6 +407,7 @@ MeResult AudioDecoderDecode(AudioDecoder *d, const uint8_t *data, uint32_t lengt
     if (!d || !data || length == 0) return ME_FAIL;
     AacDecParams params{};
     params.iFormat = d->format;
+    params.iPsMode = d->ps_mode;
     AacDecInBuf in{int32_t(length), int32_t(length), data};
     AacDecOutBuf out{0, AACDEC_MIN_OUT_BYTES, d->scratch};
     int32_t res = AacDecDecode(d->handle, &params, &in, &out);

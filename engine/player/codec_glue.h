@@ -68,6 +68,8 @@ struct AudioDecoder {
     int16_t *scratch;       // the decoder's 8192-byte output block
     void *blocks[5];        // the aligned block pointers handed to the decoder
     int32_t init_rate, init_channels, init_format, init_frame_length;
+    int32_t init_downsampled;  // SBR at the core rate, as the configuration asked
+    int32_t ps_mode;           // the decoder's iPsMode for every frame
     uint8_t config[kDecoderConfigMax];  // the track's AudioSpecificConfig, reapplied on reset
     uint32_t config_length;
 };

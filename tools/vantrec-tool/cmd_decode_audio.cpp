@@ -130,6 +130,11 @@ int DecodeAudio(int argc, char **argv) {
             rate = cfg.iSampleRate;
             if (cfg.iChannels) channels = cfg.iChannels;
             frame_length = cfg.iFrameLength;
+            // An SBR output rate signalled equal to the core's asks for downsampled SBR; a
+            // configuration that says PS is absent keeps a mono core mono.
+            if (cfg.iSbrSignalled == 1 && cfg.iExtSampleRate > 0 && cfg.iExtSampleRate <= cfg.iSampleRate)
+                dec.params.iSbrDownsampled = 1;
+            if (cfg.iPsSignalled == 0) dec.params.iPsMode = 1;
         }
         if (!dec.Init(rate, channels, AACDEC_FORMAT_RAW)) return Fail("cannot start the AAC decoder");
         AacDecSetFrameLength(dec.handle, frame_length);
