@@ -162,37 +162,66 @@ protected:
     int32_t m_position = 0;
 };
 
-// The decoded audio of the first track from where a seek to start_ms lands, as the engine's
-// decoder glue produces it (a decoder started mid-stream may differ by rounding from one that ran
-// from the beginning, so the reference starts where the player starts).
-std::vector<int16_t> DecodeAudioFrom(const std::string &path, int64_t start_ms) {
+// A whole audio track (or an ADTS file split at its headers) through the engine's decoder glue,
+// interleaved as the device receives it.
+struct GlueOutput {
+    MeResult created = ME_FAIL;
+    uint32_t tag = 0, rate = 0, channels = 0, frame_length = 0;
     std::vector<int16_t> pcm;
-    Reader *r = nullptr;
-    if (ReaderOpen(path.c_str(), &r) != ME_OK) return pcm;
-    MediaInfo info{};
-    ReaderGetInfo(r, &info);
-    if (start_ms > 0 && !ReaderSeek(r, &start_ms, SEEK_AUDIO_FIRST)) {
-        ReaderClose(r);
-        return pcm;
-    }
-    std::vector<uint8_t> buf(1 << 16);
+};
+
+GlueOutput DecodeThroughGlue(const AudioTrackInfo &track, const std::vector<std::vector<uint8_t>> &frames) {
+    GlueOutput g;
     AudioDecoder *d = nullptr;
+    g.created = AudioDecoderCreate(&track, frames.empty() ? nullptr : frames[0].data(),
+                                   frames.empty() ? 0 : uint32_t(frames[0].size()), &d);
+    if (g.created != ME_OK) return g;
+    g.tag = d->codec_tag;
+    g.rate = d->out_rate;
+    g.channels = d->out_channels;
+    g.frame_length = d->frame_length;
     std::vector<int16_t> out0(4096), out1(4096);
     int16_t *planes[2] = {out0.data(), out1.data()};
-    for (;;) {
+    for (const auto &f : frames) {
+        uint32_t used = 0, n = 0;
+        AudioDecoderDecode(d, f.data(), uint32_t(f.size()), planes, &used, &n);
+        for (uint32_t i = 0; i < n; ++i)
+            for (uint32_t c = 0; c < g.channels; ++c) g.pcm.push_back(planes[c][i]);
+    }
+    AudioDecoderDestroy(d);
+    return g;
+}
+
+// The first audio track's record and its samples from where a seek to start_ms lands.
+bool ReadAudioTrack(const std::string &path, int64_t start_ms, AudioTrackInfo *track,
+                    std::vector<std::vector<uint8_t>> *frames) {
+    Reader *r = nullptr;
+    if (ReaderOpen(path.c_str(), &r) != ME_OK) return false;
+    MediaInfo info{};
+    ReaderGetInfo(r, &info);
+    bool ok = info.audio_count > 0 && (start_ms <= 0 || ReaderSeek(r, &start_ms, SEEK_AUDIO_FIRST));
+    if (ok) *track = info.audio[0];
+    std::vector<uint8_t> buf(1 << 16);
+    while (ok) {
         SampleRequest req{};
         req.data = buf.data();
         req.capacity = uint32_t(buf.size());
         req.kind = TRACK_AUDIO;
         if (ReaderReadSample(r, &req) != ME_OK) break;
-        if (!d && AudioDecoderCreate(&info.audio[0], buf.data(), req.written, &d) != ME_OK) break;
-        uint32_t used = 0, n = 0;
-        AudioDecoderDecode(d, buf.data(), req.written, planes, &used, &n);
-        pcm.insert(pcm.end(), out0.begin(), out0.begin() + n);
+        frames->emplace_back(buf.begin(), buf.begin() + req.written);
     }
-    AudioDecoderDestroy(d);
     ReaderClose(r);
-    return pcm;
+    return ok && !frames->empty();
+}
+
+// The decoded audio of the first track from where a seek to start_ms lands, as the engine's
+// decoder glue produces it (a decoder started mid-stream may differ by rounding from one that ran
+// from the beginning, so the reference starts where the player starts).
+std::vector<int16_t> DecodeAudioFrom(const std::string &path, int64_t start_ms) {
+    AudioTrackInfo track{};
+    std::vector<std::vector<uint8_t>> frames;
+    if (!ReadAudioTrack(path, start_ms, &track, &frames)) return {};
+    return DecodeThroughGlue(track, frames).pcm;
 }
 
 // Device silence (runs of 8+ zeros) taken out of a recording (or of the decoded reference, so
@@ -665,56 +694,6 @@ TEST_F(PlayerTest, TvFormatForcesTheOutputRaster) {
 
 // ---- HE-AAC through the engine's decoder glue and the device ----------------------------------
 
-// A whole audio track (or an ADTS file split at its headers) through the engine's decoder glue,
-// interleaved as the device receives it.
-struct GlueOutput {
-    MeResult created = ME_FAIL;
-    uint32_t tag = 0, rate = 0, channels = 0, frame_length = 0;
-    std::vector<int16_t> pcm;
-};
-
-GlueOutput DecodeThroughGlue(const AudioTrackInfo &track, const std::vector<std::vector<uint8_t>> &frames) {
-    GlueOutput g;
-    AudioDecoder *d = nullptr;
-    g.created = AudioDecoderCreate(&track, frames.empty() ? nullptr : frames[0].data(),
-                                   frames.empty() ? 0 : uint32_t(frames[0].size()), &d);
-    if (g.created != ME_OK) return g;
-    g.tag = d->codec_tag;
-    g.rate = d->out_rate;
-    g.channels = d->out_channels;
-    g.frame_length = d->frame_length;
-    std::vector<int16_t> out0(4096), out1(4096);
-    int16_t *planes[2] = {out0.data(), out1.data()};
-    for (const auto &f : frames) {
-        uint32_t used = 0, n = 0;
-        AudioDecoderDecode(d, f.data(), uint32_t(f.size()), planes, &used, &n);
-        for (uint32_t i = 0; i < n; ++i)
-            for (uint32_t c = 0; c < g.channels; ++c) g.pcm.push_back(planes[c][i]);
-    }
-    AudioDecoderDestroy(d);
-    return g;
-}
-
-bool ReadAudioTrack(const std::string &path, AudioTrackInfo *track, std::vector<std::vector<uint8_t>> *frames) {
-    Reader *r = nullptr;
-    if (ReaderOpen(path.c_str(), &r) != ME_OK) return false;
-    MediaInfo info{};
-    ReaderGetInfo(r, &info);
-    bool ok = info.audio_count > 0;
-    if (ok) *track = info.audio[0];
-    std::vector<uint8_t> buf(1 << 16);
-    while (ok) {
-        SampleRequest req{};
-        req.data = buf.data();
-        req.capacity = uint32_t(buf.size());
-        req.kind = TRACK_AUDIO;
-        if (ReaderReadSample(r, &req) != ME_OK) break;
-        frames->emplace_back(buf.begin(), buf.begin() + req.written);
-    }
-    ReaderClose(r);
-    return ok && !frames->empty();
-}
-
 struct HeAacCase {
     const char *file;
     uint32_t tag, rate, channels, frame_length;
@@ -730,7 +709,7 @@ TEST_P(HeAacTracks, GlueReportsTheirOwnCodecAndTheFullRateOutput) {
     if (path.empty()) GTEST_SKIP() << "test vectors absent";
     AudioTrackInfo track{};
     std::vector<std::vector<uint8_t>> frames;
-    ASSERT_TRUE(ReadAudioTrack(path.string(), &track, &frames));
+    ASSERT_TRUE(ReadAudioTrack(path.string(), 0, &track, &frames));
     GlueOutput g = DecodeThroughGlue(track, frames);
     ASSERT_EQ(g.created, ME_OK);
     EXPECT_EQ(g.tag, c.tag);
@@ -821,7 +800,7 @@ TEST_F(PlayerTest, HeAacV2PlaysTheFullRateStereoOutput) {
     if (path.empty()) GTEST_SKIP() << "test vectors absent";
     AudioTrackInfo track{};
     std::vector<std::vector<uint8_t>> frames;
-    ASSERT_TRUE(ReadAudioTrack(path.string(), &track, &frames));
+    ASSERT_TRUE(ReadAudioTrack(path.string(), 0, &track, &frames));
     GlueOutput ref = DecodeThroughGlue(track, frames);
     ASSERT_EQ(ref.channels, 2u);
     ASSERT_TRUE(Open(0, false, path.string()));
