@@ -3,7 +3,7 @@
 // per second for both decoders and our time divided by ffmpeg's (target: at most 2.0 on the
 // 640x480 sample).
 //
-// usage: bench_mpeg4v [--frames N] [--runs N] [--keep DIR]
+// usage: bench_mpeg4v [--frames N] [--runs N] [--keep DIR] [--only NAME]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +113,9 @@ double DecodeFfmpeg(const fs::path &file, int runs) {
 int main(int argc, char **argv) {
     int frames = 300, runs = 3;
     fs::path dir;
+    std::string only;
     for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
         if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--keep")) dir = argv[i + 1];
@@ -138,6 +140,7 @@ int main(int argc, char **argv) {
     };
     std::printf("%-22s %8s %10s %10s %8s\n", "stream", "frames", "ours_fps", "ffmpeg_fps", "ratio");
     for (const Input &in : inputs) {
+        if (!only.empty() && only != in.name) continue;
         fs::path file = dir / (std::string(in.name) + ".m4v");
         if (!fs::exists(file)) {
             std::string cmd = std::string("ffmpeg -nostdin -v error -y -f lavfi -i \"testsrc2=size=") +

@@ -261,6 +261,11 @@ bool SetupGeometry(Instance *d, int width, int height) {
     d->quantMap[0] = m;
     m += d->mbCount;
     d->quantMap[1] = m;
+    m += d->mbCount;
+    // Four bytes per macroblock (the offset so far is a multiple of 4), then one.
+    d->texPos = reinterpret_cast<int32_t *>(m);
+    m += size_t(d->mbCount) * 4;
+    d->texDesc = m;
     std::memset(d->mv, 0, size_t(d->mbCount) * 16);
     std::memset(d->status, 255, size_t(d->mbCount));
     std::memset(d->skip, kMbSkipped, size_t(d->mbCount));

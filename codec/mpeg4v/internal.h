@@ -64,6 +64,8 @@ struct Instance {
     uint8_t *status;
     uint8_t *skip;
     uint8_t *quantMap[2];
+    int32_t *texPos;      // reversible texture of a damaged packet: macroblock ends or starts
+    uint8_t *texDesc;     // its per-macroblock layout (coded blocks, intra, DC apart)
     int32_t curQ;         // index of the quantiser map receiving the current picture
     int16_t *coef;        // 64 coefficients
     uint8_t *emu;         // edge emulation, pitch 24

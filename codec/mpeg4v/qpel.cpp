@@ -128,17 +128,77 @@ inline __m128i Taps(const __m128i *t, __m128i bias) {
     return _mm_packus_epi16(lo, hi);
 }
 
-// pad[3 + k] = s[k] for k = -3 .. N + 4, mirrored into 0 .. N
-template <int N>
-inline void MirrorPad(uint8_t *pad, const uint8_t *s) {
-    std::memcpy(pad + 3, s, N + 1);
-    pad[0] = s[2];
-    pad[1] = s[1];
-    pad[2] = s[0];
-    pad[N + 4] = s[N];
-    pad[N + 5] = s[N - 1];
-    pad[N + 6] = s[N - 2];
-    pad[N + 7] = s[N - 3];
+// The horizontal taps of one row: t[k] holds the row's samples s[i + k - 3] for the W outputs i,
+// indices mirrored into 0 .. N. The mirrored row is put together in registers: going through a
+// padded copy in memory made every tap load wait on the byte stores that built it.
+inline uint64_t Load64(const uint8_t *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint32_t Load32(const uint8_t *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// 8 outputs from s[0..8]: the padded row is exactly 16 bytes, s2 s1 s0 s0..s8 s8 s7 s6 s5.
+inline __m128i MirrorRow8(const uint8_t *s) {
+    const uint64_t a = Load64(s);
+    const uint64_t lo = (a << 24) | uint64_t(s[0]) << 16 | uint64_t(s[1]) << 8 | s[2];
+    const uint64_t hi = (a >> 40) | uint64_t(s[8]) << 24 | uint64_t(s[8]) << 32 |
+                        uint64_t(s[7]) << 40 | uint64_t(s[6]) << 48 | uint64_t(s[5]) << 56;
+    return _mm_set_epi64x(int64_t(hi), int64_t(lo));
+}
+
+template <int K>
+inline __m128i TapAt16(__m128i a, __m128i b) {
+    if constexpr (K == 0)
+        return a;
+    else
+        return _mm_or_si128(_mm_srli_si128(a, K), _mm_slli_si128(b, 16 - K));
+}
+
+template <int W, bool Pair>
+inline void RowTaps(const uint8_t *s, __m128i *t) {
+    if constexpr (Pair) {
+        const __m128i l = MirrorRow8(s), r = MirrorRow8(s + 8);
+        t[0] = _mm_unpacklo_epi64(l, r);
+        t[1] = _mm_unpacklo_epi64(_mm_srli_si128(l, 1), _mm_srli_si128(r, 1));
+        t[2] = _mm_unpacklo_epi64(_mm_srli_si128(l, 2), _mm_srli_si128(r, 2));
+        t[3] = _mm_unpacklo_epi64(_mm_srli_si128(l, 3), _mm_srli_si128(r, 3));
+        t[4] = _mm_unpacklo_epi64(_mm_srli_si128(l, 4), _mm_srli_si128(r, 4));
+        t[5] = _mm_unpacklo_epi64(_mm_srli_si128(l, 5), _mm_srli_si128(r, 5));
+        t[6] = _mm_unpacklo_epi64(_mm_srli_si128(l, 6), _mm_srli_si128(r, 6));
+        t[7] = _mm_unpacklo_epi64(_mm_srli_si128(l, 7), _mm_srli_si128(r, 7));
+    } else if constexpr (W == 8) {
+        const __m128i p = MirrorRow8(s);
+        t[0] = p;
+        t[1] = _mm_srli_si128(p, 1);
+        t[2] = _mm_srli_si128(p, 2);
+        t[3] = _mm_srli_si128(p, 3);
+        t[4] = _mm_srli_si128(p, 4);
+        t[5] = _mm_srli_si128(p, 5);
+        t[6] = _mm_srli_si128(p, 6);
+        t[7] = _mm_srli_si128(p, 7);
+    } else {
+        // 16 outputs from s[0..16]: 24 padded bytes, s2 s1 s0 s0..s16 s16 s15 s14 s13.
+        const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+        const __m128i a =
+            _mm_or_si128(_mm_slli_si128(mid, 3),
+                         _mm_cvtsi32_si128(int(uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2])));
+        const uint64_t tail = uint64_t(Load32(s + 13)) | uint64_t(s[16]) << 32 |
+                              uint64_t(s[15]) << 40 | uint64_t(s[14]) << 48 | uint64_t(s[13]) << 56;
+        const __m128i b = _mm_set_epi64x(0, int64_t(tail));
+        t[0] = a;
+        t[1] = TapAt16<1>(a, b);
+        t[2] = TapAt16<2>(a, b);
+        t[3] = TapAt16<3>(a, b);
+        t[4] = TapAt16<4>(a, b);
+        t[5] = TapAt16<5>(a, b);
+        t[6] = TapAt16<6>(a, b);
+        t[7] = TapAt16<7>(a, b);
+    }
 }
 
 // (a + b + 1 - rnd) >> 1
@@ -158,27 +218,21 @@ void QpelSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, 
     const uint8_t *m = src;
     int mp = sp;
     if (fx) {
-        alignas(16) uint8_t pad[W + 1 + 7 + 16];
         for (int r = 0; r < rowsNeeded; ++r) {
-            const uint8_t *s = src + r * sp;
             __m128i t[8];
-            if constexpr (Pair) {
-                alignas(16) uint8_t padR[32];
-                MirrorPad<8>(pad, s);
-                MirrorPad<8>(padR, s + 8);
-                for (int k = 0; k < 8; ++k)
-                    t[k] = _mm_unpacklo_epi64(LoadW<8>(pad + k), LoadW<8>(padR + k));
-            } else {
-                MirrorPad<W>(pad, s);
-                for (int k = 0; k < 8; ++k) t[k] = LoadW<W>(pad + k);
-            }
+            RowTaps<W, Pair>(src + r * sp, t);
             __m128i h = Taps<W>(t, bias);
             if (fx == 1)
                 h = Average(t[3], h, rnd);
             else if (fx == 3)
                 h = Average(t[4], h, rnd);
-            StoreW<W>(mid + r * W, h);
+            // Without a vertical step the rows go straight to the destination.
+            if (fy)
+                StoreW<W>(mid + r * W, h);
+            else
+                StoreW<W>(dst + r * dp, h);
         }
+        if (!fy) return;
         m = mid;
         mp = W;
     }

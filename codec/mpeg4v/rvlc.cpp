@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "codec/mpeg4v/tables.h"
+
 namespace mp4v {
 
 // 14496-2 Table B-23, ordered by length, then code. Columns: code (without the sign bit),
@@ -199,6 +201,79 @@ constexpr std::array<uint16_t, 1 << kRvlcMaxLen> BuildLut() {
 
 constexpr std::array<uint16_t, 1 << kRvlcMaxLen> kRvlcLut = BuildLut();
 
+constexpr uint32_t Reverse(uint32_t v, int n) {
+    uint32_t r = 0;
+    for (int i = 0; i < n; ++i) r = (r << 1) | ((v >> i) & 1);
+    return r;
+}
+
+// The same lookup for codes met from their far end (the sign bit already taken).
+constexpr std::array<uint16_t, 1 << kRvlcMaxLen> BuildBackLut() {
+    std::array<uint16_t, 1 << kRvlcMaxLen> t{};
+    for (int k = 0; k <= kRvlcCodeCount; ++k) {
+        int len = k < kRvlcCodeCount ? kRvlcCodes[k].len : kRvlcEscapeLen;
+        uint32_t code = k < kRvlcCodeCount ? Reverse(kRvlcCodes[k].code, len) : 0;
+        int shift = kRvlcMaxLen - len;
+        for (int s = 0; s < (1 << shift); ++s)
+            t[size_t((code << shift) | uint32_t(s))] = uint16_t((len << 8) | (k + 1));
+    }
+    return t;
+}
+
+constexpr std::array<uint16_t, 1 << kRvlcMaxLen> kRvlcBackLut = BuildBackLut();
+
+// Reads bits from `pos - 1` down; the first bit read is the most significant of a Peek. Bits
+// below `floor` read as zero and mark the reader as run out. Only damaged packets come here, so
+// bit-at-a-time is fast enough.
+struct BackReader {
+    const uint8_t *data;
+    int64_t pos, floor;
+    bool under;
+
+    uint32_t Peek(int n) const {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) {
+            int64_t b = pos - 1 - i;
+            uint32_t bit = b >= floor ? (data[b >> 3] >> (7 - (b & 7))) & 1 : 0;
+            v = (v << 1) | bit;
+        }
+        return v;
+    }
+    void Skip(int n) {
+        pos -= n;
+        if (pos < floor) under = true;
+    }
+    uint32_t Read(int n) {
+        uint32_t v = Peek(n);
+        Skip(n);
+        return v;
+    }
+};
+
+// One event read backward: its sign, the code (or the escape's fields in reverse order:
+// marker, level, marker, run, last, the opening escape's s bit, the escape).
+bool EventBackward(BackReader *r, bool intra, int *last, int *run) {
+    r->Skip(1);
+    uint16_t e = kRvlcBackLut[r->Peek(kRvlcMaxLen)];
+    if (e == 0) return false;
+    r->Skip(e >> 8);
+    int k = (e & 0xFF) - 1;
+    if (k < kRvlcCodeCount) {
+        const RvlcCode &c = kRvlcCodes[k];
+        *last = intra ? c.intraLast : c.interLast;
+        *run = intra ? c.intraRun : c.interRun;
+    } else {
+        if (!r->Read(1)) return false;
+        if (r->Read(11) == 0) return false;
+        if (!r->Read(1)) return false;
+        *run = int(Reverse(r->Read(6), 6));
+        *last = int(r->Read(1));
+        r->Skip(1);
+        if (r->Read(kRvlcEscapeLen) != 0) return false;
+    }
+    return !r->under;
+}
+
 }  // namespace
 
 bool ReadTcoefRvlc(BitReader *br, int16_t *blk, int i, const uint8_t *scan, bool intra,
@@ -235,6 +310,69 @@ bool ReadTcoefRvlc(BitReader *br, int16_t *blk, int i, const uint8_t *scan, bool
         if (last) return !br->over;
         if (i > 63) return false;
     }
+}
+
+int ParseRvlcForward(BitReader *br, int16_t *blk, const uint8_t *desc, int n, int64_t limit,
+                     int32_t *ends) {
+    const int64_t begin = br->BitPos();
+    for (int k = 0; k < n; ++k) {
+        const bool intra = desc[k] & kTexIntra;
+        const int first = intra && (desc[k] & kTexDcApart) ? 1 : 0;
+        for (int b = 0; b < 6; ++b) {
+            if (!(desc[k] & (32 >> b))) continue;
+            CoefList list;
+            list.n = 0;
+            bool ok = ReadTcoefRvlc(br, blk, first, kZigzag, intra, &list);
+            for (int i = 0; i < list.n; ++i) blk[list.pos[i]] = 0;
+            if (!ok || br->BitPos() > limit) return k;
+        }
+        ends[k] = int32_t(br->BitPos() - begin);
+    }
+    return n;
+}
+
+int ParseRvlcBackward(const uint8_t *data, int64_t begin, int64_t end, const uint8_t *desc, int n,
+                      int storeAbove, int32_t *starts, int64_t *stop) {
+    BackReader r{data, end, begin, false};
+    for (int k = n - 1; k >= 0; --k) {
+        const bool intra = desc[k] & kTexIntra;
+        const int room = 64 - (intra && (desc[k] & kTexDcApart) ? 1 : 0);
+        for (int b = 5; b >= 0; --b) {
+            if (!(desc[k] & (32 >> b))) continue;
+            // A block read from its end opens with its last event and runs back to the previous
+            // block's last event, or to the start of the texture.
+            int last = 0, run = 0;
+            int64_t at = r.pos;
+            if (r.pos <= begin || !EventBackward(&r, intra, &last, &run) || !last) {
+                *stop = at - kRvlcMaxLen - 1 < begin ? begin : at - kRvlcMaxLen - 1;
+                return k;
+            }
+            int used = run + 1;
+            while (r.pos > begin) {
+                at = r.pos;
+                if (!EventBackward(&r, intra, &last, &run)) {
+                    *stop = at - kRvlcMaxLen - 1 < begin ? begin : at - kRvlcMaxLen - 1;
+                    return k;
+                }
+                if (last) {
+                    r.pos = at;
+                    break;
+                }
+                used += run + 1;
+            }
+            if (used > room) {
+                *stop = r.pos;
+                return k;
+            }
+        }
+        if (k > storeAbove) starts[k] = int32_t(r.pos - begin);
+    }
+    if (r.pos != begin) {
+        *stop = r.pos;
+        return 0;
+    }
+    *stop = begin;
+    return -1;
 }
 
 }  // namespace mp4v

@@ -1,5 +1,6 @@
 #pragma once
-// Reversible VLC texture of data-partitioned packets (14496-2 Table B-23), read forward only.
+// Reversible VLC texture of data-partitioned packets (14496-2 Table B-23), read forward and,
+// to recover a damaged packet, backward from its end.
 #include <cstdint>
 
 #include "codec/mpeg4v/bitreader.h"
@@ -28,5 +29,24 @@ extern const RvlcCode kRvlcCodes[kRvlcCodeCount];
 // scan positions and listed; false on an invalid code, a broken escape or a run past the block.
 bool ReadTcoefRvlc(BitReader *br, int16_t *blk, int i, const uint8_t *scan, bool intra,
                    CoefList *list);
+
+// Texture layout of one macroblock for the parsers below: coded blocks (bit 5 = block 0), bit 6
+// intra, bit 7 set when an intra block's DC is not among its events.
+constexpr uint8_t kTexIntra = 0x40, kTexDcApart = 0x80;
+
+// Reads the texture of macroblocks 0..n-1 forward without rebuilding anything; after each
+// macroblock that parsed, ends[k] = its end, relative to the texture's first bit. Stops at an
+// error or once the reader passes bit `limit` (same origin as BitPos). Returns the count parsed.
+int ParseRvlcForward(BitReader *br, int16_t *blk, const uint8_t *desc, int n, int64_t limit,
+                     int32_t *ends);
+
+// Reads the texture backward from bit `end` down to bit `begin` of `data` (the packet's end is
+// known: its stuffing or the next marker follows). For each macroblock from n-1 down whose
+// texture parses, and whose index is above `storeAbove`, starts[k] receives where its texture
+// begins, relative to `begin`. Returns the macroblock at which parsing failed, with *stop the
+// lowest bit the failing read may have looked at; or -1 when the whole texture parsed and ended
+// exactly at `begin`.
+int ParseRvlcBackward(const uint8_t *data, int64_t begin, int64_t end, const uint8_t *desc, int n,
+                      int storeAbove, int32_t *starts, int64_t *stop);
 
 }  // namespace mp4v

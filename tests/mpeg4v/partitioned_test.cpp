@@ -232,6 +232,9 @@ struct Hurt {
     int secondType;  // picture 1: 0 I, 1 P
     bool breakMarker;
     bool badTexture;  // else the stream is cut
+    // Macroblocks before the failing one that may be concealed as well: with a reversible
+    // texture the backward reading bounds the damage, with a margin of up to a code's length.
+    int mayLoseBefore = 0;
 };
 
 class DamagedPacket : public ::testing::TestWithParam<Hurt> {};
@@ -272,7 +275,9 @@ TEST_P(DamagedPacket, ConcealsFromTheFailingMacroblock) {
     const int packetEnd = h.badTexture || h.breakMarker ? 66 : kMbCount;
     bool moved = false;
     for (int mb = 0; mb < kMbCount; ++mb) {
-        if (mb < failing || mb >= packetEnd) {
+        const bool lostToo = mb >= failing - h.mayLoseBefore && mb < failing &&
+                             bad[1].status[size_t(mb)] == 1 && SameMb(bad[1], bad[0], mb);
+        if ((mb < failing && !lostToo) || mb >= packetEnd) {
             EXPECT_TRUE(SameMb(bad[1], good[1], mb)) << "mb " << mb;
             EXPECT_EQ(bad[1].status[size_t(mb)], good[1].status[size_t(mb)]) << "mb " << mb;
         } else {
@@ -286,13 +291,134 @@ TEST_P(DamagedPacket, ConcealsFromTheFailingMacroblock) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mp4vPartitioned, DamagedPacket,
-    ::testing::Values(Hurt{"p_rvlc_bad_texture", Layout::kPartitionedRvlc, 1, false, true},
-                      Hurt{"p_vlc_bad_texture", Layout::kPartitioned, 1, false, true},
-                      Hurt{"p_rvlc_cut", Layout::kPartitionedRvlc, 1, false, false},
+    ::testing::Values(Hurt{"p_vlc_bad_texture", Layout::kPartitioned, 1, false, true},
+                      Hurt{"p_rvlc_cut", Layout::kPartitionedRvlc, 1, false, false, 1},
                       Hurt{"p_vlc_cut", Layout::kPartitioned, 1, false, false},
                       Hurt{"p_motion_marker", Layout::kPartitionedRvlc, 1, true, false},
-                      Hurt{"i_dc_marker", Layout::kPartitioned, 0, true, false},
-                      Hurt{"i_rvlc_bad_texture", Layout::kPartitionedRvlc, 0, false, true}),
+                      Hurt{"i_dc_marker", Layout::kPartitioned, 0, true, false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// ---- reversible texture read from both ends -------------------------------------------------
+
+struct Rescue {
+    const char *name;
+    int type;                // picture 1: 0 I, 1 P
+    int dcThrCode;           // 0 DC with the headers, 7 DC among the events
+    bool acPred;             // intra macroblocks of the damaged packet predict their AC
+    std::vector<int> flips;  // damaged macroblocks (bit flips); empty: MB 45 is an invalid code
+    int flipOffset;
+    int before, after;  // macroblocks next to the damage that may be lost
+};
+
+class RvlcBothEnds : public ::testing::TestWithParam<Rescue> {};
+
+// Picture 1 has packets at 0, 33 and 66; packet 1's texture is damaged. Every macroblock either
+// equals the undamaged decoding or is marked concealed; those clear of the damage by the given
+// margins equal it, on both sides, where forward reading alone concealed everything after it.
+TEST_P(RvlcBothEnds, KeepsWhatEitherEndRecovers) {
+    const Rescue &r = GetParam();
+    std::mt19937 rng(1234);
+    std::vector<PictureContent> pics{RandomPicture(rng, 0, r.dcThrCode, 1),
+                                     RandomPicture(rng, r.type, r.dcThrCode, 1)};
+    PictureContent &p1 = pics[1];
+    p1.packetStarts = {0, 33, 66};
+    for (int i = 33; i < 66; ++i) {
+        MbContent &m = p1.mbs[size_t(i)];
+        m.notCoded = false;
+        m.intra = r.type == 0 || i % 7 == 3;
+        m.four = false;
+        m.acPred = m.intra && r.acPred;
+        // Enough texture per macroblock that the margins stay within one macroblock or two.
+        for (int b = 0; b < 6; ++b)
+            for (int k = 1; k < 5; ++k)
+                m.level[b][k * 3] = int16_t((i + b + k) % 5 - 2 ? 1 + k : -2);
+    }
+    mp4vtest::Damage dmg;
+    dmg.picture = 1;
+    dmg.packet = 1;
+    dmg.flipTextureMbs = r.flips;
+    dmg.flipOffset = r.flipOffset;
+    if (r.flips.empty()) dmg.badTextureMb = 45;
+    const int lo = r.flips.empty() ? 45 : r.flips.front();
+    const int hi = r.flips.empty() ? 45 : r.flips.back();
+
+    auto good = DecodeAll(mp4vtest::WriteLayer(kW, kH, Layout::kPartitionedRvlc, pics));
+    auto bad = DecodeAll(mp4vtest::WriteLayer(kW, kH, Layout::kPartitionedRvlc, pics, dmg));
+    ASSERT_EQ(good.size(), 2u);
+    ASSERT_EQ(bad.size(), 2u);
+    int concealed = 0;
+    for (int mb = 0; mb < kMbCount; ++mb) {
+        const bool same = SameMb(bad[1], good[1], mb);
+        const uint8_t st = bad[1].status[size_t(mb)];
+        // With one damaged bit the two reading directions bound it; a flipped sign bit would
+        // go unnoticed in either, so the damage is put into a code's first bits.
+        if (r.flips.size() < 2) {
+            EXPECT_TRUE(same || st == 1) << "mb " << mb << " differs but counts as clean";
+        }
+        concealed += st == 1 && good[1].status[size_t(mb)] != 1;
+        if (mb < lo - r.before || mb > hi + r.after) {
+            EXPECT_TRUE(same) << "mb " << mb;
+            EXPECT_EQ(st, good[1].status[size_t(mb)]) << "mb " << mb;
+        }
+    }
+    EXPECT_GT(concealed, 0) << "the damage must cost something";
+    EXPECT_LE(concealed, hi - lo + r.before + r.after + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mp4vPartitioned, RvlcBothEnds,
+    ::testing::Values(Rescue{"p_invalid_code", 1, 0, false, {}, 0, 1, 1},
+                      Rescue{"i_invalid_code", 0, 0, false, {}, 0, 1, 1},
+                      Rescue{"p_flipped_bit", 1, 0, false, {45}, 0, 2, 3},
+                      Rescue{"i_flipped_bit", 0, 0, false, {45}, 0, 2, 3},
+                      Rescue{"p_flipped_bit_dc_in_texture", 1, 7, false, {45}, 1, 2, 3},
+                      // Intra macroblocks next to lost ones lose their predictors: they are
+                      // concealed too, never shown wrong as clean.
+                      Rescue{"i_ac_prediction", 0, 0, true, {45}, 0, 2, 20},
+                      // Two damaged places: what lies clear of them is kept. Between them no
+                      // direction can say how far its reading stayed right, so nothing there
+                      // is asserted beyond the margins.
+                      Rescue{"p_two_flips", 1, 0, false, {40, 58}, 0, 2, 3},
+                      Rescue{"i_two_flips", 0, 0, false, {40, 58}, 0, 2, 3}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Random content, one bit flipped at the start of a random macroblock's texture (a code's first
+// two bits: unlike its sign or its last bit, they change where the code ends). Whatever the two
+// directions recover, a macroblock that differs from the undamaged decoding is never counted as
+// clean, and nothing outside the damaged packet changes.
+TEST(Mp4vRvlcBothEnds, NeverShowsDamageAsClean) {
+    int recovered = 0;
+    for (unsigned seed = 1; seed <= 24; ++seed) {
+        std::mt19937 rng(seed);
+        const int type = int(seed % 2);
+        std::vector<PictureContent> pics{RandomPicture(rng, 0, int(seed % 3) * 3 % 8, 1),
+                                         RandomPicture(rng, type, int(seed % 3) * 3 % 8, 1)};
+        PictureContent &p1 = pics[1];
+        const size_t packet = rng() % p1.packetStarts.size();
+        const int begin = p1.packetStarts[packet];
+        const int end =
+            packet + 1 < p1.packetStarts.size() ? p1.packetStarts[packet + 1] : kMbCount;
+        mp4vtest::Damage dmg;
+        dmg.picture = 1;
+        dmg.packet = int(packet);
+        dmg.flipTextureMbs = {begin + int(rng() % unsigned(end - begin))};
+        dmg.flipOffset = int(seed % 2);
+        auto good = DecodeAll(mp4vtest::WriteLayer(kW, kH, Layout::kPartitionedRvlc, pics));
+        auto bad = DecodeAll(mp4vtest::WriteLayer(kW, kH, Layout::kPartitionedRvlc, pics, dmg));
+        ASSERT_EQ(good.size(), 2u);
+        ASSERT_EQ(bad.size(), 2u);
+        for (int mb = 0; mb < kMbCount; ++mb) {
+            const bool same = SameMb(bad[1], good[1], mb);
+            const uint8_t st = bad[1].status[size_t(mb)];
+            EXPECT_TRUE(same || st == 1) << "seed " << seed << " mb " << mb;
+            if (mb < begin || mb >= end) {
+                EXPECT_TRUE(same) << "seed " << seed << " mb " << mb;
+            }
+            recovered += mb > dmg.flipTextureMbs[0] + 2 && mb < end && same && st != 1;
+        }
+    }
+    // Forward reading alone conceals everything after the damage in its packet.
+    EXPECT_GT(recovered, 0);
+}
 
 }  // namespace

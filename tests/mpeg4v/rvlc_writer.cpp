@@ -267,10 +267,15 @@ std::vector<uint8_t> WriteLayer(int width, int height, Layout layout,
                     pw.InvalidTexture();
                     return true;
                 }
+                const size_t at = w.BitPos();
                 for (int b = 0; b < 6; ++b) {
                     if (layout == Layout::kCombined && m.intra && d.dcVlc) pw.Dc(b, m.dc[b]);
                     if (d.cbp & (32 >> b)) WriteBlockEvents(&pw, m, b, d.dcVlc);
                 }
+                if (damaged)
+                    for (int f : damage.flipTextureMbs)
+                        if (f == i && at + size_t(damage.flipOffset) < w.BitPos())
+                            w.FlipBit(at + size_t(damage.flipOffset));
                 return true;
             };
             auto motion = [&](const MbContent &m) {

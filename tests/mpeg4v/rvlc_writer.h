@@ -38,6 +38,9 @@ struct Damage {
     bool breakMarker = false;  // the DC or motion marker is written wrong
     int badTextureMb = -1;     // this macroblock's texture is an invalid code
     int cutTextureMb = -1;     // the stream ends where this macroblock's texture begins
+    // One bit flipped in each of these macroblocks' texture, `flipOffset` bits into it.
+    std::vector<int> flipTextureMbs;
+    int flipOffset = 0;
 };
 
 // The layer header followed by one VOP per picture.

@@ -14,6 +14,9 @@ public:
     void StartCode(uint8_t code);  // byte-aligns with zero bits first
     void Stuff();                  // 14496-2 stuffing: 0 then 1s up to the byte boundary
     std::vector<uint8_t> Bytes() const;
+    // Bits written so far, and damage to one of them.
+    size_t BitPos() const { return m_bytes.size() * 8 - size_t(m_bit ? 8 - m_bit : 0); }
+    void FlipBit(size_t pos) { m_bytes[pos >> 3] ^= uint8_t(0x80 >> (pos & 7)); }
 
 private:
     std::vector<uint8_t> m_bytes;
