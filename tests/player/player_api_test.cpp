@@ -264,7 +264,12 @@ TEST_F(PlayerTest, PlaysToTheEndWithEveryPictureAndTheDecodedSoundInStep) {
     PlayerStats s = Stats();
     // Every picture from 10 s to the end is shown or, on a machine too busy to keep up, counted
     // as dropped; the timing itself is measured by the benchmark.
-    EXPECT_GE(s.frames_presented + s.frames_late + s.frames_late_drop + s.frames_late_skip, 140u);
+    // A picture 600-1000 ms late sends the decoder on to the next key frame (every 15th
+    // picture): the predicted pictures it passes over are not counted anywhere.
+    EXPECT_GE(s.frames_presented + s.frames_late + s.frames_late_drop + s.frames_late_skip +
+                  14 * s.frames_late_drop, 140u)
+        << "presented " << s.frames_presented << " late " << s.frames_late << " drop "
+        << s.frames_late_drop << " skip " << s.frames_late_skip;
     EXPECT_GE(s.first_picture_ms, 0);
     EXPECT_GT(s.av_offset_count, 0u) << "the sound never drove the clock";
     if (s.frames_late + s.frames_late_drop + s.frames_late_skip == 0) {
@@ -600,13 +605,23 @@ TEST_F(PlayerTest, CaptureWritesTheShownPictureUpright) {
         return same;
     }, 3000));
     std::string jpg = (m_dir / "capture.jpg").string();
-    ASSERT_EQ(DisplayRequestCapture(jpg.c_str()), 1);
-    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(jpg) &&
-                                     std::filesystem::file_size(jpg) > 1000; }, 2000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    int32_t w = 0, h = 0, t = 0;
+    int32_t w = 0, h = 0, t = 0, before = -1;
     std::vector<uint32_t> shown(640 * 480);
-    ASSERT_EQ(DisplayCopyOffscreen(shown.data(), int32_t(shown.size()), &w, &h, &t), 1);
+    // A very slow machine (a sanitizer build under load) may still present the picture decoded
+    // ahead after the settling: the capture is compared only with a picture that stayed on
+    // screen from before the request until after the copy.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::filesystem::remove(jpg);
+        before = OffscreenTime();
+        ASSERT_EQ(DisplayRequestCapture(jpg.c_str()), 1);
+        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(jpg) &&
+                                         std::filesystem::file_size(jpg) > 1000; }, 2000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(DisplayCopyOffscreen(shown.data(), int32_t(shown.size()), &w, &h, &t), 1);
+        if (t == before) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_EQ(t, before) << "the picture on screen kept changing while paused";
     ASSERT_EQ(w, 640);
     ASSERT_EQ(h, 480);
     ImageBgr img;
