@@ -70,6 +70,7 @@ struct SbrPayload {
     int32_t size;          // bytes
     uint8_t ext_type;      // 13 or 14
     uint8_t element_id;    // kIdSce or kIdCpe the payload follows
+    uint8_t channel;       // first output channel of that element
     uint8_t data[kMaxSbrPayload];
 };
 

@@ -79,11 +79,12 @@ struct CallResult {
 
 bool SbrRuns(const StreamState *s, const AacDecParams *params) { return s->sbr_set_up && params->iSbrOff != 1; }
 
-// Parses the frame's SBR payload; sets up the SBR stage on the first one that gives usable tables.
-// Returns the SBR error code (0 or AACDEC_ERR_SBR_BASE + n) and whether the data can be used.
-int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels, bool *usable) {
+// Parses the frame's SBR payloads, each for the channels of the element it follows; sets up the
+// SBR stage on the first one. Returns the first SBR error code (0 or AACDEC_ERR_SBR_BASE + n) and
+// per output channel whether its SBR data can be used.
+int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels, bool usable[kMaxChannels]) {
     StreamState *s = h->stream;
-    *usable = false;
+    usable[0] = usable[1] = false;
     if (s->num_sbr == 0) return 0;
     SbrControl *ctl = SbrCtl(h);
     if (!s->sbr_set_up) {
@@ -98,16 +99,31 @@ int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels, bool 
         s->sbr_set_up = 1;
         s->sbr_present = 1;
     }
-    bool changed = false;
-    int32_t e = ReadSbrPayload(ctl, &s->sbr[0], rate, ctl->ps_enabled != 0, &changed);
+    ctl->ps_in_frame = 0;
+    ctl->ps_error = 0;
+    int32_t first_error = 0;
+    for (int i = 0; i < s->num_sbr; ++i) {
+        const SbrPayload *p = &s->sbr[i];
+        const bool cpe = p->element_id == kIdCpe;
+        // PS data is taken from the mono element of the first channel only.
+        const bool want_ps = ctl->ps_enabled != 0 && !cpe && p->channel == 0;
+        bool changed = false;
+        int32_t e = ReadSbrPayload(ctl, p, rate, want_ps, &changed);
+        const bool good = s->sbr_set_up && (e == kSbrErrNone || e == kSbrErrPs);
+        if (cpe) {
+            usable[0] = usable[1] = good && core_channels == 2;
+        } else if (p->channel < core_channels && p->channel < kMaxChannels) {
+            usable[p->channel] = good;
+        }
+        if (e != kSbrErrNone && e != kSbrErrNoHeader && !first_error) first_error = AACDEC_ERR_SBR_BASE + e;
+    }
     if (ctl->ps_in_frame) s->ps_present = 1;
-    *usable = s->sbr_set_up && (e == kSbrErrNone || e == kSbrErrPs);
-    if (e == kSbrErrNoHeader) return 0;
-    return e ? AACDEC_ERR_SBR_BASE + e : 0;
+    return first_error;
 }
 
 // Output of the frame's channels: through the SBR stage when it runs, else the core's PCM.
-void Output(Handle *h, const AacDecParams *params, int channels, bool sbr_ok, int16_t *pcm, CallResult *r) {
+void Output(Handle *h, const AacDecParams *params, int channels, const bool sbr_ok[kMaxChannels], int16_t *pcm,
+            CallResult *r) {
     StreamState *s = h->stream;
     r->channels = channels;
     r->samples = kFrameLen;
@@ -144,7 +160,8 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
             std::memset(h->chan[c].spec, 0, sizeof(h->chan[c].spec));
             Synthesise(&ics, &h->chan[c], h->work);
         }
-        Output(h, params, ch, false, pcm, &r);
+        const bool no_sbr[kMaxChannels] = {false, false};
+        Output(h, params, ch, no_sbr, pcm, &r);
         return r;
     }
     s->lost_count = 0;
@@ -247,9 +264,9 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         Synthesise(ics[c], &h->chan[c], h->work);
     }
     // SBR data of a block with core errors is not trusted.
-    bool sbr_ok = false;
-    int32_t se = ParseSbr(h, params, channels, &sbr_ok);
-    if (r.code != 0) sbr_ok = false;
+    bool sbr_ok[kMaxChannels] = {false, false};
+    int32_t se = ParseSbr(h, params, channels, sbr_ok);
+    if (r.code != 0) sbr_ok[0] = sbr_ok[1] = false;
     else r.code = se;
     // The SBR stage takes the core's time samples here, before they become 16-bit output.
     Output(h, params, channels, sbr_ok, pcm, &r);

@@ -743,8 +743,13 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
                 cell[1] = s[k][1];
                 cell += 2;
             }
-            d[k][0] = static_cast<int32_t>(MulQ30(v[0], g));
-            d[k][1] = static_cast<int32_t>(MulQ30(v[1], g));
+            if (g == kOneQ30) {  // no transient: the product would be v itself
+                d[k][0] = v[0];
+                d[k][1] = v[1];
+            } else {
+                d[k][0] = static_cast<int32_t>(MulQ30(v[0], g));
+                d[k][1] = static_cast<int32_t>(MulQ30(v[1], g));
+            }
         }
 
         // Mixing with the matrices interpolated across the envelope.
@@ -753,12 +758,13 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
         PlanSeek(pl, slot);
         int start = pl->border[pl->e], len = pl->border[pl->e + 1] - start;
         int t = slot - start;
+        // The real parts of the matrices are shared by all bands of a parameter band.
+        int32_t hr[kPsMaxPar][4];
+        for (int b = 0; b < m.par_bands; ++b)
+            for (int j = 0; j < 4; ++j) hr[b][j] = Interp(pl->hs[j][b], pl->step[j][b], t);
         for (int k = 0; k < m.bands; ++k) {
             int b = m.band_of[k];
-            int32_t h11 = Interp(pl->hs[0][b], pl->step[0][b], t);
-            int32_t h12 = Interp(pl->hs[1][b], pl->step[1][b], t);
-            int32_t h21 = Interp(pl->hs[2][b], pl->step[2][b], t);
-            int32_t h22 = Interp(pl->hs[3][b], pl->step[3][b], t);
+            const int32_t h11 = hr[b][0], h12 = hr[b][1], h21 = hr[b][2], h22 = hr[b][3];
             int64_t lre = MulQ30(h11, s[k][0]) + MulQ30(h21, d[k][0]);
             int64_t lim = MulQ30(h11, s[k][1]) + MulQ30(h21, d[k][1]);
             int64_t rre = MulQ30(h12, s[k][0]) + MulQ30(h22, d[k][0]);

@@ -16,8 +16,10 @@
 //                           are output without a high band)
 //   n = 7  kSbrErrPs        damaged parametric stereo data (the frame is output without PS
 //                           parameters: the mono signal on both channels)
+//   n = 8  kSbrErrCrc       the bs_sbr_crc_bits of an EXT_SBR_DATA_CRC payload do not match its
+//                           data (nothing of the payload is used, not even its header)
 // On any of these but 7 the frame's high band is left out: the output keeps its rate and length
-// and carries the core signal only. (The CRC of EXT_SBR_DATA_CRC payloads is skipped, not checked.)
+// and carries the core signal only.
 #include <cstdint>
 
 #include "codec/aac/aac_internal.h"
@@ -34,6 +36,7 @@ enum SbrError {
     kSbrErrRange = 5,
     kSbrErrNoHeader = 6,
     kSbrErrPs = 7,
+    kSbrErrCrc = 8,
 };
 
 constexpr int kSbrSlots = 32;      // QMF slots per 1024-sample core frame
@@ -101,7 +104,7 @@ struct SbrControl {
     int32_t header_seen;
     int32_t reset;                  // tables changed: restart the gain smoothing
     int32_t coupling;
-    int32_t num_ch;                 // channels of the SBR element (1 or 2)
+    int32_t num_ch;                 // channels of the last SBR element read (1 or 2)
     int32_t ps_in_frame;            // PS data parsed in this frame
     int32_t ps_error;
     int32_t out_rate;               // SBR rate (twice the core rate)
@@ -163,10 +166,9 @@ extern const int16_t (*const kSbrHuffTrees[10])[2];
 extern const int32_t kQmfAnaPre[64][2];
 extern const int32_t kQmfAnaPost[32][2];
 extern const int32_t kQmfTwiddle[64][2];
-extern const int32_t kQmfSynPre[64][2];
-extern const int32_t kQmfSynPost[128][2];
 extern const int32_t kQmfDsPre[32][2];
 extern const int32_t kQmfDsPost[64][2];
+extern const int32_t kQmfDct4Pre[64];  // generated: (cos, sin) of pi (k + 1/4) / 64
 
 // ---- soft float (sbr_hfadj.cpp) ----
 SFlt SfFromInt64(int64_t v, int32_t e);
@@ -183,8 +185,12 @@ inline SFlt SfZero() { return SFlt{0, 0}; }
 inline SFlt SfOne() { return SFlt{1 << 29, -29}; }
 
 // ---- bitstream (sbr_bitstream.cpp) ----
-// Reads one SBR extension payload (the bytes after extension_type) for an element with num_ch
-// channels. Returns an SbrError; kSbrErrPs leaves the SBR data usable.
+// CRC of ISO/IEC 14496-3 bs_sbr_crc_bits over bits [start, start + bits) of data, most
+// significant bit of each byte first: generator x^10 + x^9 + x^5 + x^4 + x + 1, initial value 0.
+uint32_t SbrCrc10(const uint8_t *data, int64_t start, int64_t bits);
+// Reads one SBR extension payload into the data of the channels of the element it follows (a
+// CPE's two, or channel p->channel of a single channel element). The elements of a block share
+// the header and frequency tables. Returns an SbrError; kSbrErrPs leaves the SBR data usable.
 int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bool want_ps,
                        bool *header_changed);
 
@@ -211,8 +217,10 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
 // Clears the signal histories (probe, set-up).
 void SbrClearHistories(Handle *h);
 // Runs the SBR stage on the core's time samples (h->chan[c].spec) of core_channels channels and
-// writes the PCM: 2048 samples per channel, or 1024 when downsampled. sbr_ok false: no usable
-// SBR data this frame, the output carries the core band only. Returns the output channels.
-int SbrProcessFrame(Handle *h, int core_channels, bool sbr_ok, bool downsampled, bool mono_out, int16_t *pcm);
+// writes the PCM: 2048 samples per channel, or 1024 when downsampled. sbr_ok[c] false: no usable
+// SBR data for channel c this frame, its output carries the core band only. Returns the output
+// channels.
+int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels], bool downsampled, bool mono_out,
+                    int16_t *pcm);
 
 }  // namespace aacdec

@@ -300,15 +300,31 @@ void EndFrame(SbrChannelData *d, const SbrFreq *f) {
 
 }  // namespace
 
+uint32_t SbrCrc10(const uint8_t *data, int64_t start, int64_t bits) {
+    uint32_t reg = 0;
+    for (int64_t i = start; i < start + bits; ++i) {
+        uint32_t in = (data[i >> 3] >> (7 - (i & 7))) & 1;
+        uint32_t fb = ((reg >> 9) & 1) ^ in;
+        reg = (reg << 1) & 0x3FF;
+        if (fb) reg ^= 0x233;
+    }
+    return reg;
+}
+
 int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bool want_ps,
                        bool *header_changed) {
     *header_changed = false;
-    c->ps_in_frame = 0;
-    c->ps_error = 0;
     BitReader br;
     BrInit(&br, p->data, p->size);
     BrSkip(&br, 4);  // extension_type
-    if (p->ext_type == 14) BrSkip(&br, 10);  // bs_sbr_crc_bits
+    if (p->ext_type == 14) {
+        // bs_sbr_crc_bits protect everything of sbr_extension_data() after them, up to the end
+        // of the fill payload. Checked before anything is parsed, so a damaged header cannot
+        // replace the frequency tables.
+        const int64_t covered = static_cast<int64_t>(p->size) * 8 - 14;
+        uint32_t sent = BrRead(&br, 10);
+        if (covered < 0 || br.overrun || SbrCrc10(p->data, 14, covered) != sent) return kSbrErrCrc;
+    }
     if (BrBit(&br)) {
         SbrHeader h;
         ReadHeader(&br, &h);
@@ -342,10 +358,11 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
     if (!c->freq.valid) return kSbrErrTables;
     const SbrFreq *f = &c->freq;
     int32_t e = kSbrErrNone;
+    const int first = p->element_id == kIdSce && p->channel < kMaxChannels ? p->channel : 0;
     if (p->element_id == kIdSce) {
         c->num_ch = 1;
         c->coupling = 0;
-        SbrChannelData *d = &c->ch[0];
+        SbrChannelData *d = &c->ch[first];
         if (BrBit(&br)) BrSkip(&br, 4);  // bs_reserved
         if ((e = ReadGrid(&br, &c->hdr, d)) != 0) return e;
         ReadDtdf(&br, d);
@@ -387,7 +404,7 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
     if (br.overrun) return kSbrErrOverrun;
     int32_t ext = ReadExtended(&br, c, c->num_ch == 1, want_ps);
     if (ext == kSbrErrOverrun) return ext;
-    for (int ch = 0; ch < c->num_ch; ++ch) EndFrame(&c->ch[ch], f);
+    for (int ch = first; ch < first + c->num_ch; ++ch) EndFrame(&c->ch[ch], f);
     return ext;
 }
 

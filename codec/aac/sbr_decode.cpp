@@ -76,24 +76,20 @@ void SbrClearHistories(Handle *h) {
     ctl->ps_active = 0;
 }
 
-int SbrProcessFrame(Handle *h, int core_channels, bool sbr_ok, bool downsampled, bool mono_out, int16_t *pcm) {
+int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels], bool downsampled, bool mono_out,
+                    int16_t *pcm) {
     SbrControl *ctl = SbrCtl(h);
     SbrState *st = SbrSt(h);
     SbrWork *w = SbrWk(h);
-    if (ctl->num_ch != core_channels && sbr_ok) {
-        // A mono SBR element for a stereo core (two single channel elements) or the reverse: the
-        // data cannot be matched to the channels.
-        if (!(ctl->num_ch == 1 && core_channels == 2)) sbr_ok = false;
-    }
     const int n = downsampled ? kFrameLen : 2 * kFrameLen;
     if (core_channels == 1) {
-        AssembleChannel(h, 0, sbr_ok, w);
+        AssembleChannel(h, 0, sbr_ok[0], w);
         // With PS decided on at set-up the output is stereo from the start (the mono signal on
         // both sides until PS data arrives), so neither the channel count nor the PS stage's
         // delay changes when it does.
         if (ctl->ps_in_frame) ctl->ps_active = 1;
         if ((ctl->ps_enabled || ctl->ps_active) && !mono_out) {
-            ApplyPs(&ctl->ps, ctl->ps_in_frame && sbr_ok ? &ctl->ps_frame : nullptr, w->x, w->y, kSbrSlots);
+            ApplyPs(&ctl->ps, ctl->ps_in_frame && sbr_ok[0] ? &ctl->ps_frame : nullptr, w->x, w->y, kSbrSlots);
             SbrSynthesis(&st->ch[0], w->x, pcm, downsampled);
             SbrSynthesis(&st->ch[1], w->y, pcm + AACDEC_CH1_OFFSET, downsampled);
             ctl->reset = 0;
@@ -104,7 +100,7 @@ int SbrProcessFrame(Handle *h, int core_channels, bool sbr_ok, bool downsampled,
         return 1;
     }
     for (int ch = 0; ch < 2; ++ch) {
-        AssembleChannel(h, ch, sbr_ok && ch < ctl->num_ch, w);
+        AssembleChannel(h, ch, sbr_ok[ch], w);
         SbrSynthesis(&st->ch[ch], w->x, pcm + ch * AACDEC_CH1_OFFSET, downsampled);
     }
     ctl->reset = 0;

@@ -401,7 +401,7 @@ int32_t ReadPceImpl(BitReader *br, ProgramConfig *pce) {
     return 0;
 }
 
-void ReadFill(BlockCtx *c, int prev_element) {
+void ReadFill(BlockCtx *c, int prev_element, int prev_channel) {
     BitReader *br = c->br;
     StreamState *s = c->h->stream;
     int count = static_cast<int>(BrRead(br, 4));
@@ -415,6 +415,7 @@ void ReadFill(BlockCtx *c, int prev_element) {
         p.size = count;
         p.ext_type = static_cast<uint8_t>(ext_type);
         p.element_id = static_cast<uint8_t>(prev_element);
+        p.channel = static_cast<uint8_t>(prev_channel);
         for (int i = 0; i < count; ++i) p.data[i] = static_cast<uint8_t>(BrRead(br, 8));
     }
     br->pos = start;
@@ -534,7 +535,7 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
     int used[kMaxChannels] = {0, 0};
     s->num_sbr = 0;
     s->ms_mask_present = 0;
-    int prev = -1;
+    int prev = -1, prev_ch = 0;  // the element before the current one and its first channel
     bool complete = false;
     for (;;) {
         if (br->overrun) {
@@ -560,6 +561,7 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
             }
             if (res->is_cpe || used[ch]) break;
             used[ch] = 1;
+            prev_ch = ch;
             if (ch + 1 > res->channels) res->channels = ch + 1;
             int32_t e = ReadIcs(&c, ch, false);
             if (e) {
@@ -572,6 +574,7 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
         } else if (id == kIdCpe) {
             if (used[0] || used[1]) break;  // a pair is taken only as the first channel element
             used[0] = used[1] = 1;
+            prev_ch = 0;
             res->channels = 2;
             res->is_cpe = 1;
             int64_t second = -1;
@@ -602,7 +605,7 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
             UsePceMappingImpl(s);
             AddCrcPart(&c, el_start, br->pos, 0);
         } else {  // FIL
-            ReadFill(&c, prev);
+            ReadFill(&c, prev, prev_ch);
         }
         prev = id;
     }

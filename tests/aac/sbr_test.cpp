@@ -218,9 +218,24 @@ public:
     std::vector<uint8_t> bits;
 };
 
+// CRC of bs_sbr_crc_bits straight from its definition: the remainder of the message times x^10
+// divided by x^10 + x^9 + x^5 + x^4 + x + 1 (initial value zero).
+uint32_t Crc10ByDivision(std::vector<uint8_t> bits) {
+    static const uint8_t kGen[11] = {1, 1, 0, 0, 0, 1, 1, 0, 0, 1, 1};
+    const size_t n = bits.size();
+    bits.insert(bits.end(), 10, 0);
+    for (size_t i = 0; i < n; ++i)
+        if (bits[i])
+            for (int j = 0; j < 11; ++j) bits[i + j] ^= kGen[j];
+    uint32_t r = 0;
+    for (size_t i = n; i < n + 10; ++i) r = (r << 1) | bits[i];
+    return r;
+}
+
 // sbr_extension_data for a single channel element: a header, one FIXFIX envelope coded in
-// frequency with every delta 0, noise floors likewise, optional PS-free extended data.
-std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header) {
+// frequency with every delta 0, noise floors likewise, optional PS-free extended data. With crc
+// the payload is EXT_SBR_DATA_CRC with a correct bs_sbr_crc_bits.
+std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header, bool crc = false) {
     aacdec::SbrHeader h = {};
     h.amp_res = 1;
     h.start_freq = 5;
@@ -236,7 +251,8 @@ std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header) {
     aacdec::SbrFreq f;
     if (aacdec::BuildSbrTables(&h, 2 * core_rate, &f) != 0) return {};
     BitWriter w;
-    w.Put(13, 4);  // EXT_SBR_DATA
+    w.Put(crc ? 14 : 13, 4);  // EXT_SBR_DATA(_CRC)
+    if (crc) w.Put(0, 10);    // bs_sbr_crc_bits, filled in below
     w.Put(header ? 1 : 0, 1);
     if (header) {
         w.Put(h.amp_res, 1);
@@ -261,11 +277,51 @@ std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header) {
     w.Put(0, 1);      // add_harmonic_flag
     w.Put(0, 1);      // bs_extended_data
     while (w.bits.size() % 8) w.bits.push_back(0);
+    if (crc) {
+        uint32_t c = Crc10ByDivision(std::vector<uint8_t>(w.bits.begin() + 14, w.bits.end()));
+        for (int i = 0; i < 10; ++i) w.bits[4 + i] = static_cast<uint8_t>((c >> (9 - i)) & 1);
+    }
     return w.bits;
 }
 
-// Inserts a FIL element with the SBR payload before the END element of every ADTS frame.
-std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int level, bool headers = true) {
+std::vector<uint8_t> Pack(const std::vector<uint8_t> &bits) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < bits.size(); i += 8) {
+        uint8_t b = 0;
+        for (size_t k = 0; k < 8; ++k) b = static_cast<uint8_t>((b << 1) | (i + k < bits.size() ? bits[i + k] : 0));
+        out.push_back(b);
+    }
+    return out;
+}
+
+// The elements of a raw data block without its END element and padding.
+std::vector<uint8_t> ElementBits(const uint8_t *p, size_t len) {
+    std::vector<uint8_t> bits;
+    for (size_t i = 0; i < len; ++i)
+        for (int b = 7; b >= 0; --b) bits.push_back((p[i] >> b) & 1);
+    size_t last = bits.size();
+    while (last > 0 && bits[last - 1] == 0) --last;
+    bits.resize(last >= 3 ? last - 3 : 0);
+    return bits;
+}
+
+// A FIL element carrying payload.
+void PutFill(BitWriter *w, const std::vector<uint8_t> &payload) {
+    size_t count = payload.size() / 8;
+    w->Put(6, 3);
+    if (count < 15) {
+        w->Put(static_cast<uint32_t>(count), 4);
+    } else {
+        w->Put(15, 4);
+        w->Put(static_cast<uint32_t>(count - 14), 8);
+    }
+    w->bits.insert(w->bits.end(), payload.begin(), payload.end());
+}
+
+// Inserts a FIL element with the SBR payload before the END element of every ADTS frame (but
+// skip_frame). payload_at: the stream bit where each frame's payload starts.
+std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int level, bool headers = true,
+                            bool crc = false, int skip_frame = -1, std::vector<size_t> *payload_at = nullptr) {
     std::vector<uint8_t> out;
     size_t pos = 0;
     int frame = 0;
@@ -273,25 +329,16 @@ std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int
         const uint8_t *p = adts.data() + pos;
         size_t len = ((p[3] & 3) << 11) | (p[4] << 3) | (p[5] >> 5);
         if (len < 7 || pos + len > adts.size() || (p[1] & 1) == 0) break;
-        std::vector<uint8_t> bits;
-        for (size_t i = 7; i < len; ++i)
-            for (int b = 7; b >= 0; --b) bits.push_back((p[i] >> b) & 1);
-        size_t last = bits.size();
-        while (last > 0 && bits[last - 1] == 0) --last;
-        if (last < 3) break;
-        bits.resize(last - 3);  // drop END and the padding
-        auto payload = SbrPayloadBits(core_rate, level, headers && frame % 8 == 0);
-        size_t count = payload.size() / 8;
         BitWriter w;
-        w.bits = bits;
-        w.Put(6, 3);
-        if (count < 15) {
-            w.Put(static_cast<uint32_t>(count), 4);
-        } else {
-            w.Put(15, 4);
-            w.Put(static_cast<uint32_t>(count - 14), 8);
+        w.bits = ElementBits(p + 7, len - 7);
+        if (w.bits.empty()) break;
+        auto payload = SbrPayloadBits(core_rate, level, headers && frame % 8 == 0, crc);
+        if (frame != skip_frame) {
+            PutFill(&w, payload);
+            if (payload_at) payload_at->push_back(8 * (out.size() + 7) + w.bits.size() - payload.size());
+        } else if (payload_at) {
+            payload_at->push_back(0);
         }
-        w.bits.insert(w.bits.end(), payload.begin(), payload.end());
         w.Put(7, 3);
         while (w.bits.size() % 8) w.bits.push_back(0);
         size_t nlen = 7 + w.bits.size() / 8;
@@ -300,22 +347,19 @@ std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int
         hdr[4] = static_cast<uint8_t>(nlen >> 3);
         hdr[5] = static_cast<uint8_t>((hdr[5] & 0x1F) | ((nlen & 7) << 5));
         out.insert(out.end(), hdr.begin(), hdr.end());
-        for (size_t i = 0; i < w.bits.size(); i += 8) {
-            uint8_t b = 0;
-            for (int k = 0; k < 8; ++k) b = static_cast<uint8_t>((b << 1) | w.bits[i + k]);
-            out.push_back(b);
-        }
+        auto bytes = Pack(w.bits);
+        out.insert(out.end(), bytes.begin(), bytes.end());
         pos += len;
         ++frame;
     }
     return out;
 }
 
-std::vector<uint8_t> EncodeLc(vt::test::TempDir &tmp, int rate, int channels) {
+std::vector<uint8_t> EncodeLc(vt::test::TempDir &tmp, int rate, int channels, const std::string &extra = "") {
     fs::path adts = tmp / "lc.aac";
     std::string cmd = "ffmpeg -v error -y -f lavfi -i \"aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*2500*t)':s=" +
                       std::to_string(rate) + ":d=1\" -ac " + std::to_string(channels) +
-                      " -c:a aac -b:a 48k -f adts " + vt::test::Quote(adts.string());
+                      " -c:a aac -b:a 48k " + extra + " -f adts " + vt::test::Quote(adts.string());
     if (vt::test::Run(cmd) != 0) return {};
     return vt::test::ReadFileBytes(adts);
 }
@@ -391,6 +435,144 @@ TEST_F(OwnStreams, DamagedSbrFallsBackToTheCoreBandWithTheErrorCode) {
         }
     }
     EXPECT_TRUE(any_sbr_error);
+}
+
+TEST(SbrCrc, MatchesTheCatalogueCheckValue) {
+    // CRC-10 with this generator, initial value 0, no reflection: "123456789" gives 0x199.
+    const std::string msg = "123456789";
+    std::vector<uint8_t> bits;
+    for (char ch : msg)
+        for (int b = 7; b >= 0; --b) bits.push_back((static_cast<uint8_t>(ch) >> b) & 1);
+    EXPECT_EQ(Crc10ByDivision(bits), 0x199u);
+    EXPECT_EQ(aacdec::SbrCrc10(reinterpret_cast<const uint8_t *>(msg.data()), 0, 72), 0x199u);
+    // Any start bit: the same message behind three bits of something else.
+    std::vector<uint8_t> shifted = {0xA0};
+    for (char ch : msg) {
+        shifted.back() |= static_cast<uint8_t>(static_cast<uint8_t>(ch) >> 3);
+        shifted.push_back(static_cast<uint8_t>(static_cast<uint8_t>(ch) << 5));
+    }
+    EXPECT_EQ(aacdec::SbrCrc10(shifted.data(), 3, 72), 0x199u);
+}
+
+TEST_F(OwnStreams, CrcProtectedSbrDecodesLikeThePlainForm) {
+    Options o;
+    o.ps_mode = 1;
+    DecodeRun plain = DecodeWith(he, o);
+    DecodeRun crc = DecodeWith(AddSbr(lc, 22050, 24, true, true), o);
+    ASSERT_GT(plain.d.frames, 10);
+    EXPECT_EQ(crc.d.pcm, plain.d.pcm);
+    EXPECT_EQ(crc.d.codes, plain.d.codes);
+    for (int32_t code : crc.d.codes) EXPECT_EQ(code, 0);
+}
+
+TEST_F(OwnStreams, EveryFlippedBitUnderTheSbrCrcDropsThatFramesHighBand) {
+    constexpr int kFrame = 9;  // not a header frame: the damage must not reach the next ones
+    std::vector<size_t> at;
+    auto good = AddSbr(lc, 22050, 24, true, true, -1, &at);
+    ASSERT_GT(at.size(), static_cast<size_t>(kFrame + 2));
+    const size_t payload_bits = SbrPayloadBits(22050, 24, false, true).size();
+    Options o;
+    o.ps_mode = 1;
+    // The frame with a damaged payload must come out as if it had carried no SBR data at all.
+    DecodeRun without = DecodeWith(AddSbr(lc, 22050, 24, true, true, kFrame), o);
+    DecodeRun clean = DecodeWith(good, o);
+    ASSERT_EQ(without.d.pcm.size(), clean.d.pcm.size());
+    ASSERT_NE(without.d.pcm, clean.d.pcm);
+    // From the CRC field to the payload's last bit (the extension type itself is not covered).
+    for (size_t bit = 4; bit < payload_bits; ++bit) {
+        auto bad = good;
+        const size_t pos = at[kFrame] + bit;
+        bad[pos / 8] ^= static_cast<uint8_t>(0x80 >> (pos % 8));
+        DecodeRun r = DecodeWith(bad, o);
+        ASSERT_EQ(r.d.codes.size(), clean.d.codes.size()) << "bit " << bit;
+        for (size_t i = 0; i < r.d.codes.size(); ++i)
+            ASSERT_EQ(r.d.codes[i], static_cast<int>(i) == kFrame ? AACDEC_ERR_SBR_BASE + static_cast<int>(aacdec::kSbrErrCrc) : 0)
+                << "bit " << bit << " frame " << i;
+        ASSERT_EQ(r.d.pcm, without.d.pcm) << "bit " << bit;
+    }
+}
+
+// Raw access units through one decoder with parametric stereo off; PCM interleaved.
+Decoded DecodeUnitsNoPs(const std::vector<std::vector<uint8_t>> &units, int rate, int channels) {
+    Decoded d;
+    Decoder dec(AACDEC_FORMAT_RAW, rate, channels);
+    dec.params().iPsMode = 1;
+    std::vector<int16_t> out(4096);
+    for (const auto &u : units) {
+        AacDecInBuf in = {static_cast<int32_t>(u.size()), static_cast<int32_t>(u.size()), u.data()};
+        AacDecOutBuf ob = {0, 8192, out.data()};
+        d.codes.push_back(AacDecDecode(dec.handle(), &dec.params(), &in, &ob));
+        d.channels = dec.params().iChannels;
+        d.rate = dec.params().iSampleRate;
+        const int n = ob.iBytesWritten / 2 / (d.channels > 0 ? d.channels : 1);
+        for (int i = 0; i < n; ++i)
+            for (int c = 0; c < d.channels; ++c) d.pcm.push_back(out[c * AACDEC_CH1_OFFSET + i]);
+    }
+    return d;
+}
+
+// Two single channel elements, each followed by its own SBR payload, in one raw data block: each
+// output channel must be its element's mono decode, high band included.
+TEST(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
+    if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    vt::test::TempDir tmp;
+    // No noise substitution: its random generator runs across channels, so two channels would
+    // not reproduce the mono decodes.
+    auto lc = EncodeLc(tmp, 22050, 1, "-aac_pns 0");
+    ASSERT_FALSE(lc.empty());
+    int rate = 0, channels = 0;
+    auto units = SplitAdts(lc, &rate, &channels);
+    ASSERT_GT(units.size(), 10u);
+    std::vector<std::vector<uint8_t>> mono_a, mono_b, dual;
+    for (size_t f = 0; f < units.size(); ++f) {
+        auto elements = ElementBits(units[f].data(), units[f].size());
+        ASSERT_GE(elements.size(), 7u);
+        if (elements[0] && elements[1] && !elements[2]) {
+            // The encoder's leading FIL element (its name in the first frame): not needed here.
+            auto field = [&](size_t at, int n) {
+                uint32_t v = 0;
+                for (int i = 0; i < n; ++i) v = (v << 1) | elements[at + i];
+                return v;
+            };
+            size_t count = field(3, 4), skip = 7;
+            if (count == 15) count += field(7, 8) - 1, skip += 8;
+            ASSERT_LT(skip + 8 * count + 7, elements.size());
+            elements.erase(elements.begin(), elements.begin() + static_cast<long>(skip + 8 * count));
+        }
+        ASSERT_EQ(elements[0] + elements[1] + elements[2], 0) << "block does not start with an SCE";
+        auto second = elements;
+        for (int i = 0; i < 4; ++i) second[3 + i] = i == 3;  // element_instance_tag 1
+        const bool header = f % 8 == 0;
+        auto pa = SbrPayloadBits(22050, 24, header), pb = SbrPayloadBits(22050, 40, header);
+        BitWriter a, b, d;
+        a.bits = elements;
+        PutFill(&a, pa);
+        a.Put(7, 3);
+        b.bits = elements;
+        PutFill(&b, pb);
+        b.Put(7, 3);
+        d.bits = elements;
+        PutFill(&d, pa);
+        d.bits.insert(d.bits.end(), second.begin(), second.end());
+        PutFill(&d, pb);
+        d.Put(7, 3);
+        mono_a.push_back(Pack(a.bits));
+        mono_b.push_back(Pack(b.bits));
+        dual.push_back(Pack(d.bits));
+    }
+    Decoded ra = DecodeUnitsNoPs(mono_a, 22050, 1), rb = DecodeUnitsNoPs(mono_b, 22050, 1),
+            rd = DecodeUnitsNoPs(dual, 22050, 2);
+    ASSERT_EQ(ra.channels, 1);
+    ASSERT_EQ(rd.channels, 2);
+    EXPECT_EQ(rd.rate, 44100);
+    for (int32_t code : rd.codes) EXPECT_EQ(code, 0);
+    ASSERT_EQ(rd.pcm.size(), 2 * ra.pcm.size());
+    ASSERT_EQ(rb.pcm.size(), ra.pcm.size());
+    ASSERT_NE(ra.pcm, rb.pcm);  // the two envelopes differ, so the channels can tell them apart
+    for (size_t i = 0; i < ra.pcm.size(); ++i) {
+        ASSERT_EQ(rd.pcm[2 * i], ra.pcm[i]) << "channel 0, sample " << i;
+        ASSERT_EQ(rd.pcm[2 * i + 1], rb.pcm[i]) << "channel 1, sample " << i;
+    }
 }
 
 // ---- options on the public vectors ----

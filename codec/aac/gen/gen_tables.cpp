@@ -213,6 +213,9 @@ int main(int argc, char **argv) {
     EmitArray("int32_t", "kPostRotLong", Rotations(512, [](int k) { return M_PI * k / 1024.0; }));
     EmitArray("int32_t", "kPreRotShort", Rotations(64, [](int k) { return M_PI * (k + 0.25) / 128; }));
     EmitArray("int32_t", "kPostRotShort", Rotations(64, [](int k) { return M_PI * k / 128.0; }));
+    // Pre-rotation of the 64-value DCT-IV of the SBR synthesis bank (the conjugate of the
+    // IMDCT's, since the QMF FFT turns the other way); its post-rotation is the QMF twiddles.
+    EmitArray("int32_t", "kQmfDct4Pre", Rotations(32, [](int k) { return M_PI * (k + 0.25) / 64; }));
     // FFT twiddles for 512 points; the 64-point transform steps through them by 8.
     EmitArray("int32_t", "kFftTwiddle", Rotations(256, [](int k) { return 2 * M_PI * k / 512; }));
 
