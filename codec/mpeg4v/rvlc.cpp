@@ -302,11 +302,7 @@ bool ReadTcoefRvlc(BitReader *br, int16_t *blk, int i, const uint8_t *scan, bool
             if (level == 0) return false;
             if (br->Bit()) level = -level;
         }
-        i += run;
-        if (i > 63) return false;
-        int p = scan[i++];
-        blk[p] = int16_t(level);
-        list->pos[list->n++] = uint8_t(p);
+        if (!PutTcoef(blk, &i, scan, run, level, list)) return false;
         if (last) return !br->over;
         if (i > 63) return false;
     }

@@ -46,11 +46,7 @@ bool ReadTcoefMpeg4(BitReader *br, int16_t *blk, int i, const uint8_t *scan, boo
             if (!br->Bit()) return false;
             if (level == 0) return false;
         }
-        i += run;
-        if (i > 63) return false;
-        int p = scan[i++];
-        blk[p] = int16_t(level);
-        list->pos[list->n++] = uint8_t(p);
+        if (!PutTcoef(blk, &i, scan, run, level, list)) return false;
         if (last) return !br->over;
         if (i > 63) return false;
     }
@@ -74,11 +70,7 @@ bool ReadTcoefH263(BitReader *br, int16_t *blk, int i, const uint8_t *scan, Coef
             if (level == 0 || level == 128) return false;
             if (level > 128) level -= 256;
         }
-        i += run;
-        if (i > 63) return false;
-        int p = scan[i++];
-        blk[p] = int16_t(level);
-        list->pos[list->n++] = uint8_t(p);
+        if (!PutTcoef(blk, &i, scan, run, level, list)) return false;
         if (last) return !br->over;
         if (i > 63) return false;
     }

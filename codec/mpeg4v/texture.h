@@ -13,6 +13,17 @@ struct CoefList {
     int n;
 };
 
+// Stores one event's level at scan index *i + run and moves *i past it. False when the run
+// passes the end of the block.
+inline bool PutTcoef(int16_t *blk, int *i, const uint8_t *scan, int run, int level, CoefList *list) {
+    *i += run;
+    if (*i > 63) return false;
+    const int p = scan[(*i)++];
+    blk[p] = int16_t(level);
+    list->pos[list->n++] = uint8_t(p);
+    return true;
+}
+
 // Reads MPEG-4 TCOEF events from scan index `i` on, storing quantised levels at scan positions.
 // False on an invalid code or a run past the block.
 bool ReadTcoefMpeg4(BitReader *br, int16_t *blk, int i, const uint8_t *scan, bool intra,

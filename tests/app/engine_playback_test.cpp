@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "app/playercontrol.h"
 #include "app/videowindow.h"
+#include "tests/app/run_until.h"
 #include "tests/common/testutil.h"
 
 // fontconfig's caches and the SDL audio subsystem live until the process ends.
@@ -45,16 +46,6 @@ protected:
     }
 };
 
-bool RunUntil(const std::function<bool()> &done, int timeout_ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 class EnginePlayback : public ::testing::Test {
 protected:

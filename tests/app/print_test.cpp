@@ -25,6 +25,7 @@
 #include "app/videowindow.h"
 #include "imaging/imaging.h"
 #include "tests/app/fake_engine.h"
+#include "tests/app/run_until.h"
 #include "tests/common/testutil.h"
 
 // fontconfig's caches, the SDL audio subsystem and the print system's libraries live until the
@@ -50,16 +51,6 @@ void StartQt() {
     if (QCoreApplication::instance() == nullptr) new QApplication(argc, argv);
 }
 
-bool RunUntil(const std::function<bool()> &done, int timeout_ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 QImage LoadBmp(const fs::path &file) {
     ImageBgr img{};
