@@ -167,6 +167,7 @@ protected:
 struct GlueOutput {
     MeResult created = ME_FAIL;
     uint32_t tag = 0, rate = 0, channels = 0, frame_length = 0;
+    int32_t core_rate = 0, core_channels = 0;  // what the decoder was started with
     std::vector<int16_t> pcm;
 };
 
@@ -180,6 +181,8 @@ GlueOutput DecodeThroughGlue(const AudioTrackInfo &track, const std::vector<std:
     g.rate = d->out_rate;
     g.channels = d->out_channels;
     g.frame_length = d->frame_length;
+    g.core_rate = d->init_rate;
+    g.core_channels = d->init_channels;
     std::vector<int16_t> out0(4096), out1(4096);
     int16_t *planes[2] = {out0.data(), out1.data()};
     for (const auto &f : frames) {
@@ -786,22 +789,24 @@ TEST(HeAacGlue, TracksMarkedAsHeAacStartTheCoreAtItsOwnRateAndChannels) {
     ASSERT_EQ(ref.created, ME_OK);
     ASSERT_EQ(ref.rate, 44100u);
     ASSERT_FALSE(ref.pcm.empty());
-    AudioTrackInfo sbr = plain;
-    sbr.codec_tag = 254;
-    sbr.sample_rate = 44100;
-    GlueOutput a = DecodeThroughGlue(sbr, frames);
-    ASSERT_EQ(a.created, ME_OK);
-    EXPECT_EQ(a.rate, ref.rate);
-    EXPECT_EQ(a.channels, ref.channels);
-    EXPECT_EQ(a.pcm, ref.pcm);
-    AudioTrackInfo ps = plain;
-    ps.codec_tag = 253;
-    ps.channels = 2;
-    GlueOutput b = DecodeThroughGlue(ps, frames);
-    ASSERT_EQ(b.created, ME_OK);
-    EXPECT_EQ(b.rate, ref.rate);
-    EXPECT_EQ(b.channels, ref.channels);
-    EXPECT_EQ(b.pcm, ref.pcm);
+    // 254 states the output rate, 253 the output channels: both with the core's figures halved.
+    struct Marked {
+        uint32_t tag, rate, channels;
+    };
+    for (Marked m : {Marked{254, 44100, 1}, Marked{253, 22050, 2}}) {
+        SCOPED_TRACE(m.tag);
+        AudioTrackInfo marked = plain;
+        marked.codec_tag = m.tag;
+        marked.sample_rate = m.rate;
+        marked.channels = m.channels;
+        GlueOutput g = DecodeThroughGlue(marked, frames);
+        ASSERT_EQ(g.created, ME_OK);
+        EXPECT_EQ(g.core_rate, 22050);
+        EXPECT_EQ(g.core_channels, 1);
+        EXPECT_EQ(g.rate, ref.rate);
+        EXPECT_EQ(g.channels, ref.channels);
+        EXPECT_EQ(g.pcm, ref.pcm);
+    }
     AudioTrackInfo other = plain;
     other.codec_tag = 252;
     EXPECT_EQ(DecodeThroughGlue(other, frames).created, ME_ERR_AUDIO_CODEC);
