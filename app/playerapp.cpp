@@ -43,16 +43,6 @@ private:
     QString m_name;
 };
 
-void OpenTarget(CPlayerDlg *dlg, const QString &target) {
-    const QFileInfo info(target);
-    if (info.isFile()) {
-        new CStartRecording(dlg, info.fileName());
-        dlg->OpenFolder(info.absolutePath());
-    } else {
-        dlg->OpenFolder(target);
-    }
-}
-
 // Dialogs and message boxes opened over the window run event loops of their own; they close
 // first so the window's own loop can end.
 void CloseOtherDialogs(QWidget *main) {
@@ -66,6 +56,16 @@ void CloseOtherDialogs(QWidget *main) {
 }
 
 }  // namespace
+
+void OpenTarget(CPlayerDlg *dlg, const QString &target) {
+    const QFileInfo info(target);
+    if (info.isFile()) {
+        new CStartRecording(dlg, info.fileName());
+        dlg->OpenFolder(info.absolutePath());
+    } else {
+        dlg->OpenFolder(target);
+    }
+}
 
 QString UsageText() {
     return QStringLiteral(
