@@ -48,10 +48,8 @@ private:
 void CloseOtherDialogs(QWidget *main) {
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (w == main || !w->isVisible()) continue;
-        if (auto *dialog = qobject_cast<QDialog *>(w))
-            dialog->reject();
-        else if (w->isModal())
-            w->close();
+        if (auto *dialog = qobject_cast<QDialog *>(w)) dialog->reject();
+        else if (w->isModal()) w->close();
     }
 }
 
@@ -97,12 +95,12 @@ CommandLine ParseCommandLine(const QStringList &args, bool qt_options_left) {
             if (!qt_options_left) cl.error = QStringLiteral("unknown option '%1'").arg(a);
             // Qt's options with a value: skip the value so it is not taken for a folder.
             static const QStringList kWithValue = {
-                QStringLiteral("-platform"),       QStringLiteral("-platformpluginpath"),
-                QStringLiteral("-platformtheme"),  QStringLiteral("-plugin"),
-                QStringLiteral("-style"),          QStringLiteral("-stylesheet"),
+                QStringLiteral("-platform"),        QStringLiteral("-platformpluginpath"),
+                QStringLiteral("-platformtheme"),   QStringLiteral("-plugin"),
+                QStringLiteral("-style"),           QStringLiteral("-stylesheet"),
                 QStringLiteral("-qwindowgeometry"), QStringLiteral("-qwindowtitle"),
-                QStringLiteral("-qwindowicon"),    QStringLiteral("-display"),
-                QStringLiteral("-geometry"),       QStringLiteral("-session")};
+                QStringLiteral("-qwindowicon"),     QStringLiteral("-display"),
+                QStringLiteral("-geometry"),        QStringLiteral("-session")};
             if (qt_options_left && kWithValue.contains(a)) ++i;
         } else if (cl.target.isEmpty()) {
             cl.target = a;

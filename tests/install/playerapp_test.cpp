@@ -20,7 +20,9 @@
 #include "tests/common/testutil.h"
 
 // fontconfig and SDL keep their caches until the process ends; that is not ours to free.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libSDL2\n"; }
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libSDL2\n";
+}
 
 namespace vt::test {
 namespace {
@@ -97,11 +99,13 @@ class GivenRecording : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApp();
-        for (const char *name : {"20261108_083000.mp4", "20261108_083015.mp4", "20261108_083030.mp4"}) {
+        for (const char *name :
+             {"20261108_083000.mp4", "20261108_083015.mp4", "20261108_083030.mp4"}) {
             if (!fs::exists(SamplesDir() / name)) GTEST_SKIP() << "samples missing";
             fs::copy_file(SamplesDir() / name, m_card / name);
         }
-        m_dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(m_program.path().string()));
+        m_dlg = std::make_unique<app::CPlayerDlg>(
+            nullptr, QString::fromStdString(m_program.path().string()));
         m_dlg->SetMessageSink([this](const QString &text) { m_messages << text; });
     }
     void TearDown() override {
@@ -109,7 +113,9 @@ protected:
         app::CPlayerControl::Release();
         fs::current_path(m_cwd);  // the window moved into the card folder, which is going away
     }
-    QString Path(const char *name) const { return QString::fromStdString((m_card / name).string()); }
+    QString Path(const char *name) const {
+        return QString::fromStdString((m_card / name).string());
+    }
 
     fs::path m_cwd = fs::current_path();
     TempDir m_card, m_program;
@@ -119,7 +125,8 @@ protected:
 
 TEST_F(GivenRecording, PlaysThatRecordingFromItsListedFolder) {
     app::OpenTarget(m_dlg.get(), Path("20261108_083015.mp4"));
-    ASSERT_TRUE(RunUntil([this] { return m_dlg->Loaded(); }, 10000)) << m_messages.join("; ").toStdString();
+    ASSERT_TRUE(RunUntil([this] { return m_dlg->Loaded(); }, 10000))
+        << m_messages.join("; ").toStdString();
     EXPECT_EQ(m_dlg->List()->Count(), 3);
     EXPECT_EQ(m_dlg->CurrentPath(), QStringLiteral("20261108_083015.mp4"));
     EXPECT_EQ(m_dlg->List()->CurrentIndex(), 1);
@@ -133,7 +140,8 @@ TEST_F(GivenRecording, AFileThatIsNotListedOpensTheFirstAndAFolderListsAsChosen)
     EXPECT_EQ(m_dlg->CurrentPath(), QStringLiteral("20261108_083000.mp4"));
 
     app::OpenTarget(m_dlg.get(), QString::fromStdString(m_card.path().string()));
-    ASSERT_TRUE(RunUntil([this] { return m_dlg->Loaded() && m_dlg->LastOpenedIndex() == 0; }, 10000));
+    ASSERT_TRUE(
+        RunUntil([this] { return m_dlg->Loaded() && m_dlg->LastOpenedIndex() == 0; }, 10000));
     EXPECT_EQ(m_dlg->CurrentPath(), QStringLiteral("20261108_083000.mp4"));
 }
 
@@ -141,7 +149,8 @@ TEST_F(GivenRecording, AFileThatIsNotListedOpensTheFirstAndAFolderListsAsChosen)
 TEST(InstalledChild, KeepsItsFilesInTheUsersFolders) {
     if (qEnvironmentVariableIsEmpty("VT_INSTALLED_CHILD")) GTEST_SKIP() << "run by InstalledCopy";
     EnsureApp();
-    setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1);  // no printer: the files are what is checked
+    setenv("CUPS_SERVER", "/nonexistent/cups.sock",
+           1);  // no printer: the files are what is checked
     {
         app::CPlayerDlg dlg;
         QStringList messages;
@@ -149,7 +158,8 @@ TEST(InstalledChild, KeepsItsFilesInTheUsersFolders) {
         dlg.OpenFolder(QString::fromStdString(SamplesDir().string()));
         ASSERT_TRUE(RunUntil([&dlg] { return dlg.LastKnownState() == app::kStatePlaying; }, 10000));
         app::PrintCurrentFrame(&dlg, [&messages](const QString &text) { messages << text; });
-        std::printf("capture=%s\nprint=%s\n", qPrintable(dlg.CapturePath()), qPrintable(dlg.PrintPath()));
+        std::printf("capture=%s\nprint=%s\n", qPrintable(dlg.CapturePath()),
+                    qPrintable(dlg.PrintPath()));
         EXPECT_TRUE(QFile::exists(dlg.CapturePath()));
         EXPECT_TRUE(QFile::exists(dlg.PrintPath()));
         dlg.ExitApplication();
@@ -169,10 +179,11 @@ TEST(InstalledCopy, WritesTheRememberedFolderToConfigAndThePictureFilesToCache) 
     fs::create_directories(home);
     std::string out;
     // The window changes the working folder to the folder it lists; the child starts from ours.
-    const int status = vt::test::Run("cd " + Quote(root.path().string()) + " && env -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME=" + Quote(home.string()) +
-                               " VT_INSTALLED_CHILD=1 " + Quote(exe.string()) +
-                               " --gtest_filter=InstalledChild.* 2>&1",
-                           &out);
+    const int status = vt::test::Run(
+        "cd " + Quote(root.path().string()) + " && env -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME=" +
+            Quote(home.string()) + " VT_INSTALLED_CHILD=1 " + Quote(exe.string()) +
+            " --gtest_filter=InstalledChild.* 2>&1",
+        &out);
     ASSERT_EQ(status, 0) << out;
     const fs::path config = home / ".config/vantrec-player", cache = home / ".cache/vantrec-player";
     EXPECT_NE(out.find("capture=" + (cache / "capture.jpg").string()), std::string::npos) << out;
