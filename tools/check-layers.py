@@ -11,8 +11,8 @@ and no product code includes tests, benchmarks or fuzz targets, and neither the 
 codecs include Qt. A folder not named below is a module added later: under engine/ it may use the
 engine, under app/ what the window may use, elsewhere anything below the window. With the build's
 compile_commands.json it also checks that the window's sources are not compiled with the include
-paths of libraries only the engine uses (FreeType, fontconfig, SDL), i.e. that nothing leaks
-through a PUBLIC link.
+paths of libraries only the engine uses (FreeType, fontconfig, SDL) or of the engine's modules
+behind the API and the codecs, i.e. that nothing leaks through a PUBLIC link.
 """
 import json
 import os
@@ -132,7 +132,9 @@ def check_includes(src):
 def check_compile_flags(commands_file, src):
     """The window's sources must not see the engine's private libraries."""
     problems = []
-    private_paths = ("freetype2", "/SDL2", "fontconfig")
+    # System libraries only the engine uses, and the engine's own modules behind the API.
+    private_paths = ("freetype2", "/SDL2", "fontconfig") + tuple(
+        "module-include/" + m for m in ("vt_player", "vt_audio", "vt_reader", "vt_io", "mpeg4v", "aacdec"))
     with open(commands_file, encoding="utf-8") as f:
         commands = json.load(f)
     for c in commands:
