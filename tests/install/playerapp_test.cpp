@@ -17,6 +17,7 @@
 #include "app/playerdlg.h"
 #include "app/printing.h"
 #include "app/skinlistbox.h"
+#include "app/userfiles/userfiles.h"
 #include "tests/common/testutil.h"
 
 // fontconfig and SDL keep their caches until the process ends; that is not ours to free.
@@ -160,6 +161,9 @@ TEST(InstalledChild, KeepsItsFilesInTheUsersFolders) {
         app::PrintCurrentFrame(&dlg, [&messages](const QString &text) { messages << text; });
         std::printf("capture=%s\nprint=%s\n", qPrintable(dlg.CapturePath()),
                     qPrintable(dlg.PrintPath()));
+        const userfiles::Settings settings = userfiles::LoadSettings();
+        std::printf("settings=%s %g %s\n", settings.speedMph ? "mph" : "kmh", settings.thresholdG,
+                    qPrintable(settings.tileUrl));
         EXPECT_TRUE(QFile::exists(dlg.CapturePath()));
         EXPECT_TRUE(QFile::exists(dlg.PrintPath()));
         dlg.ExitApplication();
@@ -167,7 +171,7 @@ TEST(InstalledChild, KeepsItsFilesInTheUsersFolders) {
     app::CPlayerControl::Release();
 }
 
-TEST(InstalledCopy, WritesTheRememberedFolderToConfigAndThePictureFilesToCache) {
+TEST(InstalledCopy, ReadsSettingsAndWritesTheRememberedFolderToConfigAndThePictureFilesToCache) {
     TempDir root;
     const fs::path prefix = root / "usr";
     fs::create_directories(prefix / "bin");
@@ -176,17 +180,25 @@ TEST(InstalledCopy, WritesTheRememberedFolderToConfigAndThePictureFilesToCache) 
     const fs::path exe = prefix / "bin/playerapp_tests";
     fs::copy_file(fs::read_symlink("/proc/self/exe"), exe);
     const fs::path home = root / "home";
-    fs::create_directories(home);
+    fs::create_directories(home / ".config/vantrec-player");
+    const std::string ini =
+        "[units]\nspeed=mph\n[events]\nthreshold_g=2.5\n"
+        "[map]\ntile_url=http://127.0.0.1:1/{z}/{x}/{y}.png\n";
+    ASSERT_TRUE(
+        WriteFileBytes(home / ".config/vantrec-player/settings.ini", {ini.begin(), ini.end()}));
     std::string out;
     // The window changes the working folder to the folder it lists; the child starts from ours.
     const int status = vt::test::Run(
-        "cd " + Quote(root.path().string()) + " && env -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME=" +
-            Quote(home.string()) + " VT_INSTALLED_CHILD=1 " + Quote(exe.string()) +
+        "cd " + Quote(root.path().string()) +
+            " && env -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME=" + Quote(home.string()) +
+            " VT_INSTALLED_CHILD=1 VANTREC_TILE_URL= " + Quote(exe.string()) +
             " --gtest_filter=InstalledChild.* 2>&1",
         &out);
     ASSERT_EQ(status, 0) << out;
     const fs::path config = home / ".config/vantrec-player", cache = home / ".cache/vantrec-player";
     EXPECT_NE(out.find("capture=" + (cache / "capture.jpg").string()), std::string::npos) << out;
+    EXPECT_NE(out.find("settings=mph 2.5 http://127.0.0.1:1/{z}/{x}/{y}.png"), std::string::npos)
+        << out;
     EXPECT_TRUE(fs::is_regular_file(cache / "capture.jpg"));
     EXPECT_TRUE(fs::is_regular_file(cache / "print.bmp"));
     ASSERT_TRUE(fs::is_regular_file(config / "openpath.dat"));
