@@ -131,8 +131,8 @@ TEST_F(SettingsFile, MissingOrMalformedValuesGiveTheDefaults) {
     ExpectDefaults(uf::LoadSettingsFrom(Q(m_dir / "absent.ini")), "missing file");
     ExpectDefaults(uf::LoadSettingsFrom(Q(m_dir.path())), "a folder instead of a file");
     ExpectDefaults(Load(""), "empty file");
-    ExpectDefaults(Load(std::string("\x00\xff\xfe[[[\n=\x01\x02\n[map\ntile_url", 29)),
-                   "binary junk");
+    const char junk[] = "\x00\xff\xfe[[[\n=\x01\x02\n[map\ntile_url";
+    ExpectDefaults(Load(std::string(junk, sizeof junk - 1)), "binary junk");
     ExpectDefaults(Load("[units]\nspeed=furlongs\n[events]\nthreshold_g=strong\n"), "words");
     ExpectDefaults(Load("[map]\ntile_url=http://x/{z}/{x}.png\n"), "a template without {y}");
     for (const char *g : {"0", "-1", "nan", "inf", "1e999", ""})
