@@ -191,6 +191,14 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     const std::vector<int64_t> offsets =
         req.offsets_ms.empty() ? ClipOffsetsFromNames(req.sources, durations) : req.offsets_ms;
 
+    // A start past the last recording's end would otherwise reach back to its last key frame.
+    int64_t trip_end = 0;
+    for (size_t i = 0; i < n; ++i) trip_end = std::max(trip_end, offsets[i] + durations[i]);
+    if (req.from_ms >= trip_end)
+        return Failed(result, ME_ERR_INVALID_REQUEST,
+                      "the recordings have no samples in that range (they end at " +
+                          std::to_string(trip_end) + " ms)");
+
     // The clip starts at the last key frame at or before `from` (the first one when `from` lies
     // before every key frame); without video, at `from` itself.
     bool have_key = false, have_video = false;
