@@ -163,10 +163,13 @@ std::vector<int64_t> ClipOffsetsFromNames(const std::vector<std::string> &source
     std::vector<int64_t> secs(sources.size());
     bool named = true;
     for (size_t i = 0; i < sources.size() && named; ++i) named = NameSeconds(sources[i], &secs[i]);
-    for (size_t i = 1; i < sources.size(); ++i) {
-        offsets[i] = named ? (secs[i] - secs[0]) * 1000
-                           : offsets[i - 1] + (i - 1 < durations_ms.size() ? durations_ms[i - 1] : 0);
+    if (named) {
+        const int64_t first = *std::min_element(secs.begin(), secs.end());
+        for (size_t i = 0; i < sources.size(); ++i) offsets[i] = (secs[i] - first) * 1000;
+        return offsets;
     }
+    for (size_t i = 1; i < sources.size(); ++i)
+        offsets[i] = offsets[i - 1] + (i - 1 < durations_ms.size() ? durations_ms[i - 1] : 0);
     return offsets;
 }
 
@@ -190,6 +193,10 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     }
     const std::vector<int64_t> offsets =
         req.offsets_ms.empty() ? ClipOffsetsFromNames(req.sources, durations) : req.offsets_ms;
+    // Recordings are taken in trip-time order, whatever order they were named in.
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
 
     // A start past the last recording's end would otherwise reach back to its last key frame.
     int64_t trip_end = 0;
@@ -203,7 +210,7 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     // before every key frame); without video, at `from` itself.
     bool have_key = false, have_video = false;
     int64_t key_ms = 0, first_key_ms = 0;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i : order) {
         const IndexTrack &v = idx[i].video;
         if (!v.kind) continue;
         uint64_t dts = 0;
@@ -224,7 +231,7 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     for (int kind : {WRITER_VIDEO, WRITER_AUDIO, WRITER_DATA}) {
         OutTrack &o = out[kind];
         bool any = false;
-        for (size_t i = 0; i < n; ++i) {
+        for (size_t i : order) {
             const IndexTrack &t = TrackOf(idx[i], kind);
             if (!t.kind) continue;
             // Recordings that overlap in trip time give each moment once: a later recording
@@ -257,7 +264,7 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
 
     // Every recording that gives samples must have been made with the same set-up as the first.
     size_t first_used = n;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i : order) {
         if (!used[i]) continue;
         if (first_used == n) {
             first_used = i;

@@ -17,7 +17,7 @@
 #include "engine/core/result.h"
 
 struct ClipRequest {
-    std::vector<std::string> sources;  // in trip order
+    std::vector<std::string> sources;  // taken in trip-time order, whatever the order here
     std::vector<int64_t> offsets_ms;   // each source's start in trip time; empty: from the names
     int64_t from_ms = 0;
     int64_t to_ms = 0;
@@ -38,8 +38,8 @@ struct ClipResult {
 };
 
 // Start of each recording in trip time from names of the form YYYYMMDD_HHMMSS[...]: the difference
-// of its name's time to the first one's. Names that are not times make the recordings follow each
-// other end to end (durations_ms). Both vectors have one entry per source.
+// of its name's time to the earliest one's. When a name is not a time, the recordings follow each
+// other end to end in the order given (durations_ms). Both vectors have one entry per source.
 std::vector<int64_t> ClipOffsetsFromNames(const std::vector<std::string> &sources,
                                           const std::vector<int64_t> &durations_ms);
 

@@ -218,6 +218,42 @@ TEST_F(Export, TheManifestVerifiesTheSourcesAndTheClip) {
     EXPECT_NE(vt::test::Run("cd " + Quote(m_dir.path().string()) + " && sha256sum -c incident.sha256 >/dev/null 2>&1"), 0);
 }
 
+// Named out of order, the recordings are still taken in trip order; the subtitles and the track
+// beside the clip run on the clip's clock and are listed in the manifest.
+TEST_F(Export, SidecarsFollowTheClipAndAreInTheManifest) {
+    fs::path out = m_dir / "side.mp4";
+    std::string log;
+    ASSERT_EQ(vt::test::Run(Quote(ToolPath().string()) + " export " + Quote(m_drive[1].string()) + " " +
+                                Quote(m_drive[0].string()) + " --from 14000 --to 17000 --sidecars -o " +
+                                Quote(out.string()) + " 2>&1",
+                            &log),
+              0)
+        << log;
+    auto text = [&](const char *name) {
+        auto b = ReadFileBytes(m_dir / name);
+        return std::string(b.begin(), b.end());
+    };
+    const std::string srt = text("side.srt"), gpx = text("side.gpx"), manifest = text("side.sha256");
+    // Three seconds: three cues, the first at the clip's start with the data text's time there.
+    EXPECT_EQ(srt.rfind("1\n00:00:00,000 --> 00:00:01,000\n", 0), 0u) << srt;
+    EXPECT_NE(srt.find("2026-11-08 08:30:14"), std::string::npos) << srt;
+    EXPECT_NE(srt.find("\n3\n00:00:02,000 --> 00:00:03,000"), std::string::npos) << srt;
+    EXPECT_EQ(srt.find("\n4\n"), std::string::npos) << srt;
+    size_t points = 0;
+    for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) ++points;
+    EXPECT_EQ(points, ReaderSamples(out, TRACK_DATA).size());
+    EXPECT_NE(gpx.find("<time>2026-11-08T08:30:14</time>"), std::string::npos);
+    for (const char *name : {"side.mp4", "side.srt", "side.gpx"})
+        EXPECT_NE(manifest.find(std::string("  ") + name + "\n"), std::string::npos) << manifest;
+    std::string check;
+    EXPECT_EQ(vt::test::Run("cd " + Quote(m_dir.path().string()) + " && sha256sum -c side.sha256 2>&1", &check), 0)
+        << check;
+    auto first = mkrec::ProbePackets(out, 0);
+    ASSERT_FALSE(first.empty());
+    // The key frame at 14 s of the first recording.
+    EXPECT_EQ(first.front().md5, mkrec::ProbePackets(m_drive[0], 0)[420].md5);
+}
+
 TEST_F(Export, RecordingsWithDifferentSetUpsAreRefusedWithoutLeavingAFile) {
     fs::path h263 = SamplesDir() / "h263" / "20261109_120000.mp4";
     if (!fs::exists(h263)) GTEST_SKIP() << "H.263 sample missing";

@@ -1,6 +1,7 @@
-// vantrec-tool export FILE... --from MS --to MS -o OUT.mp4: a clip copied sample by
+// vantrec-tool export FILE... --from MS --to MS -o OUT.mp4 [--sidecars]: a clip copied sample by
 // sample from one recording or the recordings of a trip, with OUT.sha256 listing the sources and
-// what was written. Times are trip times (milliseconds from the start of the first recording).
+// what was written; --sidecars adds OUT.srt (subtitles) and OUT.gpx (the track). Times are trip
+// times (milliseconds from the start of the first recording).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,12 +10,13 @@
 #include <vector>
 
 #include "engine/writer/clip.h"
+#include "report/clip_sidecars.h"
 #include "tools/vantrec-tool/command.h"
 
 namespace vt::tool {
 namespace {
 
-constexpr const char *kUsage = "FILE... --from MS --to MS -o OUT.mp4";
+constexpr const char *kUsage = "FILE... --from MS --to MS -o OUT.mp4 [--sidecars]";
 
 bool ParseMs(const char *text, int64_t *out) {
     if (!text) return false;
@@ -39,11 +41,14 @@ std::string Beside(const std::string &out, const char *ext) {
 int Export(int argc, char **argv) {
     ClipRequest req;
     const char *from = nullptr, *to = nullptr, *out = nullptr;
+    bool sidecars = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--from" || a == "--to" || a == "-o") {
             if (i + 1 >= argc) return Fail("usage: export " + std::string(kUsage));
             (a == "--from" ? from : a == "--to" ? to : out) = argv[++i];
+        } else if (a == "--sidecars") {
+            sidecars = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return Fail("export: unknown option '" + a + "'");
         } else {
@@ -61,6 +66,14 @@ int Export(int argc, char **argv) {
     std::vector<std::string> listed;
     for (size_t i : res.used) listed.push_back(req.sources[i]);
     listed.push_back(req.output);
+    if (sidecars) {
+        // Subtitles and a map track from the records copied into the clip: clip times.
+        const std::string srt = Beside(req.output, ".srt"), gpx = Beside(req.output, ".gpx");
+        std::string error;
+        if (!report::WriteClipSidecars(req.output, srt, gpx, &error)) return Fail("export: " + error);
+        listed.push_back(srt);
+        listed.push_back(gpx);
+    }
     std::string error;
     if (MeFailed(WriteSha256Manifest(Beside(req.output, ".sha256"), listed, &error)))
         return Fail("export: " + error);
