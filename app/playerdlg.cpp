@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "app/aboutdlg.h"
+#include "app/export/evidence.h"
 #include "app/fonts.h"
 #include "app/messages.h"
 #include "app/playercontrol.h"
@@ -353,6 +354,7 @@ void CPlayerDlg::ListFolder(const QString &folder) {
         m_list->AddItem(QString());
     } else {
         m_listing_result = names.empty() ? kListingEmpty : static_cast<int>(names.size()) - 1;
+        GroupListByTrip(m_list, QDir::currentPath().toLocal8Bit().toStdString());
     }
     if (m_list->Count() > 0) m_list->setEnabled(true);
     m_last_opened = -1;
@@ -745,6 +747,10 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     // A frameless window has no system menu; this one stands in for it, About last.
     menu->addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu->addAction(QStringLiteral("Close"), this, &CPlayerDlg::ExitApplication);
+    evidence::AddMenuEntries(menu, this, [this] {
+        return evidence::Moment{m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
+                                m_player != nullptr ? m_player->GetPosition() : 0};
+    }, [this](const QString &text) { ShowMessage(text); });
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(kAboutMenuText), this, [this] {
         CAboutDlg about(this);
