@@ -392,6 +392,8 @@ void CPlayerDlg::OpenSelection() {
     ReadState();
     m_play->setEnabled(true);
     SetEvents({});
+    m_track.Clear();
+    m_record_times.clear();
     m_video->ResetZoom();
     drivedata::BeginOpen(&m_sensor);
     m_sensor.graph_cached = false;
@@ -402,6 +404,7 @@ void CPlayerDlg::OpenSelection() {
         OpenFailed();
         return;
     }
+    LoadDriveFacts();
 
     if (m_player == nullptr) return;
     m_player->Stop();

@@ -20,6 +20,7 @@
 #include "app/skin/artwork.h"
 #include "drivedata/gsensor.h"
 #include "drivedata/sensordata.h"
+#include "drivedata/track.h"
 
 class QLabel;
 class QMenu;
@@ -116,10 +117,13 @@ public:
     // The events of the open recording, sorted by time; marked on the seek bar and the graph.
     void SetEvents(QVector<review::EventMark> events);
     const QVector<review::EventMark> &Events() const { return m_events; }
-    // Speed in km/h at a position, or nothing without a fix.
+    // Speed in km/h at a position, or nothing without a fix; by default the open recording's
+    // track gives it.
     using SpeedLookup = std::function<std::optional<double>(int32_t position_ms)>;
     void SetSpeedLookup(SpeedLookup lookup) { m_speed_at = std::move(lookup); }
     void SetSpeedInMph(bool mph) { m_speed_mph = mph; }
+    // The settings file read at each opening (units, event threshold); the user's own unless set.
+    void SetSettingsFile(const QString &file) { m_settings_file = file; }
     // Where snapshots go; the user's Pictures folder unless set.
     void SetSnapshotFolder(const QString &folder) { m_snapshot_folder = folder; }
     review::HudState Hud() const;
@@ -196,6 +200,7 @@ private:
     void InvalidateGraph();
 
     void BuildReviewControls();
+    void LoadDriveFacts();
     bool AtEnd(int32_t position, int32_t reported_state) const;
     void UpdateEventMarks();
     void PaintGraphMarks(QPainter *p);
@@ -248,6 +253,9 @@ private:
     QLabel *m_live_speed = nullptr;
     SpeedLookup m_speed_at;
     bool m_speed_mph = false;
+    QString m_settings_file;
+    drivedata::Track m_track;            // fixes of the open recording
+    std::vector<int64_t> m_record_times;  // its sensor records' times, in order
     QString m_snapshot_folder;
     QPointer<review::CKeyPanel> m_key_panel;
 

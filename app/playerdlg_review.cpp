@@ -22,7 +22,10 @@
 #include "app/skinbutton.h"
 #include "app/skinslider.h"
 #include "app/videowindow.h"
+#include "app/userfiles/userfiles.h"
 #include "app/wait.h"
+#include "drivedata/events.h"
+#include "drivedata/sensor_rows.h"
 
 namespace vt::app {
 namespace {
@@ -48,7 +51,33 @@ void CPlayerDlg::BuildReviewControls() {
     m_controls.insert(IDC_LIVE_SPEED, m_live_speed);
 
     m_video->SetHudProvider([this] { return Hud(); });
+    m_speed_at = [this](int32_t position_ms) -> std::optional<double> {
+        // The record whose 100 ms slot holds the position.
+        auto it = std::upper_bound(m_record_times.begin(), m_record_times.end(), int64_t{position_ms});
+        if (it == m_record_times.begin()) return std::nullopt;
+        double kmh = 0;
+        if (!m_track.SpeedKmhAt(*(it - 1), &kmh)) return std::nullopt;
+        return kmh;
+    };
     connect(m_video, &CVideoWindow::doubleClicked, this, [this] { SetFullScreen(!m_full_screen); });
+}
+
+void CPlayerDlg::LoadDriveFacts() {
+    const userfiles::Settings settings =
+        m_settings_file.isEmpty() ? userfiles::LoadSettings() : userfiles::LoadSettingsFrom(m_settings_file);
+    m_speed_mph = settings.speedMph;
+    std::vector<drivedata::SensorRow> rows;
+    drivedata::CollectSensorRows(&m_sensor, &rows);
+    m_track.Clear();
+    m_track.AddRows(rows);
+    m_record_times = drivedata::RecordTimes(rows, 0);
+    QVector<review::EventMark> events;
+    for (const drivedata::Event &e : drivedata::FindEvents(rows, settings.thresholdG))
+        events.push_back({static_cast<int32_t>(std::min<int64_t>(e.time_ms, INT32_MAX)),
+                          e.kind == drivedata::EventKind::kImpact ? review::EventKind::kImpact
+                                                                  : review::EventKind::kHarsh,
+                          drivedata::RoundG(e.peak_g)});
+    SetEvents(std::move(events));
 }
 
 void CPlayerDlg::RunReviewAction(review::Action action) {

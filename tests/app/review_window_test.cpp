@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -22,6 +23,8 @@
 #include "app/skinslider.h"
 #include "app/videowindow.h"
 #include "app/wait.h"
+#include "drivedata/sensor_rows.h"
+#include "drivedata/track.h"
 #include "tests/app/app_env.h"
 #include "tests/app/fake_engine.h"
 #include "tests/common/testutil.h"
@@ -43,6 +46,8 @@ protected:
         dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
         dlg->SetMessageSink([this](const QString &t) { messages << t; });
         dlg->SetSnapshotFolder(QString::fromStdString(pictures.path().string()));
+        // Defaults (1 G, km/h) whatever the user running the tests has set.
+        dlg->SetSettingsFile(QString::fromStdString((program_dir / "none.ini").string()));
         dlg->show();
         PumpEvents();
         dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
@@ -292,10 +297,12 @@ TEST_F(ReviewWindow, EventMarksSitAtTheirTimesOnTheSeekBarAndTheGraph) {
     EXPECT_TRUE(near(window.pixelColor(g2, 526), harsh));
     EXPECT_FALSE(near(window.pixelColor(g1 + 30, 526), impact));
 
-    // A new recording has events of its own: the marks go.
+    // A new recording has events of its own: these marks go, its own come.
     Press(Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(dlg->Events().isEmpty());
-    EXPECT_TRUE(dlg->SeekBar()->Marks().isEmpty());
+    ASSERT_EQ(dlg->Events().size(), 2);
+    EXPECT_EQ(dlg->Events()[0].time_ms, 9100);
+    EXPECT_EQ(dlg->Events()[1].time_ms, 11500);
+    EXPECT_EQ(dlg->SeekBar()->Marks().size(), 2);
 }
 
 TEST_F(ReviewWindow, NextAndPreviousEventJumpBeforeThePeakAndStopAtTheEnds) {
@@ -420,6 +427,48 @@ TEST_F(ReviewWindow, AShortRecordingReachesItsEnd) {
     Tick(80);
     EXPECT_EQ(Engine().opens, 2) << "the next recording opens";
     EXPECT_EQ(dlg->List()->CurrentIndex(), 1);
+}
+
+TEST_F(ReviewWindow, TheRecordingsOwnEventsAndSpeedFollowTheSettings) {
+    // No settings file: threshold 1 G and km/h. The first sample has one bump of just over 1 G.
+    ASSERT_EQ(Engine().last_path, "20261108_083000.mp4");
+    ASSERT_EQ(dlg->Events().size(), 1);
+    EXPECT_EQ(dlg->Events()[0].time_ms, 7500);
+    EXPECT_EQ(dlg->Events()[0].kind, EventKind::kImpact);
+    EXPECT_DOUBLE_EQ(dlg->Events()[0].peak_g, 1.02);
+    EXPECT_EQ(dlg->SeekBar()->Marks().size(), 1);
+
+    // The speed at the record under the position, from the same track the tools use.
+    drivedata::SensorData sd;
+    drivedata::BeginOpen(&sd);
+    ASSERT_EQ(drivedata::OpenRecording(&sd, (SamplesDir() / "20261108_083000.mp4").c_str()), drivedata::OpenResult::kOk);
+    std::vector<drivedata::SensorRow> rows;
+    drivedata::CollectSensorRows(&sd, &rows);
+    drivedata::Track track;
+    track.AddRows(rows);
+    double kmh = 0;
+    ASSERT_TRUE(track.SpeedKmhAt(3000, &kmh));
+    ASSERT_GT(kmh, 5.0);
+    Tick(3050);
+    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), QString::number(kmh, 'f', 0) + " km/h");
+    Tick(200);
+    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), "-- km/h") << "no fix 500 ms before the first records";
+
+    // A lower threshold and miles per hour, read when a recording opens.
+    const fs::path ini = program_dir / "settings.ini";
+    {
+        QFile f(QString::fromStdString(ini.string()));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[units]\nspeed=mph\n[events]\nthreshold_g=0.3\n");
+    }
+    dlg->SetSettingsFile(QString::fromStdString(ini.string()));
+    Press(Qt::Key_N, Qt::ControlModifier);
+    Press(Qt::Key_B, Qt::ControlModifier);
+    ASSERT_EQ(dlg->Events().size(), 2);
+    EXPECT_EQ(dlg->Events()[0].time_ms, 4400);
+    EXPECT_EQ(dlg->Events()[0].kind, EventKind::kHarsh);
+    Tick(3050);
+    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), QString::number(kmh / 1.609344, 'f', 0) + " mph");
 }
 
 TEST(WaitHelper, RespondsToTimersOnlyWhenAskedTo) {
