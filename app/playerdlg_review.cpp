@@ -203,7 +203,8 @@ QString CPlayerDlg::TakeSnapshot() {
 
 void CPlayerDlg::ShowKeyPanel() {
     if (m_key_panel == nullptr) {
-        m_key_panel = new review::CKeyPanel(this);
+        m_key_panel = new review::CKeyPanel(
+            this, m_settings_file.isEmpty() ? userfiles::SettingsFile() : m_settings_file);
         m_key_panel->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_key_panel->show();

@@ -1,14 +1,19 @@
 #include "app/review/keypanel.h"
 
 #include <QHeaderView>
+#include <QSettings>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "app/review/keys.h"
 
 namespace vt::app::review {
+namespace {
+const char kGeometryKey[] = "windows/key_panel";
+}  // namespace
 
-CKeyPanel::CKeyPanel(QWidget *parent) : QDialog(parent) {
+CKeyPanel::CKeyPanel(QWidget *parent, const QString &settings_file)
+    : QDialog(parent), m_settings_file(settings_file) {
     setWindowTitle(QStringLiteral("Keys"));
     setModal(false);
     setStyleSheet(QStringLiteral(
@@ -38,6 +43,18 @@ CKeyPanel::CKeyPanel(QWidget *parent) : QDialog(parent) {
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(m_table);
     resize(460, 640);
+    if (!m_settings_file.isEmpty()) {
+        const QSettings settings(m_settings_file, QSettings::IniFormat);
+        restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray());
+    }
+}
+
+void CKeyPanel::hideEvent(QHideEvent *event) {
+    if (!m_settings_file.isEmpty()) {
+        QSettings settings(m_settings_file, QSettings::IniFormat);
+        settings.setValue(QLatin1String(kGeometryKey), saveGeometry());
+    }
+    QDialog::hideEvent(event);
 }
 
 int CKeyPanel::Rows() const { return m_table->rowCount(); }

@@ -169,6 +169,23 @@ TEST(KeyTable, ThePanelListsEveryRow) {
     for (int i = 0; i < panel.Rows(); ++i) EXPECT_EQ(panel.KeyAt(i) + "\t" + panel.HelpAt(i), lines[i]);
 }
 
+TEST(KeyTable, ThePanelComesBackWhereItWasLeft) {
+    StartQt();
+    TempDir dir;
+    const QString ini = QString::fromStdString((dir / "settings.ini").string());
+    {
+        CKeyPanel panel(nullptr, ini);
+        panel.show();
+        panel.setGeometry(120, 90, 380, 300);
+        QApplication::processEvents();
+        panel.close();
+    }
+    CKeyPanel again(nullptr, ini);
+    EXPECT_EQ(again.size(), QSize(380, 300));
+    CKeyPanel fresh(nullptr, QString::fromStdString((dir / "other.ini").string()));
+    EXPECT_EQ(fresh.size(), QSize(460, 640)) << "nothing remembered yet";
+}
+
 TEST(Snapshot, NamedAfterRecordingAndMomentWithoutReplacingAnother) {
     StartQt();
     EXPECT_EQ(SnapshotName("20261108_083000.mp4", 62345), "20261108_083000_01m02.345s.png");
