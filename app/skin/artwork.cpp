@@ -529,10 +529,10 @@ const QImage &SetupBackground() {
 
 // A text key of the settings dialog (105 x 33, three frames) with a small glyph before its word.
 QImage RenderSetupStrip(int id, int left) {
-    const int w = 105, h = 33;
+    const int w = kSetupButtonWidth, h = kSetupButtonHeight;
     QImage img(w * 3, h, QImage::Format_RGB32);
     QPainter p(&img);
-    const QImage behind = SetupBackground().copy(left, 45, w, h);
+    const QImage behind = SetupBackground().copy(left, kSetupButtonTop, w, h);
     const QString word = id == kSetupFolderStrip ? QStringLiteral("FOLDER")
                          : id == kSetupWriteStrip ? QStringLiteral("WRITE")
                                                   : QStringLiteral("CLOSE");
@@ -606,9 +606,9 @@ QImage Render(int id) {
         case kRightPanel: return Background().copy(653, 0, 303, kWindowH);
         case kAppIcon: return RenderIcon();
         case kSetupBackground: return SetupBackground();
-        case kSetupFolderStrip: return RenderSetupStrip(id, 90);
-        case kSetupWriteStrip: return RenderSetupStrip(id, 195);
-        case kSetupCloseStrip: return RenderSetupStrip(id, 300);
+        case kSetupFolderStrip: return RenderSetupStrip(id, kSetupButtonLeft[0]);
+        case kSetupWriteStrip: return RenderSetupStrip(id, kSetupButtonLeft[1]);
+        case kSetupCloseStrip: return RenderSetupStrip(id, kSetupButtonLeft[2]);
         default: return {};
     }
 }

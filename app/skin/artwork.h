@@ -80,6 +80,11 @@ inline constexpr int kSetupWriteStrip = 171;
 inline constexpr int kSetupCloseStrip = 218;
 inline constexpr int kSetupWidth = 495;
 inline constexpr int kSetupHeight = 350;
+// The settings dialog's three buttons, placed like the main window's (ButtonPlace below).
+inline constexpr int kSetupButtonTop = 45;
+inline constexpr int kSetupButtonWidth = 105;
+inline constexpr int kSetupButtonHeight = 33;
+inline constexpr int kSetupButtonLeft[3] = {90, 195, 300};  // folder, write, close
 // Where the settings dialog's controls sit, so that the labels drawn in its background line up
 // with them: the radio rows (quality, frame, sound, sensitivity), the columns of codes 3, 2, 1,
 // the clock check box and the six time edits.
