@@ -14,6 +14,7 @@
 #include "app/messages.h"
 #include "app/playercontrol.h"
 #include "app/playerdlg.h"
+#include "app/skinlistbox.h"
 #include "app/videowindow.h"
 #include "tests/app/run_until.h"
 #include "tests/common/testutil.h"
@@ -155,6 +156,27 @@ TEST_F(EnginePlayback, TheWindowStepsAPictureAndSnapshotsItWithoutTheOverlay) {
     const QColor a = snap.pixelColor(at), b = on_screen.pixelColor(at);
     EXPECT_LT(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()), 40);
     EXPECT_TRUE(messages.isEmpty());
+    dlg.reset();
+}
+
+TEST_F(EnginePlayback, TheWindowReachesTheRealEndAtFourTimesSpeedAndOpensTheNext) {
+    if (!fs::exists(SamplesDir() / "20261108_083000.mp4")) GTEST_SKIP() << "samples/ missing";
+    TempDir program_dir;
+    auto dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    dlg->SetMessageSink([](const QString &) {});
+    dlg->show();
+    dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
+    ASSERT_TRUE(RunUntil([&] { return dlg->Player()->GetPosition() > 500; }, 15000));
+    dlg->ChangeSpeed(400);
+    ASSERT_EQ(dlg->Player()->Seek(dlg->Duration() - 4000), 1);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(RunUntil([&] { return dlg->List()->CurrentIndex() == 1; }, 15000))
+        << "position " << dlg->Player()->GetPosition() << " of " << dlg->Duration();
+    // Four seconds of recording at four times speed: about one second, not four.
+    EXPECT_LT(clock.elapsed(), 3500);
+    ASSERT_TRUE(RunUntil([&] { return dlg->Player()->GetPosition() > 300; }, 15000));
+    EXPECT_EQ(dlg->Player()->Speed(), 400) << "the next recording plays at the chosen speed";
     dlg.reset();
 }
 
