@@ -14,6 +14,9 @@ struct EngineOps {
     int (*play)(Player *player);
     int (*pause)(Player *player);
     int (*seek)(Player *player, int32_t position_ms, int32_t mode);
+    int (*backward)(Player *player, int32_t amount_ms, int32_t kind);
+    int (*forward)(Player *player, int32_t amount_ms, int32_t kind);
+    int (*set_speed)(Player *player, int32_t percent);
     int (*set_audio)(Player *player, const PlayerAudioParams *params);
     int (*set_video)(Player *player, const PlayerVideoParams *params);
     int (*get_status)(Player *player, PlayerStatus *status);

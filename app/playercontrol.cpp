@@ -1,11 +1,11 @@
 #include "app/playercontrol.h"
 
-#include <QThread>
 #include <algorithm>
 #include <cstring>
 
 #include "app/messages.h"
 #include "app/videowindow.h"
+#include "app/wait.h"
 
 namespace vt::app {
 namespace {
@@ -158,7 +158,7 @@ int CPlayerControl::Resume() {
     if (m_player == nullptr) return 0;
     if (GetState() == kStateScanning) {
         SeekExact(GetPosition());
-        QThread::msleep(100);
+        Wait(100);
     }
     return m_ops->play(m_player);
 }
@@ -178,6 +178,39 @@ int CPlayerControl::CaptureFrame(const char *path) {
     m_capture = 1;
     if (m_ops != nullptr && m_ops->request_capture != nullptr) m_ops->request_capture(path);
     return 1;
+}
+
+int CPlayerControl::RequestCapture(const char *path) {
+    if (path == nullptr || path[0] == 0 || m_ops == nullptr || m_ops->request_capture == nullptr) return 0;
+    return m_ops->request_capture(path);
+}
+
+int CPlayerControl::StepForward() {
+    if (m_player == nullptr || GetState() == kStateStopped || m_ops->forward == nullptr) return 0;
+    Pause();
+    return m_ops->forward(m_player, 0, 4);
+}
+
+int CPlayerControl::StepBack() {
+    if (m_player == nullptr || GetState() == kStateStopped || m_ops->backward == nullptr) return 0;
+    Pause();
+    return m_ops->backward(m_player, 0, 4);
+}
+
+int CPlayerControl::SetSpeed(int percent) {
+    if (percent <= 0) return 0;
+    m_speed = percent;
+    if (m_player == nullptr || m_ops->set_speed == nullptr || GetState() == kStateStopped) return 0;
+    return m_ops->set_speed(m_player, percent);
+}
+
+void CPlayerControl::SetMute(bool mute) {
+    m_mute = mute;
+    if (m_player == nullptr) return;
+    PlayerAudioParams params{};
+    params.flags = PLAYER_AUDIO_MUTE;
+    params.mute = mute ? 1 : 0;
+    m_ops->set_audio(m_player, &params);
 }
 
 std::string CPlayerControl::GetTimeText() const {

@@ -56,10 +56,23 @@ public:
     int Seek(int32_t ms);
     int SeekExact(int32_t ms);
     int CaptureFrame(const char *path);
+    // Asks for the next picture drawn as a JPEG without pausing (the snapshot key).
+    int RequestCapture(const char *path);
+
+    // One picture forward / back; the player is paused first.
+    int StepForward();
+    int StepBack();
+    // Playback speed in percent of normal; kept for the recordings opened later.
+    int SetSpeed(int percent);
+    int Speed() const { return m_speed; }
+    void SetMute(bool mute);
+    bool Muted() const { return m_mute; }
 
     int32_t GetState() const { return m_state.load(std::memory_order_relaxed); }
     int32_t GetPosition() const { return m_position.load(std::memory_order_relaxed); }
     int32_t GetDuration() const { return m_duration.load(std::memory_order_relaxed); }
+    // The engine's own state (PlayerEngineState) from the last status.
+    int32_t GetEngineState() const { return m_engine_state.load(std::memory_order_relaxed); }
     std::string GetTimeText() const;
     // The engine failure last reported by a status, with its position; reading clears it.
     int32_t TakeLastError(int32_t *position_ms);
@@ -89,6 +102,8 @@ private:
     CVideoWindow *m_video = nullptr;
     int m_display_mode = 1;
     uint32_t m_volume_word = 0xFFFFFFFFu;
+    int m_speed = 100;
+    bool m_mute = false;
     int m_capture = 0;
     std::atomic<int32_t> m_notify_once{0};
     char m_path[260] = {};

@@ -14,7 +14,6 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScreen>
-#include <QThread>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
@@ -34,6 +33,7 @@
 #include "app/skinslider.h"
 #include "app/userfiles/userfiles.h"
 #include "app/videowindow.h"
+#include "app/wait.h"
 
 namespace vt::app {
 namespace {
@@ -58,14 +58,14 @@ QString TwoPartTime(int32_t ms) {
 
 }  // namespace
 
-QPoint SnapToScreenEdges(QPoint top_left, QSize screen, QSize window) {
-    auto snap = [](int v, int far_edge) {
-        if (v >= -kSnapTolerance && v <= kSnapTolerance) return 0;
+QPoint SnapToScreenEdges(QPoint top_left, const QRect &screen, QSize window) {
+    auto snap = [](int v, int near_edge, int far_edge) {
+        if (v >= near_edge - kSnapTolerance && v <= near_edge + kSnapTolerance) return near_edge;
         if (v >= far_edge - kSnapTolerance && v <= far_edge + kSnapTolerance) return far_edge;
         return v;
     };
-    return QPoint(snap(top_left.x(), screen.width() - window.width()),
-                  snap(top_left.y(), screen.height() - window.height()));
+    return QPoint(snap(top_left.x(), screen.left(), screen.left() + screen.width() - window.width()),
+                  snap(top_left.y(), screen.top(), screen.top() + screen.height() - window.height()));
 }
 
 CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog(parent) {
@@ -97,6 +97,7 @@ CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog
         move(sz.width() / 2 - 510, sz.height() / 2 - 358);
     }
     BuildControls();
+    BuildReviewControls();
     qApp->installEventFilter(this);
     m_setup_handler = [this] {
         CCameraSetupDlg setup(this, m_opensetpath_file);
@@ -118,6 +119,7 @@ CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog
 
 CPlayerDlg::~CPlayerDlg() {
     qApp->removeEventFilter(this);
+    SetFullScreen(false);  // the video window is this window's child again, and goes with it
     if (m_player != nullptr) {
         m_player->SetVolume(100);
         m_player->Stop();
@@ -129,10 +131,11 @@ CPlayerDlg::~CPlayerDlg() {
     if (!m_folder.empty()) userfiles::WriteFolderFile(m_openpath_file, m_folder);
 }
 
-CSkinButton *CPlayerDlg::AddButton(int id, QRect rect, int strip, int frame_width) {
+CSkinButton *CPlayerDlg::AddButton(int id, int strip) {
+    const skin::ButtonPlace &place = skin::ButtonPlaceOf(strip);
     auto *b = new CSkinButton(this);
-    b->setGeometry(rect);
-    b->SetSkin(strip, frame_width);
+    b->setGeometry(place.rect);
+    b->SetSkin(strip, place.frame_width);
     m_controls.insert(id, b);
     return b;
 }
@@ -154,7 +157,7 @@ void CPlayerDlg::BuildControls() {
     auto r = [](int l, int t, int rr, int b) { return QRect(l, t, rr - l, b - t); };
 
     m_video = new CVideoWindow(this);
-    m_video->setGeometry(r(13, 42, 653, 522));
+    m_video->setGeometry(skin::kVideoRect);
     m_controls.insert(IDC_VIDEO, m_video);
 
     m_list = new CSkinListBox(this);
@@ -167,31 +170,31 @@ void CPlayerDlg::BuildControls() {
     connect(m_list, &CSkinListBox::doubleClicked, this,
             [this](int) { PostWindowMessage(this, UM_REOPEN_SELECTION, 0, 0); });
 
-    connect(AddButton(IDC_REWIND, r(12, 654, 140, 705), skin::kRewindStrip, 128),
+    connect(AddButton(IDC_REWIND, skin::kRewindStrip),
             &QAbstractButton::clicked, this, &CPlayerDlg::Rewind);
-    m_play = AddButton(IDC_PLAY, r(140, 654, 269, 705), skin::kPlayStrip, 129);
+    m_play = AddButton(IDC_PLAY, skin::kPlayStrip);
     connect(m_play, &QAbstractButton::clicked, this, &CPlayerDlg::PlayPause);
-    connect(AddButton(IDC_STOP, r(269, 654, 397, 705), skin::kStopStrip, 128),
+    connect(AddButton(IDC_STOP, skin::kStopStrip),
             &QAbstractButton::clicked, this, &CPlayerDlg::StopPlayback);
-    connect(AddButton(IDC_FORWARD, r(397, 654, 526, 705), skin::kForwardStrip, 129),
+    connect(AddButton(IDC_FORWARD, skin::kForwardStrip),
             &QAbstractButton::clicked, this, &CPlayerDlg::FastForward);
-    connect(AddButton(IDC_OPEN, r(526, 654, 654, 705), skin::kOpenStrip, 128),
+    connect(AddButton(IDC_OPEN, skin::kOpenStrip),
             &QAbstractButton::clicked, this, &CPlayerDlg::ChooseFolder);
-    connect(AddButton(IDC_VOLUME_DOWN, r(661, 669, 687, 692), skin::kVolumeDownStrip, 26),
+    connect(AddButton(IDC_VOLUME_DOWN, skin::kVolumeDownStrip),
             &QAbstractButton::clicked, this, &CPlayerDlg::VolumeDown);
-    connect(AddButton(IDC_VOLUME_UP, r(804, 661, 841, 698), skin::kVolumeUpStrip, 37),
+    connect(AddButton(IDC_VOLUME_UP, skin::kVolumeUpStrip),
             &QAbstractButton::clicked, this, &CPlayerDlg::VolumeUp);
-    connect(AddButton(IDC_PRINT, r(866, 661, 909, 696), skin::kPrintStrip, 43),
+    connect(AddButton(IDC_PRINT, skin::kPrintStrip),
             &QAbstractButton::clicked, this, [this] {
                 if (m_print_handler) m_print_handler();
             });
-    connect(AddButton(IDC_SETUP, r(913, 662, 948, 697), skin::kSetupStrip, 35),
+    connect(AddButton(IDC_SETUP, skin::kSetupStrip),
             &QAbstractButton::clicked, this, [this] {
                 if (m_setup_handler) m_setup_handler();
             });
-    connect(AddButton(IDC_MINIMISE, r(900, 5, 922, 27), skin::kMinimiseStrip, 22),
+    connect(AddButton(IDC_MINIMISE, skin::kMinimiseStrip),
             &QAbstractButton::clicked, this, &QWidget::showMinimized);
-    connect(AddButton(IDC_EXIT, r(925, 5, 947, 27), skin::kExitStrip, 23), &QAbstractButton::clicked,
+    connect(AddButton(IDC_EXIT, skin::kExitStrip), &QAbstractButton::clicked,
             this, &CPlayerDlg::ExitApplication);
     m_controls.value(IDC_PRINT)->setToolTip(QStringLiteral("Capture and print"));
     m_controls.value(IDC_SETUP)->setToolTip(QStringLiteral("Camera settings"));
@@ -277,20 +280,25 @@ void CPlayerDlg::HandleMessage(const CWindowMessage &msg) {
         case UM_NEXT_RECORDING: NextRecording(); break;
         case UM_PREV_RECORDING: PreviousRecording(); break;
         case WM_PLAYER_STATUS: OnPlayerStatus(static_cast<int32_t>(msg.lParam())); break;
+        case WM_PLAYER_OPENED:
+            // Each playback starts at normal speed in the engine; the chosen speed carries over.
+            if (m_player != nullptr && m_player->Speed() != 100) m_player->SetSpeed(m_player->Speed());
+            break;
         case WM_SLIDER_MOVED:
             if (static_cast<int>(msg.wParam()) == IDC_SEEK_BAR) OnSeekDragged();
             break;
-        default: break;  // opened, halted and slider releases need nothing here
+        default: break;  // halted and slider releases need nothing here
     }
 }
 
 bool CPlayerDlg::eventFilter(QObject *watched, QEvent *e) {
     if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
         auto *w = qobject_cast<QWidget *>(watched);
-        // Keys of this window only (not of a message box or dialog it opened), seen once each.
-        if (w != nullptr && w->window() == this && w == QApplication::focusWidget())
-            return PreTranslateKey(static_cast<QKeyEvent *>(e));
-        if (w == this && QApplication::focusWidget() == nullptr)
+        // Keys of this window only (not of a message box or dialog it opened), seen once each; in
+        // full screen the video window is a window of its own.
+        const bool ours = w != nullptr && (w->window() == this || (m_full_screen && w->window() == m_video));
+        if (ours && w == QApplication::focusWidget()) return PreTranslateKey(static_cast<QKeyEvent *>(e));
+        if ((w == this || (m_full_screen && w == m_video)) && QApplication::focusWidget() == nullptr)
             return PreTranslateKey(static_cast<QKeyEvent *>(e));
     }
     return QDialog::eventFilter(watched, e);
@@ -305,12 +313,24 @@ bool CPlayerDlg::PreTranslateKey(QKeyEvent *key) {
         else if (ctrl && k == Qt::Key_N) NextRecording();
         else if (ctrl && k == Qt::Key_B) PreviousRecording();
         if (k == Qt::Key_Escape) {
+            if (m_full_screen) {
+                SetFullScreen(false);
+                return true;
+            }
             if (m_player != nullptr && m_player->GetState() == kStatePlaying) m_player->Pause();
             showMinimized();
             return true;
         }
         if (k == Qt::Key_Space) {
             if (!key->isAutoRepeat()) PlayPause();
+            return true;
+        }
+        // The arrows act when released (below); their presses must not reach the buttons, which
+        // would walk the focus along the row and on into the list, switching recordings.
+        if (k == Qt::Key_Left || k == Qt::Key_Right || k == Qt::Key_Up || k == Qt::Key_Down) return true;
+        const review::Action action = review::ReviewActionOf(*key);
+        if (action != review::Action::kNone) {
+            if (!key->isAutoRepeat() || review::ActsOnRepeat(action)) RunReviewAction(action);
             return true;
         }
         return false;
@@ -373,6 +393,10 @@ void CPlayerDlg::OpenSelection() {
     m_loaded = false;
     ReadState();
     m_play->setEnabled(true);
+    SetEvents({});
+    m_track.Clear();
+    m_record_times.clear();
+    m_video->ResetZoom();
     drivedata::BeginOpen(&m_sensor);
     m_sensor.graph_cached = false;
 
@@ -382,6 +406,7 @@ void CPlayerDlg::OpenSelection() {
         OpenFailed();
         return;
     }
+    LoadDriveFacts();
 
     if (m_player == nullptr) return;
     m_player->Stop();
@@ -411,6 +436,7 @@ void CPlayerDlg::OpenSelection() {
 }
 
 void CPlayerDlg::OpenFailed() {
+    SetFullScreen(false);
     m_loaded = false;
     m_sensor.graph_cached = false;
     DrawGraph();
@@ -454,6 +480,7 @@ void CPlayerDlg::ShowDuration() {
     }
     m_duration = d;
     m_duration_text->setText(QStringLiteral("/ ") + TwoPartTime(d));
+    UpdateEventMarks();
 }
 
 // ---- Commands ---------------------------------------------------------------------------------
@@ -530,6 +557,7 @@ void CPlayerDlg::NextRecording() {
         return;
     }
     // The last recording has ended: playback stops here rather than wrapping round.
+    SetFullScreen(false);
     m_video->hide();
     m_loaded = false;
     m_sensor.graph_cached = false;
@@ -549,6 +577,7 @@ void CPlayerDlg::PreviousRecording() {
 }
 
 void CPlayerDlg::ExitApplication() {
+    SetFullScreen(false);
     if (m_player != nullptr) {
         m_player->SetVolume(100);
         m_player->Stop();
@@ -580,15 +609,20 @@ void CPlayerDlg::RefreshPosition() {
     const int32_t p = m_player != nullptr ? m_player->GetPosition() : 0;
     // Under 100 ms the hundredth of the duration is 0; such a recording shows no progress.
     const int32_t hundredth = m_duration / 100;
-    m_seek->SetValue(hundredth > 0 ? p / hundredth : 0);
+    // The thumb stays with the mouse while the user drags it.
+    if (!m_seek->IsDragging()) m_seek->SetValue(hundredth > 0 ? p / hundredth : 0);
     const QString text = TwoPartTime(p);
     if (m_position_text->text() != text) m_position_text->setText(text);
     if (DrawGraph()) DrawTimeCursor();
     if (!m_sensor.readouts_frozen) UpdateReadouts((p / 1000) % 60, p);
+    UpdateLiveSpeed(p);
+    if (m_full_screen) m_video->update();
 }
 
 void CPlayerDlg::OnPlayerStatus(int32_t state) {
     if (m_loaded) RefreshPosition();
+    // Judged before the state below is taken over: the engine pausing by itself is the end.
+    const bool at_end = m_player != nullptr && m_loaded && AtEnd(m_player->GetPosition(), state);
     // The report carries the player's state: keep the play button's picture in step with it
     // between commands.
     if ((state == kStatePlaying || state == kStatePaused) && m_player != nullptr &&
@@ -596,7 +630,7 @@ void CPlayerDlg::OnPlayerStatus(int32_t state) {
         m_last_state = state;
         RedrawPlayButton();
     }
-    if (m_player != nullptr && m_loaded && m_seek->GetValue() == m_seek->Maximum()) {
+    if (at_end && m_player != nullptr && m_loaded) {
         if (m_repeat->isChecked()) {
             m_player->Pause();
             Wait(300);
@@ -629,10 +663,6 @@ void CPlayerDlg::ShowMessage(const QString &text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantrec Player"), text, QMessageBox::Ok, this);
     box.exec();
-}
-
-void CPlayerDlg::Wait(int ms) {
-    if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
 }
 
 // ---- G-sensor panel ---------------------------------------------------------------------------
@@ -707,18 +737,14 @@ void CPlayerDlg::UpdateReadouts(int64_t seconds, int64_t position_ms) {
 void CPlayerDlg::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    p.drawPixmap(653, 0, skin::Bitmap(skin::kRightPanel));
-    p.drawPixmap(0, 0, skin::Bitmap(skin::kLeftPanel));
-    p.drawPixmap(0, 630, skin::Bitmap(skin::kBottomPanel));
-    p.drawPixmap(0, 0, skin::Bitmap(skin::kTopPanel));
-    p.drawPixmap(13, 42, skin::Bitmap(skin::kVideoFrame));
-    p.drawPixmap(13, 522, skin::Bitmap(skin::kLegend));
+    for (const skin::PanelPlace &panel : skin::kPanelPlaces) p.drawPixmap(panel.at, skin::Bitmap(panel.id));
     if (!m_graph_shown.isNull()) {
         p.drawPixmap(QRect(kGraphShownAt, kGraphShownSize), m_graph_shown, QRect(QPoint(0, 0), kGraphShownSize));
         if (m_cursor_x >= 0) {
             p.setPen(QPen(ToQColor(drivedata::kCursorColour), drivedata::kPenWidth, Qt::SolidLine, Qt::FlatCap));
             p.drawLine(m_cursor_x, drivedata::kCursorBottomY, m_cursor_x, drivedata::kCursorTopY);
         }
+        PaintGraphMarks(&p);
     }
     p.end();
     // A repaint also brings the readouts up to the current position (and lifts a freeze).
@@ -735,7 +761,10 @@ void CPlayerDlg::mousePressEvent(QMouseEvent *event) {
 void CPlayerDlg::mouseMoveEvent(QMouseEvent *event) {
     if (!m_dragging) return;
     QPoint target = event->globalPosition().toPoint() - m_drag_offset;
-    if (QScreen *s = screen()) target = SnapToScreenEdges(target, s->geometry().size(), frameGeometry().size());
+    // The screen under the mouse: the window may be on its way to another monitor.
+    QScreen *s = QGuiApplication::screenAt(event->globalPosition().toPoint());
+    if (s == nullptr) s = screen();
+    if (s != nullptr) target = SnapToScreenEdges(target, s->geometry(), frameGeometry().size());
     move(target);
 }
 
@@ -747,6 +776,7 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     // A frameless window has no system menu; this one stands in for it, About last.
     menu->addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu->addAction(QStringLiteral("Close"), this, &CPlayerDlg::ExitApplication);
+    menu->addAction(QStringLiteral("Keys"), this, &CPlayerDlg::ShowKeyPanel);
     evidence::AddMenuEntries(menu, this, [this] {
         return evidence::Moment{m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
                                 m_player != nullptr ? m_player->GetPosition() : 0};

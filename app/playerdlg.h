@@ -6,12 +6,21 @@
 #include <QDialog>
 #include <QHash>
 #include <QPixmap>
+#include <QPointer>
+#include <QVector>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/review/events.h"
+#include "app/review/keypanel.h"
+#include "app/review/keys.h"
+#include "app/review/overlay.h"
+#include "app/skin/artwork.h"
 #include "drivedata/gsensor.h"
 #include "drivedata/sensordata.h"
+#include "drivedata/track.h"
 
 class QLabel;
 class QMenu;
@@ -50,15 +59,17 @@ enum ControlId : int {
     IDC_SEEK_BAR = 1103,
     IDC_VIDEO = 1140,
     IDC_PRINT = 1142,
+    IDC_LIVE_SPEED = 1200,
 };
 
-inline constexpr int kWindowWidth = 956;
-inline constexpr int kWindowHeight = 716;
+using skin::kWindowHeight;
+using skin::kWindowWidth;
 inline constexpr int kSnapTolerance = 9;
 
 // Where a window of `window` size moved to top_left ends up: each coordinate within 9 pixels of
-// a screen edge sticks to it.
-QPoint SnapToScreenEdges(QPoint top_left, QSize screen, QSize window);
+// an edge of the screen's area (in the desktop's coordinates, so a second monitor's edges count
+// too) sticks to it.
+QPoint SnapToScreenEdges(QPoint top_left, const QRect &screen, QSize window);
 
 class CPlayerDlg final : public QDialog {
     Q_OBJECT
@@ -85,8 +96,37 @@ public:
     void NextRecording();
     void PreviousRecording();
     void ExitApplication();
-    // The window's context menu: minimise, close, and after a separator the About item.
+    // The window's context menu: minimise, close, the review entries, and after a separator the
+    // About item.
     void FillContextMenu(QMenu *menu);
+
+    // Reviewing a recording closely (the keys of the key table).
+    void RunReviewAction(review::Action action);
+    void StepPicture(bool forward);
+    void ChangeSpeed(int percent);
+    void SetFullScreen(bool full);
+    bool IsFullScreen() const { return m_full_screen; }
+    void ZoomPicture(int steps);
+    void JumpToEvent(bool next);
+    void ToggleMute();
+    // Saves the picture on screen as a PNG; the path written, or empty.
+    QString TakeSnapshot();
+    void ShowKeyPanel();
+    review::CKeyPanel *KeyPanel() const { return m_key_panel; }
+
+    // The events of the open recording, sorted by time; marked on the seek bar and the graph.
+    void SetEvents(QVector<review::EventMark> events);
+    const QVector<review::EventMark> &Events() const { return m_events; }
+    // Speed in km/h at a position, or nothing without a fix; by default the open recording's
+    // track gives it.
+    using SpeedLookup = std::function<std::optional<double>(int32_t position_ms)>;
+    void SetSpeedLookup(SpeedLookup lookup) { m_speed_at = std::move(lookup); }
+    void SetSpeedInMph(bool mph) { m_speed_mph = mph; }
+    // The settings file read at each opening (units, event threshold); the user's own unless set.
+    void SetSettingsFile(const QString &file) { m_settings_file = file; }
+    // Where snapshots go; the user's Pictures folder unless set.
+    void SetSnapshotFolder(const QString &folder) { m_snapshot_folder = folder; }
+    review::HudState Hud() const;
 
     // What the user would otherwise be asked for or told; tests replace these.
     using FolderChooser = std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
@@ -138,7 +178,7 @@ protected:
 
 private:
     void BuildControls();
-    CSkinButton *AddButton(int id, QRect rect, int strip, int frame_width);
+    CSkinButton *AddButton(int id, int strip);
     QLabel *AddLabel(int id, QRect rect, const QString &text, QColor fg, QColor bg, const QFont &font);
     void HandleMessage(const CWindowMessage &msg);
     bool PreTranslateKey(QKeyEvent *key);
@@ -153,12 +193,19 @@ private:
     void RedrawPlayButton();
     void SetVolumeBar(int value);
     void ShowMessage(const QString &text);
-    void Wait(int ms);
 
     bool DrawGraph();
     void DrawTimeCursor();
     void UpdateReadouts(int64_t seconds, int64_t position_ms);
     void InvalidateGraph();
+
+    void BuildReviewControls();
+    void LoadDriveFacts();
+    bool AtEnd(int32_t position, int32_t reported_state) const;
+    void UpdateEventMarks();
+    void PaintGraphMarks(QPainter *p);
+    void UpdateLiveSpeed(int32_t position_ms);
+    void Notice(const QString &text);
 
     // Controls.
     QHash<int, QWidget *> m_controls;
@@ -199,6 +246,18 @@ private:
     // Dragging by the background.
     bool m_dragging = false;
     QPoint m_drag_offset;
+
+    // Review.
+    bool m_full_screen = false;
+    QVector<review::EventMark> m_events;
+    QLabel *m_live_speed = nullptr;
+    SpeedLookup m_speed_at;
+    bool m_speed_mph = false;
+    QString m_settings_file;
+    drivedata::Track m_track;            // fixes of the open recording
+    std::vector<int64_t> m_record_times;  // its sensor records' times, in order
+    QString m_snapshot_folder;
+    QPointer<review::CKeyPanel> m_key_panel;
 
     FolderChooser m_choose_folder;
     MessageSink m_message_sink;

@@ -9,16 +9,18 @@
 #include <QPalette>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QThread>
 
 #include "app/playercontrol.h"
 #include "app/playerdlg.h"
+#include "app/wait.h"
 #include "imaging/imaging.h"
 
 namespace vt::app {
 namespace {
 
-void Wait(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+// The window keeps drawing itself (and the player's reports keep arriving) while printing waits
+// for the engine; it only takes no input until the page is out.
+void Pause(int ms, const std::function<bool()> &done = {}) { Wait(ms, WaitStyle::kResponsive, done); }
 
 // How much longer than the usual 300 ms a late capture is waited for.
 constexpr int kLateCaptureMs = 2000;
@@ -86,7 +88,7 @@ void PrintCurrentFrame(CPlayerDlg *dlg, const PrintMessageSink &show_message) {
     const QString bmp = dlg->PrintPath();
     QFile::remove(capture);
     QFile::remove(bmp);
-    Wait(200);
+    Pause(200);
 
     if (CPlayerControl *player = dlg->Player()) {
         const int state = dlg->LastKnownState();
@@ -98,10 +100,10 @@ void PrintCurrentFrame(CPlayerDlg *dlg, const PrintMessageSink &show_message) {
     // The video task writes the capture when it next draws; nothing tells us when it has. It
     // normally has after 300 ms; on a busy machine it gets a little longer before the page goes
     // out without its picture.
-    Wait(300);
+    Pause(300);
     if (dlg->Player() != nullptr && !QFile::exists(capture)) {
-        for (int waited = 0; waited < kLateCaptureMs && !QFile::exists(capture); waited += 50) Wait(50);
-        Wait(100);  // the file appears when the encoder starts writing it
+        Pause(kLateCaptureMs, [&capture] { return QFile::exists(capture); });
+        Pause(100);  // the file appears when the encoder starts writing it
     }
     ConvertCaptureToBmp(capture, bmp);
 

@@ -26,7 +26,8 @@ using PrintMessageSink = std::function<void(const QString &text)>;
 
 // The print button of the main window. Stopped (neither playing nor paused) it only clears the
 // two files; otherwise it pauses, captures, converts and prints, and the player stays paused.
-// Blocks the UI thread for about 600 ms plus the hand-over of the job to the print system.
+// Takes about 600 ms plus the hand-over of the job to the print system; the window keeps
+// painting meanwhile but takes no input.
 void PrintCurrentFrame(CPlayerDlg *dlg, const PrintMessageSink &show_message);
 
 // Reads the JPEG and writes it again as a 24-bit BMP. True when the BMP was written.

@@ -100,7 +100,6 @@ QRadioButton *CCameraSetupDlg::AddRadio(int id, QButtonGroup *row, QPoint at) {
 }
 
 void CCameraSetupDlg::BuildControls() {
-    auto r = [](int l, int t, int rr, int b) { return QRect(l, t, rr - l, b - t); };
     const QFont button_font = CellHeightFont(QStringLiteral("Arial"), 17, 400);
     const QFont control_font = CellHeightFont(QStringLiteral("Arial"), 15, 400);
 
@@ -109,15 +108,19 @@ void CCameraSetupDlg::BuildControls() {
         QRect rect;
         int strip;
     };
+    auto at = [](int i) {
+        return QRect(skin::kSetupButtonLeft[i], skin::kSetupButtonTop, skin::kSetupButtonWidth,
+                     skin::kSetupButtonHeight);
+    };
     const ButtonPlace buttons[3] = {
-        {IDC_SETUP_FOLDER, r(90, 45, 195, 78), skin::kSetupFolderStrip},
-        {IDC_SETUP_WRITE, r(195, 45, 300, 78), skin::kSetupWriteStrip},
-        {IDC_SETUP_CLOSE, r(300, 45, 405, 78), skin::kSetupCloseStrip},
+        {IDC_SETUP_FOLDER, at(0), skin::kSetupFolderStrip},
+        {IDC_SETUP_WRITE, at(1), skin::kSetupWriteStrip},
+        {IDC_SETUP_CLOSE, at(2), skin::kSetupCloseStrip},
     };
     for (const ButtonPlace &bp : buttons) {
         auto *b = new CSkinButton(this);
         b->setGeometry(bp.rect);
-        b->SetSkin(bp.strip, 105);
+        b->SetSkin(bp.strip, skin::kSetupButtonWidth);
         b->setFont(button_font);
         m_controls.insert(bp.id, b);
     }

@@ -120,6 +120,16 @@ int CSkinSlider::PixelOfValue(int value) const {
     return base + static_cast<int>(static_cast<double>(span) * (value - m_min) / range);
 }
 
+double CSkinSlider::PixelOfFraction(double fraction) const {
+    const int span = Length() - LeadMargin() - TrailMargin() - ThumbLength();
+    return LeadMargin() + ThumbLength() / 2 + span * std::clamp(fraction, 0.0, 1.0);
+}
+
+void CSkinSlider::SetMarks(QVector<Mark> marks) {
+    m_marks = std::move(marks);
+    update();
+}
+
 int CSkinSlider::ValueOfPixel(int pixel) const {
     const int span = Length() - LeadMargin() - TrailMargin() - ThumbLength();
     if (span <= 0) return m_min;
@@ -217,6 +227,13 @@ void CSkinSlider::paintEvent(QPaintEvent *) {
             p.drawPixmap((width() - m_thumb_w) / 2, c - m_thumb_h / 2, thumb);
         else
             p.drawPixmap(c - m_thumb_w / 2, (height() - m_thumb_h) / 2, thumb);
+    }
+    for (const Mark &m : m_marks) {
+        const double at = PixelOfFraction(m.fraction);
+        if (m_vertical)
+            review::PaintEventMark(&p, QPointF(width() - 1, at), m.kind, width(), true);
+        else
+            review::PaintEventMark(&p, QPointF(at, height() - 1), m.kind, std::max(7, height()), true);
     }
     if (hasFocus() && m_draw_focus) {
         p.setPen(QPen(QColor(0, 150, 255), 1, Qt::DotLine));

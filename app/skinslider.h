@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QPixmap>
 #include <QRgb>
+#include <QVector>
 #include <QWidget>
+
+#include "app/review/events.h"
 
 namespace vt::app {
 
@@ -43,6 +46,16 @@ public:
     // Geometry along the slider's axis.
     int PixelOfValue(int value) const;
     int ValueOfPixel(int pixel) const;
+    // The pixel of a fraction (0..1) of the whole range, without rounding to a value.
+    double PixelOfFraction(double fraction) const;
+
+    // Event marks: small triangles at fractions of the range, hanging from the top edge.
+    struct Mark {
+        double fraction;
+        review::EventKind kind;
+    };
+    void SetMarks(QVector<Mark> marks);
+    const QVector<Mark> &Marks() const { return m_marks; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -75,6 +88,7 @@ private:
     bool m_draw_focus = true;
     bool m_dragging = false;
     int m_drag_offset = 0;
+    QVector<Mark> m_marks;
 };
 
 }  // namespace vt::app

@@ -26,7 +26,7 @@ const QColor kIconHover(255, 255, 255);
 const QColor kAccent(0, 150, 255);
 const QColor kKey(255, 0, 255);  // transparent colour of the volume channels
 
-constexpr int kWindowW = 956, kWindowH = 716;
+constexpr int kWindowW = kWindowWidth, kWindowH = kWindowHeight;
 
 QFont Font(int pixels, int weight = QFont::Normal, qreal spacing = 0) {
     QFont f(QStringLiteral("Arial"));
@@ -170,22 +170,6 @@ const QImage &Background() {
     return img;
 }
 
-// Window rectangles of the skinned buttons; each frame starts from the window behind it.
-struct ButtonArt {
-    int id;
-    QRect rect;
-    int frame_width;
-    int frames;
-};
-const ButtonArt kButtons[] = {
-    {kOpenStrip, {526, 654, 128, 51}, 128, 3},   {kPlayStrip, {140, 654, 129, 51}, 129, 6},
-    {kStopStrip, {269, 654, 128, 51}, 128, 3},   {kForwardStrip, {397, 654, 129, 51}, 129, 3},
-    {kRewindStrip, {12, 654, 128, 51}, 128, 3},  {kExitStrip, {925, 5, 22, 22}, 23, 3},
-    {kMinimiseStrip, {900, 5, 22, 22}, 22, 3},   {kVolumeDownStrip, {661, 669, 26, 23}, 26, 3},
-    {kVolumeUpStrip, {804, 661, 37, 37}, 37, 3}, {kSetupStrip, {913, 662, 35, 35}, 35, 3},
-    {kPrintStrip, {866, 661, 43, 35}, 43, 3},
-};
-
 void Triangle(QPainter *p, QPointF a, QPointF b, QPointF c) {
     p->drawPolygon(QPolygonF{a, b, c});
 }
@@ -298,7 +282,7 @@ void SmallGlyph(QPainter *p, int id, const QRectF &r, const QColor &ink) {
     }
 }
 
-QImage RenderStrip(const ButtonArt &b) {
+QImage RenderStrip(const ButtonPlace &b) {
     const int h = b.rect.height();
     QImage img(b.frame_width * b.frames, h, QImage::Format_RGB32);
     QPainter p(&img);
@@ -330,20 +314,20 @@ QImage RenderStrip(const ButtonArt &b) {
             p.setPen(Qt::NoPen);
             p.setBrush(ink);
             QRectF glyph = QRectF(fr).translated(0, state == 2 ? 1 : 0);
-            TransportGlyph(&p, b.id, alt, glyph);
+            TransportGlyph(&p, b.strip, alt, glyph);
         } else {
             if (state > 0) {
                 p.setRenderHint(QPainter::Antialiasing);
                 p.setPen(Qt::NoPen);
                 p.setBrush(state == 1 ? QColor(255, 255, 255, 24) : QColor(0, 0, 0, 90));
                 QRectF pad = QRectF(fr).adjusted(1, 1, -1, -1);
-                if (b.id == kExitStrip) pad.setWidth(b.rect.width() - 2);
+                if (b.strip == kExitStrip) pad.setWidth(b.rect.width() - 2);
                 p.drawRoundedRect(pad, 4, 4);
             }
-            if (b.id == kExitStrip && state > 0) ink = state == 1 ? QColor(255, 90, 90) : QColor(200, 40, 40);
+            if (b.strip == kExitStrip && state > 0) ink = state == 1 ? QColor(255, 90, 90) : QColor(200, 40, 40);
             p.setRenderHint(QPainter::Antialiasing);
-            QRectF glyph = QRectF(fr.left(), 0, b.id == kExitStrip ? b.rect.width() : b.frame_width, h);
-            SmallGlyph(&p, b.id, glyph.translated(0, state == 2 ? 1 : 0), ink);
+            QRectF glyph = QRectF(fr.left(), 0, b.strip == kExitStrip ? b.rect.width() : b.frame_width, h);
+            SmallGlyph(&p, b.strip, glyph.translated(0, state == 2 ? 1 : 0), ink);
         }
     }
     return img;
@@ -545,10 +529,10 @@ const QImage &SetupBackground() {
 
 // A text key of the settings dialog (105 x 33, three frames) with a small glyph before its word.
 QImage RenderSetupStrip(int id, int left) {
-    const int w = 105, h = 33;
+    const int w = kSetupButtonWidth, h = kSetupButtonHeight;
     QImage img(w * 3, h, QImage::Format_RGB32);
     QPainter p(&img);
-    const QImage behind = SetupBackground().copy(left, 45, w, h);
+    const QImage behind = SetupBackground().copy(left, kSetupButtonTop, w, h);
     const QString word = id == kSetupFolderStrip ? QStringLiteral("FOLDER")
                          : id == kSetupWriteStrip ? QStringLiteral("WRITE")
                                                   : QStringLiteral("CLOSE");
@@ -607,8 +591,8 @@ QImage RenderSetupStrip(int id, int left) {
 }  // namespace
 
 QImage Render(int id) {
-    for (const ButtonArt &b : kButtons)
-        if (b.id == id) return RenderStrip(b);
+    for (const ButtonPlace &b : kButtonPlaces)
+        if (b.strip == id) return RenderStrip(b);
     switch (id) {
         case kSeekChannel: return RenderSeek(false);
         case kSeekActive: return RenderSeek(true);
@@ -622,11 +606,17 @@ QImage Render(int id) {
         case kRightPanel: return Background().copy(653, 0, 303, kWindowH);
         case kAppIcon: return RenderIcon();
         case kSetupBackground: return SetupBackground();
-        case kSetupFolderStrip: return RenderSetupStrip(id, 90);
-        case kSetupWriteStrip: return RenderSetupStrip(id, 195);
-        case kSetupCloseStrip: return RenderSetupStrip(id, 300);
+        case kSetupFolderStrip: return RenderSetupStrip(id, kSetupButtonLeft[0]);
+        case kSetupWriteStrip: return RenderSetupStrip(id, kSetupButtonLeft[1]);
+        case kSetupCloseStrip: return RenderSetupStrip(id, kSetupButtonLeft[2]);
         default: return {};
     }
+}
+
+const ButtonPlace &ButtonPlaceOf(int strip) {
+    for (const ButtonPlace &b : kButtonPlaces)
+        if (b.strip == strip) return b;
+    return kButtonPlaces[0];
 }
 
 QPixmap Bitmap(int id) {
@@ -641,7 +631,7 @@ QPixmap Bitmap(int id) {
 
 QList<int> AllIds() {
     QList<int> ids;
-    for (const ButtonArt &b : kButtons) ids << b.id;
+    for (const ButtonPlace &b : kButtonPlaces) ids << b.strip;
     ids << kSeekChannel << kSeekActive << kVolumeChannel << kVolumeActive << kVideoFrame << kLegend
         << kTopPanel << kLeftPanel << kBottomPanel << kRightPanel << kAppIcon << kSetupBackground
         << kSetupFolderStrip << kSetupWriteStrip << kSetupCloseStrip;

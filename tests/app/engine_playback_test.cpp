@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/messages.h"
 #include "app/playercontrol.h"
+#include "app/playerdlg.h"
+#include "app/skinlistbox.h"
 #include "app/videowindow.h"
 #include "tests/app/run_until.h"
 #include "tests/common/testutil.h"
@@ -106,6 +109,75 @@ TEST_F(EnginePlayback, PlaysASampleWithItsTextsAndPictures) {
     EXPECT_EQ(player->GetState(), app::kStateStopped);
     EXPECT_EQ(player->GetTimeText(), "00:00/00:00");
     EXPECT_EQ(player->Seek(1000), 0) << "no seeking while stopped";
+}
+
+// Strongly red pixels: the overlay text's colour, rare in the samples' scenery.
+int RedPixels(const QImage &img, QRect r) {
+    int n = 0;
+    r &= img.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            if (c.red() > 200 && c.green() < 70 && c.blue() < 70) ++n;
+        }
+    return n;
+}
+
+TEST_F(EnginePlayback, TheWindowStepsAPictureAndSnapshotsItWithoutTheOverlay) {
+    if (!fs::exists(SamplesDir() / "20261108_083000.mp4")) GTEST_SKIP() << "samples/ missing";
+    TempDir program_dir, pictures;
+    QStringList messages;
+    auto dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    dlg->SetMessageSink([&](const QString &t) { messages << t; });
+    dlg->SetSnapshotFolder(QString::fromStdString(pictures.path().string()));
+    dlg->show();
+    dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
+    app::CVideoWindow *video = dlg->VideoWindow();
+    ASSERT_TRUE(RunUntil([&] { return dlg->Player()->GetPosition() > 1500 && video->PicturesShown() > 10; }, 15000));
+
+    dlg->StepPicture(true);
+    EXPECT_EQ(dlg->LastKnownState(), app::kStatePaused) << "stepping pauses first";
+    RunUntil([] { return false; }, 500);
+    const QImage before = video->Picture();
+    const int shown = video->PicturesShown();
+    dlg->StepPicture(true);
+    ASSERT_TRUE(RunUntil([&] { return video->PicturesShown() > shown; }, 5000)) << "one more picture";
+    EXPECT_NE(video->Picture(), before) << "the next picture of a moving scene";
+
+    const QImage on_screen = video->Picture();
+    ASSERT_GT(RedPixels(on_screen, QRect(0, 0, 200, 24)), 40) << "the date and time drawn over the picture";
+    const QString path = dlg->TakeSnapshot();
+    ASSERT_FALSE(path.isEmpty());
+    const QImage snap(path);
+    EXPECT_EQ(snap.size(), on_screen.size());
+    EXPECT_LT(RedPixels(snap, QRect(0, 0, 200, 24)), 5) << "no overlay text in the snapshot";
+    // Away from the text it is the same picture.
+    const QPoint at(320, 400);
+    const QColor a = snap.pixelColor(at), b = on_screen.pixelColor(at);
+    EXPECT_LT(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()), 40);
+    EXPECT_TRUE(messages.isEmpty());
+    dlg.reset();
+}
+
+TEST_F(EnginePlayback, TheWindowReachesTheRealEndAtFourTimesSpeedAndOpensTheNext) {
+    if (!fs::exists(SamplesDir() / "20261108_083000.mp4")) GTEST_SKIP() << "samples/ missing";
+    TempDir program_dir;
+    auto dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    dlg->SetMessageSink([](const QString &) {});
+    dlg->show();
+    dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
+    ASSERT_TRUE(RunUntil([&] { return dlg->Player()->GetPosition() > 500; }, 15000));
+    dlg->ChangeSpeed(400);
+    ASSERT_EQ(dlg->Player()->Seek(dlg->Duration() - 4000), 1);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(RunUntil([&] { return dlg->List()->CurrentIndex() == 1; }, 15000))
+        << "position " << dlg->Player()->GetPosition() << " of " << dlg->Duration();
+    // Four seconds of recording at four times speed: about one second, not four.
+    EXPECT_LT(clock.elapsed(), 3500);
+    ASSERT_TRUE(RunUntil([&] { return dlg->Player()->GetPosition() > 300; }, 15000));
+    EXPECT_EQ(dlg->Player()->Speed(), 400) << "the next recording plays at the chosen speed";
+    dlg.reset();
 }
 
 TEST_F(EnginePlayback, RefusesAnEmptyPathWithoutTouchingTheEngine) {

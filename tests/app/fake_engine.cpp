@@ -1,5 +1,6 @@
 #include "tests/app/fake_engine.h"
 
+#include <QImage>
 #include <algorithm>
 #include <cstring>
 
@@ -53,8 +54,31 @@ int Seek(Player *, int32_t position_ms, int32_t) {
     e.position = std::min(position_ms, e.duration_ms);
     return 1;
 }
+// A step pauses and moves one 40 ms picture, as the real engine's would.
+int Backward(Player *, int32_t, int32_t kind) {
+    FakeEngine &e = FakeEngine::Get();
+    if (kind != 4) return 0;
+    ++e.steps_back;
+    e.Tick(std::max(0, e.position - 40), STATE_PAUSED);
+    return 1;
+}
+int Forward(Player *, int32_t, int32_t kind) {
+    FakeEngine &e = FakeEngine::Get();
+    if (kind != 4) return 0;
+    ++e.steps_forward;
+    e.Tick(std::min(e.duration_ms, e.position + 40), STATE_PAUSED);
+    return 1;
+}
+int SetSpeed(Player *, int32_t percent) {
+    FakeEngine &e = FakeEngine::Get();
+    ++e.speed_calls;
+    e.speed = percent;
+    return 1;
+}
 int SetAudio(Player *, const PlayerAudioParams *params) {
-    if (params->flags & PLAYER_AUDIO_VOLUME) FakeEngine::Get().volume = params->volume;
+    FakeEngine &e = FakeEngine::Get();
+    if (params->flags & PLAYER_AUDIO_VOLUME) e.volume = params->volume;
+    if (params->flags & PLAYER_AUDIO_MUTE) e.mute = params->mute;
     return 1;
 }
 int SetVideo(Player *, const PlayerVideoParams *params) {
@@ -84,7 +108,16 @@ MeResult ReadData(Player *, uint8_t *buffer, int32_t *length, int32_t *time_ms) 
     return ME_OK;
 }
 void SetTextProvider(DisplayTextProvider provider) { FakeEngine::Get().has_text_provider = provider != nullptr; }
-int RequestCapture(const char *) { return 1; }
+int RequestCapture(const char *path) {
+    FakeEngine &e = FakeEngine::Get();
+    e.captures.push_back(path);
+    if (e.capture_width > 0 && e.capture_height > 0) {
+        QImage img(e.capture_width, e.capture_height, QImage::Format_RGB32);
+        img.fill(QColor::fromRgb(e.capture_rgb));
+        img.save(QString::fromLocal8Bit(path), "JPEG", 95);
+    }
+    return 1;
+}
 void SetWindowBackend(const DisplayBackendOps *) {}
 
 const vt::app::EngineOps kOps = {
@@ -95,6 +128,9 @@ const vt::app::EngineOps kOps = {
     .play = Play,
     .pause = Pause,
     .seek = Seek,
+    .backward = Backward,
+    .forward = Forward,
+    .set_speed = SetSpeed,
     .set_audio = SetAudio,
     .set_video = SetVideo,
     .get_status = GetStatus,

@@ -230,8 +230,11 @@ TEST_F(PlayerWindow, SeekBarFollowsThePositionAndTheEndOpensTheNext) {
     EXPECT_LE(dlg->GraphCursorX(), 57 + 593 / 2 + 1);
     Tick(59399);
     EXPECT_EQ(dlg->SeekBar()->GetValue(), 98);
-    EXPECT_EQ(Engine().opens, 1);
     Tick(59400);
+    EXPECT_EQ(dlg->SeekBar()->GetValue(), 99);
+    Tick(59950);
+    EXPECT_EQ(Engine().opens, 1) << "99 % of the bar is not the end of the recording";
+    Tick(60000);
     EXPECT_EQ(dlg->List()->CurrentIndex(), 1);
     EXPECT_EQ(Engine().opens, 2);
     EXPECT_EQ(Engine().last_path, kSecond);
@@ -243,7 +246,11 @@ TEST_F(PlayerWindow, RepeatPlaysTheSameRecordingAgain) {
     ListSamples();
     QTest::mouseClick(dlg->Control(app::IDC_REPEAT), Qt::LeftButton);
     Tick(59500);
+    EXPECT_EQ(Engine().seeks.back(), 0) << "opening seeks to the start";
+    const size_t seeks = Engine().seeks.size();
+    Tick(59700, STATE_PAUSED);  // the engine holds the last picture: the end
     EXPECT_EQ(Engine().opens, 1);
+    ASSERT_EQ(Engine().seeks.size(), seeks + 1);
     EXPECT_EQ(Engine().seeks.back(), 0);
     EXPECT_EQ(Engine().state, STATE_PLAYING);
     EXPECT_EQ(dlg->List()->CurrentIndex(), 0);
@@ -258,7 +265,7 @@ TEST_F(PlayerWindow, NextAndPreviousAtTheEndsOfTheList) {
     ASSERT_TRUE(dlg->Loaded());
 
     // The end of the last recording without repeat ends playback.
-    Tick(59400);
+    Tick(60000);
     EXPECT_FALSE(dlg->Loaded());
     EXPECT_FALSE(VideoShown());
     EXPECT_EQ(dlg->List()->CurrentIndex(), 2) << "the list keeps its selection";
@@ -439,7 +446,17 @@ TEST_F(PlayerWindow, DragSnapsToTheScreenEdges) {
     for (Case c : {Case{{5, 100}, {0, 100}}, Case{{20, 100}, {20, 100}}, Case{{-9, 10}, {0, 10}},
                    Case{{-10, 10}, {-10, 10}}, Case{{1920 - 956 + 9, 364 - 9}, {964, 364}},
                    Case{{955, 373}, {964, 364}}, Case{{954, 374}, {954, 374}}, Case{{300, 374}, {300, 374}}})
-        EXPECT_EQ(app::SnapToScreenEdges(c.in, screen, window), c.out) << c.in.x() << "," << c.in.y();
+        EXPECT_EQ(app::SnapToScreenEdges(c.in, QRect(QPoint(0, 0), screen), window), c.out)
+            << c.in.x() << "," << c.in.y();
+    // A second monitor to the right of the first: its own edges, in desktop coordinates.
+    const QRect second(1920, 0, 1280, 1024);
+    for (Case c : {Case{{1925, 100}, {1920, 100}}, Case{{1912, 100}, {1920, 100}}, Case{{5, 100}, {5, 100}},
+                   Case{{3200 - 956 - 4, 1024 - 716 + 3}, {3200 - 956, 1024 - 716}},
+                   Case{{2500, 1}, {2500, 0}}})
+        EXPECT_EQ(app::SnapToScreenEdges(c.in, second, window), c.out) << c.in.x() << "," << c.in.y();
+    const QRect below(0, 1080, 1920, 1080);  // stacked under the first
+    EXPECT_EQ(app::SnapToScreenEdges(QPoint(300, 1085), below, window), QPoint(300, 1080));
+    EXPECT_EQ(app::SnapToScreenEdges(QPoint(300, 2160 - 716 + 8), below, window), QPoint(300, 2160 - 716));
 }
 
 TEST_F(PlayerWindow, AboutIsTheLastMenuItemAfterASeparator) {
@@ -490,7 +507,7 @@ TEST_F(PlayerWindow, CardRemovedWhilePlaying) {
     fs::current_path("/");
     card.reset();
     Tick(30000);
-    Tick(59400);  // the end: the next recording is gone
+    Tick(60000);  // the end: the next recording is gone
     EXPECT_EQ(messages, QStringList{"Invalid File Format."});
     EXPECT_FALSE(dlg->Loaded());
     EXPECT_FALSE(VideoShown());

@@ -11,6 +11,7 @@
 #include <QPrinterInfo>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -187,7 +188,15 @@ TEST(PrintLateCapture, IsWaitedForRatherThanPrintedWithoutPicture) {
         FakeEngine::Get().Tick(1000, STATE_PLAYING);
         QCoreApplication::processEvents();
         ASSERT_EQ(dlg.LastKnownState(), app::kStatePlaying);
+        // The window's timers keep running while printing waits for the picture: it does not
+        // freeze for the second the capture takes.
+        int fired = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++fired; });
+        timer.start(20);
         QTest::mouseClick(dlg.Control(app::IDC_PRINT), Qt::LeftButton);
+        timer.stop();
+        EXPECT_GE(fired, 20) << "about 1 s of waiting at a 20 ms timer";
         if (g_late_writer.joinable()) g_late_writer.join();
     }
     app::CPlayerControl::Release();
