@@ -9,6 +9,7 @@
 
 #include "engine/api/player_api.h"
 #include "engine/core/os.h"
+#include "engine/reader/reader.h"
 #include "tools/vantrec-tool/command.h"
 
 namespace {
@@ -65,6 +66,8 @@ int Play(int argc, char **argv) {
     PlayerOpenParams op{};
     op.path = path;
     MediaSummary summary;
+    if (ReaderCheckIndex(path) == READER_INDEX_MISSING)
+        return vt::tool::Fail(std::string(path) + ": " + kReaderIndexMissingText);
     MeResult info = PlayerGetMediaInfo(&op, &summary, nullptr);
     if (MeFailed(info)) return vt::tool::Fail(std::string(path) + ": " + MeErrorText(info));
 
