@@ -1,17 +1,8 @@
 #pragma once
 // Recording writer: builds MP4 files in the in-car camera's box layout from in-memory samples.
 //
-// The layout is fixed because the player's drive-data reader walks it by position, not by type:
-//
-//   ftyp, free, skip, free, mdat, moov
-//   moov: mvhd, iods, trak(video), trak(audio), trak(data)
-//   data trak: tkhd, mdia(mdhd, hdlr "sdsm", minf(nmhd, dinf, stbl(stsd, stts, stsc, stsz, stco)))
-//
-// A recording without video or audio still keeps the data track as the fifth child of moov: the
-// missing track's place is taken by a `free` box of the same position.
-//
-// Media are interleaved in mdat per 100 ms slot: the slot's video samples, its audio frames, then
-// its sensor record, each run being one chunk. The data track therefore has one chunk per record.
+// The file itself is laid out by the engine's MP4 writer (engine/writer/mp4_writer.h): the
+// camera's box order, one chunk per track and 100 ms slot, the data track fifth in moov.
 //
 // Typical use from a test (or LoadVideoFile / LoadAdtsFile for files):
 //
@@ -168,9 +159,10 @@ bool ParseStartTime(const std::string &text, int64_t *unix_seconds);
 
 // --- the file ---------------------------------------------------------------------------------
 
-// Writes the recording to `path` (streamed; the samples are not copied). Fails when a track is
-// inconsistent (e.g. missing sizes or rates), when the media data would pass 4 GiB (32-bit chunk
-// offsets), or on an I/O error.
+// Writes the recording to `path` (streamed; the samples are not copied) through a temporary file
+// renamed into place when complete. Fails when a track is inconsistent (e.g. missing sizes or
+// rates), when the media data would pass 4 GiB (32-bit chunk offsets), or on an I/O error; `path`
+// is then left as it was.
 bool WriteRecording(const Recording &rec, const std::string &path, std::string *error);
 
 // The same file in memory, for small recordings in tests.
