@@ -86,3 +86,10 @@ MeResult RepairScanFile(const char *broken_path, const RepairLayout *reference, 
 // `base` on, up to where the media data ends. Used by the fuzzer and for small files.
 MeResult RepairScanBytes(const uint8_t *data, size_t size, int64_t base,
                          const RepairLayout *reference, RepairScan *out);
+
+// Writes the recovered samples to `out_path` in the camera's layout, reading them from the broken
+// file (which is never opened for writing). ME_ERR_INVALID_REQUEST when out_path names the broken
+// file itself or nothing was recovered; ME_ERR_FILE_IO when the broken file can no longer be read;
+// otherwise the writer's codes. *detail gets a one-line reason on failure.
+MeResult RepairWriteFile(const char *broken_path, const RepairScan *scan, const char *out_path,
+                         const char **detail);
