@@ -16,13 +16,14 @@ int Repair(int argc, char **argv) {
         return vt::tool::Fail("usage: repair BROKEN.mp4 [--reference GOOD.mp4] -o OUT.mp4");
     const std::string broken = argv[1];
     std::string reference;
+    bool found = false;
     if (const char *r = vt::tool::Option(argc, argv, "--reference")) {
         reference = r;
     } else if (vt::tool::HasFlag(argc, argv, "--reference")) {
         return vt::tool::Fail("--reference needs a recording");
     } else {
         reference = RepairFindReference(broken.c_str());
-        if (!reference.empty()) Note("reference: " + reference);
+        found = !reference.empty();
     }
     RepairLayout layout;
     if (!reference.empty()) {
@@ -41,6 +42,8 @@ int Repair(int argc, char **argv) {
     const char *detail = nullptr;
     r = RepairWriteFile(broken.c_str(), &scan, out, &detail);
     if (r != ME_OK) return vt::tool::Fail(std::string(out) + ": " + (detail ? detail : MeErrorText(r)));
+    // On success only: a failure is one line.
+    if (found) Note("reference: " + reference);
     if (scan.audio_left_out || (reference.empty() && scan.samples[REPAIR_AUDIO].empty()))
         Note(reference.empty() ? "audio left out: no reference recording of the camera to read its set-up from"
                                : "audio left out: it does not read with the reference's set-up");
