@@ -66,7 +66,7 @@ public:
             }
             m_buf.resize(done);
             m_pos = pos;
-            end = std::min(end, pos + int64_t(done));
+            if (done < n) end = pos + int64_t(done);
             want = std::min(want, done);
         }
         *got = want;

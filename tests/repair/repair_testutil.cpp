@@ -1,6 +1,7 @@
 #include "tests/repair/repair_testutil.h"
 
 #include <map>
+#include <tuple>
 
 #include "tests/common/testutil.h"
 #include "tests/mkrec/mkrec_testutil.h"
@@ -44,9 +45,9 @@ bool ReadTruth(const Bytes &file, Truth *out) {
     return !out->samples[2].empty();
 }
 
-Bytes MakeRecording(double seconds, bool with_audio) {
-    static std::map<std::pair<double, bool>, Bytes> cache;
-    auto key = std::make_pair(seconds, with_audio);
+Bytes MakeRecording(double seconds, bool with_audio, int loop) {
+    static std::map<std::tuple<double, bool, int>, Bytes> cache;
+    auto key = std::make_tuple(seconds, with_audio, loop);
     if (auto it = cache.find(key); it != cache.end()) return it->second;
     Bytes m4v = mk::EncodeStream("m4v", seconds);
     Bytes adts = with_audio ? mk::EncodeStream("adts", seconds) : Bytes{};
@@ -55,6 +56,7 @@ Bytes MakeRecording(double seconds, bool with_audio) {
     std::string err;
     if (!vt::mkrec::SplitMpeg4Video(m4v, &rec.video, &err)) return {};
     if (with_audio && !vt::mkrec::ParseAdts(adts, &rec.audio, &err)) return {};
+    rec.loop = loop;
     vt::mkrec::DriveScript drive;
     rec.records = vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
     Bytes out;

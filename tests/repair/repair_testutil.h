@@ -22,8 +22,8 @@ struct Truth {
 bool ReadTruth(const Bytes &file, Truth *out);
 
 // A recording in the camera's layout: `seconds` of 640x480 MPEG-4 video at 30 fps, 22050 Hz mono
-// AAC and the sensor records; cached per length in the temp folder for the run. Empty when ffmpeg
-// is missing.
-Bytes MakeRecording(double seconds, bool with_audio = true);
+// AAC and the sensor records, the media repeated `loop` times; kept for the rest of the run.
+// Empty when ffmpeg is missing.
+Bytes MakeRecording(double seconds, bool with_audio = true, int loop = 1);
 
 }  // namespace vt::test::repair

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/io/fault.h"
 #include "engine/repair/repair.h"
 #include "tests/common/testutil.h"
 #include "tests/repair/repair_testutil.h"
@@ -86,6 +87,75 @@ TEST(RepairScan, CutsAnywhereRecoverEveryWholeSampleByteForByte) {
     }
     RecordProperty("recovered_share", std::to_string(num / den));
     std::printf("recovered share of whole samples: %.4f\n", num / den);
+}
+
+}  // namespace
+
+namespace {
+
+bool SameSamples(const RepairScan &a, const RepairScan &b) {
+    for (int k = 0; k < 3; ++k) {
+        if (a.samples[k].size() != b.samples[k].size()) return false;
+        for (size_t i = 0; i < a.samples[k].size(); ++i)
+            if (a.samples[k][i].offset != b.samples[k][i].offset || a.samples[k][i].size != b.samples[k][i].size)
+                return false;
+    }
+    return true;
+}
+
+TEST(RepairScan, FileLargerThanTheScanWindowReadsLikeTheSameBytesInMemory) {
+    Bytes full = MakeRecording(6.0, true, 56);
+    if (full.empty()) GTEST_SKIP() << "ffmpeg is needed to encode the test streams";
+    ASSERT_GT(full.size(), 26u << 20);
+    TempDir dir;
+    auto good = dir / "good.mp4", broken = dir / "broken.mp4";
+    vt::test::WriteFileBytes(good, full);
+    Bytes cut(full.begin(), full.end() - 300000);
+    vt::test::WriteFileBytes(broken, cut);
+    RepairLayout layout;
+    ASSERT_EQ(RepairLearnLayout(good.c_str(), &layout), ME_OK);
+    RepairScan from_file, from_memory;
+    ASSERT_EQ(RepairScanFile(broken.c_str(), &layout, &from_file), ME_OK);
+    ASSERT_EQ(RepairScanBytes(cut.data() + 112, cut.size() - 112, 112, &layout, &from_memory), ME_OK);
+    EXPECT_EQ(from_file.outcome, REPAIR_REBUILT);
+    EXPECT_TRUE(SameSamples(from_file, from_memory));
+    EXPECT_GT(from_file.samples[2].size(), 400u);
+    RepairScan intact;
+    ASSERT_EQ(RepairScanFile(good.c_str(), &layout, &intact), ME_OK);
+    EXPECT_EQ(intact.outcome, REPAIR_NOTHING_TO_DO);
+}
+
+TEST(RepairScan, UnreadableOrShrinkingCardIsReportedNotGuessedAt) {
+    Bytes full = MakeRecording(6.0);
+    if (full.empty()) GTEST_SKIP() << "ffmpeg is needed to encode the test streams";
+    TempDir dir;
+    auto broken = dir / "broken.mp4";
+    Bytes cut(full.begin(), full.begin() + full.size() * 3 / 4);
+    vt::test::WriteFileBytes(broken, cut);
+    RepairScan whole;
+    ASSERT_EQ(RepairScanFile(broken.c_str(), nullptr, &whole), ME_OK);
+
+    FileFaultSet(broken.c_str(), {FileFaultKind::kEio, int64_t(cut.size() / 2), 4096});
+    RepairScan scan;
+    EXPECT_EQ(RepairScanFile(broken.c_str(), nullptr, &scan), ME_ERR_FILE_IO);
+    // The card pulled while the copy is written: the write fails and leaves no file behind.
+    FileFaultClear(broken.c_str());
+    FileFaultWatch(broken.c_str());
+    ASSERT_EQ(RepairScanFile(broken.c_str(), nullptr, &scan), ME_OK);
+    FileFaultSet(broken.c_str(), {FileFaultKind::kVanish, 0, 0});
+    const char *detail = nullptr;
+    EXPECT_NE(RepairWriteFile(broken.c_str(), &scan, (dir / "out.mp4").c_str(), &detail), ME_OK);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.mp4"));
+    // A file that shrinks under the scan ends it early: what was read stays faithful.
+    FileFaultSet(broken.c_str(), {FileFaultKind::kShrink, int64_t(cut.size() / 3), int64_t(cut.size() / 2)});
+    ASSERT_EQ(RepairScanFile(broken.c_str(), nullptr, &scan), ME_OK);
+    FileFaultClear(broken.c_str());
+    ASSERT_LT(scan.samples[2].size(), whole.samples[2].size());
+    for (int k = 0; k < 3; ++k)
+        for (size_t i = 0; i < scan.samples[k].size(); ++i) {
+            ASSERT_EQ(scan.samples[k][i].offset, whole.samples[k][i].offset);
+            ASSERT_EQ(scan.samples[k][i].size, whole.samples[k][i].size);
+        }
 }
 
 }  // namespace
