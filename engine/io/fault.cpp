@@ -136,8 +136,10 @@ bool FileFaultBeforeRead(FileFaultState *st, int64_t pos, uint32_t *length) {
 }
 
 int64_t FileFaultSize(FileFaultState *st, int64_t real_size) {
-    if (!st->active || !st->tripped) return real_size;
-    if (Kind(st) == FileFaultKind::kVanish) return 0;
+    if (!st->active) return real_size;
+    // A card pulled "now" (at 0) is gone before anything is read from it.
+    if (Kind(st) == FileFaultKind::kVanish && (st->tripped || st->at <= 0)) return 0;
+    if (!st->tripped) return real_size;
     if (Kind(st) == FileFaultKind::kShrink && st->length < real_size) return st->length;
     return real_size;
 }

@@ -1,5 +1,7 @@
 // Top-level box walk that tells a recording cut off by power loss (media data, no movie box)
 // from one the reader can play and from files that are not MP4 at all.
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "engine/io/file.h"
@@ -81,4 +83,14 @@ ReaderIndexState ReaderCheckIndex(const char *path, ReaderTopLevel *out) {
     else if (top.mdat_start >= 0) state = READER_INDEX_MISSING;
     if (out) *out = top;
     return state;
+}
+
+MeResult ReaderSourceStatus(Reader *r) {
+    if (!r || !r->stream) return ME_OK;
+    OsLockGuard guard(r->lock);
+    Stream *s = r->stream;
+    if (StreamSourceFailed(s)) return ME_ERR_FILE_IO;
+    struct stat st;
+    if (!s->is_memory && s->path && stat(s->path, &st) != 0) return ME_ERR_FILE_IO;
+    return ME_OK;
 }

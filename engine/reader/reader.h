@@ -177,5 +177,9 @@ struct ReaderTopLevel {
 
 // Reads the top-level boxes of a file (through the file object, so read faults apply).
 ReaderIndexState ReaderCheckIndex(const char *path, ReaderTopLevel *top = nullptr);
+// ME_ERR_FILE_IO when the reader's file has gone from under it (the card was pulled, the file was
+// deleted or cut shorter), else ME_OK. For a player that reads nothing while paused.
+MeResult ReaderSourceStatus(Reader *r);
+
 // The one line the tools and the window show for READER_INDEX_MISSING.
 extern const char *const kReaderIndexMissingText;
