@@ -205,3 +205,34 @@ TEST_F(RepairTool, RepairedCopyPlaysThroughTheEngine) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file under `vantrec-tool play` is cut shorter, or deleted, half a second in.
+TEST(PlayFault, FileCutOrDeletedUnderThePlayerEndsItWithOneLineWithinTwoSeconds) {
+    auto sample = vt::test::SamplesDir() / "20261108_083000.mp4";
+    if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no samples";
+    TempDir dir;
+    for (const std::string action : {"truncate -s 300000", "rm -f"}) {
+        SCOPED_TRACE(action);
+        auto file = dir / "rec.mp4";
+        std::filesystem::copy_file(sample, file, std::filesystem::copy_options::overwrite_existing);
+        auto err = dir / "err.txt";
+        std::string script = Quote(vt::test::ToolPath().string()) + " play " + Quote(file.string()) +
+                             " --no-audio >/dev/null 2>" + Quote(err.string()) + " & pid=$!; sleep 0.5; " + action + " " +
+                             Quote(file.string()) + "; start=$(date +%s%N); wait $pid; rc=$?; " +
+                             "echo $rc $(( ($(date +%s%N) - start) / 1000000 ))";
+        std::string out;
+        vt::test::Run("sh -c " + Quote(script), &out);
+        int rc = -1, ms = -1;
+        ASSERT_EQ(std::sscanf(out.c_str(), "%d %d", &rc, &ms), 2) << out;
+        EXPECT_EQ(rc, 2);
+        EXPECT_LT(ms, 2000);
+        auto text = vt::test::ReadFileBytes(err);
+        std::string line(text.begin(), text.end());
+        EXPECT_EQ(Lines(line).size(), 1u) << line;
+        EXPECT_NE(line.find("rec.mp4"), std::string::npos) << line;
+    }
+}
+
+}  // namespace

@@ -100,7 +100,8 @@ int Play(int argc, char **argv) {
         PlayerStatus st;
         PlayerGetStatus(player, &st);
         state = st.state;
-        if (st.last_error && !failure && st.last_error != ME_ERR_TEXT_DECODER_INIT)
+        if (st.last_error && (!failure || st.last_error == ME_ERR_FILE_IO) &&
+            st.last_error != ME_ERR_TEXT_DECODER_INIT)
             failure = st.last_error;
         if (st.state == STATE_IDLE || g_ended.load()) break;
         bool running = st.state == STATE_PLAYING || st.state == STATE_PAUSED;
