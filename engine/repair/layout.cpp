@@ -53,6 +53,7 @@ struct TrackFacts {
     uint32_t rate = 0;
     std::vector<uint8_t> config;
     std::vector<uint64_t> chunks;  // the first chunk offsets
+    uint64_t furthest = 0;         // the largest chunk offset of all
 };
 
 // Reads an ES descriptor's decoder-specific information (the codec configuration).
@@ -130,12 +131,18 @@ void Stbl(Span s, TrackFacts *t) {
             t->delta = Be32(b.p + 12);
         } else if (type == Four("stco") && b.n >= 8) {
             uint32_t count = std::min<uint32_t>(Be32(b.p + 4), uint32_t((b.n - 8) / 4));
-            for (uint32_t k = 0; k < count && k < kOrderChunks; ++k)
-                t->chunks.push_back(Be32(b.p + 8 + 4 * k));
+            for (uint32_t k = 0; k < count; ++k) {
+                uint64_t at = Be32(b.p + 8 + 4 * k);
+                if (k < kOrderChunks) t->chunks.push_back(at);
+                t->furthest = std::max(t->furthest, at);
+            }
         } else if (type == Four("co64") && b.n >= 8) {
             uint32_t count = std::min<uint32_t>(Be32(b.p + 4), uint32_t((b.n - 8) / 8));
-            for (uint32_t k = 0; k < count && k < kOrderChunks; ++k)
-                t->chunks.push_back(uint64_t(Be32(b.p + 8 + 8 * k)) << 32 | Be32(b.p + 12 + 8 * k));
+            for (uint32_t k = 0; k < count; ++k) {
+                uint64_t at = uint64_t(Be32(b.p + 8 + 8 * k)) << 32 | Be32(b.p + 12 + 8 * k);
+                if (k < kOrderChunks) t->chunks.push_back(at);
+                t->furthest = std::max(t->furthest, at);
+            }
         }
     });
 }
@@ -202,6 +209,7 @@ MeResult LearnFromMovie(Span moov, RepairLayout *out, uint64_t *first_record) {
     const TrackFacts *v = by_kind[REPAIR_VIDEO], *a = by_kind[REPAIR_AUDIO], *d = by_kind[REPAIR_DATA];
     if (!d || d->timescale == 0 || d->delta == 0) return ME_ERR_UNSUPPORTED_FILE;
     if (!InterleaveKnown(by_kind)) return ME_ERR_UNSUPPORTED_FILE;
+    for (const TrackFacts &t : tracks) out->index_reach = std::max(out->index_reach, t.furthest);
     out->have_data = true;
     out->data_timescale = d->timescale;
     out->data_delta = d->delta;

@@ -47,6 +47,7 @@ struct RepairLayout {
     uint32_t data_timescale = 1000, data_delta = 100;
     uint32_t record_size = 131;
     std::string model_id = "ZRDMODEL25";
+    uint64_t index_reach = 0;  // learned from an index: the furthest chunk start it names
 };
 
 inline constexpr uint32_t kRepairModelIdOffset = 121;  // inside a sensor record
@@ -54,7 +55,7 @@ inline constexpr uint32_t kRepairModelIdSize = 10;
 
 enum RepairOutcome {
     REPAIR_REBUILT = 0,          // samples were found; see the counts
-    REPAIR_NOTHING_TO_DO = 1,    // the index is intact: the file plays as it is
+    REPAIR_NOTHING_TO_DO = 1,    // the index is intact and names only data the file holds
     REPAIR_NO_MEDIA = 2,         // not a recording of this camera, or no sample could be found
 };
 

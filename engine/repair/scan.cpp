@@ -449,14 +449,21 @@ MeResult RepairScanFile(const char *broken_path, const RepairLayout *reference, 
     ReaderTopLevel top;
     ReaderIndexState state = ReaderCheckIndex(broken_path, &top);
     if (state == READER_INDEX_UNREADABLE) return top.file_size ? ME_ERR_FILE_IO : ME_ERR_FILE_NOT_FOUND;
+    RepairLayout own;
     if (state == READER_INDEX_PRESENT) {
-        out->outcome = REPAIR_NOTHING_TO_DO;
-        return ME_OK;
+        // An index that names data past the file's end was written for more than the card kept
+        // (or for another file): the media data is scanned, with the index's own set-up.
+        if (top.mdat_start < 0 || RepairLearnLayout(broken_path, &own) != ME_OK ||
+            own.index_reach < uint64_t(top.file_size)) {
+            out->outcome = REPAIR_NOTHING_TO_DO;
+            return ME_OK;
+        }
+        if (!reference) reference = &own;
+    } else if (state != READER_INDEX_MISSING) {
+        return ME_OK;  // REPAIR_NO_MEDIA
     }
-    if (state != READER_INDEX_MISSING) return ME_OK;  // REPAIR_NO_MEDIA
     FileObj *f = FileOpen(broken_path, FILE_READ);
     if (!f) return ME_ERR_FILE_NOT_FOUND;
-    RepairLayout own;
     if (!reference) {
         uint8_t head[512];
         int32_t n = FileReadAt(f, 0, head, uint32_t(std::min<int64_t>(sizeof head, top.mdat_start)));

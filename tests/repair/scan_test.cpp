@@ -159,3 +159,34 @@ TEST(RepairScan, UnreadableOrShrinkingCardIsReportedNotGuessedAt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RepairScan, IndexNamingDataPastTheEndIsRebuiltWithItsOwnSetUp) {
+    Bytes full = MakeRecording(6.0);
+    if (full.empty()) GTEST_SKIP() << "ffmpeg is needed to encode the test streams";
+    Truth truth;
+    ASSERT_TRUE(ReadTruth(full, &truth));
+    // Two thirds of the media data, then the whole movie box: the index names samples that are
+    // not in the file.
+    const uint64_t moov = truth.samples[2].back().offset + truth.samples[2].back().size;
+    const uint64_t keep = 112 + (moov - 112) * 2 / 3;
+    Bytes broken(full.begin(), full.begin() + keep);
+    broken.insert(broken.end(), full.begin() + moov, full.end());
+    const uint32_t mdat = uint32_t(keep - 104);
+    for (int i = 0; i < 4; ++i) broken[104 + i] = uint8_t(mdat >> (24 - 8 * i));
+    TempDir dir;
+    auto path = dir / "broken.mp4";
+    vt::test::WriteFileBytes(path, broken);
+    RepairScan scan, cut;
+    ASSERT_EQ(RepairScanFile(path.c_str(), nullptr, &scan), ME_OK);
+    ASSERT_EQ(scan.outcome, REPAIR_REBUILT);
+    EXPECT_FALSE(scan.audio_left_out);  // the set-up came from the index itself
+    RepairLayout layout;
+    ASSERT_EQ(RepairLearnLayoutFromBytes(full.data(), full.size(), &layout), ME_OK);
+    ASSERT_EQ(RepairScanBytes(full.data() + 112, keep - 112, 112, &layout, &cut), ME_OK);
+    EXPECT_TRUE(SameSamples(scan, cut));
+    EXPECT_GT(scan.samples[REPAIR_AUDIO].size(), 50u);
+}
+
+}  // namespace
