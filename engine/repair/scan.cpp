@@ -357,8 +357,8 @@ private:
                 } else {
                     clean = false;
                 }
-            } else if (!last || n - off > 0) {
-                m_out->audio_left_out = true;
+            } else {
+                m_out->audio_left_out = true;  // sound is there, but nothing says how to read it
             }
         }
         if (!clean && !last) ++m_out->damaged_stretches;

@@ -53,4 +53,29 @@ TEST(RepairWindow, CutOffRecordingIsOfferedRepairedListedAndOpened) {
     vt::test::PumpEvents();
 }
 
+// A card pulled with its folder listed: listing the folder again finds nothing to open.
+TEST(RepairWindow, ListingAVanishedFolderGivesFileNotFound) {
+    vt::test::EnsureQtApp();
+    vt::test::FakeEngine::Get().Reset();
+    auto sample = vt::test::SamplesDir() / "20261108_083000.mp4";
+    if (!fs::exists(sample)) GTEST_SKIP() << "no samples";
+    TempDir dir, program;
+    fs::create_directories(dir / "card");
+    fs::copy_file(sample, dir / "card" / "20261108_083000.mp4");
+    auto dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
+    QStringList messages;
+    dlg->SetMessageSink([&](const QString &t) { messages << t; });
+    dlg->show();
+    const QString card = QString::fromStdString((dir / "card").string());
+    dlg->OpenFolder(card);
+    vt::test::PumpEvents();
+    ASSERT_TRUE(messages.isEmpty()) << messages.join(QStringLiteral(" | ")).toStdString();
+    fs::remove_all(dir / "card");
+    dlg->ListFolder(card);
+    vt::test::PumpEvents();
+    EXPECT_EQ(messages, QStringList{QStringLiteral("File Not Found.")});
+    dlg.reset();
+    vt::test::PumpEvents();
+}
+
 }  // namespace
