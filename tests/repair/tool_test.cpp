@@ -1,7 +1,9 @@
 // vantrec-tool repair, info and play on recordings cut at many points, end to end.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "tests/common/testutil.h"
@@ -77,15 +79,18 @@ protected:
         std::filesystem::remove(out);
         Result r = Tool(m_dir, "repair " + Quote(broken.string()) + " " + options + " -o " + Quote(out.string()));
         ASSERT_EQ(r.status, 0) << r.err;
-        std::smatch m;
         std::string last = LastLine(r.err);
-        ASSERT_TRUE(std::regex_match(last, m, std::regex(R"(recovered video=(\d+) audio=(\d+) data=(\d+) duration_ms=(\d+))")))
+        unsigned long m[4] = {};
+        char tail = 0;
+        ASSERT_EQ(std::sscanf(last.c_str(), "recovered video=%lu audio=%lu data=%lu duration_ms=%lu%c", &m[0],
+                              &m[1], &m[2], &m[3], &tail),
+                  4)
             << r.err;
         EXPECT_EQ(vt::test::ReadFileBytes(broken), before);
         EXPECT_EQ(r.err.find("audio left out") == std::string::npos, audio) << r.err;
         const char *kinds[3] = {"video", "audio", "data"};
         for (int k = 0; k < 3; ++k) {
-            size_t n = std::stoul(m[k + 1]);
+            size_t n = m[k];
             Result s = Tool(m_dir, "samples " + Quote(out.string()) + " --kind " + kinds[k]);
             std::vector<std::string> got = s.status == 0 ? Lines(s.out) : std::vector<std::string>{};
             ASSERT_EQ(got.size(), n) << kinds[k];
@@ -97,7 +102,7 @@ protected:
             }
         }
         EXPECT_EQ(ProbeComplaints(out), "");
-        m_recovered = std::stoul(m[1]) + std::stoul(m[2]) + std::stoul(m[3]);
+        m_recovered = m[0] + m[1] + m[2];
     }
 
     // Samples whose last byte lies before `cut`.
@@ -199,9 +204,9 @@ TEST_F(RepairTool, RepairedCopyPlaysThroughTheEngine) {
     ASSERT_EQ(r.status, 0) << r.err;
     Result play = Tool(m_dir, "play " + Quote(out.string()) + " --no-audio --until 600");
     ASSERT_EQ(play.status, 0) << play.err;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(play.out, m, std::regex(R"("frames_presented": (\d+))")));
-    EXPECT_GT(std::stoi(m[1]), 5);
+    size_t at = play.out.find("\"frames_presented\": ");
+    ASSERT_NE(at, std::string::npos) << play.out;
+    EXPECT_GT(std::atoi(play.out.c_str() + at + 20), 5);
 }
 
 }  // namespace
@@ -229,9 +234,15 @@ TEST(PlayFault, FileCutOrDeletedUnderThePlayerEndsItWithOneLineWithinTwoSeconds)
         EXPECT_EQ(rc, 2);
         EXPECT_LT(ms, 2000);
         auto text = vt::test::ReadFileBytes(err);
-        std::string line(text.begin(), text.end());
-        EXPECT_EQ(Lines(line).size(), 1u) << line;
-        EXPECT_NE(line.find("rec.mp4"), std::string::npos) << line;
+        std::string all(text.begin(), text.end());
+        // One line of ours (a sanitizer build may add its own report after it).
+        auto lines = Lines(all);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string &l) { return l.rfind("vantrec-tool:", 0) == 0; }),
+                  1)
+            << all;
+        EXPECT_NE(lines[0].find("rec.mp4: the recording could no longer be read"), std::string::npos) << all;
     }
 }
 

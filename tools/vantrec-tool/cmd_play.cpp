@@ -134,7 +134,10 @@ int Play(int argc, char **argv) {
         struct stat sb;
         if (stat(capture_path.c_str(), &sb) != 0) return vt::tool::Fail("no capture written");
     }
-    if (failure == ME_ERR_FILE_IO || (stats.frames_presented == 0 && stats.audio_blocks == 0 && failure))
+    if (failure == ME_ERR_FILE_IO)
+        return vt::tool::Fail(std::string(path) + ": the recording could no longer be read (card removed, "
+                                                  "or the file cut shorter or deleted)");
+    if (stats.frames_presented == 0 && stats.audio_blocks == 0 && failure)
         return vt::tool::Fail(std::string(path) + ": " + MeErrorText(failure));
     std::printf(
         "{\"duration_ms\": %u, \"position_ms\": %d, \"state\": %d, \"frames_presented\": %u, "

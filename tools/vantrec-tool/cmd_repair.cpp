@@ -10,6 +10,11 @@ namespace {
 
 void Note(const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
+// The engine has no text of its own for a read error.
+std::string Why(MeResult r) {
+    return r == ME_ERR_FILE_IO ? "the card could not be read" : MeErrorText(r);
+}
+
 int Repair(int argc, char **argv) {
     const char *out = vt::tool::Option(argc, argv, "-o");
     if (argc < 2 || argv[1][0] == '-' || !out)
@@ -30,18 +35,18 @@ int Repair(int argc, char **argv) {
         MeResult r = RepairLearnLayout(reference.c_str(), &layout);
         if (r == ME_ERR_UNSUPPORTED_FILE)
             return vt::tool::Fail(reference + ": not a complete recording of the camera to learn from");
-        if (r != ME_OK) return vt::tool::Fail(reference + ": " + MeErrorText(r));
+        if (r != ME_OK) return vt::tool::Fail(reference + ": " + Why(r));
     }
     RepairScan scan;
     MeResult r = RepairScanFile(broken.c_str(), reference.empty() ? nullptr : &layout, &scan);
-    if (r != ME_OK) return vt::tool::Fail(broken + ": " + MeErrorText(r));
+    if (r != ME_OK) return vt::tool::Fail(broken + ": " + Why(r));
     if (scan.outcome == REPAIR_NOTHING_TO_DO)
         return vt::tool::Fail(broken + ": nothing to repair: its index is intact");
     if (scan.outcome == REPAIR_NO_MEDIA)
         return vt::tool::Fail(broken + ": no media of the camera's recordings found in it");
     const char *detail = nullptr;
     r = RepairWriteFile(broken.c_str(), &scan, out, &detail);
-    if (r != ME_OK) return vt::tool::Fail(std::string(out) + ": " + (detail ? detail : MeErrorText(r)));
+    if (r != ME_OK) return vt::tool::Fail(std::string(out) + ": " + (detail ? std::string(detail) : Why(r)));
     // On success only: a failure is one line.
     if (found) Note("reference: " + reference);
     if (scan.audio_left_out || (reference.empty() && scan.samples[REPAIR_AUDIO].empty()))
