@@ -247,3 +247,31 @@ TEST(PlayFault, FileCutOrDeletedUnderThePlayerEndsItWithOneLineWithinTwoSeconds)
 }
 
 }  // namespace
+
+namespace {
+
+// The camera's short-header (H.263) set-up: pictures begin at picture start codes instead.
+TEST(RepairToolShortHeader, H263RecordingIsRebuiltSampleForSample) {
+    auto sample = vt::test::SamplesDir() / "h263" / "20261109_120000.mp4";
+    if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no samples";
+    TempDir dir;
+    Bytes full = vt::test::ReadFileBytes(sample);
+    vt::test::WriteFileBytes(dir / "20261109_110000.mp4", full);  // the reference beside it
+    auto broken = dir / "20261109_120000.mp4";
+    vt::test::WriteFileBytes(broken, Cut(full, full.size() * 2 / 3));
+    auto out = dir / "out" / "repaired.mp4";
+    std::filesystem::create_directories(dir / "out");
+    Result r = Tool(dir, "repair " + Quote(broken.string()) + " -o " + Quote(out.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char *kind : {"video", "audio", "data"}) {
+        Result want = Tool(dir, "samples " + Quote(sample.string()) + " --kind " + kind);
+        Result got = Tool(dir, "samples " + Quote(out.string()) + " --kind " + kind);
+        auto w = Lines(want.out), g = Lines(got.out);
+        ASSERT_GT(g.size(), w.size() / 2) << kind;
+        ASSERT_LE(g.size(), w.size()) << kind;
+        for (size_t i = 0; i < g.size(); ++i) ASSERT_EQ(g[i], w[i]) << kind << " sample " << i;
+    }
+    EXPECT_EQ(ProbeComplaints(out), "");
+}
+
+}  // namespace
