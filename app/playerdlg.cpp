@@ -272,10 +272,15 @@ bool CPlayerDlg::event(QEvent *e) {
 
 void CPlayerDlg::HandleMessage(const CWindowMessage &msg) {
     switch (msg.message()) {
-        case UM_OPEN_FIRST:
-            m_list->SetCurrentIndex(0);
+        case UM_OPEN_FIRST: {
+            int first = 0;
+            for (int i = 0; !m_open_after_listing.isEmpty() && i < m_list->Count(); ++i)
+                if (m_list->Text(i) == m_open_after_listing) first = i;
+            m_open_after_listing.clear();
+            m_list->SetCurrentIndex(first);
             OpenSelection();
             break;
+        }
         case UM_REOPEN_SELECTION: OpenSelection(); break;
         case UM_NEXT_RECORDING: NextRecording(); break;
         case UM_PREV_RECORDING: PreviousRecording(); break;
@@ -400,6 +405,7 @@ void CPlayerDlg::OpenSelection() {
     drivedata::BeginOpen(&m_sensor);
     m_sensor.graph_cached = false;
 
+    if (vt::app::IsCutOffRecording(CurrentPath()) && RepairCutOff()) return;
     const drivedata::OpenResult sensors = drivedata::OpenRecording(&m_sensor, m_current_path.c_str());
     if (sensors == drivedata::OpenResult::kSilentFail) return;
     if (sensors != drivedata::OpenResult::kOk) {
@@ -654,6 +660,16 @@ void CPlayerDlg::OnSeekDragged() {
     if (v != 0 && m_player != nullptr)
         m_player->Seek(static_cast<int32_t>(static_cast<int64_t>(v) * m_duration / 100));
     RefreshPosition();
+}
+
+bool CPlayerDlg::RepairCutOff() {
+    QString error;
+    const QString copy = vt::app::OfferRepair(this, CurrentPath(), m_repair_prompts, &error);
+    if (!error.isEmpty()) ShowMessage(error);
+    if (copy.isEmpty()) return false;
+    m_open_after_listing = QFileInfo(copy).fileName();
+    OpenFolder(QFileInfo(copy).absolutePath());
+    return true;
 }
 
 void CPlayerDlg::ShowMessage(const QString &text) {

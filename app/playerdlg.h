@@ -18,6 +18,7 @@
 #include "app/review/keys.h"
 #include "app/review/overlay.h"
 #include "app/skin/artwork.h"
+#include "app/repair/repairoffer.h"
 #include "drivedata/gsensor.h"
 #include "drivedata/sensordata.h"
 #include "drivedata/track.h"
@@ -133,6 +134,7 @@ public:
     using MessageSink = std::function<void(const QString &text)>;
     void SetFolderChooser(FolderChooser chooser) { m_choose_folder = std::move(chooser); }
     void SetMessageSink(MessageSink sink) { m_message_sink = std::move(sink); }
+    void SetRepairPrompts(vt::app::RepairPrompts prompts) { m_repair_prompts = std::move(prompts); }
     // The camera settings dialog and printing attach here; until they do, their buttons do
     // nothing.
     void SetSetupHandler(std::function<void()> handler) { m_setup_handler = std::move(handler); }
@@ -193,6 +195,8 @@ private:
     void RedrawPlayButton();
     void SetVolumeBar(int value);
     void ShowMessage(const QString &text);
+    // A cut-off recording: offers a repaired copy, then lists and plays it. True when it did.
+    bool RepairCutOff();
 
     bool DrawGraph();
     void DrawTimeCursor();
@@ -260,6 +264,8 @@ private:
     QPointer<review::CKeyPanel> m_key_panel;
 
     FolderChooser m_choose_folder;
+    vt::app::RepairPrompts m_repair_prompts;
+    QString m_open_after_listing;  // the name to open once a listing is done, else the first
     MessageSink m_message_sink;
     std::function<void()> m_setup_handler;
     std::function<void()> m_print_handler;

@@ -35,6 +35,9 @@ RULES = {
                       "engine/core/", "imaging/"] + CODEC_PUBLIC,
     "engine/api": ["engine/player/", "engine/reader/", "engine/audio/", "engine/io/", "engine/core/"],
     "engine/writer": ["engine/core/"],
+    # Rebuilding a cut-off recording: the reader finds the boxes, the decoders tell where each
+    # sample ends and the writer puts the index back.
+    "engine/repair": ["engine/reader/", "engine/writer/", "engine/io/", "engine/core/"] + CODEC_PUBLIC,
     "drivedata": [],
     "camcfg": [],
     "imaging": [],

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/core/mem.h"
+#include "engine/io/fault.h"
 
 namespace {
 
@@ -33,6 +34,9 @@ FileObj *FileOpen(const char *path, int mode) {
         default: return nullptr;
     }
     if (create) flags |= O_CREAT;
+    bool refuse = false;
+    FileFaultState *fault = FileFaultFor(path, &refuse);
+    if (refuse) return nullptr;
     int fd = ::open(path, flags | O_CLOEXEC, 0644);
     if (fd < 0) return nullptr;
     struct stat st;
@@ -47,6 +51,7 @@ FileObj *FileOpen(const char *path, int mode) {
         return nullptr;
     }
     f->fd = fd;
+    f->fault = fault;
     return f;
 }
 
@@ -78,6 +83,10 @@ int32_t FileRead(FileObj *f, void *dst, uint32_t length) {
         f->mem_remaining -= n;
         return static_cast<int32_t>(n);
     }
+    if (f->fault) {
+        int64_t pos = ::lseek(f->fd, 0, SEEK_CUR);
+        if (!FileFaultBeforeRead(f->fault, pos, &length)) return -1;
+    }
     ssize_t n;
     do {
         n = ::read(f->fd, dst, length);
@@ -97,7 +106,13 @@ int32_t FileReadAt(FileObj *f, int64_t pos, void *dst, uint32_t length) {
     }
     uint32_t done = 0;
     while (done < length) {
-        ssize_t n = ::pread(f->fd, static_cast<uint8_t *>(dst) + done, length - done, pos + done);
+        uint32_t want = length - done;
+        if (f->fault) {
+            if (!FileFaultBeforeRead(f->fault, pos + done, &want))
+                return done ? static_cast<int32_t>(done) : -1;
+            if (want == 0) break;
+        }
+        ssize_t n = ::pread(f->fd, static_cast<uint8_t *>(dst) + done, want, pos + done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return done ? static_cast<int32_t>(done) : -1;
         if (n == 0) break;
@@ -165,7 +180,8 @@ int64_t FileSize(FileObj *f) {
     if (!f) return 0;
     if (f->is_memory) return f->mem_end - f->mem_start;
     struct stat st;
-    return fstat(f->fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+    int64_t size = fstat(f->fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+    return f->fault ? FileFaultSize(f->fault, size) : size;
 }
 
 void FileClose(FileObj *f) {

@@ -22,6 +22,7 @@ struct FileObj {
     uint32_t mem_capacity; // payload capacity after the length word
     uint8_t *mem_high;     // high-water mark of writes
     uint32_t written;      // a write happened (memory: store the length on close)
+    struct FileFaultState *fault;  // tests only: the read fault of this path (engine/io/fault.h)
 };
 
 FileObj *FileOpen(const char *path, int mode);  // null on any failure

@@ -119,11 +119,13 @@ int32_t StreamRead(Stream *s, int cursor, void *dst, uint32_t length) {
     c->left = 0;
     c->current = c->buffer;
     int32_t n = FileReadAt(s->file, c->position, out + k, length - k);
+    s->read_failed = n < 0;
     if (n <= 0) return k ? static_cast<int32_t>(k) : n;
     c->position += n;
     s->handle_position = c->position;
     if (c->buffer_size) {
         int32_t r = FileReadAt(s->file, c->position, c->buffer, c->buffer_size);
+        if (r < 0) s->read_failed = 1;
         if (r > 0) {
             c->left = static_cast<uint32_t>(r);
             c->position += r;
@@ -196,6 +198,12 @@ int32_t StreamProbeRead(Stream *s, void *dst, uint32_t length) {
     if (n <= 0) return ME_ERR_FILE_IO;
     s->probe_position += n;
     return n;
+}
+
+int StreamSourceFailed(Stream *s) {
+    if (!s) return 0;
+    if (s->read_failed) return 1;
+    return !s->is_memory && FileSize(s->file) < s->size ? 1 : 0;
 }
 
 void StreamRewindProbe(Stream *s) {

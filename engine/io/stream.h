@@ -28,6 +28,7 @@ struct Stream {
     uint32_t cursor_count;
     int64_t handle_position;
     int64_t probe_position;
+    uint32_t read_failed;  // the last platform read failed (not merely ended at the file's end)
 };
 
 // ME_OK with *out set, ME_ERR_FILE_NOT_FOUND (the file did not open, whatever the cause) or
@@ -53,6 +54,11 @@ MeResult StreamSkip(Stream *s, int cursor, int64_t distance);
 MeResult StreamSeek(Stream *s, int cursor, int64_t position);
 int64_t StreamTell(Stream *s, int cursor);
 int64_t StreamSize(Stream *s);
+
+// 1 when the card let the stream down: its last read failed, or the file is now shorter than when
+// it was opened (it shrank, or vanished with the card). A read that ends at the end of an
+// unchanged file is not a fault. Costs one fstat.
+int StreamSourceFailed(Stream *s);
 
 // Sequential reads from the start of the file for the probe; ME_ERR_FILE_IO if nothing was read.
 int32_t StreamProbeRead(Stream *s, void *dst, uint32_t length);

@@ -100,6 +100,11 @@ int FillQueue(Player *p, int kind) {
             p->audio_ended.store(1);
         }
         return 0;
+    } else if (r == ME_ERR_FILE_IO) {
+        // The card failed under the recording (pulled, unreadable, the file cut shorter):
+        // retrying cannot bring it back, so the playback ends with the error.
+        SetError(p, r);
+        PlayerRequest(p, STATE_ENDING);
     } else {
         SetError(p, r);
     }
@@ -767,6 +772,14 @@ void StopPlayback(Player *p) {
     p->open.key_frames_only = 0;
 }
 
+// A file deleted or a card pulled may still read from what the system holds of it, and nothing
+// is read while paused: the file itself is looked at every pass.
+void EndIfSourceGone(Player *p) {
+    if (ReaderSourceStatus(p->reader) != ME_ERR_FILE_IO) return;
+    SetError(p, ME_ERR_FILE_IO);
+    PlayerRequest(p, STATE_ENDING);
+}
+
 void StatusTask(void *arg) {
     Player *p = static_cast<Player *>(arg);
     while (!p->tasks_exit.load()) {
@@ -838,6 +851,7 @@ void StatusTask(void *arg) {
                 PlayerRequest(p, STATE_PLAYING);
                 break;
             case STATE_PLAYING: {
+                EndIfSourceGone(p);
                 if (p->audio_ended.load() && p->video_ended.load()) {
                     bool drained = !p->has_audio.load() || !p->arend ||
                                    AudioRendererDrained(p->arend);
@@ -872,6 +886,10 @@ void StatusTask(void *arg) {
             case STATE_ENDING:
             case STATE_STOPPING:
                 p->tasks_exit.store(1);
+                break;
+            case STATE_PAUSED:
+                EndIfSourceGone(p);
+                OsWait(p->wake, 100);
                 break;
             case STATE_AT_END:
                 if (!p->has_audio.load() || !p->arend || AudioRendererDrained(p->arend)) {

@@ -889,6 +889,11 @@ Track *Current(Mp4 *m, int kind) {
     return i >= 0 ? &m->tracks[i] : nullptr;
 }
 
+// A read that came up short: the end of the track's data, unless the card failed under it.
+MeResult EndOrFault(Track *t) {
+    return StreamSourceFailed(t->stream) ? ME_ERR_FILE_IO : ME_ERR_END_OF_DATA;
+}
+
 MeResult Mp4ReadSample(Reader *r, SampleRequest *req) {
     Mp4 *m = State(r);
     Track *t = Current(m, req->kind);
@@ -896,7 +901,7 @@ MeResult Mp4ReadSample(Reader *r, SampleRequest *req) {
     Iter &it = t->it;
     if (it.sample >= t->sample_count) return ReadFromFragments(r, t, req);
     uint32_t size;
-    if (!SampleSize(t, it.sample, &size)) return ME_ERR_END_OF_DATA;
+    if (!SampleSize(t, it.sample, &size)) return EndOrFault(t);
     uint32_t need = WidenedSize(size, t->nal_length_size);
     if (size > req->capacity) {
         req->capacity = need;
@@ -905,13 +910,13 @@ MeResult Mp4ReadSample(Reader *r, SampleRequest *req) {
     Iter saved = it;
     if (!EnterChunk(t) || !NextRun(t)) {
         it = saved;
-        return ME_ERR_END_OF_DATA;
+        return EndOrFault(t);
     }
     MeResult res = CopyPayload(t, it.byte_pos, size, req);
     if (res != ME_OK) {
         it = saved;
         if (res == ME_ERR_BUFFER_TOO_SMALL) req->capacity = need;
-        return res;
+        return res == ME_ERR_END_OF_DATA ? EndOrFault(t) : res;
     }
     req->time_ms = static_cast<int64_t>(MsFromUnits(it.decode_time, t->timescale));
     req->duration_ms = static_cast<int64_t>(MsFromUnits(it.stts_delta, t->timescale));

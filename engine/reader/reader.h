@@ -152,3 +152,34 @@ void ReaderPictureSizeFromConfig(uint32_t codec_tag, const uint8_t *config, uint
 MeResult ReaderProbe(const uint8_t *head, uint32_t length, const ContainerOps **ops);
 
 extern const ContainerOps kMp4ContainerOps;
+
+// What the top-level boxes of a file say about its index (the movie box with the sample tables).
+// A camera that loses power while recording leaves the media data on the card but never writes
+// the movie box that comes after it: the reader then finds no track at all.
+enum ReaderIndexState {
+    READER_INDEX_PRESENT = 0,  // a complete movie box (or movie fragments)
+    READER_INDEX_MISSING = 1,  // media data, but the movie box is absent or cut off
+    READER_INDEX_NOT_MP4 = 2,  // not an MP4 box layout; the reader's own checks apply
+    READER_INDEX_UNREADABLE = 3,
+};
+
+struct ReaderTopLevel {
+    int64_t file_size;
+    int64_t mdat_start;     // the first media data box (its size field); -1 = none
+    int64_t mdat_payload;   // its first payload byte
+    int64_t mdat_end;       // where its size says it ends (may lie past the file's end)
+    bool mdat_to_end;       // size 0: the box was left open, running to the end of the file
+    int64_t moov_start;     // -1 = none
+    int64_t moov_end;
+    bool moov_complete;
+    bool has_fragments;
+};
+
+// Reads the top-level boxes of a file (through the file object, so read faults apply).
+ReaderIndexState ReaderCheckIndex(const char *path, ReaderTopLevel *top = nullptr);
+// ME_ERR_FILE_IO when the reader's file has gone from under it (the card was pulled, the file was
+// deleted or cut shorter), else ME_OK. For a player that reads nothing while paused.
+MeResult ReaderSourceStatus(Reader *r);
+
+// The one line the tools and the window show for READER_INDEX_MISSING.
+extern const char *const kReaderIndexMissingText;

@@ -15,6 +15,9 @@ std::string CodecJson(uint32_t tag, bool numeric) {
 
 int Info(int argc, char **argv) {
     if (argc < 2) return vt::tool::Fail("usage: info FILE");
+    // A recording cut off by power loss opens with no tracks; say why instead of describing nothing.
+    if (ReaderCheckIndex(argv[1]) == READER_INDEX_MISSING)
+        return vt::tool::Fail(std::string(argv[1]) + ": " + kReaderIndexMissingText);
     MediaInfo mi{};
     MeResult res = ReaderGetMediaInfo(argv[1], &mi);
     if (res != ME_OK) return vt::tool::Fail(std::string(argv[1]) + ": " + MeErrorText(res));

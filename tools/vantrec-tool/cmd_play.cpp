@@ -9,6 +9,7 @@
 
 #include "engine/api/player_api.h"
 #include "engine/core/os.h"
+#include "engine/reader/reader.h"
 #include "tools/vantrec-tool/command.h"
 #include "tools/vantrec-tool/stop_signal.h"
 
@@ -66,6 +67,8 @@ int Play(int argc, char **argv) {
     PlayerOpenParams op{};
     op.path = path;
     MediaSummary summary;
+    if (ReaderCheckIndex(path) == READER_INDEX_MISSING)
+        return vt::tool::Fail(std::string(path) + ": " + kReaderIndexMissingText);
     MeResult info = PlayerGetMediaInfo(&op, &summary, nullptr);
     if (MeFailed(info)) return vt::tool::Fail(std::string(path) + ": " + MeErrorText(info));
 
@@ -99,7 +102,8 @@ int Play(int argc, char **argv) {
         PlayerStatus st;
         PlayerGetStatus(player, &st);
         state = st.state;
-        if (st.last_error && !failure && st.last_error != ME_ERR_TEXT_DECODER_INIT)
+        if (st.last_error && (!failure || st.last_error == ME_ERR_FILE_IO) &&
+            st.last_error != ME_ERR_TEXT_DECODER_INIT)
             failure = st.last_error;
         if (st.state == STATE_IDLE || g_ended.load() || vt::tool::StopRequested()) break;
         bool running = st.state == STATE_PLAYING || st.state == STATE_PAUSED;
@@ -132,6 +136,9 @@ int Play(int argc, char **argv) {
         struct stat sb;
         if (stat(capture_path.c_str(), &sb) != 0) return vt::tool::Fail("no capture written");
     }
+    if (failure == ME_ERR_FILE_IO)
+        return vt::tool::Fail(std::string(path) + ": the recording could no longer be read (card removed, "
+                                                  "or the file cut shorter or deleted)");
     if (stats.frames_presented == 0 && stats.audio_blocks == 0 && failure)
         return vt::tool::Fail(std::string(path) + ": " + MeErrorText(failure));
     std::printf(
