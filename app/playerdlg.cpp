@@ -792,11 +792,11 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     // A frameless window has no system menu; this one stands in for it, About last.
     menu->addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu->addAction(QStringLiteral("Close"), this, &CPlayerDlg::ExitApplication);
-    menu->addAction(QStringLiteral("Keys"), this, &CPlayerDlg::ShowKeyPanel);
     evidence::AddMenuEntries(menu, this, [this] {
         return evidence::Moment{m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
                                 m_player != nullptr ? m_player->GetPosition() : 0};
     }, [this](const QString &text) { ShowMessage(text); });
+    menu->addAction(QStringLiteral("Keys"), this, &CPlayerDlg::ShowKeyPanel);
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(kAboutMenuText), this, [this] {
         CAboutDlg about(this);

@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 
-#include "engine/reader/reader.h"
 #include "engine/repair/repair.h"
 
 namespace vt::app {
@@ -35,7 +34,7 @@ public:
 }  // namespace
 
 bool IsCutOffRecording(const QString &path) {
-    return !path.isEmpty() && ReaderCheckIndex(QFile::encodeName(path).constData()) == READER_INDEX_MISSING;
+    return !path.isEmpty() && RepairIndexMissing(QFile::encodeName(path).constData());
 }
 
 QString DefaultRepairFolder() {

@@ -72,6 +72,10 @@ struct RepairScan {
 
 // Learns the camera's layout from a recording whose index is intact. ME_ERR_FILE_NOT_FOUND,
 // ME_ERR_FILE_IO, ME_ERR_UNSUPPORTED_FILE (no index, or an interleave the scanner does not know).
+// True when the file at `path` is a recording cut off before its index was written: what the
+// window asks before it offers a repaired copy.
+bool RepairIndexMissing(const char *path);
+
 MeResult RepairLearnLayout(const char *reference_path, RepairLayout *out);
 // The same over the bytes of a whole file.
 MeResult RepairLearnLayoutFromBytes(const uint8_t *file, size_t size, RepairLayout *out);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/io/file.h"
+#include "engine/reader/reader.h"
 #include "engine/repair/repair.h"
 #include "engine/writer/mp4_writer.h"
 
@@ -92,4 +93,8 @@ MeResult RepairWriteFile(const char *broken_path, const RepairScan *scan, const 
     MeResult r = WriterWriteFile(&movie, &source, &reading, out_path, detail);
     FileClose(f);
     return r;
+}
+
+bool RepairIndexMissing(const char *path) {
+    return path != nullptr && ReaderCheckIndex(path) == READER_INDEX_MISSING;
 }
