@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "app/aboutdlg.h"
+#include "app/map/tripmaplink.h"
 #include "app/fonts.h"
 #include "app/messages.h"
 #include "app/playercontrol.h"
@@ -301,6 +302,7 @@ bool CPlayerDlg::PreTranslateKey(QKeyEvent *key) {
         if (ctrl && k == Qt::Key_O) ChooseFolder();
         else if (ctrl && k == Qt::Key_N) NextRecording();
         else if (ctrl && k == Qt::Key_B) PreviousRecording();
+        else if (ctrl && k == Qt::Key_M) ShowTripMap();
         if (k == Qt::Key_Escape) {
             if (m_player != nullptr && m_player->GetState() == kStatePlaying) m_player->Pause();
             showMinimized();
@@ -743,11 +745,32 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     // A frameless window has no system menu; this one stands in for it, About last.
     menu->addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu->addAction(QStringLiteral("Close"), this, &CPlayerDlg::ExitApplication);
+    menu->addAction(QStringLiteral("Trip and map"), this, &CPlayerDlg::ShowTripMap);
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(kAboutMenuText), this, [this] {
         CAboutDlg about(this);
         about.exec();
     });
+}
+
+void CPlayerDlg::ShowTripMap() {
+    map::PlayerLink link;
+    link.current_path = [this] { return m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(); };
+    link.position_ms = [this] { return int64_t{m_player != nullptr ? m_player->GetPosition() : 0}; };
+    link.seek = [this](const QString &path, int64_t ms) {
+        for (int i = 0; i < m_list->Count(); ++i) {
+            if (QDir(RecordingFolder()).absoluteFilePath(m_list->Text(i)) != path) continue;
+            if (i != m_last_opened) {
+                m_list->SetCurrentIndex(i);
+                OpenSelection();
+            }
+            if (!m_loaded || m_player == nullptr) return;
+            m_player->Seek(static_cast<int32_t>(ms));
+            RefreshPosition();
+            return;
+        }
+    };
+    map::ShowTripMap(this, std::move(link));
 }
 
 void CPlayerDlg::contextMenuEvent(QContextMenuEvent *event) {

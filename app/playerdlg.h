@@ -87,6 +87,8 @@ public:
     void ExitApplication();
     // The window's context menu: minimise, close, and after a separator the About item.
     void FillContextMenu(QMenu *menu);
+    // Ctrl+M and the context menu: the Trip and map window, following this window's playback.
+    void ShowTripMap();
 
     // What the user would otherwise be asked for or told; tests replace these.
     using FolderChooser = std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
