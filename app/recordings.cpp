@@ -1,7 +1,7 @@
 #include "app/recordings.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
+#include "drivedata/folder.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -41,25 +41,10 @@ bool WriteRememberedFolder(const std::string &file, const std::string &folder) {
     return std::fclose(f) == 0 && ok;
 }
 
-bool IsRecordingName(const std::string &name) {
-    if (name.size() < 5 || name[0] == '.') return false;
-    return strcasecmp(name.c_str() + name.size() - 4, ".mp4") == 0;
-}
+bool IsRecordingName(const std::string &name) { return drivedata::IsRecordingName(name); }
 
 bool ListRecordingNames(const std::string &folder, std::vector<std::string> *names) {
-    names->clear();
-    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr) return false;
-    while (dirent *e = readdir(dir)) {
-        const std::string name = e->d_name;
-        if (!IsRecordingName(name)) continue;
-        struct stat st;
-        const std::string full = (folder.empty() ? std::string(".") : folder) + "/" + name;
-        if (stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        names->push_back(name);
-    }
-    closedir(dir);
-    return true;
+    return drivedata::ListRecordingNames(folder, names);
 }
 
 }  // namespace vt::app

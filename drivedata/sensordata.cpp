@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <strings.h>
 #include <sys/types.h>
 
 namespace vt::drivedata {
@@ -71,7 +72,7 @@ SensorData::SensorData() : chunk_buffer(kChunkBufferSize), media_image(kMediaIma
 bool IsMp4LayoutPath(const char *path) {
     if (!path) return false;
     size_t n = std::strlen(path);
-    return n >= 4 && std::memcmp(path + n - 4, ".mp4", 4) == 0;
+    return n >= 4 && strncasecmp(path + n - 4, ".mp4", 4) == 0;
 }
 
 bool ExtractSensorDataMp4(SensorData *sd, FILE *f) {
@@ -135,7 +136,7 @@ bool ExtractSensorData(SensorData *sd, const char *path) {
     return ExtractAs(sd, path, IsMp4LayoutPath(path));
 }
 
-bool LoadMediaDataFrom(SensorData *sd, FILE *f) {
+bool LoadMediaDataFrom(SensorData *sd, FILE *f, size_t image_limit) {
     sd->media_image_length = 0;
     sd->media_box_size = 0;
     sd->far_records.clear();
@@ -154,7 +155,8 @@ bool LoadMediaDataFrom(SensorData *sd, FILE *f) {
 
     sd->media_offset = offset;
     sd->media_box_size = media_size;
-    uint32_t held = static_cast<uint32_t>(std::min<size_t>(media_size, kMediaImageSize));
+    uint32_t held = static_cast<uint32_t>(
+        std::min<size_t>(media_size, std::min(image_limit, kMediaImageSize)));
     ReadZeroFilled(f, sd->media_image.data(), held);
     sd->media_image_length = held;
 
@@ -178,15 +180,23 @@ bool LoadMediaDataFrom(SensorData *sd, FILE *f) {
     return true;
 }
 
-bool LoadMediaData(SensorData *sd, const char *path) {
+namespace {
+bool LoadMediaDataLimited(SensorData *sd, const char *path, size_t image_limit) {
     sd->media_image_length = 0;
     if (!path || !*path) return false;
     FILE *f = std::fopen(path, "rb");
     if (!f) return false;
-    bool ok = LoadMediaDataFrom(sd, f);
+    // Reading records one by one: a small buffer keeps each read near the record's 131 bytes.
+    if (image_limit < kMediaImageSize) std::setvbuf(f, nullptr, _IOFBF, 512);
+    bool ok = LoadMediaDataFrom(sd, f, image_limit);
     std::fclose(f);
     if (ok) sd->loaded = true;
     return ok;
+}
+}  // namespace
+
+bool LoadMediaData(SensorData *sd, const char *path) {
+    return LoadMediaDataLimited(sd, path, kMediaImageSize);
 }
 
 uint32_t EntryCount(const SensorData *sd) {
@@ -245,13 +255,14 @@ void FailOpen(SensorData *sd) {
 }
 
 namespace {
-OpenResult OpenAs(SensorData *sd, const char *path, bool mp4_layout) {
+OpenResult OpenAs(SensorData *sd, const char *path, bool mp4_layout,
+                  size_t image_limit = kMediaImageSize) {
     BeginOpen(sd);
     if (!ExtractAs(sd, path, mp4_layout)) {
         FailOpen(sd);
         return OpenResult::kInvalid;
     }
-    if (sd->mp4_layout && !LoadMediaData(sd, path)) {
+    if (sd->mp4_layout && !LoadMediaDataLimited(sd, path, image_limit)) {
         FailOpen(sd);
         return OpenResult::kSilentFail;
     }
@@ -268,5 +279,9 @@ OpenResult OpenRecording(SensorData *sd, const char *path) {
 }
 
 OpenResult OpenRecordingMp4(SensorData *sd, const char *path) { return OpenAs(sd, path, true); }
+
+OpenResult OpenRecordingRecords(SensorData *sd, const char *path) {
+    return OpenAs(sd, path, true, 0);
+}
 
 }  // namespace vt::drivedata

@@ -57,7 +57,7 @@ struct SensorData {
     std::vector<uint8_t> far_records;
     std::vector<uint32_t> far_slot;
 
-    bool mp4_layout = false;  // path ends in ".mp4"; otherwise the block layout
+    bool mp4_layout = false;  // path ends in ".mp4" (any case); otherwise the block layout
     uint32_t block_length = 0;  // bytes of the block held in chunk_buffer (block layout)
     bool loaded = false;
     char model_id[21] = {};
@@ -82,8 +82,8 @@ inline int32_t ReadLe32(const uint8_t *p) {
                                 (uint32_t{p[3]} << 24));
 }
 
-// True when the path's last four characters are exactly ".mp4" (case matters: "x.MP4" is read
-// with the block layout).
+// True when the path ends in ".mp4" in any letter case: cards copied through other systems often
+// carry "X.MP4", and those are the same recordings.
 bool IsMp4LayoutPath(const char *path);
 
 // Reads the chunk-offset table (MP4 layout) or the sensor block (block layout), chosen by the
@@ -98,7 +98,8 @@ bool ExtractSensorDataBlock(SensorData *sd, FILE *f);
 // MP4 layout only, after ExtractSensorData: loads the media-data box into the image (and the
 // records past the image, if the box is larger). Returns false when the box tree is damaged.
 bool LoadMediaData(SensorData *sd, const char *path);
-bool LoadMediaDataFrom(SensorData *sd, FILE *f);
+// image_limit caps the bytes copied into the image; records beyond it are read one by one.
+bool LoadMediaDataFrom(SensorData *sd, FILE *f, size_t image_limit = kMediaImageSize);
 
 // True when the record of entry 0 carries kModelId. Block-layout data never passes: its block has
 // no identifier.
@@ -144,5 +145,8 @@ void FailOpen(SensorData *sd);
 OpenResult OpenRecording(SensorData *sd, const char *path);
 // The same, but the box tree is walked whatever the path's ending (for tools that take any name).
 OpenResult OpenRecordingMp4(SensorData *sd, const char *path);
+// As OpenRecordingMp4, but only the records are read (one small read each) instead of the whole
+// media data: for going through many recordings, where the video bytes are never wanted.
+OpenResult OpenRecordingRecords(SensorData *sd, const char *path);
 
 }  // namespace vt::drivedata

@@ -69,24 +69,29 @@ TEST_F(SensorDataTest, FindsEveryRecordOfTheCameraLayout) {
     EXPECT_EQ(rec, nullptr);
 }
 
-TEST_F(SensorDataTest, UpperCaseExtensionTakesTheBlockLayout) {
+TEST_F(SensorDataTest, UpperCaseExtensionIsReadLikeLowerCase) {
+    // Cards copied through other systems carry "X.MP4": the same recordings, read the same way.
     auto bytes = BuildRecording(NumberedPlan(3)).bytes;
     auto upper = Write(bytes, "REC.MP4");
     auto mixed = Write(bytes, "rec.Mp4");
-    EXPECT_FALSE(IsMp4LayoutPath(upper.c_str()));
-    EXPECT_FALSE(IsMp4LayoutPath(mixed.c_str()));
+    EXPECT_TRUE(IsMp4LayoutPath(upper.c_str()));
+    EXPECT_TRUE(IsMp4LayoutPath(mixed.c_str()));
     EXPECT_TRUE(IsMp4LayoutPath("a.mp4"));
+    EXPECT_FALSE(IsMp4LayoutPath("a.mp4.bak"));
     EXPECT_FALSE(IsMp4LayoutPath("mp4"));
     EXPECT_FALSE(IsMp4LayoutPath(""));
 
-    ExtractSensorData(sd_.get(), upper.c_str());
-    EXPECT_FALSE(sd_->mp4_layout);
-    // The block read of an MP4 file finds no identifier: the player refuses it.
-    EXPECT_EQ(OpenRecording(sd_.get(), upper.c_str()), OpenResult::kInvalid);
+    for (const auto &p : {upper, mixed}) {
+        ASSERT_EQ(OpenRecording(sd_.get(), p.c_str()), OpenResult::kOk) << p;
+        EXPECT_TRUE(sd_->mp4_layout);
+        EXPECT_TRUE(sd_->loaded);
+        EXPECT_EQ(SlotOf(250), 2);
+    }
+    // Any other name still takes the block layout, which an MP4 file does not pass.
+    auto other = Write(bytes, "rec.avi");
+    EXPECT_EQ(OpenRecording(sd_.get(), other.c_str()), OpenResult::kInvalid);
     EXPECT_FALSE(sd_->loaded);
-    // The tools' variant walks the boxes whatever the name.
-    EXPECT_EQ(OpenRecordingMp4(sd_.get(), upper.c_str()), OpenResult::kOk);
-    EXPECT_EQ(SlotOf(250), 2);
+    EXPECT_EQ(OpenRecordingMp4(sd_.get(), other.c_str()), OpenResult::kOk);
 }
 
 // Each damage is written over an intact recording; every one must be refused cleanly.
