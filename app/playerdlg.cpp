@@ -32,6 +32,7 @@
 #include "app/skinbutton.h"
 #include "app/skinlistbox.h"
 #include "app/skinslider.h"
+#include "app/userfiles/userfiles.h"
 #include "app/videowindow.h"
 
 namespace vt::app {
@@ -68,15 +69,16 @@ QPoint SnapToScreenEdges(QPoint top_left, QSize screen, QSize window) {
 }
 
 CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog(parent) {
-    // Construction: paths of the program's files and the remembered folders.
-    const QString folder =
-        program_folder.isEmpty() ? QString::fromLocal8Bit(ProgramFolder().c_str()) : program_folder;
-    m_openpath_file = folder + QStringLiteral("/openpath.dat");
-    m_opensetpath_file = folder + QStringLiteral("/opensetpath.dat");
-    m_capture_path = folder + QStringLiteral("/capture.jpg");
-    m_print_path = folder + QStringLiteral("/print.bmp");
-    m_folder = ReadRememberedFolder(m_openpath_file.toStdString());
-    m_settings_folder = ReadRememberedFolder(m_opensetpath_file.toStdString());
+    // Construction: paths of the program's files and the remembered folders. Beside the
+    // executable when its folder is writable, else the user's config and cache folders.
+    const QString config = program_folder.isEmpty() ? userfiles::ConfigDir() : program_folder;
+    const QString cache = program_folder.isEmpty() ? userfiles::CacheDir() : program_folder;
+    m_openpath_file = config + QStringLiteral("/openpath.dat");
+    m_opensetpath_file = config + QStringLiteral("/opensetpath.dat");
+    m_capture_path = cache + QStringLiteral("/capture.jpg");
+    m_print_path = cache + QStringLiteral("/print.bmp");
+    m_folder = userfiles::ReadFolderFile(m_openpath_file);
+    m_settings_folder = userfiles::ReadFolderFile(m_opensetpath_file);
 
     m_choose_folder = [](QWidget *owner, const QString &title, const QString &start) {
         return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
@@ -124,7 +126,7 @@ CPlayerDlg::~CPlayerDlg() {
     // outlive the window they post to.
     CPlayerControl::Release();
     m_player = nullptr;
-    if (!m_folder.empty()) WriteRememberedFolder(m_openpath_file.toStdString(), m_folder);
+    if (!m_folder.empty()) userfiles::WriteFolderFile(m_openpath_file, m_folder);
 }
 
 CSkinButton *CPlayerDlg::AddButton(int id, QRect rect, int strip, int frame_width) {

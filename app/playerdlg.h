@@ -65,8 +65,8 @@ class CPlayerDlg final : public QDialog {
     Q_DISABLE_COPY_MOVE(CPlayerDlg)
 
 public:
-    // program_folder: where openpath.dat and opensetpath.dat live; empty means the folder of the
-    // running executable.
+    // program_folder: where openpath.dat, opensetpath.dat, capture.jpg and print.bmp live; empty
+    // means the program's own places (userfiles::ConfigDir() and CacheDir()).
     explicit CPlayerDlg(QWidget *parent = nullptr, const QString &program_folder = {});
     ~CPlayerDlg() override;
 

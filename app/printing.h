@@ -1,7 +1,8 @@
 #pragma once
-// Printing the picture on screen: the video display writes it as capture.jpg beside the program,
-// the print step turns that into print.bmp and prints one page on the default printer with the
-// recording's name, the time of printing and the camera's model name. UI thread only.
+// Printing the picture on screen: the video display writes it as capture.jpg (beside the program,
+// or in the user's cache folder when installed), the print step turns that into print.bmp and
+// prints one page on the default printer with the recording's name, the time of printing and the
+// camera's model name. UI thread only.
 #include <QDateTime>
 #include <QString>
 #include <functional>

@@ -15,6 +15,7 @@
 #include "app/recordings.h"
 #include "app/skin/artwork.h"
 #include "app/skinbutton.h"
+#include "app/userfiles/userfiles.h"
 
 namespace vt::app {
 namespace {
@@ -57,7 +58,7 @@ void CCameraSetupDlg::ForgetSettingsFolder() { RunSettingsFolder().clear(); }
 
 CCameraSetupDlg::CCameraSetupDlg(QWidget *parent, const QString &opensetpath_file)
     : QDialog(parent), m_opensetpath_file(opensetpath_file) {
-    m_remembered = ReadRememberedFolder(m_opensetpath_file.toLocal8Bit().toStdString());
+    m_remembered = userfiles::ReadFolderFile(m_opensetpath_file);
     m_choose_folder = [](QWidget *owner, const QString &title, const QString &start) {
         return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
     };
@@ -86,7 +87,7 @@ CCameraSetupDlg::CCameraSetupDlg(QWidget *parent, const QString &opensetpath_fil
 
 CCameraSetupDlg::~CCameraSetupDlg() {
     if (!m_remembered.empty())
-        WriteRememberedFolder(m_opensetpath_file.toLocal8Bit().toStdString(), m_remembered);
+        userfiles::WriteFolderFile(m_opensetpath_file, m_remembered);
 }
 
 QRadioButton *CCameraSetupDlg::AddRadio(int id, QButtonGroup *row, QPoint at) {

@@ -10,6 +10,7 @@
 #include "engine/api/player_api.h"
 #include "engine/core/os.h"
 #include "tools/vantrec-tool/command.h"
+#include "tools/vantrec-tool/stop_signal.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ int Play(int argc, char **argv) {
     MeResult info = PlayerGetMediaInfo(&op, &summary, nullptr);
     if (MeFailed(info)) return vt::tool::Fail(std::string(path) + ": " + MeErrorText(info));
 
+    vt::tool::CatchStopSignals();
     PlayerConfig cfg{};
     cfg.ended = OnEnded;
     Player *player = PlayerCreate(&cfg);
@@ -99,7 +101,7 @@ int Play(int argc, char **argv) {
         state = st.state;
         if (st.last_error && !failure && st.last_error != ME_ERR_TEXT_DECODER_INIT)
             failure = st.last_error;
-        if (st.state == STATE_IDLE || g_ended.load()) break;
+        if (st.state == STATE_IDLE || g_ended.load() || vt::tool::StopRequested()) break;
         bool running = st.state == STATE_PLAYING || st.state == STATE_PAUSED;
         if (running) position = st.position_ms;
         if (!speed_set && st.state == STATE_PLAYING) speed_set = PlayerSetSpeed(player, speed) || true;

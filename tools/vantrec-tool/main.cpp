@@ -17,11 +17,13 @@ struct Entry {
     const char *usage;
     CommandFn fn;
 };
-std::map<std::string, Entry> &Registry() {
+}  // namespace
+
+// Commands by name, in name order for the usage text.
+static std::map<std::string, Entry> &Registry() {
     static std::map<std::string, Entry> commands;
     return commands;
 }
-}  // namespace
 
 CommandReg::CommandReg(const char *name, const char *usage, CommandFn fn) {
     Registry()[name] = Entry{usage, fn};
@@ -46,15 +48,48 @@ bool HasFlag(int argc, char **argv, const char *name) {
 
 }  // namespace vt::tool
 
+namespace {
+
+// Some commands give their usage with their name, some without.
+std::string UsageLine(const std::string &name, const char *usage) {
+    const std::string u = usage;
+    return u.compare(0, name.size() + 1, name + " ") == 0 || u == name ? u : name + " " + u;
+}
+
+void PrintUsage(FILE *out) {
+    std::fprintf(out, "usage: vantrec-tool COMMAND ARGUMENTS...\n"
+                      "       vantrec-tool COMMAND --help\n       vantrec-tool --help | --version\ncommands:\n");
+    for (const auto &[name, e] : vt::tool::Registry())
+        std::fprintf(out, "  %s\n", UsageLine(name, e.usage).c_str());
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
     using namespace vt::tool;
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fprintf(argc < 2 ? stderr : stdout, "usage: vantrec-tool COMMAND ...\ncommands:\n");
-        for (const auto &[name, e] : Registry())
-            std::fprintf(argc < 2 ? stderr : stdout, "  %s %s\n", name.c_str(), e.usage);
-        return argc < 2 ? 2 : 0;
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
     }
-    auto it = Registry().find(argv[1]);
-    if (it == Registry().end()) return Fail(std::string("unknown command '") + argv[1] + "'");
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("vantrec-tool %s\n", VT_VERSION);
+        return 0;
+    }
+    auto it = Registry().find(first);
+    if (it == Registry().end()) {
+        std::fprintf(stderr, "vantrec-tool: unknown %s '%s'\n", first[0] == '-' ? "option" : "command",
+                     first.c_str());
+        PrintUsage(stderr);
+        return 2;
+    }
+    if (argc == 3 && (std::strcmp(argv[2], "--help") == 0 || std::strcmp(argv[2], "-h") == 0)) {
+        std::printf("usage: vantrec-tool %s\n", UsageLine(first, it->second.usage).c_str());
+        return 0;
+    }
     return it->second.fn(argc - 1, argv + 1);
 }
