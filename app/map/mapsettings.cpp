@@ -1,35 +1,18 @@
 #include "app/map/mapsettings.h"
 
-#include <QDir>
-#include <QSettings>
+#include "app/userfiles/userfiles.h"
 
 namespace vt::map {
-namespace {
-
-QString XdgDir(const char *var, const QString &fallback_under_home) {
-    const QByteArray v = qgetenv(var);
-    // The base directory specification ignores relative values.
-    if (!v.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(v))) return QString::fromLocal8Bit(v);
-    return QDir::homePath() + QLatin1Char('/') + fallback_under_home;
-}
-
-}  // namespace
 
 MapSettings LoadMapSettings() {
+    const userfiles::Settings user = userfiles::LoadSettings();
     MapSettings s;
-    s.settings_file = XdgDir("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/vantrec-player/settings.ini");
-    s.tile_cache_dir = XdgDir("XDG_CACHE_HOME", QStringLiteral(".cache")) + QStringLiteral("/vantrec-player/tiles");
-    QSettings ini(s.settings_file, QSettings::IniFormat);
-    s.tile_url = ini.value(QStringLiteral("map/tile_url")).toString().trimmed();
-    s.mbtiles = ini.value(QStringLiteral("map/mbtiles")).toString().trimmed();
-    const QByteArray env = qgetenv("VANTREC_TILE_URL");
-    if (!env.isNull()) s.tile_url = QString::fromUtf8(env).trimmed();
-    s.speed_unit = ini.value(QStringLiteral("units/speed")).toString().trimmed().toLower() == QStringLiteral("mph")
-                       ? SpeedUnit::kMph
-                       : SpeedUnit::kKmh;
-    bool ok = false;
-    const double g = ini.value(QStringLiteral("events/threshold_g")).toDouble(&ok);
-    if (ok && g > 0) s.threshold_g = g;
+    s.tile_url = user.tileUrl.trimmed();
+    s.mbtiles = user.mbtiles.trimmed();
+    s.speed_unit = user.speedMph ? SpeedUnit::kMph : SpeedUnit::kKmh;
+    s.threshold_g = user.thresholdG;
+    s.tile_cache_dir = userfiles::CacheDir() + QStringLiteral("/tiles");
+    s.settings_file = userfiles::SettingsFile();
     return s;
 }
 

@@ -15,8 +15,8 @@ struct MapSettings {
     QString settings_file;   // settings.ini, where the window also keeps its geometry
 };
 
-// $XDG_CONFIG_HOME/vantrec-player/settings.ini (default ~/.config/...), with VANTREC_TILE_URL
-// overriding [map] tile_url and the tile cache in $XDG_CACHE_HOME/vantrec-player/tiles/.
+// The user's settings.ini (VANTREC_TILE_URL overriding [map] tile_url), with the tile cache in
+// the tiles/ folder of the program's cache folder.
 MapSettings LoadMapSettings();
 
 // Speed in the chosen unit, and the unit's label.

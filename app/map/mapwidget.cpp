@@ -159,14 +159,17 @@ int64_t CMapWidget::TripTimeAt(QPointF pos) const {
     // The nearest point of the line itself: a click between two records takes the nearer one.
     best = kHitRadiusPx * kHitRadiusPx;
     const auto &pts = m_trip->points;
-    for (size_t i = 0; i < pts.size(); ++i) {
+    int prev = -1;  // the previous point with a fix
+    for (int i = 0; i < static_cast<int>(pts.size()); ++i) {
         if (!pts[i].has_fix) continue;
         const QPointF d = WorldToScreen(m_track0[i]) - pos;
         const double d2 = d.x() * d.x() + d.y() * d.y();
         if (d2 < best) best = d2, found = pts[i].trip_ms;
-        // Between this record and the previous one on the same line.
-        if (i > 0 && !pts[i].breaks_line && pts[i - 1].has_fix) {
-            const QPointF a = WorldToScreen(m_track0[i - 1]), b = WorldToScreen(m_track0[i]);
+        // Between this fix and the previous one on the same line.
+        const int from = prev;
+        prev = i;
+        if (from >= 0 && !pts[i].breaks_line) {
+            const QPointF a = WorldToScreen(m_track0[from]), b = WorldToScreen(m_track0[i]);
             const QPointF ab = b - a;
             const double len2 = ab.x() * ab.x() + ab.y() * ab.y();
             if (len2 > 0) {
@@ -175,7 +178,7 @@ int64_t CMapWidget::TripTimeAt(QPointF pos) const {
                 const double q2 = q.x() * q.x() + q.y() * q.y();
                 if (q2 < best) {
                     best = q2;
-                    found = t < 0.5 ? pts[i - 1].trip_ms : pts[i].trip_ms;
+                    found = t < 0.5 ? pts[from].trip_ms : pts[i].trip_ms;
                 }
             }
         }
@@ -298,14 +301,18 @@ void CMapWidget::DrawTrack(QPainter *p) {
     const auto &pts = m_trip->points;
     // A dark casing first, so the colours read on any background.
     for (int pass = 0; pass < 2; ++pass) {
-        for (size_t i = 1; i < pts.size(); ++i) {
-            if (!pts[i].has_fix || pts[i].breaks_line || !pts[i - 1].has_fix) continue;
-            const QPointF a = WorldToScreen(m_track0[i - 1]), b = WorldToScreen(m_track0[i]);
+        int prev = -1;
+        for (int i = 0; i < static_cast<int>(pts.size()); ++i) {
+            if (!pts[i].has_fix) continue;
+            const int from = prev;
+            prev = i;
+            if (from < 0 || pts[i].breaks_line) continue;
+            const QPointF a = WorldToScreen(m_track0[from]), b = WorldToScreen(m_track0[i]);
             if (std::max(a.x(), b.x()) < -10 || std::min(a.x(), b.x()) > width() + 10 ||
                 std::max(a.y(), b.y()) < -10 || std::min(a.y(), b.y()) > height() + 10)
                 continue;
             if (pass == 0) p->setPen(QPen(kTrackCasing, 7, Qt::SolidLine, Qt::RoundCap));
-            else p->setPen(QPen(SpeedColour(pts[i].speed_kmh >= 0 ? pts[i].speed_kmh : pts[i - 1].speed_kmh), 4,
+            else p->setPen(QPen(SpeedColour(pts[i].speed_kmh >= 0 ? pts[i].speed_kmh : pts[from].speed_kmh), 4,
                                 Qt::SolidLine, Qt::RoundCap));
             p->drawLine(a, b);
         }

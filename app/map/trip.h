@@ -25,8 +25,7 @@ struct TrackPoint {
     // km/h; negative where undefined (no fix around the record, or a GPS jump in between).
     double speed_kmh = -1;
     double g = 0;  // length of the (gx, gy, gz) vector, in G
-    // The step from the previous point is not drawn: a GPS jump, no fix, or a new recording
-    // that does not continue the line.
+    // No line joins this fix to the previous point with a fix: a GPS jump, or the first fix.
     bool breaks_line = false;
 };
 
