@@ -260,7 +260,30 @@ void CMapWidget::paintEvent(QPaintEvent *) {
     DrawPositionMark(&p);
     p.setRenderHint(QPainter::Antialiasing, false);
     DrawScaleBar(&p);
+    DrawSpeedLegend(&p);
     if (m_tiles_shown) DrawAttribution(&p);
+}
+
+void CMapWidget::DrawSpeedLegend(QPainter *p) {
+    if (!m_trip || width() < 260) return;
+    // The colour ramp with its speeds, in the unit of the settings.
+    const double stops_kmh[] = {0, 30, 60, 90, 130};
+    const int bar_w = 150, x0 = width() - bar_w - 22, y0 = 10;
+    QFont f = font();
+    f.setPixelSize(10);
+    p->setFont(f);
+    p->fillRect(QRect(x0 - 12, y0 - 4, bar_w + 26, 42), QColor(20, 22, 26, 190));
+    for (int x = 0; x < bar_w; ++x) {
+        p->setPen(SpeedColour(130.0 * x / (bar_w - 1)));
+        p->drawLine(x0 + x, y0, x0 + x, y0 + 8);
+    }
+    p->setPen(QColor(220, 223, 228));
+    for (double kmh : stops_kmh) {
+        const int x = x0 + static_cast<int>(std::lround(kmh / 130.0 * (bar_w - 1)));
+        const QString text = QString::number(std::lround(SpeedInUnit(kmh, m_unit)));
+        p->drawText(QRect(x - 20, y0 + 10, 40, 12), Qt::AlignCenter, text);
+    }
+    p->drawText(QRect(x0, y0 + 23, bar_w, 12), Qt::AlignCenter, SpeedUnitLabel(m_unit));
 }
 
 void CMapWidget::DrawGrid(QPainter *p) {
@@ -342,12 +365,15 @@ void CMapWidget::DrawEvents(QPainter *p) {
         p->setBrush(Qt::white);
         p->setPen(Qt::NoPen);
         p->drawEllipse(c + QPointF(0, -15), 2.5, 2.5);
+        // The peak on a dark tag, readable over light tiles and the dark grid alike.
         const QString label = QString::asprintf("%.2f G", e.peak_g);
-        const QPointF at = c + QPointF(10, -16);
-        p->setPen(QColor(0, 0, 0, 180));
-        p->drawText(at + QPointF(1, 1), label);
-        p->setPen(QColor(255, 235, 220));
-        p->drawText(at, label);
+        const QFontMetricsF fm(f);
+        const QRectF tag(c.x() + 9, c.y() - 24, fm.horizontalAdvance(label) + 8, fm.height() + 2);
+        p->setPen(Qt::NoPen);
+        p->setBrush(QColor(20, 22, 26, 200));
+        p->drawRoundedRect(tag, 3, 3);
+        p->setPen(QColor(255, 200, 170));
+        p->drawText(tag, Qt::AlignCenter, label);
     }
     p->setBrush(Qt::NoBrush);
 }

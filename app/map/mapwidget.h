@@ -78,6 +78,7 @@ private:
     void DrawEvents(QPainter *p);
     void DrawPositionMark(QPainter *p);
     void DrawScaleBar(QPainter *p);
+    void DrawSpeedLegend(QPainter *p);
     void DrawAttribution(QPainter *p);
     QPointF WorldToScreen(WorldPoint w0) const;  // w0: world pixels at zoom 0
 

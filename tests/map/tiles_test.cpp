@@ -51,8 +51,9 @@ QColor ExpectedAt(const CMapWidget &w, QPoint pos) {
     return test::TileColour(k.x, k.y);
 }
 
-// Sample points away from the track (drawn along the middle), the scale bar and the attribution.
-const QPoint kProbes[] = {{20, 20}, {kW - 20, 20}, {kW / 2, 12}, {20, kH / 2 - 60}, {kW - 20, kH / 2 + 60}};
+// Sample points away from the track (drawn along the middle), the speed legend (top right, from
+// y = 6), the scale bar and the attribution.
+const QPoint kProbes[] = {{20, 20}, {kW - 20, 2}, {kW / 2, 12}, {20, kH / 2 - 60}, {kW - 20, kH / 2 + 60}};
 
 struct Counter {
     int ready = 0, failed = 0;
