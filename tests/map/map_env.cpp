@@ -12,8 +12,8 @@
 #include <QThread>
 #include <cmath>
 
-// fontconfig keeps its caches until the process ends; that is not ours to free.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// fontconfig's caches and the SDL audio subsystem live until the process ends; not ours to free.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libSDL2-2.0.so\n"; }
 
 namespace vt::test {
 
