@@ -34,30 +34,72 @@ bool LoadTripOf(const QString &path, double threshold_g, Trip *trip, QString *er
     const std::string folder = QFile::encodeName(info.absolutePath()).toStdString();
     const std::string name = QFile::encodeName(info.fileName()).toStdString();
 
-    std::vector<drivedata::Trip> trips;
-    std::string why;
-    if (!drivedata::ReadFolderTrips(folder, threshold_g, &trips, &why)) {
-        *error = QString::fromLocal8Bit(why.c_str());
+    std::vector<std::string> names;
+    if (!drivedata::ListRecordingNames(folder, &names)) {
+        *error = QStringLiteral("The folder %1 cannot be read.").arg(info.absolutePath());
         return false;
     }
-    const drivedata::Trip *found = nullptr;
-    for (const drivedata::Trip &t : trips)
-        for (const drivedata::TripFile &f : t.files)
-            if (f.recording.name == name) found = &t;
-    auto scratch = std::make_unique<drivedata::SensorData>();
-    drivedata::Trip lone;
-    if (found == nullptr) {
-        drivedata::RecordingSummary summary;
-        drivedata::SummariseRecording(scratch.get(), folder, name, threshold_g, &summary);
-        if (!summary.usable) {
-            *error = QStringLiteral("%1 is not a recording of this camera.").arg(info.fileName());
-            return false;
-        }
-        lone = LoneTrip(std::move(summary));
-        found = &lone;
+    std::sort(names.begin(), names.end(), drivedata::ListOrderLess);
+    const auto cur = std::find(names.begin(), names.end(), name);
+    if (cur == names.end()) {
+        *error = QStringLiteral("%1 is not in its folder any more.").arg(info.fileName());
+        return false;
     }
 
-    const drivedata::Trip &t = *found;
+    // Only the trip's own recordings and the two beyond its ends are read, not the whole card:
+    // walk outwards from the open one while the next usable recording joins.
+    const size_t at = static_cast<size_t>(cur - names.begin());
+    auto scratch = std::make_unique<drivedata::SensorData>();
+    std::vector<drivedata::RecordingSummary> summaries(names.size());
+    std::vector<bool> read(names.size(), false);
+    auto summary = [&](size_t i) -> const drivedata::RecordingSummary & {
+        if (!read[i]) {
+            read[i] = true;
+            drivedata::DateTime start;
+            summaries[i].name = names[i];
+            // Names that are not times join no trip; only the open one is read whatever its name.
+            if (i == at || drivedata::StartFromName(names[i], &start))
+                drivedata::SummariseRecording(scratch.get(), folder, names[i], threshold_g, &summaries[i]);
+        }
+        return summaries[i];
+    };
+    auto in_trip = [](const drivedata::RecordingSummary &s) { return s.usable && s.has_start; };
+    auto joined = [](const drivedata::RecordingSummary &a, const drivedata::RecordingSummary &b) {
+        return drivedata::GroupTrips({a, b}).size() == 1;
+    };
+
+    const drivedata::RecordingSummary &open = summary(at);
+    if (!open.usable) {
+        *error = QStringLiteral("%1 is not a recording of this camera.").arg(info.fileName());
+        return false;
+    }
+    drivedata::Trip t;
+    if (!open.has_start) {
+        t = LoneTrip(open);
+    } else {
+        std::vector<size_t> members{at};
+        for (size_t edge = at, i = at; i-- > 0;) {
+            if (!in_trip(summary(i))) continue;  // another camera's, or a name that is not a time
+            if (!joined(summary(i), summary(edge))) break;
+            members.push_back(edge = i);
+        }
+        for (size_t edge = at, i = at + 1; i < names.size(); ++i) {
+            if (!in_trip(summary(i))) continue;
+            if (!joined(summary(edge), summary(i))) break;
+            members.push_back(edge = i);
+        }
+        std::vector<drivedata::RecordingSummary> chosen;
+        for (size_t i : members) chosen.push_back(summaries[i]);
+        std::vector<drivedata::Trip> trips = drivedata::GroupTrips(std::move(chosen));
+        for (drivedata::Trip &candidate : trips)
+            for (const drivedata::TripFile &f : candidate.files)
+                if (f.recording.name == name) t = candidate;
+    }
+    if (t.files.empty()) {
+        *error = QStringLiteral("%1 belongs to no trip.").arg(info.fileName());
+        return false;
+    }
+
     trip->has_start = t.files.front().recording.has_start;
     trip->start = t.start;
     trip->duration_ms = t.duration_ms;

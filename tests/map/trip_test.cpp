@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <filesystem>
 
 #include "app/map/trip.h"
 #include "tests/common/testutil.h"
@@ -85,6 +86,42 @@ TEST(TripLoading, TheBundledDriveIsOneTripOfThreeRecordings) {
     ASSERT_TRUE(LoadTripOf(Sample("20261108_083030.mp4"), 1.0, &from_last, &error));
     EXPECT_EQ(from_last.files.size(), 3u);
     EXPECT_EQ(from_last.distance_m, trip.distance_m);
+}
+
+// A card as the list sees it: the drive, another camera's recording and a clip with a plain name
+// among its files, and a later drive.
+TEST(TripLoading, OnlyTheRecordingsThatJoinAreReadIntoTheTrip) {
+    test::TempDir card;
+    namespace fs = std::filesystem;
+    const fs::path samples = test::SamplesDir();
+    for (const char *n : {"20261108_083000.mp4", "20261108_083015.mp4", "20261108_083030.mp4"})
+        fs::create_symlink(samples / n, card / n);
+    fs::create_symlink(samples / "other-model/20261109_071500.mp4", card / "20261108_083020.mp4");
+    fs::create_symlink(samples / "20261108_083000.mp4", card / "20261108_083016.mp4a");  // not listed
+    fs::create_symlink(samples / "h263/20261109_120000.mp4", card / "clip.mp4");
+    fs::create_symlink(samples / "20261108_083000.mp4", card / "20261108_083056.mp4");  // 10.9 s later
+    fs::create_symlink(samples / "20261108_083015.mp4", card / "20261108_083116.mp4");
+
+    Trip trip;
+    QString error;
+    const QDir dir(QString::fromStdString(card.path().string()));
+    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083015.mp4")), 1.0, &trip, &error));
+    QStringList names;
+    for (const TripFile &f : trip.files) names << f.name;
+    EXPECT_EQ(names.join(u' '), QStringLiteral("20261108_083000.mp4 20261108_083015.mp4 20261108_083030.mp4"));
+
+    // The later drive: 083056 starts 10.9 s after 083030 ends (45.1 s), so it begins a trip of its
+    // own, which 083116 joins.
+    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083116.mp4")), 1.0, &trip, &error));
+    ASSERT_EQ(trip.files.size(), 2u);
+    EXPECT_EQ(trip.files[0].name, QStringLiteral("20261108_083056.mp4"));
+    EXPECT_EQ(trip.files[1].offset_ms, 20000);
+
+    // Opened on its own, the plain-named clip is a trip of one recording without a clock.
+    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("clip.mp4")), 1.0, &trip, &error));
+    EXPECT_EQ(trip.files.size(), 1u);
+    EXPECT_FALSE(trip.has_start);
+    EXPECT_FALSE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083020.mp4")), 1.0, &trip, &error));
 }
 
 TEST(TripLoading, AnotherCamerasRecordingIsRefusedAndALoneOneIsItsOwnTrip) {
