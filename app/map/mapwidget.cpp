@@ -94,8 +94,7 @@ void CMapWidget::SetSpeedUnit(SpeedUnit unit) {
 }
 
 void CMapWidget::SetView(int zoom, WorldPoint centre) {
-    const int max_zoom = m_source ? std::min(kMaxZoom, m_source->MaxZoom() + 2) : kMaxZoom;
-    zoom = std::clamp(zoom, kMinZoom, max_zoom);
+    zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
     const double size = WorldSize(zoom);
     centre.y = std::clamp(centre.y, 0.0, size);
     centre.x = std::fmod(std::fmod(centre.x, size) + size, size);
@@ -205,21 +204,33 @@ void CMapWidget::SetPosition(qint64 trip_ms) {
 
 // ---- Tiles ------------------------------------------------------------------------------------
 
+CMapWidget::TileView CMapWidget::VisibleTiles() const {
+    TileView v;
+    // Past the source's last level its deepest tiles are shown enlarged.
+    v.z = m_source ? std::clamp(m_source->MaxZoom(), kMinZoom, m_zoom) : m_zoom;
+    v.span = kTileSize * std::ldexp(1.0, m_zoom - v.z);
+    v.left = m_centre.x - width() / 2.0;
+    v.top = m_centre.y - height() / 2.0;
+    const int n = 1 << v.z;
+    v.x0 = static_cast<int>(std::floor(v.left / v.span));
+    v.x1 = static_cast<int>(std::floor((v.left + width() - 1) / v.span));
+    v.x1 = std::min(v.x1, v.x0 + n - 1);  // the world once, however far out
+    v.y0 = std::max(0, static_cast<int>(std::floor(v.top / v.span)));
+    v.y1 = std::min(n - 1, static_cast<int>(std::floor((v.top + height() - 1) / v.span)));
+    return v;
+}
+
 void CMapWidget::RequestVisibleTiles() {
     if (!m_source || width() <= 0 || height() <= 0) return;
-    const double left = m_centre.x - width() / 2.0, top = m_centre.y - height() / 2.0;
-    const int n = 1 << m_zoom;
-    const int tx0 = static_cast<int>(std::floor(left / kTileSize));
-    const int tx1 = static_cast<int>(std::floor((left + width() - 1) / kTileSize));
-    const int ty0 = std::max(0, static_cast<int>(std::floor(top / kTileSize)));
-    const int ty1 = std::min(n - 1, static_cast<int>(std::floor((top + height() - 1) / kTileSize)));
+    const TileView v = VisibleTiles();
+    const int n = 1 << v.z;
     // Nearest the centre first, so the middle of the map fills in before its edges.
     std::vector<std::pair<double, TileKey>> wanted;
-    for (int ty = ty0; ty <= ty1; ++ty)
-        for (int tx = tx0; tx <= tx1 && tx - tx0 < n; ++tx) {
-            const TileKey key{m_zoom, ((tx % n) + n) % n, ty};
+    for (int ty = v.y0; ty <= v.y1; ++ty)
+        for (int tx = v.x0; tx <= v.x1; ++tx) {
+            const TileKey key{v.z, ((tx % n) + n) % n, ty};
             if (m_tiles.contains(key) || m_requested.contains(key) || m_failed.contains(key)) continue;
-            const double dx = (tx + 0.5) * kTileSize - m_centre.x, dy = (ty + 0.5) * kTileSize - m_centre.y;
+            const double dx = (tx + 0.5) * v.span - m_centre.x, dy = (ty + 0.5) * v.span - m_centre.y;
             wanted.push_back({dx * dx + dy * dy, key});
         }
     std::sort(wanted.begin(), wanted.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -233,18 +244,19 @@ void CMapWidget::OnTileReady(TileKey key, QImage image) {
     m_requested.remove(key);
     if (m_tiles.size() >= kMaxTilesHeld) {
         // Keep the current zoom's tiles; the rest are cheap to fetch again from the disk cache.
+        const int z = VisibleTiles().z;
         for (auto it = m_tiles.begin(); it != m_tiles.end();)
-            it = it.key().z != m_zoom ? m_tiles.erase(it) : std::next(it);
+            it = it.key().z != z ? m_tiles.erase(it) : std::next(it);
         if (m_tiles.size() >= kMaxTilesHeld) m_tiles.clear();
     }
     m_tiles.insert(key, image);
-    if (key.z == m_zoom) update();
+    update();
 }
 
 void CMapWidget::OnTileFailed(TileKey key) {
     m_requested.remove(key);
     m_failed.insert(key);
-    if (key.z == m_zoom) update();
+    update();
 }
 
 // ---- Painting ---------------------------------------------------------------------------------
@@ -303,20 +315,17 @@ void CMapWidget::DrawGrid(QPainter *p) {
 void CMapWidget::DrawTiles(QPainter *p) {
     m_tiles_shown = false;
     if (!m_source) return;
-    const double left = m_centre.x - width() / 2.0, top = m_centre.y - height() / 2.0;
-    const int n = 1 << m_zoom;
-    const int tx0 = static_cast<int>(std::floor(left / kTileSize));
-    const int ty0 = std::max(0, static_cast<int>(std::floor(top / kTileSize)));
-    const int ty1 = std::min(n - 1, static_cast<int>(std::floor((top + height() - 1) / kTileSize)));
-    const int tx1 = static_cast<int>(std::floor((left + width() - 1) / kTileSize));
-    for (int ty = ty0; ty <= ty1; ++ty)
-        for (int tx = tx0; tx <= tx1; ++tx) {
-            const auto it = m_tiles.constFind({m_zoom, ((tx % n) + n) % n, ty});
+    const TileView v = VisibleTiles();
+    const int n = 1 << v.z;
+    p->setRenderHint(QPainter::SmoothPixmapTransform, v.span > kTileSize);
+    for (int ty = v.y0; ty <= v.y1; ++ty)
+        for (int tx = v.x0; tx <= v.x1; ++tx) {
+            const auto it = m_tiles.constFind({v.z, ((tx % n) + n) % n, ty});
             if (it == m_tiles.constEnd()) continue;
-            const QRectF target(tx * kTileSize - left, ty * kTileSize - top, kTileSize, kTileSize);
-            p->drawImage(target, *it);
+            p->drawImage(QRectF(tx * v.span - v.left, ty * v.span - v.top, v.span, v.span), *it);
             m_tiles_shown = true;
         }
+    p->setRenderHint(QPainter::SmoothPixmapTransform, false);
 }
 
 void CMapWidget::DrawTrack(QPainter *p) {

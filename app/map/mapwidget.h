@@ -69,6 +69,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    // The tiles under the view: their level (at most the source's deepest), the size one of them
+    // takes on screen, and their range; left/top are the view's corner in world pixels.
+    struct TileView {
+        int z = 0;
+        double span = kTileSize;
+        double left = 0, top = 0;
+        int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+    };
+    TileView VisibleTiles() const;
     void RequestVisibleTiles();
     void OnTileReady(vt::map::TileKey key, QImage image);
     void OnTileFailed(vt::map::TileKey key);

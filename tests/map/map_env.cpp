@@ -42,9 +42,6 @@ QColor TileColour(int x, int y) { return QColor(40 + (x * 37) % 200, 40 + (y * 5
 QImage DrawTile(const map::TileKey &key) {
     QImage img(map::kTileSize, map::kTileSize, QImage::Format_RGB32);
     img.fill(TileColour(key.x, key.y));
-    QPainter p(&img);
-    p.setPen(Qt::white);
-    p.drawText(img.rect(), Qt::AlignCenter, QStringLiteral("%1/%2/%3").arg(key.z).arg(key.x).arg(key.y));
     return img;
 }
 

@@ -17,7 +17,7 @@ namespace vt::test {
 void EnsureMapApp();
 bool RunUntil(const std::function<bool()> &done, int timeout_ms);
 
-// A tile whose colour tells its numbers apart from its neighbours'.
+// A tile of one colour that tells its numbers apart from its neighbours'.
 QColor TileColour(int x, int y);
 QImage DrawTile(const map::TileKey &key);
 // Writes DIR/z/x/y.png for every tile in the ranges.

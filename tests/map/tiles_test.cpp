@@ -241,6 +241,20 @@ TEST(TilesFromMbtiles, RowsFlipFromTheSouthAndTheAttributionComesFromTheFile) {
     EXPECT_EQ(QColor(shot.pixel(kProbes[3])), ExpectedAt(*map, kProbes[3]));
     // The attribution's white box in the bottom-right corner.
     EXPECT_GT(qGray(shot.pixel(kW - 3, kH - 3)), 200);
+
+    // Two levels past the file's deepest, its tiles are shown enlarged, and nothing deeper is
+    // asked for.
+    const int answered = count.ready + count.failed;
+    map->SetView(r.z + 2, Rescale(map->Centre(), r.z, r.z + 2));
+    test::RunUntil([] { return false; }, 100);
+    EXPECT_EQ(count.ready + count.failed, answered);
+    const QImage deeper = map->grab().toImage();
+    EXPECT_TRUE(map->TilesShown());
+    for (QPoint p : {kProbes[0], kProbes[3], kProbes[4]}) {
+        const TileKey k = TileAt(Project(map->ToLatLon(p), r.z), r.z);
+        if (k == skipped) continue;
+        EXPECT_EQ(QColor(deeper.pixel(p)), test::TileColour(k.x, k.y)) << p.x() << "," << p.y();
+    }
     map->SetTileSource(nullptr);
 }
 
