@@ -1,7 +1,7 @@
 // The Trip and map window over the bundled three-recording drive, with tiles drawn here into an
 // MBTiles file (streets, a park, a river and the road the car took), the position just after the
 // impact, saved as a PNG. Run under a real X server (xvfb-run) to see the look.
-//   map_screenshot SAMPLES_DIR OUT.png
+//   map_screenshot SAMPLES_DIR OUT.png [grid]     (grid: no tile source, the plain grid)
 #include <sqlite3.h>
 
 #include <QApplication>
@@ -129,8 +129,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(tiles));
         return 2;
     }
+    const bool grid = argc > 3 && QByteArray(argv[3]) == "grid";
     MapSettings settings;
-    settings.mbtiles = tiles;
+    if (!grid) settings.mbtiles = tiles;
     int result = 0;
     {
         CTripMapWindow w(settings);
@@ -160,7 +161,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "files=%zu points=%zu events=%zu distance_m=%.0f max_kmh=%.1f zoom=%d tiles_shown=%d\n",
                      trip->files.size(), trip->points.size(), trip->events.size(), trip->distance_m,
                      trip->max_speed_kmh, w.Map()->Zoom(), w.Map()->TilesShown());
-        if (result == 0 && !w.Map()->TilesShown()) result = 3;
+        if (result == 0 && w.Map()->TilesShown() == grid) result = 3;
     }
     return result;
 }
