@@ -355,6 +355,7 @@ void CPlayerDlg::ListFolder(const QString &folder) {
         m_list->AddItem(QString());
     } else {
         m_listing_result = names.empty() ? kListingEmpty : static_cast<int>(names.size()) - 1;
+        GroupListByTrip(m_list, QDir::currentPath().toLocal8Bit().toStdString());
     }
     if (m_list->Count() > 0) m_list->setEnabled(true);
     m_last_opened = -1;

@@ -1,12 +1,18 @@
 #include "app/recordings.h"
 
-#include "drivedata/folder.h"
-
 #include <unistd.h>
 
+#include <QHash>
+#include <QThreadPool>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
+#include <memory>
+
+#include "app/skinlistbox.h"
+#include "drivedata/folder.h"
+#include "drivedata/trips.h"
 
 namespace vt::app {
 
@@ -45,6 +51,116 @@ bool IsRecordingName(const std::string &name) { return drivedata::IsRecordingNam
 
 bool ListRecordingNames(const std::string &folder, std::vector<std::string> *names) {
     return drivedata::ListRecordingNames(folder, names);
+}
+
+}  // namespace vt::app
+
+// ---- Grouping the list by trip ----------------------------------------------------------------
+
+namespace vt::app {
+namespace {
+
+constexpr char kGrouperName[] = "vt_trip_grouper";
+const char kOtherRecordings[] = "Other recordings";
+
+// Owned by the list it groups. The worker touches only its own copies and the shared cancel
+// flag; the result comes back as a queued call, which Qt drops if the grouper is gone by then.
+class CTripGrouper final : public QObject {
+public:
+    explicit CTripGrouper(CSkinListBox *list) : QObject(list), m_list(list) {
+        setObjectName(QLatin1String(kGrouperName));
+        m_pool.setMaxThreadCount(1);
+    }
+    ~CTripGrouper() override {
+        if (m_cancel) m_cancel->store(true);
+        m_pool.waitForDone();
+    }
+    Q_DISABLE_COPY_MOVE(CTripGrouper)
+
+    void Start(const std::string &folder) {
+        if (m_cancel) m_cancel->store(true);
+        m_cancel = std::make_shared<std::atomic<bool>>(false);
+        const uint64_t generation = ++m_generation;
+        auto cancel = m_cancel;
+        m_pool.start([this, folder, cancel, generation] {
+            auto trips = std::make_shared<std::vector<drivedata::Trip>>();
+            std::string error;
+            if (!drivedata::ReadFolderTrips(folder, drivedata::kDefaultEventThresholdG, trips.get(),
+                                            &error, cancel.get()))
+                return;
+            // `this` outlives the task: its destructor waits for the pool.
+            QMetaObject::invokeMethod(
+                this, [this, trips, generation] { Apply(*trips, generation); },
+                Qt::QueuedConnection);
+        });
+    }
+
+private:
+    void Apply(const std::vector<drivedata::Trip> &trips, uint64_t generation) {
+        if (generation != m_generation) return;
+        // Which trip each listed name belongs to.
+        QHash<QString, int> trip_of;
+        for (size_t t = 0; t < trips.size(); ++t)
+            for (const auto &f : trips[t].files)
+                trip_of.insert(QString::fromLocal8Bit(f.recording.name.c_str()), static_cast<int>(t));
+        QHash<QString, QString> headers;
+        int current = -1, left = 0;  // the trip being listed and its files not yet passed
+        bool other_open = false;
+        for (int i = 0; i < m_list->Count(); ++i) {
+            const QString name = m_list->Text(i);
+            auto it = trip_of.constFind(name);
+            if (it != trip_of.constEnd()) {
+                if (it.value() != current) {
+                    const drivedata::Trip &t = trips[static_cast<size_t>(it.value())];
+                    current = it.value();
+                    left = static_cast<int>(t.files.size());
+                    headers.insert(name, QString::fromStdString(TripHeaderText(
+                                             drivedata::FormatIsoLocal(t.start), t.duration_ms,
+                                             t.distance_m)));
+                    other_open = false;
+                }
+                --left;
+            } else if (left <= 0 && !other_open && current >= 0) {
+                // Recordings after a trip that belong to none would otherwise look like its part.
+                headers.insert(name, QLatin1String(kOtherRecordings));
+                other_open = true;
+            }
+        }
+        m_list->SetHeaders(headers);
+    }
+
+    CSkinListBox *m_list;
+    QThreadPool m_pool;
+    std::shared_ptr<std::atomic<bool>> m_cancel;
+    uint64_t m_generation = 0;
+};
+
+}  // namespace
+
+std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, double distance_m) {
+    std::string text = iso_start;
+    if (text.size() > 10 && text[10] == 'T') text[10] = ' ';
+    const int64_t s = std::max<int64_t>(0, duration_ms) / 1000;
+    char buf[64];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, " \u00b7 %d:%02d:%02d", static_cast<int>(s / 3600),
+                      static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+    else
+        std::snprintf(buf, sizeof buf, " \u00b7 %d:%02d", static_cast<int>(s / 60),
+                      static_cast<int>(s % 60));
+    text += buf;
+    if (distance_m < 1000)
+        std::snprintf(buf, sizeof buf, " \u00b7 %.0f m", distance_m);
+    else
+        std::snprintf(buf, sizeof buf, " \u00b7 %.1f km", distance_m / 1000);
+    return text + buf;
+}
+
+void GroupListByTrip(CSkinListBox *list, const std::string &folder) {
+    // The grouper is ours alone under this name, so the cast is safe without meta-object help.
+    auto *found = list->findChild<QObject *>(QLatin1String(kGrouperName), Qt::FindDirectChildrenOnly);
+    auto *grouper = found != nullptr ? static_cast<CTripGrouper *>(found) : new CTripGrouper(list);
+    grouper->Start(folder);
 }
 
 }  // namespace vt::app

@@ -1,6 +1,7 @@
 #pragma once
 // The folder side of the recording list: the program's own folder, the two remembered folders
-// beside it, and which files of a folder are recordings. No widgets here.
+// beside it, which files of a folder are recordings, and the list's grouping by trip.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,5 +30,16 @@ bool IsRecordingName(const std::string &name);
 // The recordings of a folder: plain regular files with a recording name, as names relative to
 // the folder, in no particular order. Returns false when the folder cannot be read.
 bool ListRecordingNames(const std::string &folder, std::vector<std::string> *names);
+
+class CSkinListBox;
+
+// "2026-11-08 08:30:00 · 14:05 · 12.3 km": a trip's header line in the recording list.
+std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, double distance_m);
+
+// Groups the list's entries by trip: reads the recordings of `folder` on a worker thread (only
+// their sensor records, a few kilobytes each) and, once every trip is known, puts a header line
+// above each trip's first recording, and one above recordings that follow a trip but belong to
+// none. A later call for the same list abandons an earlier reading; so does the list's end.
+void GroupListByTrip(CSkinListBox *list, const std::string &folder);
 
 }  // namespace vt::app

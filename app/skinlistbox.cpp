@@ -27,6 +27,7 @@ CSkinListBox::CSkinListBox(QWidget *parent) : QAbstractScrollArea(parent) {
         "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0;}"
         "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:none;}"));
     m_font = CellHeightFont(QStringLiteral("Arial"), 17, 700);
+    m_header_font = CellHeightFont(QStringLiteral("Arial"), 13, 400);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this] { viewport()->update(); });
 }
@@ -58,6 +59,7 @@ int CSkinListBox::AddItem(const QString &text, quintptr data) {
                                });
     const int index = static_cast<int>(at - m_items.begin());
     m_items.insert(at, Item{text, data});
+    m_rows_dirty = true;
     if (m_current >= index) ++m_current;
     if (m_items.size() == 1) MeasureItemHeight();
     UpdateScrollRange();
@@ -67,6 +69,8 @@ int CSkinListBox::AddItem(const QString &text, quintptr data) {
 
 void CSkinListBox::ResetContent() {
     m_items.clear();
+    m_headers.clear();
+    m_rows_dirty = true;
     m_current = -1;
     UpdateScrollRange();
     verticalScrollBar()->setValue(0);
@@ -89,25 +93,69 @@ void CSkinListBox::SetCurrentIndex(int index) {
 
 int CSkinListBox::TopIndex() const { return verticalScrollBar()->value(); }
 
+void CSkinListBox::SetHeaders(const QHash<QString, QString> &headers) {
+    m_headers = headers;
+    m_rows_dirty = true;
+    UpdateScrollRange();
+    if (m_current >= 0) EnsureVisible(m_current);
+    viewport()->update();
+}
+
+const QVector<CSkinListBox::Row> &CSkinListBox::Rows() const {
+    if (!m_rows_dirty) return m_rows;
+    m_rows.clear();
+    m_row_of_item.resize(m_items.size());
+    for (int i = 0; i < m_items.size(); ++i) {
+        auto h = m_headers.constFind(m_items[i].text);
+        if (h != m_headers.constEnd()) m_rows.push_back(Row{-1, h.value()});
+        m_row_of_item[i] = static_cast<int>(m_rows.size());
+        m_rows.push_back(Row{i, QString()});
+    }
+    m_rows_dirty = false;
+    return m_rows;
+}
+
+int CSkinListBox::RowOfItem(int index) const {
+    Rows();
+    return (index >= 0 && index < Count()) ? m_row_of_item[index] : -1;
+}
+
+QRect CSkinListBox::ItemRect(int index) const {
+    const int row = RowOfItem(index);
+    if (row < 0) return {};
+    return QRect(0, (row - TopIndex()) * m_item_height, viewport()->width(), m_item_height);
+}
+
+QString CSkinListBox::HeaderAbove(int index) const {
+    const int row = RowOfItem(index);
+    return row > 0 && Rows()[row - 1].item < 0 ? Rows()[row - 1].header : QString();
+}
+
 void CSkinListBox::EnsureVisible(int index) {
+    const int row = RowOfItem(index);
+    if (row < 0) return;
     const int rows = std::max(1, viewport()->height() / m_item_height);
     QScrollBar *bar = verticalScrollBar();
-    if (index < bar->value())
-        bar->setValue(index);
-    else if (index >= bar->value() + rows)
-        bar->setValue(index - rows + 1);
+    if (row < bar->value()) {
+        // Scrolling up to an entry brings its header line along.
+        const bool headed = row > 0 && Rows()[row - 1].item < 0;
+        bar->setValue(headed ? row - 1 : row);
+    } else if (row >= bar->value() + rows) {
+        bar->setValue(row - rows + 1);
+    }
 }
 
 void CSkinListBox::UpdateScrollRange() {
     const int rows = std::max(1, viewport()->height() / m_item_height);
     QScrollBar *bar = verticalScrollBar();
-    bar->setRange(0, std::max(0, Count() - rows));
+    bar->setRange(0, std::max(0, static_cast<int>(Rows().size()) - rows));
     bar->setPageStep(rows);
 }
 
 int CSkinListBox::IndexAt(QPoint pos) const {
-    const int index = TopIndex() + pos.y() / m_item_height;
-    return (pos.y() >= 0 && index < Count()) ? index : -1;
+    if (pos.y() < 0) return -1;
+    const int row = TopIndex() + pos.y() / m_item_height;
+    return row < Rows().size() ? Rows()[row].item : -1;
 }
 
 void CSkinListBox::UserSelect(int index) {
@@ -125,7 +173,20 @@ void CSkinListBox::paintEvent(QPaintEvent *) {
     const bool enabled = isEnabled();
     const int h = viewport()->height();
     const int w = viewport()->width();
-    for (int i = TopIndex(), y = 0; i < Count() && y < h; ++i, y += m_item_height) {
+    const QVector<Row> &rows = Rows();
+    for (int row = TopIndex(), y = 0; row < rows.size() && y < h; ++row, y += m_item_height) {
+        const int i = rows[row].item;
+        if (i < 0) {
+            // A trip's header line: small, dim, with a rule under it.
+            p.setFont(m_header_font);
+            p.setPen(enabled ? QColor(120, 176, 220) : QColor::fromRgb(kDisabledText));
+            p.drawText(QRect(4, y, w - 6, m_item_height - 2),
+                       Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, rows[row].header);
+            p.setPen(QColor(70, 90, 110));
+            p.drawLine(4, y + m_item_height - 1, w - 4, y + m_item_height - 1);
+            p.setFont(m_font);
+            continue;
+        }
         const QRect r(4, y, w - 6, m_item_height);
         const QString &text = m_items[i].text;
         if (i == m_current) p.fillRect(QRect(0, y, w, m_item_height), QColor(0, 150, 255, 28));

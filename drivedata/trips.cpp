@@ -80,7 +80,7 @@ std::vector<Trip> GroupTrips(std::vector<RecordingSummary> recordings) {
 }
 
 bool ReadFolderTrips(const std::string &folder, double threshold_g, std::vector<Trip> *trips,
-                     std::string *error) {
+                     std::string *error, const std::atomic<bool> *cancel) {
     trips->clear();
     std::vector<std::string> names;
     if (!ListRecordingNames(folder, &names)) {
@@ -90,6 +90,10 @@ bool ReadFolderTrips(const std::string &folder, double threshold_g, std::vector<
     auto scratch = std::make_unique<SensorData>();
     std::vector<RecordingSummary> summaries;
     for (const std::string &name : names) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            if (error) *error = "cancelled";
+            return false;
+        }
         DateTime start;
         if (!StartFromName(name, &start) || IsRefusedName(name)) continue;
         summaries.emplace_back();

@@ -11,6 +11,7 @@
 // Trip time: milliseconds from the start of the trip's first recording, so a record at t ms of a
 // recording lies at offset_ms + t of its trip, offset_ms being the difference of the two names'
 // times. Units as in track.h: metres, km/h, G.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,8 +78,9 @@ struct Trip {
 // not times are left out.
 std::vector<Trip> GroupTrips(std::vector<RecordingSummary> recordings);
 
-// Lists, reads and groups a folder. False (with a one-line reason) when the folder cannot be read.
+// Lists, reads and groups a folder. False (with a one-line reason) when the folder cannot be read,
+// or when `cancel` is set while it runs (checked between recordings).
 bool ReadFolderTrips(const std::string &folder, double threshold_g, std::vector<Trip> *trips,
-                     std::string *error);
+                     std::string *error, const std::atomic<bool> *cancel = nullptr);
 
 }  // namespace vt::drivedata

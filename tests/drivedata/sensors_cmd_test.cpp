@@ -104,15 +104,24 @@ TEST_F(SensorsCommandTest, GpxHasATrackPointPerPosition) {
     EXPECT_NE(out.find("<gpx version=\"1.1\""), std::string::npos);
     EXPECT_NE(out.find("xmlns=\"http://www.topografix.com/GPX/1/1\""), std::string::npos);
     EXPECT_EQ(Count(out, "<trkpt "), 4u);  // the record at 0, 0 has no position
-    EXPECT_NE(out.find("<trkpt lat=\"37.5034278\" lon=\"127.0041667\"><time>2010-03-07T09:05:00"
+    // Every point is timed from the recording's start in its name, to the millisecond.
+    EXPECT_NE(out.find("<trkpt lat=\"37.5034278\" lon=\"127.0041667\"><time>2026-11-08T08:30:00"
                        "</time></trkpt>"),
               std::string::npos);
-    // A date in a later field of the block still dates the point; a text without one does not.
-    EXPECT_NE(out.find("lon=\"-58.3815944\"><time>2026-11-09T07:15:09</time>"), std::string::npos);
-    EXPECT_EQ(Count(out, "<time>"), 3u);
+    EXPECT_NE(out.find("lon=\"-58.3815944\"><time>2026-11-08T08:30:00.300</time>"),
+              std::string::npos);
+    EXPECT_EQ(Count(out, "<time>"), 4u);
+    EXPECT_EQ(Count(out, "speed>"), 0u);  // half a second of records: no speed anywhere
     if (HaveProgram("xmllint")) {
         EXPECT_EQ(test::Run("echo " + Quote(out) + " | xmllint --noout -"), 0);
     }
+
+    // Without a time in the name, the first dated record's clock times the points.
+    auto renamed = dir_ / "clip.mp4";
+    std::filesystem::copy_file(path_, renamed);
+    ASSERT_EQ(Tool(Quote(renamed.string()) + " --format gpx", &out), 0);
+    EXPECT_NE(out.find("<time>2010-03-07T09:05:00</time>"), std::string::npos);
+    EXPECT_NE(out.find("<time>2010-03-07T09:05:00.300</time>"), std::string::npos);
 }
 
 TEST_F(SensorsCommandTest, RefusesWhatIsNotTheCamerasRecording) {
@@ -136,6 +145,7 @@ TEST_F(SensorsCommandTest, RefusesWhatIsNotTheCamerasRecording) {
     }
     std::string out, err;
     EXPECT_EQ(Tool(Quote(path_) + " --format kml", &out, &err), 2);
+    EXPECT_TRUE(out.empty());
     EXPECT_NE(err.find("kml"), std::string::npos);
     EXPECT_EQ(Tool("", &out, &err), 2);
 }

@@ -1,4 +1,5 @@
-// vantrec-tool sensors: the sensor records of a camera recording as CSV, JSON or GPX 1.1.
+// vantrec-tool sensors: the sensor records of a camera recording as CSV, JSON, GPX 1.1 or SubRip
+// subtitles.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "drivedata/sensor_rows.h"
 #include "drivedata/sensordata.h"
+#include "drivedata/sidecars.h"
 #include "tools/common/json.h"
 #include "tools/vantrec-tool/command.h"
 
@@ -41,25 +43,6 @@ std::string CsvField(const std::string &s) {
     return q + "\"";
 }
 
-std::string XmlEscape(const std::string &s) {
-    std::string out;
-    for (unsigned char c : s) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default:
-                // Control characters are not allowed in XML 1.0 text.
-                if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                    out += ' ';
-                else
-                    out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 void WriteCsv(const std::vector<SensorRow> &rows) {
     std::printf("time_ms,latitude,longitude,gx,gy,gz,text\n");
     for (const SensorRow &r : rows) {
@@ -84,39 +67,29 @@ void WriteJson(const std::vector<SensorRow> &rows) {
     std::printf("%s]\n", rows.empty() ? "" : "\n");
 }
 
-void WriteGpx(const std::vector<SensorRow> &rows, const char *path) {
+// GPX and subtitles are the same writers the clip export uses for its sidecar files.
+void WriteSidecar(const std::vector<SensorRow> &rows, const char *path, bool gpx) {
     const char *name = std::strrchr(path, '/');
     name = name ? name + 1 : path;
-    std::printf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                "<gpx version=\"1.1\" creator=\"vantrec-tool\" "
-                "xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
-                "  <trk>\n    <name>%s</name>\n    <trkseg>\n",
-                XmlEscape(name).c_str());
-    for (const SensorRow &r : rows) {
-        if (!r.has_position) continue;
-        std::printf("      <trkpt lat=\"%s\" lon=\"%s\">", Degrees(r.latitude).c_str(),
-                    Degrees(r.longitude).c_str());
-        if (r.has_time) {
-            // The camera's clock carries no time zone, so none is claimed.
-            std::printf("<time>%04d-%02d-%02dT%02d:%02d:%02d</time>", r.time.year, r.time.month,
-                        r.time.day, r.time.hour, r.time.minute, r.time.second);
-        }
-        std::printf("</trkpt>\n");
-    }
-    std::printf("    </trkseg>\n  </trk>\n</gpx>\n");
+    drivedata::SidecarOptions options;
+    options.name = name;
+    options.has_start = drivedata::RecordingClockStart(name, rows, &options.start);
+    const std::string text = gpx ? drivedata::WriteGpx(rows, options) : drivedata::WriteSrt(rows, options);
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 int Sensors(int argc, char **argv) {
-    if (argc < 2 || argv[1][0] == '-') return Fail("usage: sensors FILE [--format csv|json|gpx]");
+    if (argc < 2 || argv[1][0] == '-')
+        return Fail("usage: sensors FILE [--format csv|json|gpx|srt]");
     const char *path = argv[1];
     const char *format = Option(argc, argv, "--format");
     if (!format) {
-        if (HasFlag(argc, argv, "--format")) return Fail("--format needs csv, json or gpx");
+        if (HasFlag(argc, argv, "--format")) return Fail("--format needs csv, json, gpx or srt");
         format = "csv";
     }
-    if (std::strcmp(format, "csv") != 0 && std::strcmp(format, "json") != 0 &&
-        std::strcmp(format, "gpx") != 0)
-        return Fail(std::string("unknown format '") + format + "' (csv, json or gpx)");
+    const std::string f = format;
+    if (f != "csv" && f != "json" && f != "gpx" && f != "srt")
+        return Fail("unknown format '" + f + "' (csv, json, gpx or srt)");
 
     FILE *probe = std::fopen(path, "rb");
     if (!probe) return Fail(std::string("cannot open ") + path);
@@ -129,18 +102,18 @@ int Sensors(int argc, char **argv) {
     std::vector<SensorRow> rows;
     drivedata::CollectSensorRows(sd.get(), &rows);
 
-    if (std::strcmp(format, "csv") == 0)
+    if (f == "csv")
         WriteCsv(rows);
-    else if (std::strcmp(format, "json") == 0)
+    else if (f == "json")
         WriteJson(rows);
     else
-        WriteGpx(rows, path);
+        WriteSidecar(rows, path, f == "gpx");
     if (std::fflush(stdout) != 0) return Fail("cannot write the output");
     return 0;
 }
 
 }  // namespace
 
-VT_TOOL_COMMAND("sensors", "FILE [--format csv|json|gpx]", Sensors);
+VT_TOOL_COMMAND("sensors", "FILE [--format csv|json|gpx|srt]", Sensors);
 
 }  // namespace vt::tool

@@ -1,0 +1,100 @@
+// vantrec-tool events: the driving events (impacts, harsh manoeuvres) of camera recordings.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drivedata/events.h"
+#include "drivedata/sensor_rows.h"
+#include "drivedata/sensordata.h"
+#include "tools/common/json.h"
+#include "tools/vantrec-tool/command.h"
+
+namespace vt::tool {
+namespace {
+
+std::string CsvField(const std::string &s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
+struct FileEvents {
+    std::string file;
+    std::vector<drivedata::Event> events;
+};
+
+int Events(int argc, char **argv) {
+    static const char kUsage[] = "usage: events FILE... [--threshold G] [--format csv|json]";
+    std::vector<std::string> files;
+    std::string format = "csv";
+    double threshold = drivedata::kDefaultEventThresholdG;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--format" || a == "--threshold") {
+            if (i + 1 >= argc) return Fail(a + " needs a value");
+            const std::string v = argv[++i];
+            if (a == "--format") {
+                if (v != "csv" && v != "json") return Fail("unknown format '" + v + "' (csv or json)");
+                format = v;
+            } else {
+                char *end = nullptr;
+                threshold = std::strtod(v.c_str(), &end);
+                if (v.empty() || *end != 0 || !std::isfinite(threshold) || threshold <= 0)
+                    return Fail("--threshold needs a positive number of G, not '" + v + "'");
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Fail("unknown option '" + a + "'; " + kUsage);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.empty()) return Fail(kUsage);
+
+    // Every file is read before anything is printed, so a bad one leaves no partial output.
+    auto sd = std::make_unique<drivedata::SensorData>();
+    std::vector<FileEvents> found;
+    for (const std::string &file : files) {
+        if (drivedata::OpenRecordingRecords(sd.get(), file.c_str()) != drivedata::OpenResult::kOk)
+            return Fail(file + ": not a readable recording of this camera");
+        std::vector<drivedata::SensorRow> rows;
+        drivedata::CollectSensorRows(sd.get(), &rows);
+        found.push_back({file, drivedata::FindEvents(rows, threshold)});
+    }
+
+    if (format == "csv") {
+        std::printf("file,time_ms,peak_g,axis,kind\n");
+        for (const FileEvents &f : found)
+            for (const auto &e : f.events)
+                std::printf("%s,%lld,%.2f,%s,%s\n", CsvField(f.file).c_str(),
+                            static_cast<long long>(e.time_ms), drivedata::RoundG(e.peak_g),
+                            drivedata::AxisName(e.axis), drivedata::EventKindName(e.kind));
+    } else {
+        std::printf("[");
+        bool first = true;
+        for (const FileEvents &f : found)
+            for (const auto &e : f.events) {
+                std::printf("%s\n  {\"file\": %s, \"time_ms\": %lld, \"peak_g\": %.2f, "
+                            "\"axis\": \"%s\", \"kind\": \"%s\"}",
+                            first ? "" : ",", JsonString(f.file).c_str(),
+                            static_cast<long long>(e.time_ms), drivedata::RoundG(e.peak_g),
+                            drivedata::AxisName(e.axis), drivedata::EventKindName(e.kind));
+                first = false;
+            }
+        std::printf("%s]\n", first ? "" : "\n");
+    }
+    if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+    return 0;
+}
+
+}  // namespace
+
+VT_TOOL_COMMAND("events", "FILE... [--threshold G] [--format csv|json]", Events);
+
+}  // namespace vt::tool
