@@ -9,7 +9,8 @@ int main(int argc, char **argv) {
     for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     const vt::app::CommandLine cl = vt::app::ParseCommandLine(args, true);
     if (!cl.error.isEmpty()) {
-        std::fprintf(stderr, "vantrec-player: %s\n%s", qPrintable(cl.error), qPrintable(vt::app::UsageText()));
+        std::fprintf(stderr, "vantrec-player: %s\n%s", qPrintable(cl.error),
+                     qPrintable(vt::app::UsageText()));
         return 2;
     }
     if (cl.help) {

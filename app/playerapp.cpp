@@ -43,6 +43,18 @@ private:
     QString m_name;
 };
 
+// Dialogs and message boxes opened over the window run event loops of their own; they close
+// first so the window's own loop can end.
+void CloseOtherDialogs(QWidget *main) {
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w == main || !w->isVisible()) continue;
+        if (auto *dialog = qobject_cast<QDialog *>(w)) dialog->reject();
+        else if (w->isModal()) w->close();
+    }
+}
+
+}  // namespace
+
 void OpenTarget(CPlayerDlg *dlg, const QString &target) {
     const QFileInfo info(target);
     if (info.isFile()) {
@@ -52,20 +64,6 @@ void OpenTarget(CPlayerDlg *dlg, const QString &target) {
         dlg->OpenFolder(target);
     }
 }
-
-// Dialogs and message boxes opened over the window run event loops of their own; they close
-// first so the window's own loop can end.
-void CloseOtherDialogs(QWidget *main) {
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (w == main || !w->isVisible()) continue;
-        if (auto *dialog = qobject_cast<QDialog *>(w))
-            dialog->reject();
-        else if (w->isModal())
-            w->close();
-    }
-}
-
-}  // namespace
 
 QString UsageText() {
     return QStringLiteral(
@@ -97,12 +95,12 @@ CommandLine ParseCommandLine(const QStringList &args, bool qt_options_left) {
             if (!qt_options_left) cl.error = QStringLiteral("unknown option '%1'").arg(a);
             // Qt's options with a value: skip the value so it is not taken for a folder.
             static const QStringList kWithValue = {
-                QStringLiteral("-platform"),       QStringLiteral("-platformpluginpath"),
-                QStringLiteral("-platformtheme"),  QStringLiteral("-plugin"),
-                QStringLiteral("-style"),          QStringLiteral("-stylesheet"),
+                QStringLiteral("-platform"),        QStringLiteral("-platformpluginpath"),
+                QStringLiteral("-platformtheme"),   QStringLiteral("-plugin"),
+                QStringLiteral("-style"),           QStringLiteral("-stylesheet"),
                 QStringLiteral("-qwindowgeometry"), QStringLiteral("-qwindowtitle"),
-                QStringLiteral("-qwindowicon"),    QStringLiteral("-display"),
-                QStringLiteral("-geometry"),       QStringLiteral("-session")};
+                QStringLiteral("-qwindowicon"),     QStringLiteral("-display"),
+                QStringLiteral("-geometry"),        QStringLiteral("-session")};
             if (qt_options_left && kWithValue.contains(a)) ++i;
         } else if (cl.target.isEmpty()) {
             cl.target = a;

@@ -19,6 +19,11 @@ CommandLine ParseCommandLine(const QStringList &args, bool qt_options_left);
 // The --help text.
 QString UsageText();
 
+class CPlayerDlg;
+// Lists `target` in the window: a folder as if the user had chosen it; for a file, its folder,
+// and that recording is the one that opens (the first one when it is not listed).
+void OpenTarget(CPlayerDlg *dlg, const QString &target);
+
 class CPlayerApp final : public QApplication {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CPlayerApp)

@@ -17,6 +17,10 @@ packages=(
   xvfb xauth                         # screenshots of the window
   cups printer-driver-cups-pdf       # the print tests' private PDF queue (tools/print-queue.sh)
   poppler-utils                      # reading the printed PDF back in the print tests
+  qt6-svg-dev                        # renders the icon's PNG sizes at build time
+  dpkg-dev file                      # cpack -G DEB (dpkg-shlibdeps) and the package test
+  desktop-file-utils appstream groff-base  # the install test's validators and manual-page check
+  clang-format-14                    # the one clang-format version tools/format-check.sh uses
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -49,17 +49,20 @@ bool IsPortableDir(const QString &dir) {
     const QByteArray native = QFile::encodeName(dir);
     // The effective user's rights, and a read-only mount counts as not writable even for root.
     if (faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) return false;
-    return !QFileInfo::exists(dir + QStringLiteral("/../share/applications/vantrec-player.desktop"));
+    return !QFileInfo::exists(dir +
+                              QStringLiteral("/../share/applications/vantrec-player.desktop"));
 }
 
 bool Portable() { return IsPortableDir(ProgramDir()); }
 
 QString XdgConfigDir() {
-    return MadeDir(BaseDir("XDG_CONFIG_HOME", ".config") + QLatin1Char('/') + QLatin1String(kFolderName));
+    return MadeDir(BaseDir("XDG_CONFIG_HOME", ".config") + QLatin1Char('/') +
+                   QLatin1String(kFolderName));
 }
 
 QString XdgCacheDir() {
-    return MadeDir(BaseDir("XDG_CACHE_HOME", ".cache") + QLatin1Char('/') + QLatin1String(kFolderName));
+    return MadeDir(BaseDir("XDG_CACHE_HOME", ".cache") + QLatin1Char('/') +
+                   QLatin1String(kFolderName));
 }
 
 QString ConfigDir() { return Portable() ? ProgramDir() : XdgConfigDir(); }
@@ -101,7 +104,8 @@ std::string ReadFolderFile(const QString &file) {
     const QByteArray bytes = f.read(kMaxFolderFileBytes);
     const qsizetype nul = bytes.indexOf('\0');
     if (nul >= 0) return std::string(bytes.constData(), static_cast<size_t>(nul));
-    return std::string(bytes.constData(), static_cast<size_t>(std::min(bytes.size(), kClassicBytes)));
+    return std::string(bytes.constData(),
+                       static_cast<size_t>(std::min(bytes.size(), kClassicBytes)));
 }
 
 bool WriteFolderFile(const QString &file, const std::string &folder) {

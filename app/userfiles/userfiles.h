@@ -39,9 +39,9 @@ QString CacheDir();
 QString SettingsFile();
 
 struct Settings {
-    QString tileUrl;        // XYZ template with {z}, {x} and {y}; empty: no tiles
-    QString mbtiles;        // offline tile file; empty: none
-    bool speedMph = false;  // speeds in mph instead of km/h
+    QString tileUrl;          // XYZ template with {z}, {x} and {y}; empty: no tiles
+    QString mbtiles;          // offline tile file; empty: none
+    bool speedMph = false;    // speeds in mph instead of km/h
     double thresholdG = 1.0;  // event threshold in G, > 0
 };
 

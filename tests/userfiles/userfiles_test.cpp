@@ -25,16 +25,12 @@ class EnvScope {
 public:
     EnvScope(const char *name, std::optional<std::string> value) : m_name(name) {
         if (qEnvironmentVariableIsSet(name)) m_old = qgetenv(name);
-        if (value)
-            qputenv(name, QByteArray::fromStdString(*value));
-        else
-            qunsetenv(name);
+        if (value) qputenv(name, QByteArray::fromStdString(*value));
+        else qunsetenv(name);
     }
     ~EnvScope() {
-        if (m_old)
-            qputenv(m_name, *m_old);
-        else
-            qunsetenv(m_name);
+        if (m_old) qputenv(m_name, *m_old);
+        else qunsetenv(m_name);
     }
     EnvScope(const EnvScope &) = delete;
     EnvScope &operator=(const EnvScope &) = delete;
@@ -56,14 +52,17 @@ TEST(UserFolders, FollowTheXdgVariablesAndFallBackUnderHome) {
         EXPECT_TRUE(fs::is_directory(home / "cache/vantrec-player"));
     }
     // Unset, empty and relative values are all ignored in favour of the defaults under HOME.
-    for (std::optional<std::string> value : {std::optional<std::string>{}, std::optional<std::string>{""},
-                                             std::optional<std::string>{"relative/dir"}}) {
+    for (std::optional<std::string> value :
+         {std::optional<std::string>{}, std::optional<std::string>{""},
+          std::optional<std::string>{"relative/dir"}}) {
         EnvScope c("XDG_CONFIG_HOME", value);
         EnvScope k("XDG_CACHE_HOME", value);
-        EXPECT_EQ(uf::XdgConfigDir(), Q(home / ".config/vantrec-player")) << value.value_or("(unset)");
+        EXPECT_EQ(uf::XdgConfigDir(), Q(home / ".config/vantrec-player"))
+            << value.value_or("(unset)");
         EXPECT_EQ(uf::XdgCacheDir(), Q(home / ".cache/vantrec-player"));
     }
-    EXPECT_FALSE(fs::exists(fs::current_path() / "relative")) << "nothing made relative to the working folder";
+    EXPECT_FALSE(fs::exists(fs::current_path() / "relative"))
+        << "nothing made relative to the working folder";
 }
 
 TEST(UserFolders, AWritableProgramFolderIsPortableUnlessItIsAnInstalledBinFolder) {
@@ -73,7 +72,8 @@ TEST(UserFolders, AWritableProgramFolderIsPortableUnlessItIsAnInstalledBinFolder
     EXPECT_FALSE(uf::IsPortableDir(Q(prefix / "missing")));
     fs::create_directories(prefix / "share/applications");
     ASSERT_TRUE(WriteFileBytes(prefix / "share/applications/vantrec-player.desktop", {'x'}));
-    EXPECT_FALSE(uf::IsPortableDir(Q(prefix / "bin"))) << "an installed copy keeps its files per user";
+    EXPECT_FALSE(uf::IsPortableDir(Q(prefix / "bin")))
+        << "an installed copy keeps its files per user";
     if (geteuid() != 0) {
         fs::create_directories(prefix / "ro");
         fs::permissions(prefix / "ro", fs::perms::owner_read | fs::perms::owner_exec);
@@ -111,7 +111,8 @@ protected:
 
 TEST_F(SettingsFile, GivesEachValueItHolds) {
     const uf::Settings s = Load(
-        "[map]\ntile_url=http://127.0.0.1:8080/{z}/{x}/{y}.png\nmbtiles=/home/u/maps/region.mbtiles\n"
+        "[map]\ntile_url=http://127.0.0.1:8080/{z}/{x}/{y}.png\nmbtiles=/home/u/maps/"
+        "region.mbtiles\n"
         "[units]\nspeed=mph\n[events]\nthreshold_g=1.75\n");
     EXPECT_EQ(s.tileUrl, QStringLiteral("http://127.0.0.1:8080/{z}/{x}/{y}.png"));
     EXPECT_EQ(s.mbtiles, QStringLiteral("/home/u/maps/region.mbtiles"));
@@ -125,7 +126,8 @@ TEST_F(SettingsFile, MissingOrMalformedValuesGiveTheDefaults) {
     ExpectDefaults(uf::LoadSettingsFrom(Q(m_dir / "absent.ini")), "missing file");
     ExpectDefaults(uf::LoadSettingsFrom(Q(m_dir.path())), "a folder instead of a file");
     ExpectDefaults(Load(""), "empty file");
-    ExpectDefaults(Load(std::string("\x00\xff\xfe[[[\n=\x01\x02\n[map\ntile_url", 29)), "binary junk");
+    ExpectDefaults(Load(std::string("\x00\xff\xfe[[[\n=\x01\x02\n[map\ntile_url", 29)),
+                   "binary junk");
     ExpectDefaults(Load("[units]\nspeed=furlongs\n[events]\nthreshold_g=strong\n"), "words");
     ExpectDefaults(Load("[map]\ntile_url=http://x/{z}/{x}.png\n"), "a template without {y}");
     ExpectDefaults(Load("[map]\ntile_url=a/{z},{x},{y}\nmbtiles=a,b\n"), "lists");
@@ -149,7 +151,8 @@ TEST_F(SettingsFile, TheEnvironmentOverridesTheTileUrl) {
 TEST(FolderFile, KeepsTheClassicFormUpTo259BytesAndLongerFoldersWhole) {
     TempDir dir;
     const QString file = Q(dir / "openpath.dat");
-    for (size_t len : {size_t{0}, size_t{1}, size_t{259}, size_t{260}, size_t{1000}, size_t{4095}}) {
+    for (size_t len :
+         {size_t{0}, size_t{1}, size_t{259}, size_t{260}, size_t{1000}, size_t{4095}}) {
         const std::string folder = "/" + std::string(len == 0 ? 0 : len - 1, 'f');
         ASSERT_TRUE(uf::WriteFolderFile(file, folder)) << len;
         EXPECT_EQ(fs::file_size(dir / "openpath.dat"), std::max<size_t>(260, len + 1)) << len;

@@ -9,7 +9,9 @@
 
 // In sanitizer builds: SDL keeps a per-thread error buffer for threads it did not create, and
 // fontconfig keeps its configuration for the life of the process; neither is ours to free.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libSDL2\nleak:libfontconfig\n"; }
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libSDL2\nleak:libfontconfig\n";
+}
 
 namespace vt::tool {
 namespace {
@@ -57,8 +59,10 @@ std::string UsageLine(const std::string &name, const char *usage) {
 }
 
 void PrintUsage(FILE *out) {
-    std::fprintf(out, "usage: vantrec-tool COMMAND ARGUMENTS...\n"
-                      "       vantrec-tool COMMAND --help\n       vantrec-tool --help | --version\ncommands:\n");
+    std::fprintf(
+        out,
+        "usage: vantrec-tool COMMAND ARGUMENTS...\n"
+        "       vantrec-tool COMMAND --help\n       vantrec-tool --help | --version\ncommands:\n");
     for (const auto &[name, e] : vt::tool::Registry())
         std::fprintf(out, "  %s\n", UsageLine(name, e.usage).c_str());
 }
@@ -82,8 +86,8 @@ int main(int argc, char **argv) {
     }
     auto it = Registry().find(first);
     if (it == Registry().end()) {
-        std::fprintf(stderr, "vantrec-tool: unknown %s '%s'\n", first[0] == '-' ? "option" : "command",
-                     first.c_str());
+        std::fprintf(stderr, "vantrec-tool: unknown %s '%s'\n",
+                     first[0] == '-' ? "option" : "command", first.c_str());
         PrintUsage(stderr);
         return 2;
     }
