@@ -20,8 +20,8 @@
 #include <cstdio>
 
 #include "app/aboutdlg.h"
-#include "app/map/tripmaplink.h"
 #include "app/fonts.h"
+#include "app/map/tripmaplink.h"
 #include "app/messages.h"
 #include "app/playercontrol.h"
 #include "app/printing.h"
@@ -758,8 +758,12 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
 
 void CPlayerDlg::ShowTripMap() {
     map::PlayerLink link;
-    link.current_path = [this] { return m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(); };
-    link.position_ms = [this] { return int64_t{m_player != nullptr ? m_player->GetPosition() : 0}; };
+    link.current_path = [this] {
+        return m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString();
+    };
+    link.position_ms = [this] {
+        return int64_t{m_player != nullptr ? m_player->GetPosition() : 0};
+    };
     link.seek = [this](const QString &path, int64_t ms) {
         for (int i = 0; i < m_list->Count(); ++i) {
             if (QDir(RecordingFolder()).absoluteFilePath(m_list->Text(i)) != path) continue;

@@ -16,17 +16,23 @@ MapSettings LoadMapSettings() {
     return s;
 }
 
-double SpeedInUnit(double kmh, SpeedUnit unit) { return unit == SpeedUnit::kMph ? kmh / 1.609344 : kmh; }
+double SpeedInUnit(double kmh, SpeedUnit unit) {
+    return unit == SpeedUnit::kMph ? kmh / 1.609344 : kmh;
+}
 
-QString SpeedUnitLabel(SpeedUnit unit) { return unit == SpeedUnit::kMph ? QStringLiteral("mph") : QStringLiteral("km/h"); }
+QString SpeedUnitLabel(SpeedUnit unit) {
+    return unit == SpeedUnit::kMph ? QStringLiteral("mph") : QStringLiteral("km/h");
+}
 
 QString FormatDistance(double metres, SpeedUnit unit) {
     if (unit == SpeedUnit::kMph) {
         const double miles = metres / 1609.344;
-        return miles < 10 ? QString::asprintf("%.1f mi", miles) : QString::asprintf("%.0f mi", miles);
+        return miles < 10 ? QString::asprintf("%.1f mi", miles)
+                          : QString::asprintf("%.0f mi", miles);
     }
     if (metres < 1000) return QString::asprintf("%.0f m", metres);
-    return metres < 100000 ? QString::asprintf("%.1f km", metres / 1000) : QString::asprintf("%.0f km", metres / 1000);
+    return metres < 100000 ? QString::asprintf("%.1f km", metres / 1000)
+                           : QString::asprintf("%.0f km", metres / 1000);
 }
 
 }  // namespace vt::map

@@ -119,7 +119,8 @@ void CMapWidget::FitTrack() {
             y0 = y1 = w.y;
             any = true;
         }
-        x0 = std::min(x0, w.x), x1 = std::max(x1, w.x), y0 = std::min(y0, w.y), y1 = std::max(y1, w.y);
+        x0 = std::min(x0, w.x), x1 = std::max(x1, w.x), y0 = std::min(y0, w.y),
+        y1 = std::max(y1, w.y);
     }
     if (!any) {
         SetView(2, Rescale({128, 128}, 0, 2));
@@ -127,7 +128,8 @@ void CMapWidget::FitTrack() {
     }
     const double avail_w = std::max(50, width() - 60), avail_h = std::max(50, height() - 60);
     int zoom = 17;  // a track standing still is shown at street level, not at the tiles' limit
-    while (zoom > kMinZoom && ((x1 - x0) * std::ldexp(1.0, zoom) > avail_w || (y1 - y0) * std::ldexp(1.0, zoom) > avail_h))
+    while (zoom > kMinZoom && ((x1 - x0) * std::ldexp(1.0, zoom) > avail_w ||
+                               (y1 - y0) * std::ldexp(1.0, zoom) > avail_h))
         --zoom;
     SetView(zoom, Rescale({(x0 + x1) / 2, (y0 + y1) / 2}, 0, zoom));
 }
@@ -140,7 +142,8 @@ QPointF CMapWidget::WorldToScreen(WorldPoint w0) const {
 QPointF CMapWidget::ToScreen(LatLon p) const { return WorldToScreen(Project(p, 0)); }
 
 LatLon CMapWidget::ToLatLon(QPointF s) const {
-    return Unproject({s.x() - width() / 2.0 + m_centre.x, s.y() - height() / 2.0 + m_centre.y}, m_zoom);
+    return Unproject({s.x() - width() / 2.0 + m_centre.x, s.y() - height() / 2.0 + m_centre.y},
+                     m_zoom);
 }
 
 int64_t CMapWidget::TripTimeAt(QPointF pos) const {
@@ -172,7 +175,8 @@ int64_t CMapWidget::TripTimeAt(QPointF pos) const {
             const QPointF ab = b - a;
             const double len2 = ab.x() * ab.x() + ab.y() * ab.y();
             if (len2 > 0) {
-                const double t = std::clamp(((pos - a).x() * ab.x() + (pos - a).y() * ab.y()) / len2, 0.0, 1.0);
+                const double t =
+                    std::clamp(((pos - a).x() * ab.x() + (pos - a).y() * ab.y()) / len2, 0.0, 1.0);
                 const QPointF q = a + ab * t - pos;
                 const double q2 = q.x() * q.x() + q.y() * q.y();
                 if (q2 < best) {
@@ -229,11 +233,14 @@ void CMapWidget::RequestVisibleTiles() {
     for (int ty = v.y0; ty <= v.y1; ++ty)
         for (int tx = v.x0; tx <= v.x1; ++tx) {
             const TileKey key{v.z, ((tx % n) + n) % n, ty};
-            if (m_tiles.contains(key) || m_requested.contains(key) || m_failed.contains(key)) continue;
-            const double dx = (tx + 0.5) * v.span - m_centre.x, dy = (ty + 0.5) * v.span - m_centre.y;
+            if (m_tiles.contains(key) || m_requested.contains(key) || m_failed.contains(key))
+                continue;
+            const double dx = (tx + 0.5) * v.span - m_centre.x,
+                         dy = (ty + 0.5) * v.span - m_centre.y;
             wanted.push_back({dx * dx + dy * dy, key});
         }
-    std::sort(wanted.begin(), wanted.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::sort(wanted.begin(), wanted.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     for (const auto &w : wanted) {
         m_requested.insert(w.second);
         m_source->Request(w.second);
@@ -344,8 +351,10 @@ void CMapWidget::DrawTrack(QPainter *p) {
                 std::max(a.y(), b.y()) < -10 || std::min(a.y(), b.y()) > height() + 10)
                 continue;
             if (pass == 0) p->setPen(QPen(kTrackCasing, 7, Qt::SolidLine, Qt::RoundCap));
-            else p->setPen(QPen(SpeedColour(pts[i].speed_kmh >= 0 ? pts[i].speed_kmh : pts[from].speed_kmh), 4,
-                                Qt::SolidLine, Qt::RoundCap));
+            else
+                p->setPen(QPen(
+                    SpeedColour(pts[i].speed_kmh >= 0 ? pts[i].speed_kmh : pts[from].speed_kmh), 4,
+                    Qt::SolidLine, Qt::RoundCap));
             p->drawLine(a, b);
         }
     }
@@ -408,7 +417,8 @@ void CMapWidget::DrawScaleBar(QPainter *p) {
     const double lat = ToLatLon(QPointF(width() / 2.0, height() / 2.0)).lat;
     double px = 0;
     const double metres = NiceScaleLength(MetresPerPixel(lat, m_zoom), 120, &px);
-    const QString text = metres >= 1000 ? QString::asprintf("%g km", metres / 1000) : QString::asprintf("%g m", metres);
+    const QString text = metres >= 1000 ? QString::asprintf("%g km", metres / 1000)
+                                        : QString::asprintf("%g m", metres);
     const int x0 = 12, y0 = height() - 14;
     const int len = static_cast<int>(std::lround(px));
     p->fillRect(QRect(x0 - 6, y0 - 22, len + 12, 30), QColor(20, 22, 26, 190));
@@ -446,10 +456,12 @@ void CMapWidget::wheelEvent(QWheelEvent *event) {
     const int zoom = std::clamp(m_zoom + steps, kMinZoom, kMaxZoom);
     // Keep the ground under the cursor where it is.
     const QPointF pos = event->position();
-    const WorldPoint under{pos.x() - width() / 2.0 + m_centre.x, pos.y() - height() / 2.0 + m_centre.y};
+    const WorldPoint under{pos.x() - width() / 2.0 + m_centre.x,
+                           pos.y() - height() / 2.0 + m_centre.y};
     const WorldPoint under_new = Rescale(under, m_zoom, zoom);
     m_user_moved_at = NowMs();
-    SetView(zoom, {under_new.x - (pos.x() - width() / 2.0), under_new.y - (pos.y() - height() / 2.0)});
+    SetView(zoom,
+            {under_new.x - (pos.x() - width() / 2.0), under_new.y - (pos.y() - height() / 2.0)});
     event->accept();
 }
 

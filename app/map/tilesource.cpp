@@ -26,7 +26,8 @@ constexpr qint64 kTileCacheBytes = 256LL * 1024 * 1024;
 
 // ---- XYZ over HTTP ----------------------------------------------------------------------------
 
-CXyzTileSource::CXyzTileSource(const QString &url_template, const QString &cache_dir, QObject *parent)
+CXyzTileSource::CXyzTileSource(const QString &url_template, const QString &cache_dir,
+                               QObject *parent)
     : CTileSource(parent), m_template(url_template), m_net(new QNetworkAccessManager(this)) {
     if (!cache_dir.isEmpty()) {
         QDir().mkpath(cache_dir);
@@ -82,13 +83,15 @@ void CXyzTileSource::StartNext() {
         }
         QNetworkRequest req(url);
         req.setHeader(QNetworkRequest::UserAgentHeader, UserAgent());
-        req.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
+        req.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::PreferNetwork);
         req.setAttribute(QNetworkRequest::CacheSaveControlAttribute, true);
         req.setTransferTimeout(m_timeout_ms);
         ++m_in_flight;
         ++m_network_requests;
         QNetworkReply *reply = m_net->get(req);
-        connect(reply, &QNetworkReply::finished, this, [this, reply, key] { Finished(reply, key); });
+        connect(reply, &QNetworkReply::finished, this,
+                [this, reply, key] { Finished(reply, key); });
     }
 }
 
@@ -98,10 +101,12 @@ void CXyzTileSource::Finished(QNetworkReply *reply, const TileKey &key) {
     m_wanted.remove(key);
     QImage image;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError && status == 200 && image.loadFromData(reply->readAll())) {
+    if (reply->error() == QNetworkReply::NoError && status == 200 &&
+        image.loadFromData(reply->readAll())) {
         emit tileReady(key, image);
     } else {
-        if (m_cache != nullptr) m_cache->remove(reply->url());  // never keep an error page as a tile
+        if (m_cache != nullptr)
+            m_cache->remove(reply->url());  // never keep an error page as a tile
         emit tileFailed(key);
     }
     StartNext();
@@ -128,10 +133,13 @@ bool CMbtilesSource::Open(const QString &path, QString *error) {
         return false;
     }
     sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT name, value FROM metadata", -1, &st, nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(m_db, "SELECT name, value FROM metadata", -1, &st, nullptr) ==
+        SQLITE_OK) {
         while (sqlite3_step(st) == SQLITE_ROW) {
-            const QString name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-            const QString value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)));
+            const QString name =
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+            const QString value =
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)));
             if (name == QStringLiteral("attribution")) m_attribution = value;
             if (name == QStringLiteral("maxzoom")) {
                 bool ok = false;
@@ -143,8 +151,9 @@ bool CMbtilesSource::Open(const QString &path, QString *error) {
     sqlite3_finalize(st);
     st = nullptr;
     // The tiles table (or view) is what makes it an MBTiles file.
-    const int rc = sqlite3_prepare_v2(m_db, "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles LIMIT 1",
-                                      -1, &st, nullptr);
+    const int rc = sqlite3_prepare_v2(
+        m_db, "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles LIMIT 1", -1, &st,
+        nullptr);
     sqlite3_finalize(st);
     if (rc != SQLITE_OK) {
         *error = QStringLiteral("%1 is not an MBTiles file.").arg(path);
@@ -170,8 +179,10 @@ void CMbtilesSource::Answer() {
     batch.swap(m_queue);
     sqlite3_stmt *st = nullptr;
     if (m_db != nullptr)
-        sqlite3_prepare_v2(m_db, "SELECT tile_data FROM tiles WHERE zoom_level=?1 AND tile_column=?2 AND tile_row=?3",
-                           -1, &st, nullptr);
+        sqlite3_prepare_v2(
+            m_db,
+            "SELECT tile_data FROM tiles WHERE zoom_level=?1 AND tile_column=?2 AND tile_row=?3",
+            -1, &st, nullptr);
     for (const TileKey &key : batch) {
         QImage image;
         if (st != nullptr) {
@@ -182,7 +193,8 @@ void CMbtilesSource::Answer() {
             if (sqlite3_step(st) == SQLITE_ROW) {
                 const void *blob = sqlite3_column_blob(st, 0);
                 const int n = sqlite3_column_bytes(st, 0);
-                if (blob != nullptr && n > 0) image.loadFromData(static_cast<const uchar *>(blob), n);
+                if (blob != nullptr && n > 0)
+                    image.loadFromData(static_cast<const uchar *>(blob), n);
             }
         }
         if (image.isNull()) emit tileFailed(key);
@@ -199,11 +211,14 @@ std::unique_ptr<CTileSource> MakeTileSource(const QString &mbtiles, const QStrin
     }
     if (!tile_url.isEmpty()) {
         const QUrl url(tile_url);
-        const bool usable = url.isValid() && (url.scheme() == QStringLiteral("http") || url.scheme() == QStringLiteral("https")) &&
-                            tile_url.contains(QStringLiteral("{z}")) && tile_url.contains(QStringLiteral("{x}")) &&
-                            tile_url.contains(QStringLiteral("{y}"));
+        const bool usable =
+            url.isValid() &&
+            (url.scheme() == QStringLiteral("http") || url.scheme() == QStringLiteral("https")) &&
+            tile_url.contains(QStringLiteral("{z}")) && tile_url.contains(QStringLiteral("{x}")) &&
+            tile_url.contains(QStringLiteral("{y}"));
         if (usable) return std::make_unique<CXyzTileSource>(tile_url, cache_dir);
-        if (error->isEmpty()) *error = QStringLiteral("The tile URL %1 is not an XYZ template.").arg(tile_url);
+        if (error->isEmpty())
+            *error = QStringLiteral("The tile URL %1 is not an XYZ template.").arg(tile_url);
     }
     return nullptr;
 }

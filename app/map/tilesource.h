@@ -20,7 +20,9 @@ struct sqlite3;
 namespace vt::map {
 
 inline size_t qHash(const TileKey &k, size_t seed = 0) {
-    return ::qHash((static_cast<quint64>(k.z) << 48) ^ (static_cast<quint64>(k.x) << 24) ^ static_cast<quint64>(k.y), seed);
+    return ::qHash((static_cast<quint64>(k.z) << 48) ^ (static_cast<quint64>(k.x) << 24) ^
+                       static_cast<quint64>(k.y),
+                   seed);
 }
 
 class CTileSource : public QObject {
@@ -49,7 +51,8 @@ class CXyzTileSource final : public CTileSource {
     Q_DISABLE_COPY_MOVE(CXyzTileSource)
 
 public:
-    CXyzTileSource(const QString &url_template, const QString &cache_dir, QObject *parent = nullptr);
+    CXyzTileSource(const QString &url_template, const QString &cache_dir,
+                   QObject *parent = nullptr);
     ~CXyzTileSource() override;
 
     void Request(const TileKey &key) override;

@@ -59,7 +59,8 @@ bool LoadTripOf(const QString &path, double threshold_g, Trip *trip, QString *er
             summaries[i].name = names[i];
             // Names that are not times join no trip; only the open one is read whatever its name.
             if (i == at || drivedata::StartFromName(names[i], &start))
-                drivedata::SummariseRecording(scratch.get(), folder, names[i], threshold_g, &summaries[i]);
+                drivedata::SummariseRecording(scratch.get(), folder, names[i], threshold_g,
+                                              &summaries[i]);
         }
         return summaries[i];
     };
@@ -108,11 +109,13 @@ bool LoadTripOf(const QString &path, double threshold_g, Trip *trip, QString *er
     trip->max_g = t.max_g;
     for (const drivedata::TripFile &f : t.files) {
         const std::string file_path = folder + "/" + f.recording.name;
-        trip->files.push_back({QFile::decodeName(file_path.c_str()), QFile::decodeName(f.recording.name.c_str()),
-                               f.offset_ms, f.recording.duration_ms});
+        trip->files.push_back({QFile::decodeName(file_path.c_str()),
+                               QFile::decodeName(f.recording.name.c_str()), f.offset_ms,
+                               f.recording.duration_ms});
         // The summaries keep fixes and events, not every record's G: read the records again.
         std::vector<drivedata::SensorRow> rows;
-        if (drivedata::OpenRecordingRecords(scratch.get(), file_path.c_str()) == drivedata::OpenResult::kOk)
+        if (drivedata::OpenRecordingRecords(scratch.get(), file_path.c_str()) ==
+            drivedata::OpenResult::kOk)
             drivedata::CollectSensorRows(scratch.get(), &rows);
         for (const drivedata::SensorRow &row : rows) {
             TrackPoint p;
@@ -127,8 +130,9 @@ bool LoadTripOf(const QString &path, double threshold_g, Trip *trip, QString *er
         }
     }
     // Recordings of one trip may overlap by a record or two.
-    std::stable_sort(trip->points.begin(), trip->points.end(),
-                     [](const TrackPoint &a, const TrackPoint &b) { return a.trip_ms < b.trip_ms; });
+    std::stable_sort(
+        trip->points.begin(), trip->points.end(),
+        [](const TrackPoint &a, const TrackPoint &b) { return a.trip_ms < b.trip_ms; });
     // The line follows the trip's track: it breaks at a GPS jump and where the track drops a fix.
     for (TrackPoint &p : trip->points) {
         if (!p.has_fix) continue;

@@ -72,7 +72,8 @@ void CTripMapLink::SeekTrip(qint64 trip_ms) {
 }
 
 CTripMapLink *ShowTripMap(QWidget *owner, PlayerLink link) {
-    auto *existing = owner->findChild<CTripMapLink *>(QStringLiteral("vt_trip_map_link"), Qt::FindDirectChildrenOnly);
+    auto *existing = owner->findChild<CTripMapLink *>(QStringLiteral("vt_trip_map_link"),
+                                                      Qt::FindDirectChildrenOnly);
     if (existing == nullptr) existing = new CTripMapLink(owner, std::move(link), LoadMapSettings());
     existing->Show();
     return existing;

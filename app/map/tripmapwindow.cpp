@@ -29,7 +29,8 @@ QPalette DarkPalette() {
 
 QString FormatDuration(int64_t ms) {
     const int64_t s = std::max<int64_t>(0, ms) / 1000;
-    if (s >= 3600) return QString::asprintf("%d:%02d:%02d", int(s / 3600), int(s / 60 % 60), int(s % 60));
+    if (s >= 3600)
+        return QString::asprintf("%d:%02d:%02d", int(s / 3600), int(s / 60 % 60), int(s % 60));
     return QString::asprintf("%d:%02d", int(s / 60), int(s % 60));
 }
 
@@ -52,7 +53,8 @@ CTripMapWindow::CTripMapWindow(const MapSettings &settings, QWidget *parent)
     layout->addWidget(m_map, 1);
     layout->addWidget(m_strip);
 
-    m_source = MakeTileSource(settings.mbtiles, settings.tile_url, settings.tile_cache_dir, &m_source_problem);
+    m_source = MakeTileSource(settings.mbtiles, settings.tile_url, settings.tile_cache_dir,
+                              &m_source_problem);
     m_map->SetTileSource(m_source.get());
     m_map->SetSpeedUnit(settings.speed_unit);
     m_strip->SetSpeedUnit(settings.speed_unit);
@@ -98,7 +100,8 @@ QString CTripMapWindow::HeaderText() const {
                        .arg(t.files.size() == 1 ? QString() : QStringLiteral("s"))
                        .arg(t.events.size())
                        .arg(t.events.size() == 1 ? QString() : QStringLiteral("s"));
-    if (!m_source_problem.isEmpty()) text += QStringLiteral("   (") + m_source_problem + QLatin1Char(')');
+    if (!m_source_problem.isEmpty())
+        text += QStringLiteral("   (") + m_source_problem + QLatin1Char(')');
     return text;
 }
 

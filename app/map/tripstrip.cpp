@@ -55,13 +55,15 @@ void CTripStrip::SetPosition(qint64 trip_ms) {
 }
 
 QRectF CTripStrip::PlotRect() const {
-    return QRectF(kLeft, kTop, std::max(1, width() - kLeft - kRight), std::max(1, height() - kTop - kBottom));
+    return QRectF(kLeft, kTop, std::max(1, width() - kLeft - kRight),
+                  std::max(1, height() - kTop - kBottom));
 }
 
 double CTripStrip::XOf(int64_t trip_ms) const {
     const QRectF r = PlotRect();
     if (!m_trip || m_trip->duration_ms <= 0) return r.left();
-    const double f = std::clamp(static_cast<double>(trip_ms) / static_cast<double>(m_trip->duration_ms), 0.0, 1.0);
+    const double f = std::clamp(
+        static_cast<double>(trip_ms) / static_cast<double>(m_trip->duration_ms), 0.0, 1.0);
     return r.left() + f * r.width();
 }
 
@@ -82,8 +84,9 @@ QString CTripStrip::ReadoutText() const {
     const int i = PointAt(*m_trip, m_position_ms);
     if (i < 0) return {};
     const TrackPoint &pt = m_trip->points[i];
-    const QString speed = pt.speed_kmh < 0 ? QStringLiteral("--")
-                                           : QString::number(std::lround(SpeedInUnit(pt.speed_kmh, m_unit)));
+    const QString speed = pt.speed_kmh < 0
+                              ? QStringLiteral("--")
+                              : QString::number(std::lround(SpeedInUnit(pt.speed_kmh, m_unit)));
     return QStringLiteral("%1  %2 %3  %4 G")
         .arg(FormatTripClock(*m_trip, m_position_ms, false), speed, SpeedUnitLabel(m_unit))
         .arg(pt.g, 0, 'f', 2);
@@ -119,7 +122,8 @@ void CTripStrip::paintEvent(QPaintEvent *) {
             open = false;
             continue;
         }
-        const double y = r.bottom() - std::min(1.0, SpeedInUnit(pt.speed_kmh, m_unit) / speed_top) * r.height();
+        const double y =
+            r.bottom() - std::min(1.0, SpeedInUnit(pt.speed_kmh, m_unit) / speed_top) * r.height();
         if (!open) {
             fill.moveTo(x, r.bottom());
             fill.lineTo(x, y);
@@ -138,7 +142,8 @@ void CTripStrip::paintEvent(QPaintEvent *) {
     // |G| as a line over the same time axis.
     QPainterPath g_path;
     for (size_t i = 0; i < pts.size(); ++i) {
-        const QPointF q(XOf(pts[i].trip_ms), r.bottom() - std::min(1.0, pts[i].g / g_top) * r.height());
+        const QPointF q(XOf(pts[i].trip_ms),
+                        r.bottom() - std::min(1.0, pts[i].g / g_top) * r.height());
         if (i == 0 || pts[i].trip_ms - pts[i - 1].trip_ms > 100) g_path.moveTo(q);
         else g_path.lineTo(q);
     }
@@ -159,19 +164,22 @@ void CTripStrip::paintEvent(QPaintEvent *) {
     p.setPen(kSpeedLine);
     p.drawText(QRectF(0, r.top() - 6, kLeft - 6, 12), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("%1").arg(speed_top));
-    p.drawText(QRectF(0, r.bottom() - 12, kLeft - 6, 12), Qt::AlignRight | Qt::AlignVCenter, SpeedUnitLabel(m_unit));
+    p.drawText(QRectF(0, r.bottom() - 12, kLeft - 6, 12), Qt::AlignRight | Qt::AlignVCenter,
+               SpeedUnitLabel(m_unit));
     p.setPen(kGLine);
     p.drawText(QRectF(r.right() + 6, r.top() - 6, kRight - 6, 12), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("%1 G").arg(g_top));
-    p.drawText(QRectF(r.right() + 6, r.bottom() - 12, kRight - 6, 12), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("|G|"));
+    p.drawText(QRectF(r.right() + 6, r.bottom() - 12, kRight - 6, 12),
+               Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("|G|"));
     p.setPen(kText);
     const int labels = std::clamp(static_cast<int>(r.width() / 110), 1, 8);
     for (int k = 0; k <= labels; ++k) {
         const int64_t t = m_trip->duration_ms * k / labels;
         const double x = XOf(t);
-        const Qt::Alignment align = k == 0 ? Qt::AlignLeft : k == labels ? Qt::AlignRight : Qt::AlignHCenter;
-        const QRectF box = k == 0 ? QRectF(x, r.bottom() + 3, 80, 13)
+        const Qt::Alignment align = k == 0        ? Qt::AlignLeft
+                                    : k == labels ? Qt::AlignRight
+                                                  : Qt::AlignHCenter;
+        const QRectF box = k == 0        ? QRectF(x, r.bottom() + 3, 80, 13)
                            : k == labels ? QRectF(x - 80, r.bottom() + 3, 80, 13)
                                          : QRectF(x - 40, r.bottom() + 3, 80, 13);
         p.drawText(box, align | Qt::AlignVCenter, FormatTripClock(*m_trip, t, false));
@@ -183,7 +191,8 @@ void CTripStrip::paintEvent(QPaintEvent *) {
         p.setPen(QPen(Qt::white, 2));
         p.drawLine(QPointF(cx, r.top()), QPointF(cx, r.bottom()));
         p.setPen(kText);
-        p.drawText(QRectF(r.left(), 2, r.width(), 14), Qt::AlignLeft | Qt::AlignVCenter, ReadoutText());
+        p.drawText(QRectF(r.left(), 2, r.width(), 14), Qt::AlignLeft | Qt::AlignVCenter,
+                   ReadoutText());
     }
 }
 

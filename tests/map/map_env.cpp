@@ -13,7 +13,9 @@
 #include <cmath>
 
 // fontconfig's caches and the SDL audio subsystem live until the process ends; not ours to free.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libSDL2-2.0.so\n"; }
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libSDL2-2.0.so\n";
+}
 
 namespace vt::test {
 
@@ -49,7 +51,8 @@ void WriteTiles(const QString &dir, int z, int x0, int x1, int y0, int y1) {
     for (int x = x0; x <= x1; ++x) {
         const QString folder = QStringLiteral("%1/%2/%3").arg(dir).arg(z).arg(x);
         QDir().mkpath(folder);
-        for (int y = y0; y <= y1; ++y) DrawTile({z, x, y}).save(QStringLiteral("%1/%2.png").arg(folder).arg(y));
+        for (int y = y0; y <= y1; ++y)
+            DrawTile({z, x, y}).save(QStringLiteral("%1/%2.png").arg(folder).arg(y));
     }
 }
 
@@ -91,8 +94,9 @@ http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), handler).serve_
 TileServer::TileServer(const QString &root) {
     const int port = FreePort();
     if (port == 0) return;
-    m_proc.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral("-c"), QString::fromLatin1(kServerScript),
-                                             QString::number(port), root});
+    m_proc.start(QStringLiteral("python3"),
+                 {QStringLiteral("-u"), QStringLiteral("-c"), QString::fromLatin1(kServerScript),
+                  QString::number(port), root});
     if (!m_proc.waitForStarted(5000)) return;
     // Ready once it accepts a connection.
     for (int i = 0; i < 200; ++i) {
@@ -113,7 +117,9 @@ TileServer::~TileServer() {
     }
 }
 
-QString TileServer::UrlTemplate() const { return QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(m_port); }
+QString TileServer::UrlTemplate() const {
+    return QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(m_port);
+}
 
 void TileServer::ReadLog() {
     m_proc.waitForReadyRead(50);
@@ -149,20 +155,24 @@ int TileServer::MostAtOnce() {
     return m_most;
 }
 
-bool WriteMbtiles(const QString &path, int z, int x0, int x1, int y0, int y1, const QString &attribution,
-                  const map::TileKey *skip) {
+bool WriteMbtiles(const QString &path, int z, int x0, int x1, int y0, int y1,
+                  const QString &attribution, const map::TileKey *skip) {
     QFile::remove(path);
     sqlite3 *db = nullptr;
     if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK) return false;
     bool ok = sqlite3_exec(db,
                            "CREATE TABLE metadata (name TEXT, value TEXT);"
-                           "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+                           "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row "
+                           "INTEGER, tile_data BLOB);"
                            "BEGIN;",
                            nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt *meta = nullptr;
-    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO metadata VALUES (?1, ?2)", -1, &meta, nullptr) == SQLITE_OK;
-    const std::pair<QByteArray, QByteArray> rows[] = {
-        {"name", "test"}, {"format", "png"}, {"attribution", attribution.toUtf8()}, {"maxzoom", QByteArray::number(z)}};
+    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO metadata VALUES (?1, ?2)", -1, &meta, nullptr) ==
+                   SQLITE_OK;
+    const std::pair<QByteArray, QByteArray> rows[] = {{"name", "test"},
+                                                      {"format", "png"},
+                                                      {"attribution", attribution.toUtf8()},
+                                                      {"maxzoom", QByteArray::number(z)}};
     for (const auto &r : rows) {
         sqlite3_reset(meta);
         sqlite3_bind_text(meta, 1, r.first.constData(), -1, SQLITE_TRANSIENT);
@@ -171,7 +181,8 @@ bool WriteMbtiles(const QString &path, int z, int x0, int x1, int y0, int y1, co
     }
     sqlite3_finalize(meta);
     sqlite3_stmt *ins = nullptr;
-    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4)", -1, &ins, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4)", -1, &ins,
+                                  nullptr) == SQLITE_OK;
     for (int x = x0; ok && x <= x1; ++x)
         for (int y = y0; ok && y <= y1; ++y) {
             if (skip != nullptr && *skip == map::TileKey{z, x, y}) continue;
@@ -183,7 +194,8 @@ bool WriteMbtiles(const QString &path, int z, int x0, int x1, int y0, int y1, co
             sqlite3_bind_int(ins, 1, z);
             sqlite3_bind_int(ins, 2, x);
             sqlite3_bind_int(ins, 3, map::FlipRow(z, y));  // rows count from the south
-            sqlite3_bind_blob(ins, 4, png.constData(), static_cast<int>(png.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(ins, 4, png.constData(), static_cast<int>(png.size()),
+                              SQLITE_TRANSIENT);
             ok = sqlite3_step(ins) == SQLITE_DONE;
         }
     sqlite3_finalize(ins);
@@ -206,7 +218,8 @@ std::shared_ptr<map::Trip> LineTrip(double lat, double lon, int n, double step_m
         p.breaks_line = i == 0;
         trip->points.push_back(p);
     }
-    trip->files.push_back({QStringLiteral("/x/20261108_083000.mp4"), QStringLiteral("20261108_083000.mp4"), 0,
+    trip->files.push_back({QStringLiteral("/x/20261108_083000.mp4"),
+                           QStringLiteral("20261108_083000.mp4"), 0,
                            static_cast<int64_t>(n) * 100});
     trip->duration_ms = static_cast<int64_t>(n) * 100;
     trip->max_speed_kmh = step_m * 36;

@@ -50,8 +50,8 @@ private:
 int FreePort();
 
 // An MBTiles file with the drawn tiles of the ranges; `skip` leaves one tile out.
-bool WriteMbtiles(const QString &path, int z, int x0, int x1, int y0, int y1, const QString &attribution,
-                  const map::TileKey *skip = nullptr);
+bool WriteMbtiles(const QString &path, int z, int x0, int x1, int y0, int y1,
+                  const QString &attribution, const map::TileKey *skip = nullptr);
 
 // A trip along a straight east-going line: n points 100 ms apart from (lat, lon), each step
 // `step_m` metres, speed step_m * 36 km/h.

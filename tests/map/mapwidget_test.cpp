@@ -21,14 +21,16 @@ constexpr int kW = 480, kH = 320;
 
 struct Fixture {
     Fixture() {
-        test::EnsureMapApp();
         trip = test::LineTrip(46.948, 7.4474, 120, 5);  // 120 records 5 m apart
         trip->events.push_back({4000, 1.3, 'z', true});
         map.resize(kW, kH);
         map.SetTrip(trip);
         map.show();
     }
-    QPoint At(int i) const { return map.ToScreen({trip->points[i].lat, trip->points[i].lon}).toPoint(); }
+    QPoint At(int i) const {
+        return map.ToScreen({trip->points[i].lat, trip->points[i].lon}).toPoint();
+    }
+    bool app = (test::EnsureMapApp(), true);  // before the widget
     std::shared_ptr<Trip> trip;
     CMapWidget map;
 };
@@ -59,8 +61,9 @@ TEST(MapMouse, DraggingPansWithoutSeekingAndTheWheelZoomsAroundTheCursor) {
     const WorldPoint before = f.map.Centre();
     const QPoint from = f.At(50);
     QTest::mousePress(&f.map, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(30, 20)), f.map.mapToGlobal(QPointF(from + QPoint(30, 20))),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(30, 20)),
+                     f.map.mapToGlobal(QPointF(from + QPoint(30, 20))), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&f.map, &move);
     QTest::mouseRelease(&f.map, Qt::LeftButton, {}, from + QPoint(30, 20));
     EXPECT_EQ(seeks.size(), 0);
@@ -70,13 +73,15 @@ TEST(MapMouse, DraggingPansWithoutSeekingAndTheWheelZoomsAroundTheCursor) {
     const QPointF cursor(100, 80);
     const LatLon under = f.map.ToLatLon(cursor);
     const int zoom = f.map.Zoom();
-    QWheelEvent wheel(cursor, f.map.mapToGlobal(cursor), {}, {0, 120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(cursor, f.map.mapToGlobal(cursor), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
     QApplication::sendEvent(&f.map, &wheel);
     EXPECT_EQ(f.map.Zoom(), zoom + 1);
     const QPointF still = f.map.ToScreen(under);
     EXPECT_NEAR(still.x(), cursor.x(), 0.01);
     EXPECT_NEAR(still.y(), cursor.y(), 0.01);
-    QWheelEvent out(cursor, f.map.mapToGlobal(cursor), {}, {0, -240}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent out(cursor, f.map.mapToGlobal(cursor), {}, {0, -240}, Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
     QApplication::sendEvent(&f.map, &out);
     EXPECT_EQ(f.map.Zoom(), zoom - 1);
 }
@@ -137,7 +142,8 @@ TEST(TripMapWindow, RemembersItsGeometryAndShowsTheTripInItsHeader) {
     {
         CTripMapWindow w(s);
         w.ShowTrip(test::LineTrip(46.948, 7.4474, 200, 5));
-        EXPECT_TRUE(w.HeaderText().startsWith(QStringLiteral("2026-11-08 08:30:00   0:20   0.6 mi   max 112 mph")))
+        EXPECT_TRUE(w.HeaderText().startsWith(
+            QStringLiteral("2026-11-08 08:30:00   0:20   0.6 mi   max 112 mph")))
             << w.HeaderText().toStdString();
         EXPECT_TRUE(w.SourceProblem().isEmpty());
         w.show();

@@ -43,7 +43,8 @@ TEST(PlayerWindow, CtrlMOpensTheTripMapWhichFollowsPlaybackAndSeeksAcrossRecordi
     dlg.FillContextMenu(&menu);
     QStringList entries;
     for (QAction *a : menu.actions()) entries << a->text();
-    EXPECT_TRUE(entries.contains(QStringLiteral("Trip and map"))) << entries.join(u',').toStdString();
+    EXPECT_TRUE(entries.contains(QStringLiteral("Trip and map")))
+        << entries.join(u',').toStdString();
 
     QTest::keyClick(&dlg, Qt::Key_M, Qt::ControlModifier);
     auto *link = dlg.findChild<CTripMapLink *>();
@@ -67,7 +68,8 @@ TEST(PlayerWindow, CtrlMOpensTheTripMapWhichFollowsPlaybackAndSeeksAcrossRecordi
     // Back into the first one.
     link->SeekTrip(3000);
     EXPECT_EQ(dlg.CurrentPath(), QStringLiteral("20261108_083000.mp4"));
-    ASSERT_TRUE(test::RunUntil([&] { return w->Map()->Position() >= 2900 && w->Map()->Position() < 8000; }, 10000));
+    ASSERT_TRUE(test::RunUntil(
+        [&] { return w->Map()->Position() >= 2900 && w->Map()->Position() < 8000; }, 10000));
     dlg.StopPlayback();
     w->close();
 }

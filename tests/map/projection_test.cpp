@@ -18,7 +18,7 @@ TEST(Projection, KnownPointsLandOnTheirTiles) {
     const Case cases[] = {
         {0, 0, 0, 128, 128, 0, 0},
         {0, 0, 1, 256, 256, 1, 1},
-        {52.52, 13.405, 10, 550.1297778 * 256, 335.8260847 * 256, 550, 335},        // Berlin
+        {52.52, 13.405, 10, 550.1297778 * 256, 335.8260847 * 256, 550, 335},         // Berlin
         {-33.8568, 151.2153, 12, 3768.49408 * 256, 2457.8134381 * 256, 3768, 2457},  // Sydney
         {kMaxLatitude, -180, 4, 0, 0, 0, 0},
         {-kMaxLatitude, 0, 4, 2048, 4096, 8, 15},  // the bottom edge belongs to the last row
@@ -43,7 +43,8 @@ TEST(Projection, PolesClampAndTheAntimeridianWraps) {
 }
 
 TEST(Projection, UnprojectIsTheInverse) {
-    const LatLon points[] = {{0, 0}, {46.948, 7.4474}, {-34.6037, -58.3816}, {80, 179.9}, {-80, -179.9}};
+    const LatLon points[] = {
+        {0, 0}, {46.948, 7.4474}, {-34.6037, -58.3816}, {80, 179.9}, {-80, -179.9}};
     for (const LatLon &p : points)
         for (int z : {0, 5, 12, 19}) {
             const LatLon back = Unproject(Project(p, z), z);
@@ -75,8 +76,8 @@ TEST(ScaleBar, GroundScaleAndRoundLengths) {
         double metres, px;
     };
     const Case cases[] = {
-        {1.0, 120, 100, 100}, {0.3, 120, 20, 66.6667}, {10, 120, 1000, 100},
-        {4.2, 120, 500, 119.0476}, {1.0, 99, 50, 50}, {152.874, 120, 10000, 65.4133},
+        {1.0, 120, 100, 100},      {0.3, 120, 20, 66.6667}, {10, 120, 1000, 100},
+        {4.2, 120, 500, 119.0476}, {1.0, 99, 50, 50},       {152.874, 120, 10000, 65.4133},
     };
     for (const Case &c : cases) {
         double px = 0;

@@ -39,9 +39,11 @@ QImage TownTile(const TileKey &key, const Trip &trip) {
     const double lat0 = trip.points.front().lat, lon0 = trip.points.front().lon;
     const double m = 1.0 / MetresPerPixel(lat0, key.z);  // pixels per metre
     const WorldPoint o = Project({lat0, lon0}, key.z);
-    auto at = [&](double east_m, double north_m) { return QPointF(o.x + east_m * m, o.y - north_m * m); };
+    auto at = [&](double east_m, double north_m) {
+        return QPointF(o.x + east_m * m, o.y - north_m * m);
+    };
 
-    p.fillRect(QRectF(at(-180, 260), at(60, 120)), QColor(200, 225, 185));  // park
+    p.fillRect(QRectF(at(-180, 260), at(60, 120)), QColor(200, 225, 185));   // park
     p.fillRect(QRectF(at(220, -40), at(420, -160)), QColor(222, 214, 204));  // works yard
     QPainterPath river;
     river.moveTo(at(-600, -250));
@@ -64,8 +66,10 @@ QImage TownTile(const TileKey &key, const Trip &trip) {
         else road.lineTo(w.x, w.y);
         started = true;
     }
-    p.strokePath(road, QPen(QColor(200, 190, 150), 18 * m, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.strokePath(road, QPen(QColor(252, 240, 190), 14 * m, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.strokePath(road,
+                 QPen(QColor(200, 190, 150), 18 * m, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.strokePath(road,
+                 QPen(QColor(252, 240, 190), 14 * m, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     return img;
 }
 
@@ -74,8 +78,10 @@ bool WriteTown(const QString &path, const Trip &trip) {
     if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK) return false;
     sqlite3_exec(db,
                  "CREATE TABLE metadata (name TEXT, value TEXT);"
-                 "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
-                 "INSERT INTO metadata VALUES ('name', 'Made-up town'), ('format', 'png'), ('maxzoom', '18'),"
+                 "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, "
+                 "tile_data BLOB);"
+                 "INSERT INTO metadata VALUES ('name', 'Made-up town'), ('format', 'png'), "
+                 "('maxzoom', '18'),"
                  " ('attribution', 'Tiles: made-up town, drawn by the test');"
                  "BEGIN;",
                  nullptr, nullptr, nullptr);
@@ -84,10 +90,11 @@ bool WriteTown(const QString &path, const Trip &trip) {
     double lat0 = 90, lat1 = -90, lon0 = 180, lon1 = -180;
     for (const TrackPoint &pt : trip.points)
         if (pt.has_fix)
-            lat0 = std::min(lat0, pt.lat), lat1 = std::max(lat1, pt.lat), lon0 = std::min(lon0, pt.lon),
-            lon1 = std::max(lon1, pt.lon);
+            lat0 = std::min(lat0, pt.lat), lat1 = std::max(lat1, pt.lat),
+            lon0 = std::min(lon0, pt.lon), lon1 = std::max(lon1, pt.lon);
     for (int z = 14; z <= 18; ++z) {
-        const TileKey a = TileAt(Project({lat1, lon0}, z), z), b = TileAt(Project({lat0, lon1}, z), z);
+        const TileKey a = TileAt(Project({lat1, lon0}, z), z),
+                      b = TileAt(Project({lat0, lon1}, z), z);
         for (int x = a.x - 3; x <= b.x + 3; ++x)
             for (int y = a.y - 3; y <= b.y + 3; ++y) {
                 QByteArray png;
@@ -98,7 +105,8 @@ bool WriteTown(const QString &path, const Trip &trip) {
                 sqlite3_bind_int(ins, 1, z);
                 sqlite3_bind_int(ins, 2, x);
                 sqlite3_bind_int(ins, 3, FlipRow(z, y));
-                sqlite3_bind_blob(ins, 4, png.constData(), static_cast<int>(png.size()), SQLITE_TRANSIENT);
+                sqlite3_bind_blob(ins, 4, png.constData(), static_cast<int>(png.size()),
+                                  SQLITE_TRANSIENT);
                 sqlite3_step(ins);
             }
     }
@@ -118,7 +126,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     auto trip = std::make_shared<Trip>();
     QString error;
-    const QString first = QDir(QString::fromLocal8Bit(argv[1])).absoluteFilePath(QStringLiteral("20261108_083015.mp4"));
+    const QString first = QDir(QString::fromLocal8Bit(argv[1]))
+                              .absoluteFilePath(QStringLiteral("20261108_083015.mp4"));
     if (!LoadTripOf(first, 1.0, trip.get(), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 2;
@@ -155,12 +164,15 @@ int main(int argc, char **argv) {
         }
         w.repaint();
         QApplication::processEvents();
-        QPixmap shot = w.screen()->grabWindow(0, w.x(), w.y(), w.frameGeometry().width(), w.frameGeometry().height());
+        QPixmap shot = w.screen()->grabWindow(0, w.x(), w.y(), w.frameGeometry().width(),
+                                              w.frameGeometry().height());
         if (shot.isNull()) shot = w.grab();
         if (!shot.save(QString::fromLocal8Bit(argv[2]))) result = 2;
-        std::fprintf(stderr, "files=%zu points=%zu events=%zu distance_m=%.0f max_kmh=%.1f zoom=%d tiles_shown=%d\n",
-                     trip->files.size(), trip->points.size(), trip->events.size(), trip->distance_m,
-                     trip->max_speed_kmh, w.Map()->Zoom(), w.Map()->TilesShown());
+        std::fprintf(
+            stderr,
+            "files=%zu points=%zu events=%zu distance_m=%.0f max_kmh=%.1f zoom=%d tiles_shown=%d\n",
+            trip->files.size(), trip->points.size(), trip->events.size(), trip->distance_m,
+            trip->max_speed_kmh, w.Map()->Zoom(), w.Map()->TilesShown());
         if (result == 0 && w.Map()->TilesShown() == grid) result = 3;
     }
     return result;

@@ -5,9 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 #include <QSet>
 #include <QTcpServer>
+#include <QThread>
 #include <QTimer>
 #include <cmath>
 
@@ -53,7 +53,8 @@ QColor ExpectedAt(const CMapWidget &w, QPoint pos) {
 
 // Sample points away from the track (drawn along the middle), the speed legend (top right, from
 // y = 6), the scale bar and the attribution.
-const QPoint kProbes[] = {{20, 20}, {kW - 20, 2}, {kW / 2, 12}, {20, kH / 2 - 60}, {kW - 20, kH / 2 + 60}};
+const QPoint kProbes[] = {
+    {20, 20}, {kW - 20, 2}, {kW / 2, 12}, {20, kH / 2 - 60}, {kW - 20, kH / 2 + 60}};
 
 struct Counter {
     int ready = 0, failed = 0;
@@ -94,17 +95,20 @@ TEST_F(TilesOverHttp, RequestsExactlyTheVisibleTilesThenServesASecondLookFromThe
 
         QSet<QString> expected;
         for (int x = range.x0; x <= range.x1; ++x)
-            for (int y = range.y0; y <= range.y1; ++y) expected << QStringLiteral("/%1/%2/%3.png").arg(range.z).arg(x).arg(y);
+            for (int y = range.y0; y <= range.y1; ++y)
+                expected << QStringLiteral("/%1/%2/%3.png").arg(range.z).arg(x).arg(y);
         const QStringList got = server.Requests();
         EXPECT_EQ(QSet<QString>(got.begin(), got.end()), expected);
         EXPECT_EQ(got.size(), expected.size()) << "a tile was fetched twice";
-        for (const QString &ua : server.UserAgents()) EXPECT_TRUE(ua.startsWith(QStringLiteral("vantrec-player/"))) << ua.toStdString();
+        for (const QString &ua : server.UserAgents())
+            EXPECT_TRUE(ua.startsWith(QStringLiteral("vantrec-player/"))) << ua.toStdString();
         EXPECT_LE(server.MostAtOnce(), CXyzTileSource::kMaxConnections);
         EXPECT_GE(server.MostAtOnce(), 1);
 
         const QImage shot = map->grab().toImage();
         EXPECT_TRUE(map->TilesShown());
-        for (QPoint p : kProbes) EXPECT_EQ(QColor(shot.pixel(p)), ExpectedAt(*map, p)) << p.x() << "," << p.y();
+        for (QPoint p : kProbes)
+            EXPECT_EQ(QColor(shot.pixel(p)), ExpectedAt(*map, p)) << p.x() << "," << p.y();
         map->SetTileSource(nullptr);
     }
 
@@ -131,7 +135,8 @@ TEST_F(TilesOverHttp, AMissingTileLeavesTheGridThereAndIsNotCached) {
     auto map = FittedMap();
     const TileRange range = VisibleTiles(*map);
     test::WriteTiles(m_root, range.z, range.x0, range.x1, range.y0, range.y1);
-    const QString gone = QStringLiteral("%1/%2/%3/%4.png").arg(m_root).arg(range.z).arg(range.x0).arg(range.y0);
+    const QString gone =
+        QStringLiteral("%1/%2/%3/%4.png").arg(m_root).arg(range.z).arg(range.x0).arg(range.y0);
     ASSERT_TRUE(QFile::remove(gone));
     test::TileServer server(m_root);
     ASSERT_TRUE(server.Started());
@@ -159,8 +164,8 @@ TEST_F(TilesOverHttp, AMissingTileLeavesTheGridThereAndIsNotCached) {
 
 // The UI keeps turning while tiles cannot be had: a timer ticking every 10 ms is never held up
 // for long, and the map ends up as the grid with its scale bar and no attribution.
-void ExpectGridWithoutBlocking(CTileSource *source, int expected_tiles, CMapWidget *map, int timeout_ms,
-                               int min_ticks) {
+void ExpectGridWithoutBlocking(CTileSource *source, int expected_tiles, CMapWidget *map,
+                               int timeout_ms, int min_ticks) {
     Counter count;
     count.Attach(source);
     QElapsedTimer clock;
@@ -187,7 +192,8 @@ void ExpectGridWithoutBlocking(CTileSource *source, int expected_tiles, CMapWidg
     EXPECT_FALSE(map->TilesShown());
     int grid = 0;
     for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < shot.width(); ++x) grid += QColor(shot.pixel(x, y)) == QColor(58, 63, 71);
+        for (int x = 0; x < shot.width(); ++x)
+            grid += QColor(shot.pixel(x, y)) == QColor(58, 63, 71);
     EXPECT_GT(grid, 200) << "no grid lines";
     // The bottom-right corner holds the attribution's light box only when tiles show.
     int light = 0;
@@ -209,7 +215,8 @@ TEST_F(TilesOverHttp, AServerThatNeverAnswersTimesOutToTheGrid) {
     auto map = FittedMap();
     QTcpServer silent;  // accepts connections and says nothing
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    CXyzTileSource source(QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(silent.serverPort()), m_cache);
+    CXyzTileSource source(
+        QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(silent.serverPort()), m_cache);
     source.SetTransferTimeout(300);
     // Every tile waits out the timeout, two at a time: the loop turns all along.
     ExpectGridWithoutBlocking(&source, VisibleTiles(*map).Count(), map.get(), 30000, 20);
@@ -222,7 +229,8 @@ TEST(TilesFromMbtiles, RowsFlipFromTheSouthAndTheAttributionComesFromTheFile) {
     const TileRange r = VisibleTiles(*map);
     const QString path = QString::fromStdString((dir / "area.mbtiles").string());
     const TileKey skipped{r.z, r.x1, r.y0};  // the top-right tile is missing from the file
-    ASSERT_TRUE(test::WriteMbtiles(path, r.z, r.x0, r.x1, r.y0, r.y1, QStringLiteral("Test atlas"), &skipped));
+    ASSERT_TRUE(test::WriteMbtiles(path, r.z, r.x0, r.x1, r.y0, r.y1, QStringLiteral("Test atlas"),
+                                   &skipped));
 
     CMbtilesSource source;
     QString error;
@@ -273,11 +281,15 @@ TEST(TilesFromMbtiles, FilesThatAreNotMbtilesAreRefusedAndTheUrlIsUsedInstead) {
     auto none = MakeTileSource(junk, QString(), QString(), &error);
     EXPECT_EQ(none, nullptr);
     EXPECT_FALSE(error.isEmpty());
-    auto xyz = MakeTileSource(junk, QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"), QString(), &error);
+    auto xyz = MakeTileSource(junk, QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"), QString(),
+                              &error);
     ASSERT_NE(xyz, nullptr);
-    EXPECT_EQ(static_cast<CXyzTileSource *>(xyz.get())->UrlFor({3, 4, 5}), QStringLiteral("http://127.0.0.1:9/3/4/5.png"));
+    EXPECT_EQ(static_cast<CXyzTileSource *>(xyz.get())->UrlFor({3, 4, 5}),
+              QStringLiteral("http://127.0.0.1:9/3/4/5.png"));
     error.clear();
-    EXPECT_EQ(MakeTileSource(QString(), QStringLiteral("http://127.0.0.1:9/tiles.png"), QString(), &error), nullptr);
+    EXPECT_EQ(MakeTileSource(QString(), QStringLiteral("http://127.0.0.1:9/tiles.png"), QString(),
+                             &error),
+              nullptr);
     EXPECT_FALSE(error.isEmpty());
 }
 

@@ -12,7 +12,8 @@ namespace vt::map {
 namespace {
 
 QString Sample(const char *name) {
-    return QDir(QString::fromStdString(test::SamplesDir().string())).absoluteFilePath(QString::fromLatin1(name));
+    return QDir(QString::fromStdString(test::SamplesDir().string()))
+        .absoluteFilePath(QString::fromLatin1(name));
 }
 
 Trip TwoFilesWithAGap() {
@@ -30,10 +31,14 @@ TEST(TripTime, LocatesFilesAcrossGapsAndEnds) {
         int file;
         int64_t ms;
     };
-    const Case cases[] = {
-        {-50, 0, 0},  {0, 0, 0},     {9999, 0, 9999},     {10000, 1, 0},  // the gap goes to the next start
-        {12000, 1, 0}, {15000, 1, 0}, {24999, 1, 9999}, {25000, 1, 10000}, {99999, 1, 10000},
-    };
+    const Case
+        cases[] =
+            {
+                {-50, 0, 0},       {0, 0, 0},         {9999, 0, 9999},
+                {10000, 1, 0},  // the gap goes to the next start
+                {12000, 1, 0},     {15000, 1, 0},     {24999, 1, 9999},
+                {25000, 1, 10000}, {99999, 1, 10000},
+            };
     for (const Case &c : cases) {
         const FilePosition p = LocateTripTime(t, c.trip_ms);
         EXPECT_EQ(p.file, c.file) << c.trip_ms;
@@ -60,7 +65,8 @@ TEST(TripTime, ClockAsTheCameraWroteIt) {
 TEST(TripLoading, TheBundledDriveIsOneTripOfThreeRecordings) {
     Trip trip;
     QString error;
-    ASSERT_TRUE(LoadTripOf(Sample("20261108_083015.mp4"), 1.0, &trip, &error)) << error.toStdString();
+    ASSERT_TRUE(LoadTripOf(Sample("20261108_083015.mp4"), 1.0, &trip, &error))
+        << error.toStdString();
     ASSERT_EQ(trip.files.size(), 3u);
     EXPECT_EQ(trip.files[0].name, QStringLiteral("20261108_083000.mp4"));
     EXPECT_EQ(trip.files[1].offset_ms, 15000);
@@ -69,8 +75,9 @@ TEST(TripLoading, TheBundledDriveIsOneTripOfThreeRecordings) {
     EXPECT_GE(trip.duration_ms, 45000);
     EXPECT_LE(trip.duration_ms, 45200);
     ASSERT_EQ(trip.points.size(), 3u * 151u);
-    EXPECT_TRUE(std::is_sorted(trip.points.begin(), trip.points.end(),
-                               [](const TrackPoint &a, const TrackPoint &b) { return a.trip_ms < b.trip_ms; }));
+    EXPECT_TRUE(std::is_sorted(
+        trip.points.begin(), trip.points.end(),
+        [](const TrackPoint &a, const TrackPoint &b) { return a.trip_ms < b.trip_ms; }));
     // 45 s at walking pace rising to 45-62 km/h, with a stop after the impact.
     EXPECT_GT(trip.distance_m, 350);
     EXPECT_LT(trip.distance_m, 800);
@@ -97,22 +104,27 @@ TEST(TripLoading, OnlyTheRecordingsThatJoinAreReadIntoTheTrip) {
     for (const char *n : {"20261108_083000.mp4", "20261108_083015.mp4", "20261108_083030.mp4"})
         fs::create_symlink(samples / n, card / n);
     fs::create_symlink(samples / "other-model/20261109_071500.mp4", card / "20261108_083020.mp4");
-    fs::create_symlink(samples / "20261108_083000.mp4", card / "20261108_083016.mp4a");  // not listed
+    fs::create_symlink(samples / "20261108_083000.mp4",
+                       card / "20261108_083016.mp4a");  // not listed
     fs::create_symlink(samples / "h263/20261109_120000.mp4", card / "clip.mp4");
-    fs::create_symlink(samples / "20261108_083000.mp4", card / "20261108_083056.mp4");  // 10.9 s later
+    fs::create_symlink(samples / "20261108_083000.mp4",
+                       card / "20261108_083056.mp4");  // 10.9 s later
     fs::create_symlink(samples / "20261108_083015.mp4", card / "20261108_083116.mp4");
 
     Trip trip;
     QString error;
     const QDir dir(QString::fromStdString(card.path().string()));
-    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083015.mp4")), 1.0, &trip, &error));
+    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083015.mp4")), 1.0, &trip,
+                           &error));
     QStringList names;
     for (const TripFile &f : trip.files) names << f.name;
-    EXPECT_EQ(names.join(u' '), QStringLiteral("20261108_083000.mp4 20261108_083015.mp4 20261108_083030.mp4"));
+    EXPECT_EQ(names.join(u' '),
+              QStringLiteral("20261108_083000.mp4 20261108_083015.mp4 20261108_083030.mp4"));
 
     // The later drive: 083056 starts 10.9 s after 083030 ends (45.1 s), so it begins a trip of its
     // own, which 083116 joins.
-    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083116.mp4")), 1.0, &trip, &error));
+    ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083116.mp4")), 1.0, &trip,
+                           &error));
     ASSERT_EQ(trip.files.size(), 2u);
     EXPECT_EQ(trip.files[0].name, QStringLiteral("20261108_083056.mp4"));
     EXPECT_EQ(trip.files[1].offset_ms, 20000);
@@ -121,7 +133,8 @@ TEST(TripLoading, OnlyTheRecordingsThatJoinAreReadIntoTheTrip) {
     ASSERT_TRUE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("clip.mp4")), 1.0, &trip, &error));
     EXPECT_EQ(trip.files.size(), 1u);
     EXPECT_FALSE(trip.has_start);
-    EXPECT_FALSE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083020.mp4")), 1.0, &trip, &error));
+    EXPECT_FALSE(LoadTripOf(dir.absoluteFilePath(QStringLiteral("20261108_083020.mp4")), 1.0, &trip,
+                            &error));
 }
 
 TEST(TripLoading, AnotherCamerasRecordingIsRefusedAndALoneOneIsItsOwnTrip) {
