@@ -307,9 +307,8 @@ void CMapWidget::DrawSpeedLegend(QPainter *p) {
 
 void CMapWidget::DrawGrid(QPainter *p) {
     // Lines as far apart as the scale bar is long, fixed to the ground so they move with a pan.
-    const double lat = ToLatLon(QPointF(width() / 2.0, height() / 2.0)).lat;
     double step_px = 0;
-    NiceScaleLength(MetresPerPixel(lat, m_zoom), 120, &step_px);
+    ScaleBar(&step_px);
     if (step_px < 8) return;
     p->setPen(QPen(kGridColour, 1));
     const double left = m_centre.x - width() / 2.0, top = m_centre.y - height() / 2.0;
@@ -413,12 +412,24 @@ void CMapWidget::DrawPositionMark(QPainter *p) {
     p->setBrush(Qt::NoBrush);
 }
 
-void CMapWidget::DrawScaleBar(QPainter *p) {
+QString CMapWidget::ScaleBar(double *px) const {
     const double lat = ToLatLon(QPointF(width() / 2.0, height() / 2.0)).lat;
+    const double mpp = MetresPerPixel(lat, m_zoom);
+    constexpr int kMaxBarPx = 120;
+    if (m_unit == SpeedUnit::kMph) {
+        // Feet up to half a mile, miles beyond.
+        const double feet = NiceScaleLength(mpp / 0.3048, kMaxBarPx, px);
+        if (feet <= 2000) return QString::asprintf("%g ft", feet);
+        return QString::asprintf("%g mi", NiceScaleLength(mpp / 1609.344, kMaxBarPx, px));
+    }
+    const double metres = NiceScaleLength(mpp, kMaxBarPx, px);
+    return metres >= 1000 ? QString::asprintf("%g km", metres / 1000)
+                          : QString::asprintf("%g m", metres);
+}
+
+void CMapWidget::DrawScaleBar(QPainter *p) {
     double px = 0;
-    const double metres = NiceScaleLength(MetresPerPixel(lat, m_zoom), 120, &px);
-    const QString text = metres >= 1000 ? QString::asprintf("%g km", metres / 1000)
-                                        : QString::asprintf("%g m", metres);
+    const QString text = ScaleBar(&px);
     const int x0 = 12, y0 = height() - 14;
     const int len = static_cast<int>(std::lround(px));
     p->fillRect(QRect(x0 - 6, y0 - 22, len + 12, 30), QColor(20, 22, 26, 190));

@@ -48,6 +48,10 @@ public:
     // few pixels, -1 when the click misses the track.
     int64_t TripTimeAt(QPointF pos) const;
 
+    // The scale bar's text ("50 m", "500 ft", "1 mi" in the speed unit's system) and its length in
+    // pixels; the grid lines lie that far apart.
+    QString ScaleBar(double *px) const;
+
     // True when the last paint drew at least one tile (and so the attribution).
     bool TilesShown() const { return m_tiles_shown; }
     int TilesHeld() const { return static_cast<int>(m_tiles.size()); }

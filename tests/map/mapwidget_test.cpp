@@ -86,6 +86,28 @@ TEST(MapMouse, DraggingPansWithoutSeekingAndTheWheelZoomsAroundTheCursor) {
     EXPECT_EQ(f.map.Zoom(), zoom - 1);
 }
 
+TEST(MapView, TheScaleBarMeasuresTheGroundInTheSettingsUnit) {
+    Fixture f;
+    struct Case {
+        int zoom;
+        SpeedUnit unit;
+        const char *text;
+    };
+    // At 46.95 N a pixel is 0.815 m at zoom 17, 6.52 m at zoom 14, 13.0 m at zoom 13 and 6.68 km
+    // at zoom 4; the bar is at most 120 pixels long.
+    const Case cases[] = {{17, SpeedUnit::kKmh, "50 m"},    {14, SpeedUnit::kKmh, "500 m"},
+                          {4, SpeedUnit::kKmh, "500 km"},   {17, SpeedUnit::kMph, "200 ft"},
+                          {14, SpeedUnit::kMph, "2000 ft"}, {13, SpeedUnit::kMph, "0.5 mi"}};
+    for (const Case &c : cases) {
+        f.map.SetSpeedUnit(c.unit);
+        f.map.SetView(c.zoom, Project({46.95, 7.45}, c.zoom));
+        double px = 0;
+        EXPECT_EQ(f.map.ScaleBar(&px), QString::fromLatin1(c.text)) << c.zoom;
+        EXPECT_GT(px, 40);
+        EXPECT_LE(px, 120);
+    }
+}
+
 TEST(MapView, FitsTheTrackAndFollowsThePositionOffScreen) {
     Fixture f;
     for (int i : {0, 119}) {
