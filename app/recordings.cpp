@@ -137,7 +137,8 @@ private:
 
 }  // namespace
 
-std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, double distance_m) {
+std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, double distance_m,
+                           bool miles) {
     std::string text = iso_start;
     if (text.size() > 10 && text[10] == 'T') text[10] = ' ';
     const int64_t s = std::max<int64_t>(0, duration_ms) / 1000;
@@ -149,7 +150,12 @@ std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, do
         std::snprintf(buf, sizeof buf, " \u00b7 %d:%02d", static_cast<int>(s / 60),
                       static_cast<int>(s % 60));
     text += buf;
-    if (distance_m < 1000)
+    constexpr double kMetresPerMile = 1609.344, kMetresPerFoot = 0.3048;
+    if (miles && distance_m < kMetresPerMile / 10)
+        std::snprintf(buf, sizeof buf, " \u00b7 %.0f ft", distance_m / kMetresPerFoot);
+    else if (miles)
+        std::snprintf(buf, sizeof buf, " \u00b7 %.1f mi", distance_m / kMetresPerMile);
+    else if (distance_m < 1000)
         std::snprintf(buf, sizeof buf, " \u00b7 %.0f m", distance_m);
     else
         std::snprintf(buf, sizeof buf, " \u00b7 %.1f km", distance_m / 1000);

@@ -33,8 +33,10 @@ bool ListRecordingNames(const std::string &folder, std::vector<std::string> *nam
 
 class CSkinListBox;
 
-// "2026-11-08 08:30:00 · 14:05 · 12.3 km": a trip's header line in the recording list.
-std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, double distance_m);
+// "2026-11-08 08:30:00 · 14:05 · 12.3 km": a trip's header line in the recording list; with
+// `miles`, "· 7.6 mi" (or feet under a tenth of a mile).
+std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, double distance_m,
+                           bool miles = false);
 
 // Groups the list's entries by trip: reads the recordings of `folder` on a worker thread (only
 // their sensor records, a few kilobytes each) and, once every trip is known, puts a header line

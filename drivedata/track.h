@@ -55,7 +55,12 @@ public:
     // Speed at the record of time t: the distance between the fixes at t - 500 ms and t + 500 ms,
     // per second. False (the speed is undefined, shown as "--") when either fix is missing or a
     // GPS jump lies between them.
+    // time_ms is a record's time (a multiple of 100 ms, in a recording or a trip).
     bool SpeedKmhAt(int64_t time_ms, double *kmh) const;
+    // The same for a playback position: the speed at the record whose 100 ms slot holds it.
+    bool SpeedKmhAtPosition(int64_t position_ms, double *kmh) const {
+        return SpeedKmhAt(position_ms - ((position_ms % 100) + 100) % 100, kmh);
+    }
     // The largest defined speed at any of the given record times; false when none is defined.
     bool MaxSpeedKmh(const std::vector<int64_t> &record_times, double *kmh) const;
 

@@ -310,6 +310,20 @@ TEST_F(PlayerWindow, RefusesOtherModelsAndHdaNames) {
     EXPECT_TRUE(dlg->List()->isEnabled());
 }
 
+TEST_F(PlayerWindow, UpperCaseExtensionOpensLikeLowerCase) {
+    if (!HaveSamples()) GTEST_SKIP() << "samples/ missing";
+    // Cards copied through other systems carry "X.MP4"; the sensor data is read the same way.
+    TempDir folder;
+    fs::copy_file(SamplesDir() / kFirst, folder / "20261108_083000.MP4");
+    dlg->OpenFolder(QString::fromStdString(folder.path().string()));
+    PumpEvents();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(dlg->Loaded());
+    EXPECT_EQ(Engine().opens, 1);
+    EXPECT_EQ(Engine().last_path, "20261108_083000.MP4");
+    EXPECT_NE(Text(app::IDC_G_X), "0G");
+}
+
 TEST_F(PlayerWindow, FolderWithoutRecordingsOrUnreadable) {
     TempDir empty;
     WriteFileBytes(empty / "notes.txt", {1});

@@ -129,6 +129,10 @@ TEST(TripHeaders, TextGivesDateStartDurationAndDistance) {
               "2026-11-08 08:30:00 \u00b7 0:45 \u00b7 426 m");
     EXPECT_EQ(app::TripHeaderText("2026-11-08T23:10:05", 3 * 3600000 + 62000, 123456),
               "2026-11-08 23:10:05 \u00b7 3:01:02 \u00b7 123.5 km");
+    EXPECT_EQ(app::TripHeaderText("2026-11-08T23:10:05", 0, 123456, true),
+              "2026-11-08 23:10:05 \u00b7 0:00 \u00b7 76.7 mi");
+    EXPECT_EQ(app::TripHeaderText("2026-11-08T23:10:05", 59999, 100, true),
+              "2026-11-08 23:10:05 \u00b7 0:59 \u00b7 328 ft");
 }
 
 TEST(TripHeaders, FolderIsGroupedOffTheUiThread) {

@@ -36,6 +36,12 @@ TEST(Track, SteadyDrivingGivesItsSpeedAndDistance) {
     for (int64_t ms : {500, 1000, 4200, 9400}) EXPECT_NEAR(SpeedAt(t, ms), 72.0, 1e-6) << ms;
     // The first and last half second have no fix on one side.
     for (int64_t ms : {0, 400, 9500, 9900}) EXPECT_EQ(SpeedAt(t, ms), -1) << ms;
+    // A playback position between records takes the record of its slot.
+    double v = -1;
+    EXPECT_FALSE(t.SpeedKmhAt(4250, &v));
+    ASSERT_TRUE(t.SpeedKmhAtPosition(4299, &v));
+    EXPECT_NEAR(v, 72.0, 1e-6);
+    EXPECT_FALSE(t.SpeedKmhAtPosition(9550, &v));
     double max = 0;
     ASSERT_TRUE(t.MaxSpeedKmh(RecordTimes(rows), &max));
     EXPECT_NEAR(max, 72.0, 1e-6);
