@@ -76,9 +76,12 @@ Settings LoadSettingsFrom(const QString &file) {
     if (QFileInfo(file).isFile()) {
         QSettings ini(file, QSettings::IniFormat);
         if (ini.status() == QSettings::NoError) {
-            // A list (a key given with commas) or any other non-text value is not a setting.
+            // QSettings splits an unquoted value at its commas (a tile URL with a query may
+            // have them); put it back together.
             auto text = [&ini](const char *key) {
                 const QVariant v = ini.value(QLatin1String(key));
+                if (v.typeId() == QMetaType::QStringList)
+                    return v.toStringList().join(QLatin1Char(',')).trimmed();
                 return v.typeId() == QMetaType::QString ? v.toString().trimmed() : QString();
             };
             const QString url = text("map/tile_url");

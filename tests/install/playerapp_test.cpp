@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "app/playerdlg.h"
 #include "app/printing.h"
 #include "app/skinlistbox.h"
+#include "app/stopsignal.h"
 #include "app/userfiles/userfiles.h"
 #include "tests/common/testutil.h"
 
@@ -93,6 +95,25 @@ TEST(CommandLine, TakesOneTargetAndItsOwnOptions) {
         EXPECT_EQ(!cl.error.isEmpty(), c.error) << what;
         EXPECT_EQ(cl.target.toStdString(), c.target) << what;
     }
+}
+
+TEST(StopSignal, BothSignalsArriveOnTheEventLoopAndTheHandlersGoWithTheObject) {
+    EnsureApp();
+    struct sigaction before = {};
+    sigaction(SIGTERM, nullptr, &before);
+    {
+        app::CStopSignal stop;
+        QList<int> received;
+        QObject::connect(&stop, &app::CStopSignal::Received, [&received](int s) { received << s; });
+        raise(SIGTERM);
+        ASSERT_TRUE(RunUntil([&received] { return received.size() == 1; }, 2000));
+        raise(SIGINT);  // a second signal of the other kind still has its own handler
+        ASSERT_TRUE(RunUntil([&received] { return received.size() == 2; }, 2000));
+        EXPECT_EQ(received, (QList<int>{SIGTERM, SIGINT}));
+    }
+    struct sigaction after = {};
+    sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, SIG_DFL);
 }
 
 // A copy of the samples: the window lists them in name order, so the named file is not the first.
