@@ -104,6 +104,7 @@ TEST_F(TilesOverHttp, RequestsExactlyTheVisibleTilesThenServesASecondLookFromThe
             EXPECT_TRUE(ua.startsWith(QStringLiteral("vantrec-player/"))) << ua.toStdString();
         EXPECT_LE(server.MostAtOnce(), CXyzTileSource::kMaxConnections);
         EXPECT_GE(server.MostAtOnce(), 1);
+        RecordProperty("most_requests_at_once", server.MostAtOnce());
 
         const QImage shot = map->grab().toImage();
         EXPECT_TRUE(map->TilesShown());
