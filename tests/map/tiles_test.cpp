@@ -164,7 +164,8 @@ TEST_F(TilesOverHttp, AMissingTileLeavesTheGridThereAndIsNotCached) {
 }
 
 // The UI keeps turning while tiles cannot be had: a timer ticking every 10 ms is never held up
-// for long, and the map ends up as the grid with its scale bar and no attribution.
+// for as long as one request may take (the margin is for a loaded machine), and the map ends up
+// as the grid with its scale bar and no attribution.
 void ExpectGridWithoutBlocking(CTileSource *source, int expected_tiles, CMapWidget *map,
                                int timeout_ms, int min_ticks) {
     Counter count;
@@ -185,9 +186,9 @@ void ExpectGridWithoutBlocking(CTileSource *source, int expected_tiles, CMapWidg
     map->show();
     const qint64 set_up_ms = clock.elapsed();
     ASSERT_TRUE(RunUntil([&] { return count.failed >= expected_tiles; }, timeout_ms));
-    EXPECT_LT(set_up_ms, 200);
+    EXPECT_LT(set_up_ms, 600);
     EXPECT_GE(ticks, min_ticks);
-    EXPECT_LT(worst_gap, 250) << "the event loop stalled";
+    EXPECT_LT(worst_gap, 600) << "the event loop stalled";
     EXPECT_EQ(count.ready, 0);
     const QImage shot = map->grab().toImage();
     EXPECT_FALSE(map->TilesShown());
@@ -218,7 +219,7 @@ TEST_F(TilesOverHttp, AServerThatNeverAnswersTimesOutToTheGrid) {
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     CXyzTileSource source(
         QStringLiteral("http://127.0.0.1:%1/{z}/{x}/{y}.png").arg(silent.serverPort()), m_cache);
-    source.SetTransferTimeout(300);
+    source.SetTransferTimeout(1000);
     // Every tile waits out the timeout, two at a time: the loop turns all along.
     ExpectGridWithoutBlocking(&source, VisibleTiles(*map).Count(), map.get(), 30000, 20);
 }
