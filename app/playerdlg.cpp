@@ -21,6 +21,7 @@
 #include "app/aboutdlg.h"
 #include "app/export/evidence.h"
 #include "app/fonts.h"
+#include "app/map/tripmaplink.h"
 #include "app/messages.h"
 #include "app/playercontrol.h"
 #include "app/printing.h"
@@ -317,6 +318,7 @@ bool CPlayerDlg::PreTranslateKey(QKeyEvent *key) {
         if (ctrl && k == Qt::Key_O) ChooseFolder();
         else if (ctrl && k == Qt::Key_N) NextRecording();
         else if (ctrl && k == Qt::Key_B) PreviousRecording();
+        else if (ctrl && k == Qt::Key_M) ShowTripMap();
         if (k == Qt::Key_Escape) {
             if (m_full_screen) {
                 SetFullScreen(false);
@@ -792,6 +794,7 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     // A frameless window has no system menu; this one stands in for it, About last.
     menu->addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu->addAction(QStringLiteral("Close"), this, &CPlayerDlg::ExitApplication);
+    menu->addAction(QStringLiteral("Trip and map"), this, &CPlayerDlg::ShowTripMap);
     evidence::AddMenuEntries(menu, this, [this] {
         return evidence::Moment{m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
                                 m_player != nullptr ? m_player->GetPosition() : 0};
@@ -802,6 +805,30 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
         CAboutDlg about(this);
         about.exec();
     });
+}
+
+void CPlayerDlg::ShowTripMap() {
+    map::PlayerLink link;
+    link.current_path = [this] {
+        return m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString();
+    };
+    link.position_ms = [this] {
+        return int64_t{m_player != nullptr ? m_player->GetPosition() : 0};
+    };
+    link.seek = [this](const QString &path, int64_t ms) {
+        for (int i = 0; i < m_list->Count(); ++i) {
+            if (QDir(RecordingFolder()).absoluteFilePath(m_list->Text(i)) != path) continue;
+            if (i != m_last_opened) {
+                m_list->SetCurrentIndex(i);
+                OpenSelection();
+            }
+            if (!m_loaded || m_player == nullptr) return;
+            m_player->Seek(static_cast<int32_t>(ms));
+            RefreshPosition();
+            return;
+        }
+    };
+    map::ShowTripMap(this, std::move(link));
 }
 
 void CPlayerDlg::contextMenuEvent(QContextMenuEvent *event) {

@@ -100,6 +100,8 @@ public:
     // The window's context menu: minimise, close, the review entries, and after a separator the
     // About item.
     void FillContextMenu(QMenu *menu);
+    // Ctrl+M and the context menu: the Trip and map window, following this window's playback.
+    void ShowTripMap();
 
     // Reviewing a recording closely (the keys of the key table).
     void RunReviewAction(review::Action action);

@@ -10,6 +10,7 @@ packages=(
   libsdl2-dev                        # audio device
   qt6-base-dev libgl-dev             # the window
   libjpeg62-turbo-dev                # capture to JPEG
+  libsqlite3-dev                     # MBTiles files for the map
   libfreetype-dev libfontconfig-dev  # the overlay text
   python3                            # test helpers read JSON with it
   fonts-liberation2                  # metric-compatible Arial

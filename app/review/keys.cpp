@@ -34,6 +34,7 @@ const QList<KeyBinding> &KeyTable() {
         {Qt::Key_S, kNoMods, Action::kSnapshot, "S", "Save the picture as PNG in Pictures", false},
         {Qt::Key_F1, kNoMods, Action::kKeyPanel, "F1", "This list of keys", false},
         {Qt::Key_Question, kNoMods, Action::kKeyPanel, "?", "This list of keys", false},
+        {Qt::Key_M, Qt::ControlModifier, Action::kTripMap, "Ctrl+M", "Trip and map window", false},
         {Qt::Key_Escape, kNoMods, Action::kEscape, "Esc", "Leave full screen; else pause and minimise", false},
     };
     return table;

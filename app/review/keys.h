@@ -21,6 +21,7 @@ enum class Action {
     kOpenFolder,
     kNextRecording,
     kPreviousRecording,
+    kTripMap,
     kEscape,
     // Review keys.
     kStepForward,
