@@ -37,6 +37,22 @@ enum PlayerEngineState : int32_t {
     STATE_AT_END = 15,
 };
 
+// PlayerSeek's mode. Audio first lands on the key frame at or before the position (the normal
+// seek); video first on the nearest key frame (the application's "exact" seek).
+inline constexpr int32_t PLAYER_SEEK_VIDEO_FIRST = 0;
+inline constexpr int32_t PLAYER_SEEK_AUDIO_FIRST = 1;
+
+// PlayerForward's and PlayerBackward's kind: how far a move goes.
+enum PlayerMoveKind : int32_t {
+    PLAYER_MOVE_AUDIO_FIRST = 1,  // by the amount, landing as PLAYER_SEEK_AUDIO_FIRST
+    PLAYER_MOVE_VIDEO_FIRST = 2,  // by the amount, landing as PLAYER_SEEK_VIDEO_FIRST
+    PLAYER_MOVE_KEY_FRAME = 3,    // re-seek to the key frame of the clock position (needs video)
+    PLAYER_MOVE_PICTURE = 4,      // one picture forward or back, after pausing (needs video)
+};
+
+// A time that was never set (no picture yet, nothing measured).
+inline constexpr int32_t PLAYER_TIME_NONE = -1;
+
 using PlayerCallback = void (*)(void *user);
 
 struct PlayerConfig {
@@ -196,6 +212,9 @@ int PlayerSetVideoParams(Player *player, const PlayerVideoParams *params);
 int PlayerGetVideoParams(Player *player, PlayerVideoParams *out);
 int PlayerGetStatus(Player *player, PlayerStatus *status);
 int PlayerGetStats(Player *player, PlayerStats *stats);
+// The media clock now, in ms, never beyond the duration; 0 without a playback. Safe from any
+// thread, engine callbacks included, while the Player exists.
+int64_t PlayerClockPosition(Player *player);
 
 // Describes a recording without a Player. scratch may be null. Returns the first failing step's
 // code, else ME_OK.
@@ -246,6 +265,20 @@ struct DisplayBackendOps {
 // Registers the back-end used when the video params name a window; null unregisters. Without a
 // registered back-end, or without a window, pictures go to the offscreen surface.
 void DisplaySetWindowBackend(const DisplayBackendOps *ops);
+
+// A picture as the display surface receives it from the video task, before composition: the
+// planes of a 4:2:0 picture of width x height (chroma rows stride / 2 apart, chroma planes of
+// (width + 1) / 2 x (height + 1) / 2), and its presentation time.
+struct DisplayPicture {
+    const uint8_t *y, *u, *v;
+    int32_t stride;
+    int32_t width, height;
+    int32_t time_ms;
+};
+// Called on the video task with every picture drawn (not with repaints of the last one), after
+// it was handed to the back-end. It must not block and must copy what it keeps. Null removes it.
+using DisplayPictureObserver = void (*)(void *user, const DisplayPicture *picture);
+void DisplaySetPictureObserver(DisplayPictureObserver observer, void *user);
 
 // Copy of the offscreen surface's last picture (for tests and tools). Returns 1 and fills the
 // size and time, copying the pixels when `pixels` has room for width x height; 0 when no picture

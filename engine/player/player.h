@@ -105,8 +105,6 @@ void PlayerFree(Player *p);
 int PlayerRequest(Player *p, int state);
 // Starts the status task for a playback already requested (state 1). 0 when the thread fails.
 int PlayerStartStatusTask(Player *p);
-// Current clock position, capped at the duration (0 without a clock).
-int64_t PlayerClockPosition(Player *p);
 // Applies stored parameters to running renderers; results as the API describes.
 int PlayerApplyAudioParams(Player *p, const PlayerAudioParams *params);
 int PlayerApplyVideoParams(Player *p, const PlayerVideoParams *params);
