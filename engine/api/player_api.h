@@ -50,6 +50,9 @@ enum PlayerMoveKind : int32_t {
     PLAYER_MOVE_PICTURE = 4,      // one picture forward or back, after pausing (needs video)
 };
 
+// The flag word of a parameters record that was never given (nothing applied yet).
+inline constexpr uint32_t PLAYER_PARAMS_NONE = 0xFFFFFFFFu;
+
 // A time that was never set (no picture yet, nothing measured).
 inline constexpr int32_t PLAYER_TIME_NONE = -1;
 

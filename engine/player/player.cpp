@@ -112,23 +112,31 @@ int FillQueue(Player *p, int kind) {
 void EngineResetVideoDecoder(Player *p) {
     p->key_search = 1;
     p->key_found = 0;
-    p->ignore_output = 1;
-    // The decoder keeps its state, and the picture it still holds keeps its stamp: the ignored
-    // output takes that stamp, so the pictures after it keep theirs.
+    p->leading_b = 0;
+    // The decoder keeps its state; a picture it still holds from before the jump comes out
+    // marked stale and is dropped, and the pictures after it keep their own stamps.
+    VideoDecoderForgetStamps(p->vdec);
 }
 
-void ShowPicture(Player *p, const VideoPicture &pic) {
-    if (!p->renderer_open) return;
-    if (p->vparams.flags != 0xFFFFFFFFu && (p->vparams.flags & PLAYER_VIDEO_PRESENT) &&
-        !p->vparams.present_enabled)
-        return;
-    VideoRendererDraw(pic.y, pic.u, pic.v, pic.stride, int32_t(pic.time_ms));
+bool PresentingDisabled(const Player *p) {
+    return p->vparams.flags != PLAYER_PARAMS_NONE && (p->vparams.flags & PLAYER_VIDEO_PRESENT) &&
+           !p->vparams.present_enabled;
+}
+
+// ME_OK when drawn; ME_ERR_LATE while presenting is disabled (the picture counts as too late).
+MeResult ShowPicture(Player *p, const VideoPicture &pic) {
+    if (!p->renderer_open) return ME_FAIL;
+    if (PresentingDisabled(p)) return ME_ERR_LATE;
+    MeResult r = VideoRendererDraw(pic.y, pic.u, pic.v, pic.stride, int32_t(pic.time_ms));
     p->drawn_serial = p->pending_serial;
     p->last_picture_ms.store(int32_t(pic.time_ms));
+    return r;
 }
 
+// Shows the pending picture without asking the clock, when it was not shown yet (or a capture
+// waits for it). A picture decoded only to reach a seek's target is never shown.
 void ForcePresent(Player *p) {
-    if (!p->have_pending) return;
+    if (!p->have_pending || !p->pending_showable) return;
     if (p->drawn_serial == p->pending_serial && !VideoRendererCapturePending()) return;
     ShowPicture(p, p->pending);
 }
@@ -138,7 +146,72 @@ void TakePicture(Player *p, const VideoPicture &pic) {
     p->pending_time.store(pic.time_ms);
     p->have_pending = 1;
     ++p->pending_serial;
-    p->frame_pending.store(pic.time_ms >= p->target.load() ? 1 : 0);
+    p->pending_showable = pic.time_ms >= p->target.load() ? 1 : 0;
+    p->frame_pending.store(p->pending_showable);
+}
+
+// ---- Exact step back ----------------------------------------------------------------------------
+// From the key frame before the shown picture, the pictures are decoded up to the shown one; the
+// last one before it becomes the pending picture. Decoder buffers are reused by later decodes, so
+// that picture, and the shown one reached after it, are kept in copies of our own.
+
+bool CopyPicture(Player *p, const VideoPicture &pic, PictureCopy *c) {
+    const int32_t stride = pic.stride > 0 ? pic.stride : 1;
+    const size_t luma = size_t(stride) * size_t(pic.height);
+    const size_t chroma = size_t(stride / 2) * size_t((pic.height + 1) / 2);
+    const size_t need = luma + 2 * chroma;
+    if (c->size < need) {
+        MemFree(c->data);
+        c->data = static_cast<uint8_t *>(MemAlloc(need));
+        c->size = c->data ? need : 0;
+        if (!c->data) {
+            SetError(p, ME_ERR_MEMORY);
+            return false;
+        }
+    }
+    std::memcpy(c->data, pic.y, luma);
+    for (int32_t r = 0; r < (pic.height + 1) / 2; ++r) {
+        std::memcpy(c->data + luma + size_t(r) * (stride / 2), pic.u + size_t(r) * (stride / 2), size_t(stride / 2));
+        std::memcpy(c->data + luma + chroma + size_t(r) * (stride / 2), pic.v + size_t(r) * (stride / 2),
+                    size_t(stride / 2));
+    }
+    c->pic = pic;
+    c->pic.y = c->data;
+    c->pic.u = c->data + luma;
+    c->pic.v = c->data + luma + chroma;
+    c->valid = 1;
+    return true;
+}
+
+void FreePictureCopy(PictureCopy *c) {
+    MemFree(c->data);
+    *c = PictureCopy{};
+}
+
+// The step back has reached the picture it started from (or the end): the picture before it is
+// shown, and the one it started from follows when playback goes on.
+void FinishStepBack(Player *p, const VideoPicture *reached) {
+    p->step_back = 0;
+    if (!p->before.valid) {  // nothing earlier exists: stay on the picture reached
+        if (reached) TakePicture(p, *reached);
+        return;
+    }
+    if (reached) p->after.valid = CopyPicture(p, *reached, &p->after) ? 1 : 0;
+    p->target.store(p->before.pic.time_ms);
+    MediaClockSetPosition(p->clock.load(), p->before.pic.time_ms);
+    TakePicture(p, p->before.pic);
+    p->before.valid = 0;
+}
+
+// Handles a decoded picture during a step back. true when it was taken care of.
+bool StepBackPicture(Player *p, const VideoPicture &pic) {
+    if (!p->step_back) return false;
+    if (pic.time_ms < p->target.load()) {
+        CopyPicture(p, pic, &p->before);
+    } else {
+        FinishStepBack(p, &pic);
+    }
+    return true;
 }
 
 void Count(std::atomic<uint32_t> &c) { c.fetch_add(1, std::memory_order_relaxed); }
@@ -154,7 +227,9 @@ int PresentIfDue(Player *p) {
         return 1;
     }
     p->frame_pending.store(0);
-    if (d <= 300) {
+    if (d <= 300 && PresentingDisabled(p)) {
+        Count(p->frames_late);  // presenting is off: the picture answers late
+    } else if (d <= 300) {
         ShowPicture(p, p->pending);
         Count(p->frames_presented);
         if (p->first_picture_ms.load() < 0)
@@ -180,22 +255,26 @@ int PresentIfDue(Player *p) {
 int DecodeNextPicture(Player *p) {
     if (p->frame_pending.load() || !p->vdec) return 0;
     SampleSlot slot;
+    // The picture a step back started from comes next.
+    if (p->after.valid) {
+        p->after.valid = 0;
+        TakePicture(p, p->after.pic);
+        return 1;
+    }
     if (!SampleQueuePeek(p->vq, &slot)) {
         if (p->video_eof && !p->video_ended.load()) {
             VideoPicture pic;
-            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) && !p->ignore_output) {
-                TakePicture(p, pic);
+            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) && pic.time_ms != kVideoStaleTime) {
+                if (!StepBackPicture(p, pic)) TakePicture(p, pic);
+                return 1;
+            }
+            if (p->step_back) {
+                FinishStepBack(p, nullptr);
                 return 1;
             }
             p->video_ended.store(1);
         }
         return 0;
-    }
-    // Exact step back: the picture at the target is the one already pending.
-    if (p->seek_kind == SEEK_KIND_EXACT_BACK && p->seek_dir == STEP_BACKWARD &&
-        slot.time_ms > p->target.load() && p->have_pending) {
-        p->frame_pending.store(1);
-        return 1;
     }
     if (p->key_search) {
         // Predicted pictures before the first key frame would decode against a stale reference:
@@ -205,8 +284,20 @@ int DecodeNextPicture(Player *p) {
             SampleQueueRelease(p->vq, nullptr, 0);
             return 1;
         }
-        if (kind == 1) p->key_found = 1;
+        if (kind == 1) {
+            p->key_found = 1;
+            p->leading_b = 1;
+        }
         p->key_search = 0;
+    } else if (p->leading_b) {
+        // B pictures right after the key frame we started from belong before it and lean on a
+        // picture we never decoded: they are passed over until the next reference picture.
+        if (VideoDecoderIsBidirectional(p->vdec, slot.data, slot.size)) {
+            VideoDecoderSkipBidirectional(p->vdec, slot.time_ms);
+            SampleQueueRelease(p->vq, nullptr, 0);
+            return 1;
+        }
+        p->leading_b = 0;
     }
     if (p->direct_render && slot.time_ms >= p->target.load()) {
         int64_t d = MediaClockRead(p->clock.load()) - slot.time_ms;
@@ -231,16 +322,18 @@ int DecodeNextPicture(Player *p) {
     } else {
         SampleQueueRelease(p->vq, nullptr, 0);
     }
-    if (got) {
-        if (p->ignore_output) {
-            p->ignore_output = 0;
+    if (got && pic.time_ms != kVideoStaleTime) {
+        if (StepBackPicture(p, pic)) {
+            // kept for the step back
         } else if (p->direct_render) {
             p->pending = pic;
             p->pending_time.store(pic.time_ms);
             p->have_pending = 1;
             ++p->pending_serial;
-            if (pic.time_ms >= p->target.load()) {
-                ShowPicture(p, pic);
+            p->pending_showable = pic.time_ms >= p->target.load() ? 1 : 0;
+            if (p->pending_showable && ShowPicture(p, pic) == ME_ERR_LATE) {
+                Count(p->frames_late);
+            } else if (p->pending_showable) {
                 Count(p->frames_presented);
                 if (p->first_picture_ms.load() < 0)
                     p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
@@ -249,8 +342,6 @@ int DecodeNextPicture(Player *p) {
         } else {
             TakePicture(p, pic);
         }
-    } else {
-        p->ignore_output = 0;
     }
     return 1;
 }
@@ -421,7 +512,10 @@ bool OpenReader(Player *p) {
         SetError(p, ME_ERR_MEMORY);
         return false;
     }
-    p->clock.store(c);
+    {
+        OsLockGuard g(p->clock_lock);
+        p->clock.store(c);
+    }
     p->has_audio.store(p->info.audio_count > 0);
     p->has_video.store(p->info.video_count > 0);
     p->has_data.store(p->info.data_count > 0);
@@ -446,7 +540,7 @@ void ClearPcm(Player *p) {
 bool SetupVideo(Player *p) {
     const VideoTrackInfo &vt = p->info.video[TrackIndex(p->open.video_track, p->info.video_count)];
     const uint32_t tag = vt.codec_tag;
-    p->direct_render = (p->vparams.flags != 0xFFFFFFFFu &&
+    p->direct_render = (p->vparams.flags != PLAYER_PARAMS_NONE &&
                         (p->vparams.flags & PLAYER_VIDEO_RENDER_TYPE) &&
                         p->vparams.render_type == PLAYER_RENDER_DIRECT &&
                         (tag == TAG_MP4V || tag == TAG_H263 || tag == TAG_AVC1 ||
@@ -465,7 +559,7 @@ bool SetupVideo(Player *p) {
     EngineResetVideoDecoder(p);
     if (!p->renderer_open) {
         VideoRendererParams rp{};
-        if (p->vparams.flags != 0xFFFFFFFFu) {
+        if (p->vparams.flags != PLAYER_PARAMS_NONE) {
             if (p->vparams.flags & PLAYER_VIDEO_WINDOW) {
                 rp.window = p->vparams.window;
                 rp.left = p->vparams.left;
@@ -485,7 +579,7 @@ bool SetupVideo(Player *p) {
 }
 
 bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
-    if (!p->arend || ap->flags == 0xFFFFFFFFu) return true;
+    if (!p->arend || ap->flags == PLAYER_PARAMS_NONE) return true;
     bool ok = true;
     if (ap->flags & PLAYER_AUDIO_VOLUME) ok &= AudioRendererSetVolume(p->arend, ap->volume) != 0;
     if (ap->flags & PLAYER_AUDIO_MUTE) ok &= AudioRendererSetMute(p->arend, ap->mute) != 0;
@@ -641,40 +735,52 @@ int64_t TracksEnd(Player *p) {
 
 void Seek(Player *p) {
     if (!WaitTasksSeen(p, STATE_SEEKING)) return;
+    PlayerSeekRequest req;
+    {
+        OsLockGuard g(p->state_lock);
+        req = p->seek;
+    }
     MediaClockStop(p->clock.load());
     AudioRendererPause(p->arend);
-    int64_t pos = p->seek_pos;
+    const bool by_step = req.kind == SEEK_KIND_STEP || req.kind == SEEK_KIND_EXACT_BACK;
+    const bool step_back = req.kind == SEEK_KIND_EXACT_BACK && req.direction == STEP_BACKWARD;
+    // A step back starts from the key frame before the shown picture, even when that picture is
+    // a key frame itself.
+    int64_t pos = step_back && req.position > 0 ? req.position - 1 : req.position;
     int ok;
     {
         OsLockGuard vg(p->video_lock);
         OsLockGuard ag(p->audio_lock);
-        if (p->seek_kind == SEEK_KIND_STEP || p->seek_kind == SEEK_KIND_EXACT_BACK)
-            ok = ReaderSeekStep(p->reader, &pos, p->seek_dir);
+        if (by_step)
+            ok = ReaderSeekStep(p->reader, &pos, req.direction);
         else
-            ok = ReaderSeek(p->reader, &pos, p->seek_mode);
-        if (!ok && p->seek_kind != SEEK_KIND_STEP && p->seek_kind != SEEK_KIND_EXACT_BACK) {
+            ok = ReaderSeek(p->reader, &pos, req.mode);
+        if (!ok && !by_step) {
             // At the very end there is no next key frame to snap to, and the tracks may stop
             // short of the file's duration: fall back to the last position every track has.
-            pos = p->seek_pos;
+            pos = req.position;
             ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
             // A track's last sample lies before its end: step back until every track has one.
             int64_t end = TracksEnd(p);
             for (int64_t back = 0; !ok && back <= 1000; back += 50) {
-                int64_t want = p->seek_pos.load();
-                pos = (want < end ? want : end) - back;
+                pos = (req.position < end ? req.position : end) - back;
                 if (pos < 0) break;
                 ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
             }
         }
+        p->before.valid = p->after.valid = 0;
+        p->step_back = 0;
         if (ok) {
-            p->target.store(p->seek_kind == SEEK_KIND_EXACT_BACK ? p->seek_pos.load() : pos);
+            p->target.store(step_back ? req.position : pos);
             MediaClockSetPosition(p->clock.load(), p->target.load());
             AudioRendererReset(p->arend);
             ClearPcm(p);
             if (p->aq) SampleQueueClear(p->aq);
             if (p->vq) SampleQueueClear(p->vq);
             p->frame_pending.store(0);
-            if (p->seek_kind != SEEK_KIND_EXACT_BACK) p->have_pending = 0;
+            // A step back keeps the shown picture until the one before it is found.
+            if (step_back) p->step_back = 1;
+            else p->have_pending = 0;
         } else {
             p->target.store(0);
         }
@@ -699,11 +805,14 @@ void Step(Player *p) {
         OsLockGuard vg(p->video_lock);
         p->frame_pending.store(0);
         uint32_t serial = p->pending_serial;
-        for (int i = 0; i < 64 && p->pending_serial == serial && !p->video_ended.load(); ++i) {
+        // The next picture that may be shown: pictures still short of a seek's target are not.
+        auto found = [&] { return p->pending_serial != serial && p->pending_showable; };
+        for (int i = 0; i < 64 && !found() && !p->video_ended.load(); ++i) {
             FillQueue(p, TRACK_VIDEO);
             if (!DecodeNextPicture(p) && p->video_eof) break;
+            if (!found()) p->frame_pending.store(0);
         }
-        if (p->pending_serial != serial) {
+        if (found()) {
             ShowPicture(p, p->pending);
             shown = p->pending.time_ms;
         }
@@ -762,8 +871,14 @@ void StopPlayback(Player *p) {
     }
     ReaderClose(p->reader);
     p->reader = nullptr;
-    MediaClock *c = p->clock.exchange(nullptr);
-    MediaClockDestroy(c);
+    {
+        OsLockGuard g(p->clock_lock);  // the API thread may be reading it
+        MediaClock *c = p->clock.exchange(nullptr);
+        MediaClockDestroy(c);
+    }
+    FreePictureCopy(&p->before);
+    FreePictureCopy(&p->after);
+    p->step_back = 0;
     p->open.key_frames_only = 0;
 }
 
@@ -775,7 +890,10 @@ void StatusTask(void *arg) {
             case STATE_OPEN_REQUESTED:
                 std::memset(&p->info, 0, sizeof(p->info));
                 p->last_error.store(0);
-                p->seek_kind = SEEK_KIND_NONE;
+                {
+                    OsLockGuard g(p->state_lock);
+                    p->seek = PlayerSeekRequest{};
+                }
                 p->target.store(0);
                 PlayerRequest(p, STATE_OPENING);
                 p->first_start_pending = 1;
@@ -813,7 +931,7 @@ void StatusTask(void *arg) {
                 break;
             case STATE_STARTING:
                 if (Start(p)) {
-                    PlayerRequest(p, p->resume_state.load());
+                    PlayerRequestResume(p);
                     if (p->first_start_pending) {
                         p->first_start_pending = 0;
                         if (p->config.opened) p->config.opened(p->config.user);
@@ -876,15 +994,15 @@ void StatusTask(void *arg) {
             case STATE_AT_END:
                 if (!p->has_audio.load() || !p->arend || AudioRendererDrained(p->arend)) {
                     if (p->open.repeat) {
-                        p->seek_pos = 0;
-                        p->seek_dir = STEP_BACKWARD;
+                        PlayerSeekRequest again{};
+                        again.direction = STEP_BACKWARD;
                         if (p->has_video.load()) {
-                            p->seek_kind = SEEK_KIND_STEP;
+                            again.kind = SEEK_KIND_STEP;
                         } else {
-                            p->seek_kind = 1;
-                            p->seek_mode = SEEK_AUDIO_FIRST;
+                            again.kind = SEEK_KIND_AUDIO_FIRST;
+                            again.mode = SEEK_AUDIO_FIRST;
                         }
-                        if (!PlayerRequest(p, STATE_SEEKING)) p->tasks_exit.store(1);
+                        if (!PlayerRequestSeek(p, again)) p->tasks_exit.store(1);
                     } else {
                         AudioRendererReset(p->arend);
                         PlayerRequest(p, STATE_STARTING);
@@ -922,18 +1040,20 @@ Player *PlayerNew(const PlayerConfig *config) {
     p->video_lock = OsCreateLock();
     p->audio_lock = OsCreateLock();
     p->params_lock = OsCreateLock();
+    p->clock_lock = OsCreateLock();
     p->stop_event = OsCreateEvent(nullptr);
     p->wake = OsCreateEvent(nullptr);
     p->status_task.store(INVALID_THREAD);
     p->audio_task.store(INVALID_THREAD);
     p->video_task.store(INVALID_THREAD);
-    p->aparams.flags = 0xFFFFFFFFu;
-    p->vparams.flags = 0xFFFFFFFFu;
+    p->aparams.flags = PLAYER_PARAMS_NONE;
+    p->vparams.flags = PLAYER_PARAMS_NONE;
     p->aparams.output_type = -1;
     p->first_picture_ms.store(-1);
     p->last_picture_ms.store(-1);
     if (p->state_lock == INVALID_LOCK || p->video_lock == INVALID_LOCK ||
-        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK || !p->stop_event ||
+        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK ||
+        p->clock_lock == INVALID_LOCK || !p->stop_event ||
         !p->wake) {
         PlayerFree(p);
         return nullptr;
@@ -947,6 +1067,7 @@ void PlayerFree(Player *p) {
     OsDeleteLock(p->video_lock);
     OsDeleteLock(p->audio_lock);
     OsDeleteLock(p->params_lock);
+    OsDeleteLock(p->clock_lock);
     OsCloseHandle(p->stop_event);
     OsCloseHandle(p->wake);
     MemFree(p->path);
@@ -954,9 +1075,10 @@ void PlayerFree(Player *p) {
     MemFree(p);
 }
 
-int PlayerRequest(Player *p, int req) {
-    if (!p) return 0;
-    OsLockGuard g(p->state_lock);
+namespace {
+
+// The transition itself; the caller holds the state lock.
+int RequestLocked(Player *p, int req, const PlayerSeekRequest *seek) {
     int s = State(p);
     bool to_play = false;
     if (!AcceptedFrom(req, s, &to_play)) return 0;
@@ -964,7 +1086,8 @@ int PlayerRequest(Player *p, int req) {
     if (req == STATE_TOGGLE) next = to_play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED;
     if (req == STATE_OPENING) p->resume_state.store(STATE_PLAY_REQUESTED);
     if (req == STATE_SEEKING) {
-        p->target.store(p->seek_pos.load());
+        if (seek) p->seek = *seek;
+        p->target.store(p->seek.position);
         // At the end with repeat set the seek to 0 is the repeat itself: it plays on.
         bool play = s == STATE_PLAYING || s == STATE_AT_END;
         p->resume_state.store(play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED);
@@ -974,6 +1097,40 @@ int PlayerRequest(Player *p, int req) {
     if (req == STATE_IDLE && s == STATE_STOPPING) OsSetEvent(p->stop_event);
     OsSetEvent(p->wake);
     return 1;
+}
+
+}  // namespace
+
+int PlayerRequest(Player *p, int req) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    return RequestLocked(p, req, nullptr);
+}
+
+int PlayerRequestSeek(Player *p, const PlayerSeekRequest &seek) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    return RequestLocked(p, STATE_SEEKING, &seek);
+}
+
+int PlayerRequestByUser(Player *p, int req) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    int s = State(p);
+    // A seek (and the start that completes it) is under way: a pause or play decides how it
+    // ends instead of cutting it short, so the seek always takes effect.
+    if ((s == STATE_SEEKING || s == STATE_STARTING) &&
+        (req == STATE_PAUSE_REQUESTED || req == STATE_PLAY_REQUESTED)) {
+        p->resume_state.store(req);
+        return 1;
+    }
+    return RequestLocked(p, req, nullptr);
+}
+
+int PlayerRequestResume(Player *p) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    return RequestLocked(p, p->resume_state.load(), nullptr);
 }
 
 int PlayerStartStatusTask(Player *p) {
@@ -997,6 +1154,7 @@ int PlayerStartStatusTask(Player *p) {
 
 int64_t PlayerClockPosition(Player *p) {
     if (!p) return 0;
+    OsLockGuard g(p->clock_lock);  // the status task frees the clock under it
     MediaClock *c = p->clock.load();
     if (!c) return 0;
     int64_t v = MediaClockRead(c);
