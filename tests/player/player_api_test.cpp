@@ -839,3 +839,27 @@ TEST_F(PlayerTest, HeAacV2PlaysTheFullRateStereoOutput) {
     double blocks = double(raw.size()) / (4.0 * 2205.0);
     EXPECT_NEAR(double(Stats().audio_blocks), blocks, 3.0);
 }
+
+namespace {
+
+// With presenting switched off the pictures are decoded on time but none is drawn: each answers
+// late, and none counts as presented. Switching it back on shows pictures again.
+TEST_F(PlayerTest, PresentingDisabledDrawsNothingAndCountsThePicturesLate) {
+    PlayerVideoParams vp{};
+    vp.flags = PLAYER_VIDEO_PRESENT;
+    vp.present_enabled = 0;
+    PlayerSetVideoParams(m_player, &vp);
+    ASSERT_TRUE(Open(0));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    PlayerStats s = Stats();
+    EXPECT_EQ(s.frames_presented, 0u);
+    EXPECT_GE(s.frames_late, 10u);
+    EXPECT_TRUE(Drawn().empty());
+    vp.present_enabled = 1;
+    PlayerSetVideoParams(m_player, &vp);
+    ASSERT_TRUE(WaitFor([&] { return Stats().frames_presented >= 5; }, 2000));
+    EXPECT_FALSE(Drawn().empty());
+}
+
+}  // namespace
