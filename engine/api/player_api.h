@@ -98,6 +98,7 @@ enum : uint32_t {
     PLAYER_AUDIO_FORMAT = 0x8,    // out_rate / out_channels: a converter is put in front
     PLAYER_AUDIO_EFFECTS = 0xFF0, // 0x10..0x800: stored effect settings without audible effect
 };
+inline constexpr int32_t PLAYER_AUDIO_OUTPUT_NONE = -1;  // no output type given yet
 inline constexpr int32_t PLAYER_AUDIO_OUTPUT_DEVICE = 2;
 
 struct PlayerAudioParams {
@@ -187,8 +188,8 @@ struct PlayerStats {
     uint32_t frames_late_skip;   // dropped over 1000 ms late
     uint32_t early_waits;        // 10 ms waits for a picture more than 40 ms early
     uint32_t audio_blocks;       // device blocks that finished playing
-    int32_t first_picture_ms;    // from PlayerOpen to the first picture shown; -1 none yet
-    int32_t last_picture_ms;     // time stamp of the last picture shown (forced ones too); -1
+    int32_t first_picture_ms;    // from PlayerOpen to the first picture shown; PLAYER_TIME_NONE
+    int32_t last_picture_ms;     // time stamp of the last picture shown (forced ones too), or none
     // |clock - picture time| at each on-time presentation while audio drives the clock, in ms
     // (the last bucket collects everything from 1000 ms on).
     uint32_t av_offset_count;

@@ -1,6 +1,7 @@
 #include "engine/player/player.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "engine/core/mem.h"
@@ -34,26 +35,40 @@ bool LaunchTask(std::atomic<OsHandle> &slot, const char *name, OsThreadEntry ent
     return h != INVALID_THREAD;
 }
 
+// True when `s` is one of the states listed.
+bool In(int s, std::initializer_list<int> states) {
+    for (int x : states)
+        if (s == x) return true;
+    return false;
+}
+
 bool AcceptedFrom(int req, int s, bool *toggle_to_play) {
     switch (req) {
-        case STATE_IDLE: return s == 13 || s == 14;
-        case STATE_OPEN_REQUESTED: return s == 0;
-        case STATE_OPENING: return s == 1;
-        case STATE_BUFFERING: return s == 2 || s == 7 || s == 11 || s == 15;
-        case STATE_BUFFER_WAIT: return s == 3;
-        case STATE_STARTING: return s == 3 || s == 4 || s == 11 || s == 15;
-        case STATE_PLAY_REQUESTED: return s == 3 || s == 4 || s == 5 || s == 8 || s == 9 || s == 11;
-        case STATE_PLAYING: return s == 6;
-        case STATE_PAUSE_REQUESTED: return s == 4 || s == 5 || s == 6 || s == 7 || s == 11 || s == 12;
-        case STATE_PAUSED: return s == 8;
+        case STATE_IDLE: return In(s, {STATE_ENDING, STATE_STOPPING});
+        case STATE_OPEN_REQUESTED: return s == STATE_IDLE;
+        case STATE_OPENING: return s == STATE_OPEN_REQUESTED;
+        case STATE_BUFFERING:
+            return In(s, {STATE_OPENING, STATE_PLAYING, STATE_SEEKING, STATE_AT_END});
+        case STATE_BUFFER_WAIT: return s == STATE_BUFFERING;
+        case STATE_STARTING:
+            return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_SEEKING, STATE_AT_END});
+        case STATE_PLAY_REQUESTED:
+            return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_STARTING,
+                          STATE_PAUSE_REQUESTED, STATE_PAUSED, STATE_SEEKING});
+        case STATE_PLAYING: return s == STATE_PLAY_REQUESTED;
+        case STATE_PAUSE_REQUESTED:
+            return In(s, {STATE_BUFFER_WAIT, STATE_STARTING, STATE_PLAY_REQUESTED, STATE_PLAYING,
+                          STATE_SEEKING, STATE_STEPPING});
+        case STATE_PAUSED: return s == STATE_PAUSE_REQUESTED;
         case STATE_TOGGLE:
-            *toggle_to_play = (s == 8 || s == 9);
-            return s == 6 || s == 7 || s == 15 || s == 8 || s == 9;
-        case STATE_SEEKING: return s == 7 || s == 9 || s == 12 || s == 15;
-        case STATE_STEPPING: return s == 9;
-        case STATE_ENDING: return s != 0 && s != 14;
-        case STATE_STOPPING: return s != 0;
-        case STATE_AT_END: return s == 7;
+            *toggle_to_play = In(s, {STATE_PAUSE_REQUESTED, STATE_PAUSED});
+            return In(s, {STATE_PLAY_REQUESTED, STATE_PLAYING, STATE_AT_END,
+                          STATE_PAUSE_REQUESTED, STATE_PAUSED});
+        case STATE_SEEKING: return In(s, {STATE_PLAYING, STATE_PAUSED, STATE_STEPPING, STATE_AT_END});
+        case STATE_STEPPING: return s == STATE_PAUSED;
+        case STATE_ENDING: return s != STATE_IDLE && s != STATE_STOPPING;
+        case STATE_STOPPING: return s != STATE_IDLE;
+        case STATE_AT_END: return s == STATE_PLAYING;
         default: return false;
     }
 }
@@ -232,7 +247,7 @@ int PresentIfDue(Player *p) {
     } else if (d <= 300) {
         ShowPicture(p, p->pending);
         Count(p->frames_presented);
-        if (p->first_picture_ms.load() < 0)
+        if (p->first_picture_ms.load() == PLAYER_TIME_NONE)
             p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
         if (p->has_audio.load() && !p->audio_ended.load() && MediaClockIsRunning(clock)) {
             int64_t off = d < 0 ? -d : d;
@@ -335,7 +350,7 @@ int DecodeNextPicture(Player *p) {
                 Count(p->frames_late);
             } else if (p->pending_showable) {
                 Count(p->frames_presented);
-                if (p->first_picture_ms.load() < 0)
+                if (p->first_picture_ms.load() == PLAYER_TIME_NONE)
                     p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
                 if (p->open.key_frames_only) EngineResetVideoDecoder(p);
             }
@@ -369,7 +384,7 @@ void VideoTask(void *arg) {
         }
         if (sleep) OsSleep(10);
     }
-    p->video_seen.store(-1);
+    p->video_seen.store(kStateNotSeen);
     PublishTaskEnd(p->video_task);
     OsExitThread();
 }
@@ -452,7 +467,7 @@ void AudioTask(void *arg) {
         }
         if (sleep) OsSleep(10);
     }
-    p->audio_seen.store(-1);
+    p->audio_seen.store(kStateNotSeen);
     PublishTaskEnd(p->audio_task);
     OsExitThread();
 }
@@ -532,7 +547,7 @@ bool SourceReady(Player *p) {
 void ClearPcm(Player *p) {
     p->pcm.count = 0;
     p->pcm.ended = 0;
-    p->audio_base_src = -1;
+    p->audio_base_src = PLAYER_TIME_NONE;
     p->audio_base_samples = 0;
     p->eos_signalled = 0;
 }
@@ -800,7 +815,7 @@ void Step(Player *p) {
         return;
     }
     AudioRendererWakeWriter(p->arend);
-    int64_t shown = -1;
+    int64_t shown = PLAYER_TIME_NONE;
     {
         OsLockGuard vg(p->video_lock);
         p->frame_pending.store(0);
@@ -818,7 +833,7 @@ void Step(Player *p) {
         }
     }
     PlayerRequest(p, STATE_PAUSE_REQUESTED);
-    if (shown < 0) return;
+    if (shown == PLAYER_TIME_NONE) return;
     MediaClockUpdatePosition(p->clock.load(), shown);
     {
         OsLockGuard ag(p->audio_lock);
@@ -1048,9 +1063,9 @@ Player *PlayerNew(const PlayerConfig *config) {
     p->video_task.store(INVALID_THREAD);
     p->aparams.flags = PLAYER_PARAMS_NONE;
     p->vparams.flags = PLAYER_PARAMS_NONE;
-    p->aparams.output_type = -1;
-    p->first_picture_ms.store(-1);
-    p->last_picture_ms.store(-1);
+    p->aparams.output_type = PLAYER_AUDIO_OUTPUT_NONE;
+    p->first_picture_ms.store(PLAYER_TIME_NONE);
+    p->last_picture_ms.store(PLAYER_TIME_NONE);
     if (p->state_lock == INVALID_LOCK || p->video_lock == INVALID_LOCK ||
         p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK ||
         p->clock_lock == INVALID_LOCK || !p->stop_event ||
@@ -1135,15 +1150,15 @@ int PlayerRequestResume(Player *p) {
 
 int PlayerStartStatusTask(Player *p) {
     p->tasks_exit.store(0);
-    p->audio_seen.store(-1);
-    p->video_seen.store(-1);
+    p->audio_seen.store(kStateNotSeen);
+    p->video_seen.store(kStateNotSeen);
     p->frames_presented.store(0);
     p->frames_late.store(0);
     p->frames_late_drop.store(0);
     p->frames_late_skip.store(0);
     p->early_waits.store(0);
-    p->first_picture_ms.store(-1);
-    p->last_picture_ms.store(-1);
+    p->first_picture_ms.store(PLAYER_TIME_NONE);
+    p->last_picture_ms.store(PLAYER_TIME_NONE);
     p->av_count.store(0);
     p->audio_blocks_total.store(0);
     for (auto &b : p->av_hist) b.store(0);

@@ -31,6 +31,9 @@ struct PcmBuffer {
     int ended;
 };
 
+// audio_seen / video_seen before a media task has acted on any state, and after it ended.
+inline constexpr int kStateNotSeen = -1;
+
 // What a seek request asks for: how the reader repositions, and whether the target is exact.
 enum PlayerSeekKind : int {
     SEEK_KIND_NONE = 0,         // a plain seek to a position (PlayerSeek)
