@@ -16,21 +16,21 @@ constexpr uint32_t kMinSampleRoom = 4096;
 int State(Player *p) { return p->state.load(std::memory_order_acquire); }
 
 // A task slot between the creator's call and its publishing of the handle.
-constexpr OsHandle kTaskStarting = INT32_MIN;
+constexpr OsThreadHandle kTaskStarting = OsThreadHandle(INT32_MIN);
 
 // A task's last act: close its own handle and publish -1. A task that ends at once waits for its
 // creator to have published the handle first, so the creator never overwrites the -1.
-void PublishTaskEnd(std::atomic<OsHandle> &slot) {
-    OsHandle h;
+void PublishTaskEnd(std::atomic<OsThreadHandle> &slot) {
+    OsThreadHandle h;
     while ((h = slot.load(std::memory_order_acquire)) == kTaskStarting) OsSleep(1);
     OsCloseThread(h);
     slot.store(INVALID_THREAD, std::memory_order_release);
 }
 
-bool LaunchTask(std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry, void *arg,
+bool LaunchTask(std::atomic<OsThreadHandle> &slot, const char *name, OsThreadEntry entry, void *arg,
                 int priority, uint32_t stack) {
     slot.store(kTaskStarting, std::memory_order_release);
-    OsHandle h = OsCreateThread(name, entry, arg, priority, stack);
+    OsThreadHandle h = OsCreateThread(name, entry, arg, priority, stack);
     slot.store(h, std::memory_order_release);  // INVALID_THREAD when creation failed
     return h != INVALID_THREAD;
 }
@@ -717,7 +717,7 @@ bool Start(Player *p) {
     return p->has_audio.load() || p->has_video.load();
 }
 
-void StartTask(Player *p, std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry,
+void StartTask(Player *p, std::atomic<OsThreadHandle> &slot, const char *name, OsThreadEntry entry,
                int priority, uint32_t stack) {
     if (!LaunchTask(slot, name, entry, p, priority, stack)) SetError(p, ME_ERR_THREAD);
 }

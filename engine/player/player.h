@@ -67,7 +67,7 @@ struct Player {
     PlayerConfig config;
 
     // ---- Guarded by state_lock (written only under it; tasks read the atomics without it) ----
-    OsHandle state_lock;
+    OsLockHandle state_lock;
     std::atomic<int> state, prev_state, resume_state;
     PlayerSeekRequest seek;
     OsHandle stop_event;  // auto-reset: set when a stop has run its course
@@ -83,11 +83,11 @@ struct Player {
 
     // ---- Guarded by clock_lock: the clock's lifetime. The tasks use the clock without the
     // lock (it outlives them); the API thread reads it under the lock. ----
-    OsHandle clock_lock;
+    OsLockHandle clock_lock;
     std::atomic<MediaClock *> clock;
 
     // ---- Guarded by video_lock: the video pipeline, between the video and status tasks ----
-    OsHandle video_lock;
+    OsLockHandle video_lock;
     VideoDecoder *vdec;
     SampleQueue *vq;
     int renderer_open;
@@ -104,7 +104,7 @@ struct Player {
     PlayerVideoParams vparams;         // also written by the API thread under this lock
 
     // ---- Guarded by audio_lock: the audio pipeline (never held while writing to the device) ----
-    OsHandle audio_lock;
+    OsLockHandle audio_lock;
     AudioDecoder *adec;
     SampleQueue *aq;
     PcmBuffer pcm;
@@ -113,7 +113,7 @@ struct Player {
     int eos_signalled;
 
     // ---- Guarded by params_lock: the audio renderer's lifetime and the audio parameters ----
-    OsHandle params_lock;
+    OsLockHandle params_lock;
     AudioRenderer *arend;
     PlayerAudioParams aparams;
 
@@ -123,7 +123,7 @@ struct Player {
     std::atomic<int> has_audio, has_video, has_data;
     std::atomic<int> audio_ended, video_ended;
     std::atomic<int> tasks_exit;
-    std::atomic<OsHandle> status_task, audio_task, video_task;  // INVALID_THREAD: none
+    std::atomic<OsThreadHandle> status_task, audio_task, video_task;  // INVALID_THREAD: none
     std::atomic<int> audio_seen, video_seen;  // the state each media task last acted on
 
     // ---- Measurements (atomics) ----

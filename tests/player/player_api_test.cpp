@@ -432,9 +432,9 @@ TEST_P(LatePictures, LateDropsAndFromSixHundredMsTheDecoderSkipsToTheNextKeyFram
         EXPECT_GE(s.frames_late_drop, 1u);
         EXPECT_EQ(between, 0u) << "the decoder did not skip to the next key frame";
     } else {
-        EXPECT_GE(s.frames_late, 1u);
         // A machine slowed down further (sanitizers, load) may push the lateness past 600 ms;
         // otherwise the pictures after a short stall continue in sequence, no reset.
+        EXPECT_GE(s.frames_late + s.frames_late_drop, 1u);
         if (s.frames_late_drop == 0) {
             EXPECT_GT(between, 0u) << "a picture 300-600 ms late must not reset the decoder";
         }
