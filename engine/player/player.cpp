@@ -5,7 +5,7 @@
 #include <new>
 
 #include "engine/core/mem.h"
-#include "engine/player/video_renderer.h"
+#include "engine/display/video_renderer.h"
 
 namespace {
 

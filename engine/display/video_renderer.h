@@ -10,8 +10,8 @@
 // are set from other threads and read by the next Draw.
 #include <cstdint>
 
-#include "engine/api/player_api.h"
 #include "engine/core/result.h"
+#include "engine/display/display.h"
 
 struct VideoRendererParams {
     void *window;

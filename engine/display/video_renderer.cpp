@@ -1,4 +1,4 @@
-#include "engine/player/video_renderer.h"
+#include "engine/display/video_renderer.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
