@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "engine/core/log.h"
 #include "engine/core/mem.h"
 #include "engine/display/video_renderer.h"
 
@@ -82,14 +83,23 @@ void SetError(Player *p, MeResult code) { p->last_error.store(code); }
 
 // ---- Queues -------------------------------------------------------------------------------------
 
-// One sample of the kind into its queue. Returns 1 when a sample was queued.
-int FillQueue(Player *p, int kind) {
+// FillQueue found the queue full (or the kind ended before): nothing to do.
+constexpr MeResult kNothingToFill = 1;
+
+const char *KindName(int kind) { return kind == TRACK_AUDIO ? "audio" : "video"; }
+
+// One sample of the kind into its queue. ME_OK when a sample was queued; kNothingToFill;
+// ME_ERR_END_OF_DATA once the reader has no more; ME_ERR_NOT_READY (buffering requested);
+// ME_ERR_BUFFER_TOO_SMALL when the queue grew and the read is to be tried again; ME_ERR_MEMORY
+// when a sample is too large to hold (the kind is given up); otherwise the reader's failure,
+// which is also recorded as the last error.
+MeResult FillQueue(Player *p, int kind) {
     SampleQueue *q = kind == TRACK_AUDIO ? p->aq : p->vq;
-    if (!q) return 0;
-    if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return 0;
+    if (!q) return kNothingToFill;
+    if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return ME_ERR_END_OF_DATA;
     uint8_t *w;
     uint32_t cap;
-    if (!SampleQueueReserve(q, &w, &cap)) return 0;  // full: nothing to do
+    if (!SampleQueueReserve(q, &w, &cap)) return kNothingToFill;
     SampleRequest req{};
     req.data = w;
     req.capacity = cap;
@@ -97,29 +107,33 @@ int FillQueue(Player *p, int kind) {
     MeResult r = ReaderReadSample(p->reader, &req);
     if (r == ME_OK) {
         SampleQueueCommit(q, req.written, req.time_ms, req.duration_ms, req.flags);
-        return 1;
+        return ME_OK;
     }
     if (r == ME_ERR_NOT_READY) {
         PlayerRequest(p, STATE_BUFFERING);
     } else if (r == ME_ERR_BUFFER_TOO_SMALL) {
         if (req.capacity > 64u * 1024 * 1024 || !SampleQueueGrow(q, req.capacity)) {
             // A sample we cannot hold: give the kind up rather than retry forever.
+            MeLog("%s sample of %u bytes cannot be held: the %s track is given up", KindName(kind),
+                  req.capacity, KindName(kind));
             SetError(p, ME_ERR_MEMORY);
             if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
+            return ME_ERR_MEMORY;
         }
-        return 0;
+        return ME_ERR_BUFFER_TOO_SMALL;
     } else if (r == ME_ERR_END_OF_DATA || r == ME_ERR_NO_TRACK) {
         if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
         if (SampleQueueCount(q) == 0 && kind == TRACK_AUDIO) {
             p->pcm.ended = 1;
             p->audio_ended.store(1);
         }
-        return 0;
+        return ME_ERR_END_OF_DATA;
     } else {
+        MeLog("reading a %s sample failed: %s", KindName(kind), MeErrorText(r));
         SetError(p, r);
     }
     OsSleep(10);
-    return 0;
+    return r;
 }
 
 // ---- Video --------------------------------------------------------------------------------------
@@ -372,7 +386,7 @@ void VideoTask(void *arg) {
             if (s == STATE_PLAYING || s == STATE_AT_END) {
                 int early = PresentIfDue(p);
                 int worked = DecodeNextPicture(p);
-                worked |= FillQueue(p, TRACK_VIDEO);
+                worked |= FillQueue(p, TRACK_VIDEO) == ME_OK;
                 sleep = early || !worked;
             } else if (s == STATE_PAUSED) {
                 FillQueue(p, TRACK_VIDEO);
@@ -460,7 +474,7 @@ void AudioTask(void *arg) {
                 int s2 = State(p);
                 if (s2 == STATE_PLAYING || s2 == STATE_AT_END) {
                     int decoded = DecodeAudioStep(p);
-                    int filled = FillQueue(p, TRACK_AUDIO);
+                    int filled = FillQueue(p, TRACK_AUDIO) == ME_OK;
                     sleep = !decoded && !filled;
                 }
             }
@@ -495,21 +509,24 @@ uint32_t TrackIndex(int32_t number, uint32_t count) {
     return (number > 0 && uint32_t(number) < count) ? uint32_t(number) : 0;
 }
 
-bool OpenReader(Player *p) {
+const char *SourceName(const Player *p) { return p->open.memory ? "(memory)" : p->path; }
+
+// Opens the reader, selects the tracks and goes to the start position. ME_OK or the failure.
+MeResult OpenReader(Player *p) {
     MeResult r;
     if (p->open.memory)
         r = ReaderOpenMemory(p->open.memory, p->open.memory_length, &p->reader);
     else
         r = ReaderOpen(p->path, &p->reader);
     if (MeFailed(r)) {
-        SetError(p, r);
-        return false;
+        MeLog("open %s: the reader refused it: %s", SourceName(p), MeErrorText(r));
+        return r;
     }
     std::memset(&p->info, 0, sizeof(p->info));
     r = ReaderGetInfo(p->reader, &p->info);
     if (MeFailed(r)) {
-        SetError(p, r);
-        return false;
+        MeLog("open %s: no description of its tracks: %s", SourceName(p), MeErrorText(r));
+        return r;
     }
     if (p->open.audio_track) ReaderSelectTrack(p->reader, p->open.audio_track, TRACK_AUDIO);
     if (p->open.video_track) ReaderSelectTrack(p->reader, p->open.video_track, TRACK_VIDEO);
@@ -517,16 +534,14 @@ bool OpenReader(Player *p) {
     int64_t start = p->open.start_ms > 0 ? p->open.start_ms : 0;
     if (start > 0) {
         if (!ReaderSeek(p->reader, &start, SEEK_AUDIO_FIRST)) {
-            SetError(p, ME_ERR_RANDOM_ACCESS);
-            return false;
+            MeLog("open %s: no position to start from at %lld ms", SourceName(p),
+                  static_cast<long long>(start));
+            return ME_ERR_RANDOM_ACCESS;
         }
     }
     p->target.store(start);
     MediaClock *c = MediaClockCreate(start, 100);
-    if (!c) {
-        SetError(p, ME_ERR_MEMORY);
-        return false;
-    }
+    if (!c) return ME_ERR_MEMORY;
     {
         OsLockGuard g(p->clock_lock);
         p->clock.store(c);
@@ -534,7 +549,7 @@ bool OpenReader(Player *p) {
     p->has_audio.store(p->info.audio_count > 0);
     p->has_video.store(p->info.video_count > 0);
     p->has_data.store(p->info.data_count > 0);
-    return true;
+    return ME_OK;
 }
 
 bool SourceReady(Player *p) {
@@ -552,7 +567,20 @@ void ClearPcm(Player *p) {
     p->eos_signalled = 0;
 }
 
-bool SetupVideo(Player *p) {
+// Four characters of a codec tag, for the log.
+struct TagText {
+    char text[5];
+    explicit TagText(uint32_t tag) {
+        for (int i = 0; i < 4; ++i) {
+            char c = char((tag >> (8 * i)) & 0xFF);
+            text[i] = (c >= 32 && c < 127) ? c : '?';
+        }
+        text[4] = 0;
+    }
+};
+
+// The video decoder and the display surface. ME_OK or the failure (the video is then dropped).
+MeResult SetupVideo(Player *p) {
     const VideoTrackInfo &vt = p->info.video[TrackIndex(p->open.video_track, p->info.video_count)];
     const uint32_t tag = vt.codec_tag;
     p->direct_render = (p->vparams.flags != PLAYER_PARAMS_NONE &&
@@ -567,8 +595,9 @@ bool SetupVideo(Player *p) {
         MeResult r = VideoDecoderCreate(tag, vt.width, vt.height, vt.config, vt.config_length,
                                         first.data, first.size, &p->vdec);
         if (MeFailed(r)) {
-            SetError(p, r);
-            return false;
+            MeLog("video decoder for \"%s\" %ux%u did not start: %s", TagText(tag).text, vt.width,
+                  vt.height, MeErrorText(r));
+            return r;
         }
     }
     EngineResetVideoDecoder(p);
@@ -584,13 +613,13 @@ bool SetupVideo(Player *p) {
             if (p->vparams.flags & PLAYER_VIDEO_OPTION) rp.option = p->vparams.display_option;
         }
         if (MeFailed(VideoRendererOpen(&rp, int32_t(vt.width), int32_t(vt.height)))) {
-            SetError(p, ME_ERR_VIDEO_OUTPUT_INIT);
-            return false;
+            MeLog("display surface for %ux%u pictures did not open", vt.width, vt.height);
+            return ME_ERR_VIDEO_OUTPUT_INIT;
         }
         p->renderer_open = 1;
     }
     p->frame_pending.store(0);
-    return true;
+    return ME_OK;
 }
 
 bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
@@ -606,7 +635,9 @@ bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
     return ok;
 }
 
-bool SetupAudio(Player *p) {
+// The audio decoder, the PcmBuffer and the audio device. ME_OK or the failure (the audio is then
+// dropped).
+MeResult SetupAudio(Player *p) {
     const AudioTrackInfo &at = p->info.audio[TrackIndex(p->open.audio_track, p->info.audio_count)];
     if (p->adec && MeFailed(AudioDecoderReset(p->adec))) {
         AudioDecoderDestroy(p->adec);
@@ -617,8 +648,9 @@ bool SetupAudio(Player *p) {
         SampleQueuePeek(p->aq, &first);
         MeResult r = AudioDecoderCreate(&at, first.data, first.size, &p->adec);
         if (MeFailed(r)) {
-            SetError(p, r);
-            return false;
+            MeLog("audio decoder for codec %u (%u Hz, %u channels) did not start: %s", at.codec_tag,
+                  at.sample_rate, at.channels, MeErrorText(r));
+            return r;
         }
     }
     const uint32_t rate = p->adec->out_rate, ch = p->adec->out_channels;
@@ -626,10 +658,7 @@ bool SetupAudio(Player *p) {
     if (!p->pcm.block) {
         uint32_t cap = frame * (rate / (frame * 20) + 1);
         p->pcm.block = static_cast<int16_t *>(MemAllocZero(sizeof(int16_t) * cap * 2));
-        if (!p->pcm.block) {
-            SetError(p, ME_ERR_MEMORY);
-            return false;
-        }
+        if (!p->pcm.block) return ME_ERR_MEMORY;
         p->pcm.capacity = cap;
         p->pcm.planes[0] = p->pcm.block;
         p->pcm.planes[1] = p->pcm.block + cap;
@@ -642,36 +671,41 @@ bool SetupAudio(Player *p) {
         MeResult r = AudioRendererCreate(rate, ch, frame, p->pcm.capacity, ClockFromAudio, p,
                                          p->has_video.load() ? 0 : 1, &ar);
         if (MeFailed(r)) {
-            SetError(p, r);
-            return false;
+            MeLog("audio output for %u Hz, %u channels not made: %s", rate, ch, MeErrorText(r));
+            return r;
         }
         r = AudioRendererInit(ar, AUDIO_BACKEND_DEVICE);
         if (MeFailed(r)) {
             AudioRendererDestroy(ar);
-            SetError(p, ME_ERR_AUDIO_OUTPUT_INIT);
-            return false;
+            MeLog("audio device for %u Hz, %u channels did not open: %s", rate, ch, MeErrorText(r));
+            return ME_ERR_AUDIO_OUTPUT_INIT;
         }
         OsLockGuard g(p->params_lock);
         p->arend = ar;
         PlayerAudioParams ap = p->aparams;
         if (!ApplyAudioParamsLocked(p, &ap)) {
-            SetError(p, ME_ERR_AUDIO_OUTPUT_INIT);
-            return false;
+            MeLog("audio device refused the volume, mute or output format asked for");
+            return ME_ERR_AUDIO_OUTPUT_INIT;
         }
     }
-    return true;
+    return ME_OK;
 }
 
-bool Prefill(Player *p, int kind) {
+// Reads until a sample of the kind is queued or the kind has ended. ME_OK, ME_ERR_MEMORY (a
+// sample too large: the kind is given up, the start goes on), or the failure that ends the
+// start: a stop request (ME_FAIL) or a read failure.
+MeResult Prefill(Player *p, int kind) {
     SampleQueue *q = kind == TRACK_AUDIO ? p->aq : p->vq;
+    MeResult given_up = ME_OK;
     for (;;) {
-        if (State(p) == STATE_STOPPING || p->tasks_exit.load()) return false;
-        if (SampleQueueCount(q) > 0) return true;
-        if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return true;
-        MeResult before = p->last_error.load();
-        FillQueue(p, kind);
-        MeResult after = p->last_error.load();
-        if (after != before && MeFailed(after) && after != ME_ERR_MEMORY) return false;
+        if (State(p) == STATE_STOPPING || p->tasks_exit.load()) return ME_FAIL;
+        if (SampleQueueCount(q) > 0) return ME_OK;
+        if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return given_up;
+        MeResult r = FillQueue(p, kind);
+        if (r == ME_ERR_MEMORY) given_up = r;
+        else if (MeFailed(r) && r != ME_ERR_END_OF_DATA && r != ME_ERR_NOT_READY &&
+                 r != ME_ERR_BUFFER_TOO_SMALL)
+            return r;
     }
 }
 
@@ -691,17 +725,31 @@ bool Start(Player *p) {
         else SampleQueueClear(p->vq);
         if (!p->vq) { SetError(p, ME_ERR_QUEUE_CREATE); return false; }
     }
-    if (p->has_audio.load() && !Prefill(p, TRACK_AUDIO)) return false;
-    if (p->has_video.load() && !Prefill(p, TRACK_VIDEO)) return false;
+    MeResult audio_fill = ME_OK, video_fill = ME_OK;
+    if (p->has_audio.load()) audio_fill = Prefill(p, TRACK_AUDIO);
+    if (MeFailed(audio_fill) && audio_fill != ME_ERR_MEMORY) {
+        if (audio_fill != ME_FAIL) MeLog("start: no audio to begin with: %s", MeErrorText(audio_fill));
+        return false;
+    }
+    if (p->has_video.load()) video_fill = Prefill(p, TRACK_VIDEO);
+    if (MeFailed(video_fill) && video_fill != ME_ERR_MEMORY) {
+        if (video_fill != ME_FAIL) MeLog("start: no video to begin with: %s", MeErrorText(video_fill));
+        return false;
+    }
     bool audio_left = p->has_audio.load() && SampleQueueCount(p->aq) > 0;
     bool video_left = p->has_video.load() && SampleQueueCount(p->vq) > 0;
     if (!audio_left) { p->has_audio.store(0); p->audio_ended.store(1); }
     if (!video_left) { p->has_video.store(0); p->video_ended.store(1); }
     if (!audio_left && !video_left) {
-        if (!MeFailed(p->last_error.load())) SetError(p, ME_ERR_END_OF_DATA);
+        MeResult why = MeFailed(audio_fill) ? audio_fill
+                       : MeFailed(video_fill) ? video_fill : ME_ERR_END_OF_DATA;
+        MeLog("start: nothing to play: %s", MeErrorText(why));
+        SetError(p, why);
         return false;
     }
-    if (p->has_video.load() && !SetupVideo(p)) {
+    MeResult r;
+    if (p->has_video.load() && MeFailed(r = SetupVideo(p))) {
+        SetError(p, r);
         p->has_video.store(0);
         p->video_ended.store(1);
     }
@@ -710,16 +758,21 @@ bool Start(Player *p) {
         SetError(p, ME_ERR_TEXT_DECODER_INIT);
         p->has_data.store(0);
     }
-    if (p->has_audio.load() && !SetupAudio(p)) {
+    if (p->has_audio.load() && MeFailed(r = SetupAudio(p))) {
+        SetError(p, r);
         p->has_audio.store(0);
         p->audio_ended.store(1);
     }
-    return p->has_audio.load() || p->has_video.load();
+    if (p->has_audio.load() || p->has_video.load()) return true;
+    MeLog("start: neither the audio nor the video could start; nothing to play");
+    return false;
 }
 
 void StartTask(Player *p, std::atomic<OsThreadHandle> &slot, const char *name, OsThreadEntry entry,
                int priority, uint32_t stack) {
-    if (!LaunchTask(slot, name, entry, p, priority, stack)) SetError(p, ME_ERR_THREAD);
+    if (LaunchTask(slot, name, entry, p, priority, stack)) return;
+    MeLog("the task \"%s\" did not start", name);
+    SetError(p, ME_ERR_THREAD);
 }
 
 // Waits until both media tasks have seen the state. false when the state changed meanwhile
@@ -797,6 +850,8 @@ void Seek(Player *p) {
             if (step_back) p->step_back = 1;
             else p->have_pending = 0;
         } else {
+            MeLog("seek to %lld ms (kind %d) found no position to go to; the playback stays",
+                  static_cast<long long>(req.position), req.kind);
             p->target.store(0);
         }
     }
@@ -913,9 +968,12 @@ void StatusTask(void *arg) {
                 PlayerRequest(p, STATE_OPENING);
                 p->first_start_pending = 1;
                 break;
-            case STATE_OPENING:
-                PlayerRequest(p, OpenReader(p) ? STATE_BUFFERING : STATE_ENDING);
+            case STATE_OPENING: {
+                MeResult r = OpenReader(p);
+                if (MeFailed(r)) SetError(p, r);
+                PlayerRequest(p, MeFailed(r) ? STATE_ENDING : STATE_BUFFERING);
                 break;
+            }
             case STATE_BUFFERING:
                 p->buffer_tick = OsTickCount();
                 p->buffer_step = p->info.buffering_ms ? p->info.buffering_ms : 1000;

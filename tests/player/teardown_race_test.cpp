@@ -6,9 +6,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/api/player_api.h"
+#include "engine/core/log.h"
 #include "tests/common/testutil.h"
 
 namespace {
@@ -63,6 +66,41 @@ TEST(TeardownRace, ClockReadsAndSpeedChangesDuringAFailingPlaybacksTeardown) {
         EXPECT_EQ(PlayerClockPosition(player), 0);
     }
     PlayerDestroy(player);
+}
+
+}  // namespace
+
+namespace {
+
+std::mutex g_log_lock;
+std::vector<std::string> g_log;
+void Capture(const char *line) {
+    std::lock_guard<std::mutex> g(g_log_lock);
+    g_log.emplace_back(line);
+}
+
+// The log sink hears why an open failed, naming the file.
+TEST(EngineLog, AFailedOpenSaysWhy) {
+    TempDir dir;
+    std::string missing = (dir / "missing.mp4").string();
+    MeLogSetSink(Capture);
+    Player *player = PlayerCreate(nullptr);
+    ASSERT_NE(player, nullptr);
+    PlayerOpenParams op{};
+    op.path = missing.c_str();
+    ASSERT_EQ(PlayerOpen(player, &op), 1);
+    PlayerStatus st{};
+    for (int i = 0; i < 300; ++i) {
+        PlayerGetStatus(player, &st);
+        if (st.state == STATE_IDLE) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    PlayerDestroy(player);
+    MeLogSetSink(nullptr);
+    std::lock_guard<std::mutex> g(g_log_lock);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("open " + missing), std::string::npos) << g_log[0];
+    EXPECT_NE(g_log[0].find(MeErrorText(ME_ERR_FILE_NOT_FOUND)), std::string::npos) << g_log[0];
 }
 
 }  // namespace
