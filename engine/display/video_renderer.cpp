@@ -251,6 +251,29 @@ void VideoRendererRefresh(const VideoRendererParams *params) {
     if (r.have_picture) Present(r);
 }
 
+int VideoRendererCurrent(VideoRendererParams *out) {
+    const Renderer &r = g_renderer;
+    if (!r.open || !out) return 0;
+    *out = r.params;
+    return 1;
+}
+
+MeResult VideoRendererReopen(const VideoRendererParams *params) {
+    Renderer &r = g_renderer;
+    if (!r.open) return ME_FAIL;
+    const int32_t width = r.pic_width, height = r.pic_height;
+    DisplayTextProvider provider;
+    {
+        std::lock_guard<std::mutex> g(Globals().lock);
+        provider = Globals().provider;
+    }
+    MeResult res = VideoRendererOpen(params, width, height);
+    std::lock_guard<std::mutex> g(Globals().lock);
+    // Unless the application registered another one meanwhile.
+    if (!Globals().provider) Globals().provider = provider;
+    return res;
+}
+
 MeResult VideoRendererRepaint() {
     Renderer &r = g_renderer;
     if (!r.open || !r.have_picture) return ME_FAIL;

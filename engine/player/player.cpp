@@ -1253,7 +1253,22 @@ int PlayerApplyVideoParams(Player *p, const PlayerVideoParams *vp) {
         rp.top = p->vparams.top;
         rp.option = p->vparams.display_option;
         rp.tv_format = p->vparams.tv_format;
-        VideoRendererRefresh(&rp);
+        VideoRendererParams now{};
+        VideoRendererCurrent(&now);
+        if ((vp->flags & PLAYER_VIDEO_WINDOW) &&
+            (now.window != rp.window || now.tv_format != rp.tv_format)) {
+            // Another window or raster: the surface is opened anew, and the picture on screen
+            // is shown again in it.
+            if (MeFailed(VideoRendererReopen(&rp))) {
+                MeLog("display surface did not open for the new window or TV format");
+                p->renderer_open = 0;
+                return 0;
+            }
+            if (p->have_pending && p->pending_showable && p->drawn_serial == p->pending_serial)
+                ShowPicture(p, p->pending);
+        } else {
+            VideoRendererRefresh(&rp);
+        }
     }
     return 1;
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "engine/api/player_api.h"
@@ -860,6 +861,40 @@ TEST_F(PlayerTest, PresentingDisabledDrawsNothingAndCountsThePicturesLate) {
     PlayerSetVideoParams(m_player, &vp);
     ASSERT_TRUE(WaitFor([&] { return Stats().frames_presented >= 5; }, 2000));
     EXPECT_FALSE(Drawn().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A new TV format given while a recording plays takes effect at once, not at the next open:
+// the paused picture is shown again in the new raster, and the overlay text stays registered.
+TEST_F(PlayerTest, TvFormatChangedWhilePausedTakesEffectAtOnce) {
+    ASSERT_TRUE(Open(2000));
+    ASSERT_TRUE(WaitState(STATE_PLAYING, 3000));
+    ASSERT_EQ(PlayerPause(m_player), 1);
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
+    ASSERT_TRUE(WaitFor([&] { return OffscreenTime() >= 2000; }, 2000));
+    const int32_t shown = OffscreenTime();
+    const size_t drawn_before = Drawn().size();
+    for (auto [tv, width, height] : {std::tuple{1, 720, 480}, std::tuple{0, 640, 480}}) {
+        SCOPED_TRACE(tv);
+        PlayerVideoParams vp{};
+        vp.flags = PLAYER_VIDEO_WINDOW;
+        vp.tv_format = tv;
+        ASSERT_EQ(PlayerSetVideoParams(m_player, &vp), 1);
+        int32_t w = 0, h = 0;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                DisplayCopyOffscreen(nullptr, 0, &w, &h, nullptr);
+                return w == width && h == height;
+            },
+            2000))
+            << "output stayed " << w << "x" << h;
+        EXPECT_EQ(OffscreenTime(), shown);
+    }
+    EXPECT_EQ(State(), STATE_PAUSED);
+    EXPECT_GT(Drawn().size(), drawn_before) << "the text provider was lost with the new raster";
 }
 
 }  // namespace
