@@ -898,3 +898,22 @@ TEST_F(PlayerTest, TvFormatChangedWhilePausedTakesEffectAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Holding the last picture at the end (the application's way of playing) lets the sound play to
+// its very last sample first, as ending does.
+TEST_F(PlayerTest, PauseAtEndPlaysTheSoundToItsLastSample) {
+    ASSERT_TRUE(Open(12000, true));
+    ASSERT_TRUE(WaitState(STATE_PAUSED, 8000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto played = WithoutSilence(ReadFileBytes(m_audio_file));
+    auto decoded = WithoutSilence(DecodeAudioFrom(Sample(), 12000));
+    ASSERT_GT(played.size(), 22050u);
+    size_t at = Find(decoded, played.data() + 2048, 256);
+    ASSERT_NE(at, size_t(-1));
+    EXPECT_EQ(at - 2048 + played.size(), decoded.size())
+        << "the last " << (decoded.size() - (at - 2048 + played.size())) << " samples were cut";
+}
+
+}  // namespace
