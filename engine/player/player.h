@@ -5,10 +5,15 @@
 // completions drive the clock. Requests from the API only change the requested state under the
 // state lock.
 //
-// Locks: the state lock guards state changes only and is never held while taking another lock.
-// video_lock serialises the video pipeline (queue, decoder, pending picture, renderer) between the
-// video task and the status task; audio_lock does the same for the audio pipeline, but is never
-// held while writing to the audio device (that write may block).
+// Locks (the fields below are grouped by the lock that guards them): the state lock guards state
+// changes and the seek request, and is never held while taking another lock. video_lock
+// serialises the video pipeline (queue, decoder, pending picture, renderer) between the video task,
+// the status task and the API's video parameters; audio_lock does the same for the audio
+// pipeline, but is never held while writing to the audio device (that write may block).
+// params_lock guards the audio renderer's lifetime against the API thread, clock_lock the
+// clock's. Nested locks are always taken in the order video_lock, audio_lock, params_lock,
+// clock_lock (a display callback may read the clock while the video task draws); the state lock
+// is taken alone.
 #include <atomic>
 #include <cstdint>
 
