@@ -31,7 +31,10 @@ int RequestSeek(Player *p, int64_t target, int mode, int kind, int dir) {
     return PlayerRequestSeek(p, req);
 }
 
-int64_t Duration(Player *p) { return int64_t(p->info.duration_ms); }
+int64_t Duration(Player *p) {
+    OsLockGuard g(p->clock_lock);  // a trip moving on replaces the description under it
+    return int64_t(p->info.duration_ms);
+}
 
 }  // namespace
 
@@ -72,6 +75,11 @@ int PlayerOpen(Player *player, const PlayerOpenParams *params) {
         return 0;
     }
     return 1;
+}
+
+int PlayerQueueNext(Player *player, const PlayerOpenParams *params) {
+    if (!player || !params || !params->path) return 0;
+    return PlayerQueueNextPath(player, params->path);
 }
 
 int PlayerStop(Player *player) {
@@ -238,6 +246,7 @@ int PlayerGetStats(Player *player, PlayerStats *stats) {
                               (player->arend ? player->arend->blocks_played.load() : 0);
     }
     stats->first_picture_ms = player->first_picture_ms.load();
+    stats->recordings = player->recordings.load();
     stats->last_picture_ms = player->last_picture_ms.load();
     stats->av_offset_count = player->av_count.load();
     for (int i = 0; i <= 1000; ++i) stats->av_offset_histogram[i] = player->av_hist[i].load();

@@ -195,6 +195,7 @@ struct PlayerStats {
     // (the last bucket collects everything from 1000 ms on).
     uint32_t av_offset_count;
     uint32_t av_offset_histogram[1001];
+    uint32_t recordings;         // recordings of the trip begun so far (1 for a single one)
 };
 
 Player *PlayerCreate(const PlayerConfig *config);  // config may be null
@@ -202,6 +203,13 @@ void PlayerDestroy(Player *player);                // null tolerated
 
 // Refused in every state but idle, except that a playback in 3, 7, 8 or 11 is stopped first.
 int PlayerOpen(Player *player, const PlayerOpenParams *params);
+// A trip: the recording (params->path) to play right after the current one. It is opened while
+// the current one plays and, when its tracks are alike (same codecs, sizes, rates and decoder
+// configurations), its pictures and sound follow without a pause on one time line: its times
+// continue from the end of the current recording's sound. A recording that is not alike is
+// dropped (the log says why) and the playback ends as usual. 1 when taken; 0 without a playback,
+// or while the one queued before has not begun yet (PlayerStats::recordings tells).
+int PlayerQueueNext(Player *player, const PlayerOpenParams *params);
 int PlayerStop(Player *player);  // 0 when nothing plays; else waits (unless no-wait-stop)
 int PlayerPlay(Player *player);
 int PlayerPause(Player *player);

@@ -85,6 +85,29 @@ void SetError(Player *p, MeResult code) { p->last_error.store(code); }
 
 // FillQueue found the queue full (or the kind ended before): nothing to do.
 constexpr MeResult kNothingToFill = 1;
+// FillQueue reached the end of the kind and goes on with the next recording of the trip.
+constexpr MeResult kMovedOn = 2;
+
+// ---- Trips ----------------------------------------------------------------------------------------
+// The next recording of a trip is opened by the status task while the current one plays. When
+// the reader runs out of a kind, the task filling that kind goes on reading it from the next
+// recording, whose times continue the trip's; once every kind has moved on, the status task
+// makes the next recording the current one.
+
+int KindIndex(int kind) { return kind == TRACK_AUDIO ? 0 : 1; }
+
+Reader *ReaderFor(Player *p, int kind) {
+    return p->trip_moved[KindIndex(kind)].load() ? p->next_reader.load() : p->reader;
+}
+
+void CompleteMove(Player *p, bool force);
+
+bool MoveOnToNext(Player *p, int kind) {
+    if (!p->next_reader.load() || p->trip_moved[KindIndex(kind)].load()) return false;
+    p->trip_moved[KindIndex(kind)].store(1);
+    OsSetEvent(p->wake);  // the status task completes the move
+    return true;
+}
 
 const char *KindName(int kind) { return kind == TRACK_AUDIO ? "audio" : "video"; }
 
@@ -104,7 +127,7 @@ MeResult FillQueue(Player *p, int kind) {
     req.data = w;
     req.capacity = cap;
     req.kind = kind;
-    MeResult r = ReaderReadSample(p->reader, &req);
+    MeResult r = ReaderReadSample(ReaderFor(p, kind), &req);
     if (r == ME_OK) {
         SampleQueueCommit(q, req.written, req.time_ms, req.duration_ms, req.flags);
         return ME_OK;
@@ -122,6 +145,7 @@ MeResult FillQueue(Player *p, int kind) {
         }
         return ME_ERR_BUFFER_TOO_SMALL;
     } else if (r == ME_ERR_END_OF_DATA || r == ME_ERR_NO_TRACK) {
+        if (r == ME_ERR_END_OF_DATA && MoveOnToNext(p, kind)) return kMovedOn;
         if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
         if (SampleQueueCount(q) == 0 && kind == TRACK_AUDIO) {
             p->pcm.ended = 1;
@@ -819,21 +843,31 @@ void Seek(Player *p) {
     {
         OsLockGuard vg(p->video_lock);
         OsLockGuard ag(p->audio_lock);
+        // A trip half way into its next recording: the seek goes from the next one.
+        CompleteMove(p, true);
+        // The reader works on the recording's own times; the trip's start later.
+        const int64_t off = p->trip_offset;
+        auto seek = [&](int64_t *t, bool step, int how) {
+            int64_t local = *t - off < 0 ? 0 : *t - off;
+            int r = step ? ReaderSeekStep(p->reader, &local, how) : ReaderSeek(p->reader, &local, how);
+            if (r) *t = local + off;
+            return r;
+        };
         if (by_step)
-            ok = ReaderSeekStep(p->reader, &pos, req.direction);
+            ok = seek(&pos, true, req.direction);
         else
-            ok = ReaderSeek(p->reader, &pos, req.mode);
+            ok = seek(&pos, false, req.mode);
         if (!ok && !by_step) {
             // At the very end there is no next key frame to snap to, and the tracks may stop
             // short of the file's duration: fall back to the last position every track has.
             pos = req.position;
-            ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
+            ok = seek(&pos, false, SEEK_AUDIO_FIRST);
             // A track's last sample lies before its end: step back until every track has one.
             int64_t end = TracksEnd(p);
             for (int64_t back = 0; !ok && back <= 1000; back += 50) {
                 pos = (req.position < end ? req.position : end) - back;
-                if (pos < 0) break;
-                ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
+                if (pos < off) break;
+                ok = seek(&pos, false, SEEK_AUDIO_FIRST);
             }
         }
         p->before.valid = p->after.valid = 0;
@@ -902,6 +936,118 @@ void Step(Player *p) {
     AudioRendererReset(p->arend);
 }
 
+// ---- Trips: the status task's part ----------------------------------------------------------------
+
+// Where the current recording ends on the trip's time line: the end of its sound, so that the
+// next recording's sound follows it without a gap or an overlap (pictures, when there is no sound).
+int64_t RecordingEnd(const Player *p) {
+    const MediaInfo &i = p->info;
+    if (p->has_audio.load() && i.audio_count) {
+        const AudioTrackInfo &a = i.audio[TrackIndex(p->open.audio_track, i.audio_count)];
+        if (a.duration_ms) return int64_t(a.duration_ms);
+    }
+    if (p->has_video.load() && i.video_count) {
+        const VideoTrackInfo &v = i.video[TrackIndex(p->open.video_track, i.video_count)];
+        if (v.duration_ms) return int64_t(v.duration_ms);
+    }
+    return int64_t(i.duration_ms);
+}
+
+// The next recording can take over the running decoders and the audio device.
+const char *WhyNotAlike(const Player *p, const MediaInfo &n) {
+    const MediaInfo &c = p->info;
+    if (p->has_audio.load()) {
+        if (!n.audio_count) return "it has no sound";
+        const AudioTrackInfo &a = c.audio[TrackIndex(p->open.audio_track, c.audio_count)];
+        const AudioTrackInfo &b = n.audio[TrackIndex(p->open.audio_track, n.audio_count)];
+        if (a.codec_tag != b.codec_tag || a.sample_rate != b.sample_rate ||
+            a.channels != b.channels || a.config_length != b.config_length ||
+            std::memcmp(a.config, b.config, a.config_length) != 0)
+            return "its sound is coded differently";
+    }
+    if (p->has_video.load()) {
+        if (!n.video_count) return "it has no pictures";
+        const VideoTrackInfo &a = c.video[TrackIndex(p->open.video_track, c.video_count)];
+        const VideoTrackInfo &b = n.video[TrackIndex(p->open.video_track, n.video_count)];
+        if (a.codec_tag != b.codec_tag || a.width != b.width || a.height != b.height ||
+            a.config_length != b.config_length ||
+            std::memcmp(a.config, b.config, a.config_length) != 0)
+            return "its pictures are coded differently";
+    }
+    return nullptr;
+}
+
+void DropNext(Player *p) {
+    OsLockGuard g(p->state_lock);
+    MemFree(p->next_path);
+    p->next_path = nullptr;
+    p->next_tried = 0;
+}
+
+// Opens the queued recording while the current one plays.
+void PrepareNext(Player *p) {
+    char path[4096];
+    {
+        OsLockGuard g(p->state_lock);
+        if (!p->next_path || p->next_tried || p->next_reader.load()) return;
+        p->next_tried = 1;
+        std::strncpy(path, p->next_path, sizeof path - 1);
+        path[sizeof path - 1] = 0;
+    }
+    Reader *r = nullptr;
+    MeResult e = ReaderOpen(path, &r);
+    if (!MeFailed(e)) {
+        std::memset(&p->next_info, 0, sizeof(p->next_info));
+        e = ReaderGetInfo(r, &p->next_info);
+    }
+    const char *why = MeFailed(e) ? MeErrorText(e) : WhyNotAlike(p, p->next_info);
+    if (why) {
+        MeLog("trip: %s does not follow on: %s", path, why);
+        ReaderClose(r);
+        DropNext(p);
+        return;
+    }
+    if (p->open.audio_track) ReaderSelectTrack(r, p->open.audio_track, TRACK_AUDIO);
+    if (p->open.video_track) ReaderSelectTrack(r, p->open.video_track, TRACK_VIDEO);
+    if (p->open.data_track) ReaderSelectTrack(r, p->open.data_track, TRACK_DATA);
+    const int64_t off = RecordingEnd(p);
+    for (int64_t &o : r->time_offset_ms) o = off;
+    MediaInfo &n = p->next_info;
+    n.duration_ms = uint32_t(n.duration_ms + off);
+    for (uint32_t i = 0; i < n.audio_count && i < kMaxAudioTracks; ++i)
+        if (n.audio[i].duration_ms) n.audio[i].duration_ms = uint32_t(n.audio[i].duration_ms + off);
+    for (uint32_t i = 0; i < n.video_count && i < kMaxVideoTracks; ++i)
+        if (n.video[i].duration_ms) n.video[i].duration_ms = uint32_t(n.video[i].duration_ms + off);
+    p->next_offset = off;
+    p->next_reader.store(r);
+}
+
+// Once every kind reads from the next recording (or `force`, for a seek), it becomes the current
+// one. Takes the pipeline locks (they are recursive: a seek already holds them).
+void CompleteMove(Player *p, bool force) {
+    Reader *next = p->next_reader.load();
+    if (!next) return;
+    const bool audio = !p->has_audio.load() || p->trip_moved[0].load();
+    const bool video = !p->has_video.load() || p->trip_moved[1].load();
+    if (!force && !(audio && video)) return;
+    if (force && !p->trip_moved[0].load() && !p->trip_moved[1].load()) return;
+    OsLockGuard vg(p->video_lock);
+    OsLockGuard ag(p->audio_lock);
+    Reader *old = p->reader;
+    p->reader = next;
+    {
+        OsLockGuard g(p->clock_lock);  // PlayerClockPosition caps at the duration under it
+        p->info = p->next_info;
+    }
+    p->trip_offset = p->next_offset;
+    p->trip_moved[0].store(0);
+    p->trip_moved[1].store(0);
+    p->next_reader.store(nullptr);
+    ReaderClose(old);
+    DropNext(p);
+    p->recordings.fetch_add(1);
+}
+
 void StopPlayback(Player *p) {
     if (p->reader) ReaderCommand(p->reader, READER_CMD_STOP);
     // At a natural end the last block (drained allows one) still sounds: let it finish.
@@ -941,6 +1087,10 @@ void StopPlayback(Player *p) {
     }
     ReaderClose(p->reader);
     p->reader = nullptr;
+    ReaderClose(p->next_reader.exchange(nullptr));
+    p->trip_moved[0].store(0);
+    p->trip_moved[1].store(0);
+    DropNext(p);
     {
         OsLockGuard g(p->clock_lock);  // the API thread may be reading it
         MediaClock *c = p->clock.exchange(nullptr);
@@ -1029,6 +1179,8 @@ void StatusTask(void *arg) {
                 PlayerRequest(p, STATE_PLAYING);
                 break;
             case STATE_PLAYING: {
+                PrepareNext(p);
+                CompleteMove(p, false);
                 if (p->audio_ended.load() && p->video_ended.load()) {
                     bool drained = !p->has_audio.load() || !p->arend ||
                                    AudioRendererDrained(p->arend);
@@ -1059,6 +1211,11 @@ void StatusTask(void *arg) {
                 break;
             case STATE_STEPPING:
                 Step(p);
+                break;
+            case STATE_PAUSED:
+                PrepareNext(p);
+                CompleteMove(p, false);
+                OsWait(p->wake, 100);
                 break;
             case STATE_ENDING:
             case STATE_STOPPING:
@@ -1144,6 +1301,7 @@ void PlayerFree(Player *p) {
     OsCloseHandle(p->stop_event);
     OsCloseHandle(p->wake);
     MemFree(p->path);
+    MemFree(p->next_path);
     p->~Player();
     MemFree(p);
 }
@@ -1200,6 +1358,21 @@ int PlayerRequestByUser(Player *p, int req) {
     return RequestLocked(p, req, nullptr);
 }
 
+int PlayerQueueNextPath(Player *p, const char *path) {
+    if (!p || !path) return 0;
+    OsLockGuard g(p->state_lock);
+    if (State(p) == STATE_IDLE || State(p) == STATE_ENDING || State(p) == STATE_STOPPING ||
+        p->next_path)
+        return 0;
+    size_t n = std::strlen(path);
+    p->next_path = static_cast<char *>(MemAllocZero(n + 1));
+    if (!p->next_path) return 0;
+    std::memcpy(p->next_path, path, n);
+    p->next_tried = 0;
+    OsSetEvent(p->wake);
+    return 1;
+}
+
 int PlayerRequestResume(Player *p) {
     if (!p) return 0;
     OsLockGuard g(p->state_lock);
@@ -1219,6 +1392,8 @@ int PlayerStartStatusTask(Player *p) {
     p->last_picture_ms.store(PLAYER_TIME_NONE);
     p->av_count.store(0);
     p->audio_blocks_total.store(0);
+    p->recordings.store(1);
+    p->trip_offset = p->next_offset = 0;
     for (auto &b : p->av_hist) b.store(0);
     p->open_tick = OsTickCount();
     int prio = p->config.priorities_configured ? p->config.status_priority : OS_PRIORITY_NORMAL;

@@ -75,6 +75,7 @@ struct Player {
     OsLockHandle state_lock;
     std::atomic<int> state, prev_state, resume_state;
     PlayerSeekRequest seek;
+    char *next_path;      // the trip's next recording, queued by the API; freed once it plays
     OsHandle stop_event;  // auto-reset: set when a stop has run its course
     OsHandle wake;        // auto-reset: a new request cuts the status task's idle wait short
 
@@ -85,6 +86,13 @@ struct Player {
     int first_start_pending;
     int audio_eof, video_eof;  // the reader has nothing more of the kind (the filling task's)
     uint32_t buffer_tick, buffer_remaining, buffer_step;
+    // The trip: the next recording, opened while the current one plays, and where its times
+    // start on the trip's time line. trip_moved: the kind (audio, video) reads from it already.
+    std::atomic<Reader *> next_reader;
+    MediaInfo next_info;
+    int next_tried;                  // the queued path was opened (or refused) already
+    int64_t next_offset, trip_offset;
+    std::atomic<int> trip_moved[2];
 
     // ---- Guarded by clock_lock: the clock's lifetime. The tasks use the clock without the
     // lock (it outlives them); the API thread reads it under the lock. ----
@@ -139,6 +147,7 @@ struct Player {
     std::atomic<uint32_t> av_count;
     std::atomic<uint32_t> av_hist[1001];
     std::atomic<uint32_t> audio_blocks_total;  // of renderers already destroyed
+    std::atomic<uint32_t> recordings;          // of the trip, begun so far
 };
 
 Player *PlayerNew(const PlayerConfig *config);
@@ -152,6 +161,9 @@ int PlayerRequestSeek(Player *p, const PlayerSeekRequest &seek);
 int PlayerRequestByUser(Player *p, int state);
 // Requests the resume state (read under the state lock, so a late user request is not lost).
 int PlayerRequestResume(Player *p);
+// Queues the recording that follows the current one in a trip. 1 taken; 0 without a playback or
+// while one is queued already.
+int PlayerQueueNextPath(Player *p, const char *path);
 // Starts the status task for a playback already requested (state 1). 0 when the thread fails.
 int PlayerStartStatusTask(Player *p);
 // Applies stored parameters to running renderers; results as the API describes.

@@ -277,3 +277,49 @@ TEST_F(TraceTest, PauseRightBehindASeekStillSeeks) {
 }
 
 }  // namespace
+
+namespace {
+
+long JsonField(const std::string &json, const std::string &key) {
+    size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? -99999 : std::stol(json.substr(at + key.size() + 4));
+}
+
+// Two recordings of a trip play as one: the second follows on the same time line with its own
+// pictures, without a pause at the join.
+TEST_F(TraceTest, TripFollowsOnIntoTheNextRecordingWithoutAPause) {
+    const std::string first = SampleFile();
+    const std::string second = (SamplesDir() / "20261108_083015.mp4").string();
+    Reference ref2 = MakeReference(second, m_dir);
+    ASSERT_FALSE(ref2.times.empty());
+    std::string trace = (m_dir / "trip.tsv").string(), out;
+    ASSERT_EQ(vt::test::Run("SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + Quote((m_dir / "a.raw").string()) + " " +
+                  Quote(ToolPath().string()) + " play " + Quote(first) + " " + Quote(second) +
+                  " --seek 13500 --until 17500 --trace " + Quote(trace) + " 2>/dev/null", &out),
+              0);
+    EXPECT_EQ(JsonField(out, "files_played"), 2) << out;
+    EXPECT_EQ(JsonField(out, "duration_ms"), 30200) << out;
+    auto lines = ReadTrace(trace);
+    ASSERT_GT(lines.size(), 40u);
+    // The join: the first picture of the second recording is its picture at 0, on the time line
+    // after the first recording's last picture.
+    size_t join = 0;
+    for (size_t i = 1; i < lines.size() && !join; ++i)
+        if (lines[i].md5 == ref2.md5s[0]) join = i;
+    ASSERT_GT(join, 0u) << "the second recording's first picture never came\n" << Dump(lines);
+    const long offset = lines[join].picture;
+    EXPECT_GE(offset, 14966);
+    EXPECT_LE(offset, 15100);
+    EXPECT_EQ(lines[join - 1].picture, 14966) << Dump(lines);
+    long gap = lines[join].wall - lines[join - 1].wall;
+    std::printf("join: %ld ms without a new picture; gap_ms_max %ld\n", gap, JsonField(out, "gap_ms_max"));
+    EXPECT_LE(gap, 250) << "a pause at the join";
+    // From there on the second recording's own pictures, at their own times.
+    int checked = 0;
+    for (size_t i = join; i < lines.size(); ++i, ++checked)
+        ASSERT_EQ(lines[i].md5, ref2.At(lines[i].picture - offset))
+            << "picture at " << lines[i].picture << " (" << lines[i].picture - offset << " in the second)";
+    EXPECT_GT(checked, 30);
+}
+
+}  // namespace

@@ -112,8 +112,14 @@ struct TraceLine {
 struct Trace {
     std::mutex lock;
     std::vector<TraceLine> lines;
+    bool tracing = false;
     Player *player = nullptr;
     uint32_t zero_tick = 0;
+    // The longest time without a new picture while playing undisturbed (no command just given).
+    std::atomic<bool> measuring{false};
+    uint32_t last_wall = 0;
+    bool have_last = false;
+    uint32_t gap_max = 0;
 };
 
 Trace g_trace;
@@ -122,6 +128,18 @@ Trace g_trace;
 void OnPicture(void *, const DisplayPicture *pic) {
     TraceLine line;
     line.wall_ms = OsTickCount() - g_trace.zero_tick;
+    {
+        std::lock_guard<std::mutex> g(g_trace.lock);
+        if (g_trace.measuring.load()) {
+            if (g_trace.have_last && line.wall_ms - g_trace.last_wall > g_trace.gap_max)
+                g_trace.gap_max = line.wall_ms - g_trace.last_wall;
+            g_trace.last_wall = line.wall_ms;
+            g_trace.have_last = true;
+        } else {
+            g_trace.have_last = false;
+        }
+        if (!g_trace.tracing) return;
+    }
     line.clock_ms = PlayerClockPosition(g_trace.player);
     line.picture_ms = pic->time_ms;
     vt::Md5 md5;
@@ -132,6 +150,11 @@ void OnPicture(void *, const DisplayPicture *pic) {
     line.md5 = md5.HexDigest();
     std::lock_guard<std::mutex> g(g_trace.lock);
     g_trace.lines.push_back(std::move(line));
+}
+
+uint32_t GapMax() {
+    std::lock_guard<std::mutex> g(g_trace.lock);
+    return g_trace.gap_max;
 }
 
 bool WriteTrace(const std::string &path) {
@@ -224,14 +247,18 @@ int Play(int argc, char **argv) {
 
     g_trace.player = player;
     g_trace.zero_tick = OsTickCount();
-    if (!trace_path.empty()) DisplaySetPictureObserver(OnPicture, nullptr);
+    g_trace.tracing = !trace_path.empty();
+    DisplaySetPictureObserver(OnPicture, nullptr);
 
-    size_t file_index = 0;
+    // The files play as one trip: while one plays the next is queued, and the engine follows on
+    // without a pause when the recordings are alike; otherwise the next is opened when one ends.
+    size_t file_index = 0, first_of_playback = 0, queued = 0;
     auto open_file = [&](size_t i, int32_t start) {
         PlayerOpenParams op{};
         op.path = files[i];
         op.start_ms = start;
         g_ended.store(0);
+        first_of_playback = queued = i;
         return PlayerOpen(player, &op) != 0;
     };
     if (!open_file(0, seek)) {
@@ -252,15 +279,30 @@ int Play(int argc, char **argv) {
         state = st.state;
         if (st.last_error && !failure && st.last_error != ME_ERR_TEXT_DECODER_INIT)
             failure = st.last_error;
+        if (files.size() > 1) {
+            PlayerStats trip;
+            PlayerGetStats(player, &trip);
+            if (trip.recordings > 0) file_index = first_of_playback + trip.recordings - 1;
+        }
         if (st.state == STATE_IDLE || g_ended.load()) {
-            // The next recording of the trip follows the one that ended.
+            // A recording that could not follow on is opened once the one before has ended.
             if (!stopped && g_ended.load() && file_index + 1 < files.size()) {
                 PlayerStop(player);
-                if (open_file(++file_index, 0)) continue;
+                if (open_file(file_index + 1, 0)) {
+                    file_index = first_of_playback;
+                    continue;
+                }
             }
             break;
         }
+        if (queued == file_index && file_index + 1 < files.size() && st.state == STATE_PLAYING) {
+            PlayerOpenParams next{};
+            next.path = files[file_index + 1];
+            if (PlayerQueueNext(player, &next)) queued = file_index + 1;
+        }
         const uint32_t now = OsTickCount() - g_trace.zero_tick;
+        g_trace.measuring.store(st.state == STATE_PLAYING &&
+                                (last_command_tick == 0 || OsTickCount() - last_command_tick > 300));
         while (next_command < script.size() && script[next_command].at_ms <= int32_t(now)) {
             const ScriptEntry &e = script[next_command++];
             if (!RunCommand(player, e))
@@ -316,10 +358,12 @@ int Play(int argc, char **argv) {
         "{\"duration_ms\": %u, \"position_ms\": %d, \"state\": %d, \"frames_presented\": %u, "
         "\"frames_late\": %u, \"frames_late_drop\": %u, \"frames_late_skip\": %u, "
         "\"early_waits\": %u, \"audio_blocks\": %u, \"first_picture_ms\": %d, "
-        "\"av_offset_p50_ms\": %d, \"av_offset_p95_ms\": %d}\n",
+        "\"av_offset_p50_ms\": %d, \"av_offset_p95_ms\": %d, \"files_played\": %zu, "
+        "\"gap_ms_max\": %u}\n",
         total_duration, position, state, stats.frames_presented, stats.frames_late,
         stats.frames_late_drop, stats.frames_late_skip, stats.early_waits, stats.audio_blocks,
-        stats.first_picture_ms, Percentile(stats, 0.50), Percentile(stats, 0.95));
+        stats.first_picture_ms, Percentile(stats, 0.50), Percentile(stats, 0.95), file_index + 1,
+        GapMax());
     return 0;
 }
 
