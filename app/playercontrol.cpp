@@ -169,8 +169,8 @@ int CPlayerControl::EngineSeek(int32_t ms, int32_t mode) {
     return m_ops->seek(m_player, target, mode);
 }
 
-int CPlayerControl::Seek(int32_t ms) { return EngineSeek(ms, 1); }
-int CPlayerControl::SeekExact(int32_t ms) { return EngineSeek(ms, 0); }
+int CPlayerControl::Seek(int32_t ms) { return EngineSeek(ms, PLAYER_SEEK_AUDIO_FIRST); }
+int CPlayerControl::SeekExact(int32_t ms) { return EngineSeek(ms, PLAYER_SEEK_VIDEO_FIRST); }
 
 int CPlayerControl::CaptureFrame(const char *path) {
     if (path == nullptr || path[0] == 0) return 0;

@@ -30,10 +30,13 @@ RULES = {
     "engine/io": ["engine/core/"],
     "engine/reader": ["engine/io/", "engine/core/"],
     "engine/audio": ["engine/core/"],
+    # The display surface: composition, overlay text and capture (images through imaging).
+    "engine/display": ["engine/core/", "imaging/"],
     # The player shares the API's types (player_api.h) and implements what it declares.
-    "engine/player": ["engine/api/player_api.h", "engine/reader/", "engine/audio/", "engine/io/",
+    "engine/player": ["engine/api/player_api.h", "engine/reader/", "engine/audio/", "engine/display/", "engine/io/",
                       "engine/core/", "imaging/"] + CODEC_PUBLIC,
-    "engine/api": ["engine/player/", "engine/reader/", "engine/audio/", "engine/io/", "engine/core/"],
+    "engine/api": ["engine/player/", "engine/reader/", "engine/audio/", "engine/display/", "engine/io/",
+                   "engine/core/"],
     "engine/writer": ["engine/core/"],
     # Rebuilding a cut-off recording: the reader finds the boxes, the decoders tell where each
     # sample ends and the writer puts the index back.

@@ -23,14 +23,18 @@ int StopAndWait(Player *p, bool wait) {
 }
 
 int RequestSeek(Player *p, int64_t target, int mode, int kind, int dir) {
-    p->seek_pos = target;
-    p->seek_mode = mode;
-    p->seek_kind = kind;
-    p->seek_dir = dir;
-    return PlayerRequest(p, STATE_SEEKING);
+    PlayerSeekRequest req{};
+    req.position = target;
+    req.mode = mode;
+    req.kind = kind;
+    req.direction = dir;
+    return PlayerRequestSeek(p, req);
 }
 
-int64_t Duration(Player *p) { return int64_t(p->info.duration_ms); }
+int64_t Duration(Player *p) {
+    OsLockGuard g(p->clock_lock);  // a trip moving on replaces the description under it
+    return int64_t(p->info.duration_ms);
+}
 
 }  // namespace
 
@@ -73,46 +77,54 @@ int PlayerOpen(Player *player, const PlayerOpenParams *params) {
     return 1;
 }
 
+int PlayerQueueNext(Player *player, const PlayerOpenParams *params) {
+    if (!player || !params || !params->path) return 0;
+    return PlayerQueueNextPath(player, params->path);
+}
+
 int PlayerStop(Player *player) {
     if (!player) return 0;
     return StopAndWait(player, !player->open.no_wait_stop);
 }
 
-int PlayerPause(Player *player) { return player ? PlayerRequest(player, STATE_PAUSE_REQUESTED) : 0; }
+int PlayerPause(Player *player) {
+    return player ? PlayerRequestByUser(player, STATE_PAUSE_REQUESTED) : 0;
+}
 
 int PlayerPlay(Player *player) {
-    if (!player) return 0;
-    int r = PlayerRequest(player, STATE_PLAY_REQUESTED);
-    player->seek_kind = SEEK_KIND_NONE;
-    return r;
+    return player ? PlayerRequestByUser(player, STATE_PLAY_REQUESTED) : 0;
 }
 
 int PlayerSeek(Player *player, int32_t position_ms, int32_t mode) {
     if (!player) return 0;
     int64_t t = position_ms < 0 ? 0 : position_ms;
     if (t > Duration(player)) t = Duration(player);
-    return RequestSeek(player, t, mode ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST, 0, STEP_FORWARD);
+    return RequestSeek(player, t, mode ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST, SEEK_KIND_NONE,
+                       STEP_FORWARD);
 }
 
 int PlayerBackward(Player *player, int32_t amount_ms, int32_t kind) {
     if (!player) return 0;
     int64_t now = PlayerClockPosition(player);
     switch (kind) {
-        case 1:
-        case 2: {
+        case PLAYER_MOVE_AUDIO_FIRST:
+        case PLAYER_MOVE_VIDEO_FIRST: {
             int64_t t = now - (amount_ms > 0 ? amount_ms : 0);
             if (t < 0) t = 0;
-            return RequestSeek(player, t, kind == 1 ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST, kind,
+            return RequestSeek(player, t,
+                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST,
+                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_KIND_AUDIO_FIRST
+                                                               : SEEK_KIND_VIDEO_FIRST,
                                STEP_BACKWARD);
         }
-        case 3:
+        case PLAYER_MOVE_KEY_FRAME:
             if (!player->has_video.load()) return 0;
-            return RequestSeek(player, now, SEEK_VIDEO_FIRST, 3, STEP_BACKWARD);
-        case 4: {
+            return RequestSeek(player, now, SEEK_VIDEO_FIRST, SEEK_KIND_STEP, STEP_BACKWARD);
+        case PLAYER_MOVE_PICTURE: {
             if (!player->has_video.load()) return 0;
             if (!player->have_pending && !player->video_ended.load()) return 0;
             int64_t t = player->have_pending ? player->pending_time.load() : now;
-            return RequestSeek(player, t, SEEK_VIDEO_FIRST, 4, STEP_BACKWARD);
+            return RequestSeek(player, t, SEEK_VIDEO_FIRST, SEEK_KIND_EXACT_BACK, STEP_BACKWARD);
         }
         default:
             return 0;
@@ -123,19 +135,21 @@ int PlayerForward(Player *player, int32_t amount_ms, int32_t kind) {
     if (!player) return 0;
     int64_t now = PlayerClockPosition(player);
     switch (kind) {
-        case 1:
-        case 2: {
+        case PLAYER_MOVE_AUDIO_FIRST:
+        case PLAYER_MOVE_VIDEO_FIRST: {
             int64_t t = now + (amount_ms > 0 ? amount_ms : 0);
             if (t > Duration(player)) t = Duration(player);
-            return RequestSeek(player, t, kind == 1 ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST, kind,
+            return RequestSeek(player, t,
+                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST,
+                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_KIND_AUDIO_FIRST
+                                                               : SEEK_KIND_VIDEO_FIRST,
                                STEP_FORWARD);
         }
-        case 3:
+        case PLAYER_MOVE_KEY_FRAME:
             if (!player->has_video.load()) return 0;
-            return RequestSeek(player, now, SEEK_VIDEO_FIRST, 3, STEP_FORWARD);
-        case 4:
+            return RequestSeek(player, now, SEEK_VIDEO_FIRST, SEEK_KIND_STEP, STEP_FORWARD);
+        case PLAYER_MOVE_PICTURE:
             if (!player->has_video.load()) return 0;
-            player->seek_dir = STEP_FORWARD;
             return PlayerRequest(player, STATE_STEPPING);
         default:
             return 0;
@@ -148,6 +162,7 @@ int PlayerSetSpeed(Player *player, int32_t percent) {
         OsLockGuard g(player->params_lock);
         if (player->arend && !AudioRendererSetSpeed(player->arend, percent)) return 0;
     }
+    OsLockGuard g(player->clock_lock);  // a failing playback's teardown may be freeing it
     MediaClockSetRate(player->clock.load(), percent);
     return 1;
 }
@@ -156,7 +171,7 @@ int PlayerSetAudioParams(Player *player, const PlayerAudioParams *params) {
     if (!player || !params) return 0;
     OsLockGuard g(player->params_lock);
     PlayerAudioParams &a = player->aparams;
-    if (a.flags == 0xFFFFFFFFu) a.flags = 0;
+    if (a.flags == PLAYER_PARAMS_NONE) a.flags = 0;
     a.flags |= params->flags;
     if (params->flags & PLAYER_AUDIO_OUTPUT) a.output_type = params->output_type;
     if (params->flags & PLAYER_AUDIO_VOLUME) {
@@ -180,7 +195,7 @@ int PlayerSetVideoParams(Player *player, const PlayerVideoParams *params) {
     {
         OsLockGuard g(player->video_lock);
         PlayerVideoParams &v = player->vparams;
-        if (v.flags == 0xFFFFFFFFu) v.flags = 0;
+        if (v.flags == PLAYER_PARAMS_NONE) v.flags = 0;
         v.flags |= params->flags;
         if (params->flags & PLAYER_VIDEO_RENDER_TYPE) v.render_type = params->render_type;
         if (params->flags & PLAYER_VIDEO_WINDOW) {
@@ -231,6 +246,7 @@ int PlayerGetStats(Player *player, PlayerStats *stats) {
                               (player->arend ? player->arend->blocks_played.load() : 0);
     }
     stats->first_picture_ms = player->first_picture_ms.load();
+    stats->recordings = player->recordings.load();
     stats->last_picture_ms = player->last_picture_ms.load();
     stats->av_offset_count = player->av_count.load();
     for (int i = 0; i <= 1000; ++i) stats->av_offset_histogram[i] = player->av_hist[i].load();

@@ -12,7 +12,8 @@
 // and none may block waiting for the user-interface thread: post to it instead.
 #include <cstdint>
 
-#include "engine/core/result.h"  // MeResult, the ME_ERR_* codes and MeErrorText
+#include "engine/core/result.h"        // MeResult, the ME_ERR_* codes and MeErrorText
+#include "engine/display/display.h"  // the display surface's program-wide settings
 
 struct Player;
 struct MediaInfo;  // the reader's full description; only needed as scratch for PlayerGetMediaInfo
@@ -36,6 +37,25 @@ enum PlayerEngineState : int32_t {
     STATE_STOPPING = 14,
     STATE_AT_END = 15,
 };
+
+// PlayerSeek's mode. Audio first lands on the key frame at or before the position (the normal
+// seek); video first on the nearest key frame (the application's "exact" seek).
+inline constexpr int32_t PLAYER_SEEK_VIDEO_FIRST = 0;
+inline constexpr int32_t PLAYER_SEEK_AUDIO_FIRST = 1;
+
+// PlayerForward's and PlayerBackward's kind: how far a move goes.
+enum PlayerMoveKind : int32_t {
+    PLAYER_MOVE_AUDIO_FIRST = 1,  // by the amount, landing as PLAYER_SEEK_AUDIO_FIRST
+    PLAYER_MOVE_VIDEO_FIRST = 2,  // by the amount, landing as PLAYER_SEEK_VIDEO_FIRST
+    PLAYER_MOVE_KEY_FRAME = 3,    // re-seek to the key frame of the clock position (needs video)
+    PLAYER_MOVE_PICTURE = 4,      // one picture forward or back, after pausing (needs video)
+};
+
+// The flag word of a parameters record that was never given (nothing applied yet).
+inline constexpr uint32_t PLAYER_PARAMS_NONE = 0xFFFFFFFFu;
+
+// A time that was never set (no picture yet, nothing measured).
+inline constexpr int32_t PLAYER_TIME_NONE = -1;
 
 using PlayerCallback = void (*)(void *user);
 
@@ -79,6 +99,7 @@ enum : uint32_t {
     PLAYER_AUDIO_FORMAT = 0x8,    // out_rate / out_channels: a converter is put in front
     PLAYER_AUDIO_EFFECTS = 0xFF0, // 0x10..0x800: stored effect settings without audible effect
 };
+inline constexpr int32_t PLAYER_AUDIO_OUTPUT_NONE = -1;  // no output type given yet
 inline constexpr int32_t PLAYER_AUDIO_OUTPUT_DEVICE = 2;
 
 struct PlayerAudioParams {
@@ -168,12 +189,13 @@ struct PlayerStats {
     uint32_t frames_late_skip;   // dropped over 1000 ms late
     uint32_t early_waits;        // 10 ms waits for a picture more than 40 ms early
     uint32_t audio_blocks;       // device blocks that finished playing
-    int32_t first_picture_ms;    // from PlayerOpen to the first picture shown; -1 none yet
-    int32_t last_picture_ms;     // time stamp of the last picture shown (forced ones too); -1
+    int32_t first_picture_ms;    // from PlayerOpen to the first picture shown; PLAYER_TIME_NONE
+    int32_t last_picture_ms;     // time stamp of the last picture shown (forced ones too), or none
     // |clock - picture time| at each on-time presentation while audio drives the clock, in ms
     // (the last bucket collects everything from 1000 ms on).
     uint32_t av_offset_count;
     uint32_t av_offset_histogram[1001];
+    uint32_t recordings;         // recordings of the trip begun so far (1 for a single one)
 };
 
 Player *PlayerCreate(const PlayerConfig *config);  // config may be null
@@ -181,6 +203,13 @@ void PlayerDestroy(Player *player);                // null tolerated
 
 // Refused in every state but idle, except that a playback in 3, 7, 8 or 11 is stopped first.
 int PlayerOpen(Player *player, const PlayerOpenParams *params);
+// A trip: the recording (params->path) to play right after the current one. It is opened while
+// the current one plays and, when its tracks are alike (same codecs, sizes, rates and decoder
+// configurations), its pictures and sound follow without a pause on one time line: its times
+// continue from the end of the current recording's sound. A recording that is not alike is
+// dropped (the log says why) and the playback ends as usual. 1 when taken; 0 without a playback,
+// or while the one queued before has not begun yet (PlayerStats::recordings tells).
+int PlayerQueueNext(Player *player, const PlayerOpenParams *params);
 int PlayerStop(Player *player);  // 0 when nothing plays; else waits (unless no-wait-stop)
 int PlayerPlay(Player *player);
 int PlayerPause(Player *player);
@@ -196,6 +225,9 @@ int PlayerSetVideoParams(Player *player, const PlayerVideoParams *params);
 int PlayerGetVideoParams(Player *player, PlayerVideoParams *out);
 int PlayerGetStatus(Player *player, PlayerStatus *status);
 int PlayerGetStats(Player *player, PlayerStats *stats);
+// The media clock now, in ms, never beyond the duration; 0 without a playback. Safe from any
+// thread, engine callbacks included, while the Player exists.
+int64_t PlayerClockPosition(Player *player);
 
 // Describes a recording without a Player. scratch may be null. Returns the first failing step's
 // code, else ME_OK.
@@ -206,49 +238,3 @@ int32_t PlayerGetCapabilities(uint32_t *first, uint32_t *second);
 // Next sample of the data track into buffer. *length: in the capacity, out the bytes read.
 // ME_FAIL for a missing argument or a capacity below 1; ME_ERR_END_OF_DATA after the last one.
 MeResult PlayerReadData(Player *player, uint8_t *buffer, int32_t *length, int32_t *time_ms);
-
-// ---- Display surface -------------------------------------------------------------------------
-
-// Overlay text for the picture at time_ms: write up to *length bytes (4096) into text and set
-// *length to the text's length (0: no text). Called on the video task with every picture shown.
-using DisplayTextProvider = void (*)(int32_t time_ms, char *text, int32_t *length);
-// Registers the provider for the whole program; null removes it.
-void DisplaySetTextProvider(DisplayTextProvider provider);
-// The next picture drawn is also written to path as a JPEG (quality 90, upright). 1 on success.
-int DisplayRequestCapture(const char *path);
-
-// A finished picture: 32-bit pixels 0xFFRRGGBB in native byte order (the layout of
-// QImage::Format_RGB32), rows from the top, `stride` bytes apart. The overlay text is already
-// drawn in. Valid only during the present call.
-struct DisplayImage {
-    const uint32_t *pixels;
-    int32_t width;
-    int32_t height;
-    int32_t stride;
-    int32_t time_ms;
-    uint32_t option;  // PlayerVideoParams::display_option
-};
-
-// A display back-end: where composed pictures go. The engine composes every picture itself
-// (YUV->RGB with the program's 6-bit coefficients, the red overlay text), then hands it over.
-// All three operations run on the engine's video task; none may wait for the UI thread.
-struct DisplayBackendOps {
-    const char *name;
-    // Prepares output for pictures of width x height into `window` (the window of the video
-    // params). Stores its own context in *ctx. Returns 0, or a negative code to refuse (the
-    // engine then plays without video and reports ME_ERR_VIDEO_OUTPUT_INIT).
-    int (*open)(void **ctx, void *window, int32_t width, int32_t height);
-    // Shows one picture. Must copy what it keeps. Returns 0 or a negative code.
-    int (*present)(void *ctx, const DisplayImage *image);
-    // Releases the context; no call follows until the next open.
-    void (*close)(void *ctx);
-};
-// Registers the back-end used when the video params name a window; null unregisters. Without a
-// registered back-end, or without a window, pictures go to the offscreen surface.
-void DisplaySetWindowBackend(const DisplayBackendOps *ops);
-
-// Copy of the offscreen surface's last picture (for tests and tools). Returns 1 and fills the
-// size and time, copying the pixels when `pixels` has room for width x height; 0 when no picture
-// has been drawn since the surface was opened.
-int DisplayCopyOffscreen(uint32_t *pixels, int32_t capacity_pixels, int32_t *width,
-                         int32_t *height, int32_t *time_ms);

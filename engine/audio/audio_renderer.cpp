@@ -326,7 +326,7 @@ int AudioRendererSetOutputFormat(AudioRenderer *r, uint32_t rate, uint32_t chann
 
 void AudioRendererDestroy(AudioRenderer *r) {
     if (!r) return;
-    if (r->lock != INVALID_LOCK && r->lock) {
+    if (r->lock != INVALID_LOCK && r->lock != OsLockHandle{}) {
         {
             std::lock_guard<std::mutex> g(r->ring_lock);
             r->resetting = 1;

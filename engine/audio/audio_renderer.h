@@ -47,7 +47,7 @@ struct AudioStamp {
 struct AudioRenderer {
     int backend_type;
     void *backend;
-    OsHandle lock;  // the writer's lock: held for a whole write
+    OsLockHandle lock;  // the writer's lock: held for a whole write
     uint32_t stream_rate, stream_channels;
     uint32_t out_rate, out_channels;
     uint32_t block_samples, frame_length;

@@ -107,27 +107,34 @@ int OsCloseHandle(OsHandle handle) {
     return 1;
 }
 
-OsHandle OsCreateLock() {
+namespace {
+bool Usable(OsLockHandle lock) { return lock != OsLockHandle{} && lock != INVALID_LOCK; }
+std::recursive_mutex *AsMutex(OsLockHandle lock) {
+    return reinterpret_cast<std::recursive_mutex *>(static_cast<intptr_t>(lock));
+}
+}  // namespace
+
+OsLockHandle OsCreateLock() {
     auto *m = new (std::nothrow) std::recursive_mutex;
-    return m ? reinterpret_cast<OsHandle>(m) : INVALID_LOCK;
+    return m ? OsLockHandle(reinterpret_cast<intptr_t>(m)) : INVALID_LOCK;
 }
 
-int OsDeleteLock(OsHandle lock) {
-    if (lock != 0 && lock != INVALID_LOCK) delete reinterpret_cast<std::recursive_mutex *>(lock);
+int OsDeleteLock(OsLockHandle lock) {
+    if (Usable(lock)) delete AsMutex(lock);
     return 1;
 }
 
-int OsLock(OsHandle lock) {
-    if (lock != 0 && lock != INVALID_LOCK) reinterpret_cast<std::recursive_mutex *>(lock)->lock();
+int OsLock(OsLockHandle lock) {
+    if (Usable(lock)) AsMutex(lock)->lock();
     return 1;
 }
 
-int OsUnlock(OsHandle lock) {
-    if (lock != 0 && lock != INVALID_LOCK) reinterpret_cast<std::recursive_mutex *>(lock)->unlock();
+int OsUnlock(OsLockHandle lock) {
+    if (Usable(lock)) AsMutex(lock)->unlock();
     return 1;
 }
 
-OsHandle OsCreateThread(const char *, OsThreadEntry entry, void *arg, int, uint32_t stack_size) {
+OsThreadHandle OsCreateThread(const char *, OsThreadEntry entry, void *arg, int, uint32_t stack_size) {
     if (!entry) return INVALID_THREAD;
     auto *rec = new (std::nothrow) ThreadRecord;
     auto *start = new (std::nothrow) ThreadStart{entry, arg};
@@ -148,11 +155,12 @@ OsHandle OsCreateThread(const char *, OsThreadEntry entry, void *arg, int, uint3
         delete start;
         return INVALID_THREAD;
     }
-    return reinterpret_cast<OsHandle>(rec);
+    return OsThreadHandle(reinterpret_cast<intptr_t>(rec));
 }
 
-void OsCloseThread(OsHandle thread) {
-    if (thread != 0 && thread != INVALID_THREAD) delete reinterpret_cast<ThreadRecord *>(thread);
+void OsCloseThread(OsThreadHandle thread) {
+    if (thread != OsThreadHandle{} && thread != INVALID_THREAD)
+        delete reinterpret_cast<ThreadRecord *>(static_cast<intptr_t>(thread));
 }
 
 void OsExitThread() { pthread_exit(nullptr); }

@@ -55,7 +55,7 @@ void SampleQueueDestroy(SampleQueue *q) {
     if (!q) return;
     MemFree(q->arena);
     MemFree(q->slots);
-    if (q->lock && q->lock != INVALID_LOCK) OsDeleteLock(q->lock);
+    OsDeleteLock(q->lock);
     MemFree(q);
 }
 

@@ -18,7 +18,7 @@ struct SampleSlot {
 };
 
 struct SampleQueue {
-    OsHandle lock;
+    OsLockHandle lock;
     uint8_t *arena;
     uint8_t *pending;         // leftover of a released sample that had no successor
     uint32_t pending_size;

@@ -140,19 +140,37 @@ void VideoDecoderDestroy(VideoDecoder *d) {
     MemFree(d);
 }
 
+static void PushStamp(VideoDecoder *d, int64_t t);
+static bool PopSmallestStamp(VideoDecoder *d, int64_t *t);
+
+// The coding type of the sample's first VOP (0 I, 1 P, 2 B, 3 S), or -1 without one.
+static int FirstVopType(const VideoDecoder *d, const uint8_t *data, uint32_t length) {
+    if (!d || d->short_header || d->raw || !data) return -1;
+    for (uint32_t i = 0; i + 4 < length; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6)
+            return data[i + 4] >> 6;
+    return -1;
+}
+
 int VideoDecoderCheckInput(const VideoDecoder *d, const uint8_t *data, uint32_t length) {
-    if (!d || d->short_header || d->raw || !data) return 0;
-    for (uint32_t i = 0; i + 4 < length; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6) {
-            switch (data[i + 4] >> 6) {
-                case 0: return 1;
-                case 1:
-                case 2: return 2;
-                default: return 0;
-            }
-        }
+    switch (FirstVopType(d, data, length)) {
+        case 0: return 1;
+        case 1:
+        case 2: return 2;
+        default: return 0;
     }
-    return 0;
+}
+
+int VideoDecoderIsBidirectional(const VideoDecoder *d, const uint8_t *data, uint32_t length) {
+    return FirstVopType(d, data, length) == 2 ? 1 : 0;
+}
+
+void VideoDecoderSkipBidirectional(VideoDecoder *d, int64_t time_ms) {
+    if (!d || d->raw) return;
+    // A B picture leaves the decoder as soon as it is decoded, with the smallest stamp queued.
+    PushStamp(d, time_ms);
+    int64_t gone;
+    PopSmallestStamp(d, &gone);
 }
 
 static void PushStamp(VideoDecoder *d, int64_t t) {
@@ -251,6 +269,13 @@ MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t lengt
     }
     // All but the last few bytes used counts as the whole sample.
     return length - used > 4 ? ME_ERR_MORE_OUTPUT : ME_OK;
+}
+
+void VideoDecoderForgetStamps(VideoDecoder *d) {
+    if (!d || d->stamp_count == 0) return;
+    // Whatever is queued stands for the one picture held back; it is older than anything after.
+    d->stamps[0] = kVideoStaleTime;
+    d->stamp_count = 1;
 }
 
 int VideoDecoderFlush(VideoDecoder *d, VideoPicture *pic) {

@@ -44,11 +44,22 @@ MeResult VideoDecoderCreate(uint32_t tag, uint32_t width, uint32_t height, const
 void VideoDecoderDestroy(VideoDecoder *d);
 // 1 key frame, 2 predicted frame, 0 other (and always 0 in short-header mode).
 int VideoDecoderCheckInput(const VideoDecoder *d, const uint8_t *data, uint32_t length);
+// 1 when the sample is a bidirectionally predicted (B) picture.
+int VideoDecoderIsBidirectional(const VideoDecoder *d, const uint8_t *data, uint32_t length);
+// A B picture that is not decoded (its references are gone after a jump): its stamp is used up
+// as if its picture had come out, so the pictures after it keep their own stamps.
+void VideoDecoderSkipBidirectional(VideoDecoder *d, int64_t time_ms);
 // Decodes from a sample. *consumed gets the bytes used; *got is set when *pic holds a picture.
 MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t length,
                             int64_t time_ms, uint32_t *consumed, VideoPicture *pic, int *got);
 // The picture still held back for reordering, at the end of the stream. 1 when one came out.
 int VideoDecoderFlush(VideoDecoder *d, VideoPicture *pic);
+// The time a picture decoded before VideoDecoderForgetStamps carries when it comes out after it.
+inline constexpr int64_t kVideoStaleTime = INT64_MIN;
+// The stream jumps (a seek, a late drop): the picture the decoder still holds back for
+// reordering belongs to the old position. It comes out stamped kVideoStaleTime, so the stamps of
+// the samples after the jump go to their own pictures.
+void VideoDecoderForgetStamps(VideoDecoder *d);
 
 // True for the tags the MPEG-4 decoder takes.
 bool VideoTagIsMpeg4Family(uint32_t tag);

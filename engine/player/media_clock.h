@@ -14,7 +14,7 @@ struct MediaClock {
     int64_t last_reported;
     int64_t base;
     uint32_t base_tick;
-    OsHandle lock;
+    OsLockHandle lock;
     uint32_t (*tick)();  // OsTickCount, replaceable in tests
 };
 

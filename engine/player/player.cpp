@@ -1,10 +1,12 @@
 #include "engine/player/player.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
+#include "engine/core/log.h"
 #include "engine/core/mem.h"
-#include "engine/player/video_renderer.h"
+#include "engine/display/video_renderer.h"
 
 namespace {
 
@@ -15,45 +17,59 @@ constexpr uint32_t kMinSampleRoom = 4096;
 int State(Player *p) { return p->state.load(std::memory_order_acquire); }
 
 // A task slot between the creator's call and its publishing of the handle.
-constexpr OsHandle kTaskStarting = INT32_MIN;
+constexpr OsThreadHandle kTaskStarting = OsThreadHandle(INT32_MIN);
 
 // A task's last act: close its own handle and publish -1. A task that ends at once waits for its
 // creator to have published the handle first, so the creator never overwrites the -1.
-void PublishTaskEnd(std::atomic<OsHandle> &slot) {
-    OsHandle h;
+void PublishTaskEnd(std::atomic<OsThreadHandle> &slot) {
+    OsThreadHandle h;
     while ((h = slot.load(std::memory_order_acquire)) == kTaskStarting) OsSleep(1);
     OsCloseThread(h);
     slot.store(INVALID_THREAD, std::memory_order_release);
 }
 
-bool LaunchTask(std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry, void *arg,
+bool LaunchTask(std::atomic<OsThreadHandle> &slot, const char *name, OsThreadEntry entry, void *arg,
                 int priority, uint32_t stack) {
     slot.store(kTaskStarting, std::memory_order_release);
-    OsHandle h = OsCreateThread(name, entry, arg, priority, stack);
+    OsThreadHandle h = OsCreateThread(name, entry, arg, priority, stack);
     slot.store(h, std::memory_order_release);  // INVALID_THREAD when creation failed
     return h != INVALID_THREAD;
 }
 
+// True when `s` is one of the states listed.
+bool In(int s, std::initializer_list<int> states) {
+    for (int x : states)
+        if (s == x) return true;
+    return false;
+}
+
 bool AcceptedFrom(int req, int s, bool *toggle_to_play) {
     switch (req) {
-        case STATE_IDLE: return s == 13 || s == 14;
-        case STATE_OPEN_REQUESTED: return s == 0;
-        case STATE_OPENING: return s == 1;
-        case STATE_BUFFERING: return s == 2 || s == 7 || s == 11 || s == 15;
-        case STATE_BUFFER_WAIT: return s == 3;
-        case STATE_STARTING: return s == 3 || s == 4 || s == 11 || s == 15;
-        case STATE_PLAY_REQUESTED: return s == 3 || s == 4 || s == 5 || s == 8 || s == 9 || s == 11;
-        case STATE_PLAYING: return s == 6;
-        case STATE_PAUSE_REQUESTED: return s == 4 || s == 5 || s == 6 || s == 7 || s == 11 || s == 12;
-        case STATE_PAUSED: return s == 8;
+        case STATE_IDLE: return In(s, {STATE_ENDING, STATE_STOPPING});
+        case STATE_OPEN_REQUESTED: return s == STATE_IDLE;
+        case STATE_OPENING: return s == STATE_OPEN_REQUESTED;
+        case STATE_BUFFERING:
+            return In(s, {STATE_OPENING, STATE_PLAYING, STATE_SEEKING, STATE_AT_END});
+        case STATE_BUFFER_WAIT: return s == STATE_BUFFERING;
+        case STATE_STARTING:
+            return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_SEEKING, STATE_AT_END});
+        case STATE_PLAY_REQUESTED:
+            return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_STARTING,
+                          STATE_PAUSE_REQUESTED, STATE_PAUSED, STATE_SEEKING});
+        case STATE_PLAYING: return s == STATE_PLAY_REQUESTED;
+        case STATE_PAUSE_REQUESTED:
+            return In(s, {STATE_BUFFER_WAIT, STATE_STARTING, STATE_PLAY_REQUESTED, STATE_PLAYING,
+                          STATE_SEEKING, STATE_STEPPING});
+        case STATE_PAUSED: return s == STATE_PAUSE_REQUESTED;
         case STATE_TOGGLE:
-            *toggle_to_play = (s == 8 || s == 9);
-            return s == 6 || s == 7 || s == 15 || s == 8 || s == 9;
-        case STATE_SEEKING: return s == 7 || s == 9 || s == 12 || s == 15;
-        case STATE_STEPPING: return s == 9;
-        case STATE_ENDING: return s != 0 && s != 14;
-        case STATE_STOPPING: return s != 0;
-        case STATE_AT_END: return s == 7;
+            *toggle_to_play = In(s, {STATE_PAUSE_REQUESTED, STATE_PAUSED});
+            return In(s, {STATE_PLAY_REQUESTED, STATE_PLAYING, STATE_AT_END,
+                          STATE_PAUSE_REQUESTED, STATE_PAUSED});
+        case STATE_SEEKING: return In(s, {STATE_PLAYING, STATE_PAUSED, STATE_STEPPING, STATE_AT_END});
+        case STATE_STEPPING: return s == STATE_PAUSED;
+        case STATE_ENDING: return s != STATE_IDLE && s != STATE_STOPPING;
+        case STATE_STOPPING: return s != STATE_IDLE;
+        case STATE_AT_END: return s == STATE_PLAYING;
         default: return false;
     }
 }
@@ -67,49 +83,87 @@ void SetError(Player *p, MeResult code) { p->last_error.store(code); }
 
 // ---- Queues -------------------------------------------------------------------------------------
 
-// One sample of the kind into its queue. Returns 1 when a sample was queued.
-int FillQueue(Player *p, int kind) {
+// FillQueue found the queue full (or the kind ended before): nothing to do.
+constexpr MeResult kNothingToFill = 1;
+// FillQueue reached the end of the kind and goes on with the next recording of the trip.
+constexpr MeResult kMovedOn = 2;
+
+// ---- Trips ----------------------------------------------------------------------------------------
+// The next recording of a trip is opened by the status task while the current one plays. When
+// the reader runs out of a kind, the task filling that kind goes on reading it from the next
+// recording, whose times continue the trip's; once every kind has moved on, the status task
+// makes the next recording the current one.
+
+int KindIndex(int kind) { return kind == TRACK_AUDIO ? 0 : 1; }
+
+Reader *ReaderFor(Player *p, int kind) {
+    return p->trip_moved[KindIndex(kind)].load() ? p->next_reader.load() : p->reader;
+}
+
+void CompleteMove(Player *p, bool force);
+
+bool MoveOnToNext(Player *p, int kind) {
+    if (!p->next_reader.load() || p->trip_moved[KindIndex(kind)].load()) return false;
+    p->trip_moved[KindIndex(kind)].store(1);
+    OsSetEvent(p->wake);  // the status task completes the move
+    return true;
+}
+
+const char *KindName(int kind) { return kind == TRACK_AUDIO ? "audio" : "video"; }
+
+// One sample of the kind into its queue. ME_OK when a sample was queued; kNothingToFill;
+// ME_ERR_END_OF_DATA once the reader has no more; ME_ERR_NOT_READY (buffering requested);
+// ME_ERR_BUFFER_TOO_SMALL when the queue grew and the read is to be tried again; ME_ERR_MEMORY
+// when a sample is too large to hold (the kind is given up); otherwise the reader's failure,
+// which is also recorded as the last error.
+MeResult FillQueue(Player *p, int kind) {
     SampleQueue *q = kind == TRACK_AUDIO ? p->aq : p->vq;
-    if (!q) return 0;
-    if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return 0;
+    if (!q) return kNothingToFill;
+    if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return ME_ERR_END_OF_DATA;
     uint8_t *w;
     uint32_t cap;
-    if (!SampleQueueReserve(q, &w, &cap)) return 0;  // full: nothing to do
+    if (!SampleQueueReserve(q, &w, &cap)) return kNothingToFill;
     SampleRequest req{};
     req.data = w;
     req.capacity = cap;
     req.kind = kind;
-    MeResult r = ReaderReadSample(p->reader, &req);
+    MeResult r = ReaderReadSample(ReaderFor(p, kind), &req);
     if (r == ME_OK) {
         SampleQueueCommit(q, req.written, req.time_ms, req.duration_ms, req.flags);
-        return 1;
+        return ME_OK;
     }
     if (r == ME_ERR_NOT_READY) {
         PlayerRequest(p, STATE_BUFFERING);
     } else if (r == ME_ERR_BUFFER_TOO_SMALL) {
         if (req.capacity > 64u * 1024 * 1024 || !SampleQueueGrow(q, req.capacity)) {
             // A sample we cannot hold: give the kind up rather than retry forever.
+            MeLog("%s sample of %u bytes cannot be held: the %s track is given up", KindName(kind),
+                  req.capacity, KindName(kind));
             SetError(p, ME_ERR_MEMORY);
             if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
+            return ME_ERR_MEMORY;
         }
-        return 0;
+        return ME_ERR_BUFFER_TOO_SMALL;
     } else if (r == ME_ERR_END_OF_DATA || r == ME_ERR_NO_TRACK) {
+        if (r == ME_ERR_END_OF_DATA && MoveOnToNext(p, kind)) return kMovedOn;
         if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
         if (SampleQueueCount(q) == 0 && kind == TRACK_AUDIO) {
             p->pcm.ended = 1;
             p->audio_ended.store(1);
         }
-        return 0;
+        return ME_ERR_END_OF_DATA;
     } else if (r == ME_ERR_FILE_IO) {
         // The card failed under the recording (pulled, unreadable, the file cut shorter):
         // retrying cannot bring it back, so the playback ends with the error.
+        MeLog("reading a %s sample failed: the file cannot be read any more", KindName(kind));
         SetError(p, r);
         PlayerRequest(p, STATE_ENDING);
     } else {
+        MeLog("reading a %s sample failed: %s", KindName(kind), MeErrorText(r));
         SetError(p, r);
     }
     OsSleep(10);
-    return 0;
+    return r;
 }
 
 // ---- Video --------------------------------------------------------------------------------------
@@ -117,23 +171,31 @@ int FillQueue(Player *p, int kind) {
 void EngineResetVideoDecoder(Player *p) {
     p->key_search = 1;
     p->key_found = 0;
-    p->ignore_output = 1;
-    // The decoder keeps its state, and the picture it still holds keeps its stamp: the ignored
-    // output takes that stamp, so the pictures after it keep theirs.
+    p->leading_b = 0;
+    // The decoder keeps its state; a picture it still holds from before the jump comes out
+    // marked stale and is dropped, and the pictures after it keep their own stamps.
+    VideoDecoderForgetStamps(p->vdec);
 }
 
-void ShowPicture(Player *p, const VideoPicture &pic) {
-    if (!p->renderer_open) return;
-    if (p->vparams.flags != 0xFFFFFFFFu && (p->vparams.flags & PLAYER_VIDEO_PRESENT) &&
-        !p->vparams.present_enabled)
-        return;
-    VideoRendererDraw(pic.y, pic.u, pic.v, pic.stride, int32_t(pic.time_ms));
+bool PresentingDisabled(const Player *p) {
+    return p->vparams.flags != PLAYER_PARAMS_NONE && (p->vparams.flags & PLAYER_VIDEO_PRESENT) &&
+           !p->vparams.present_enabled;
+}
+
+// ME_OK when drawn; ME_ERR_LATE while presenting is disabled (the picture counts as too late).
+MeResult ShowPicture(Player *p, const VideoPicture &pic) {
+    if (!p->renderer_open) return ME_FAIL;
+    if (PresentingDisabled(p)) return ME_ERR_LATE;
+    MeResult r = VideoRendererDraw(pic.y, pic.u, pic.v, pic.stride, int32_t(pic.time_ms));
     p->drawn_serial = p->pending_serial;
     p->last_picture_ms.store(int32_t(pic.time_ms));
+    return r;
 }
 
+// Shows the pending picture without asking the clock, when it was not shown yet (or a capture
+// waits for it). A picture decoded only to reach a seek's target is never shown.
 void ForcePresent(Player *p) {
-    if (!p->have_pending) return;
+    if (!p->have_pending || !p->pending_showable) return;
     if (p->drawn_serial == p->pending_serial && !VideoRendererCapturePending()) return;
     ShowPicture(p, p->pending);
 }
@@ -143,7 +205,72 @@ void TakePicture(Player *p, const VideoPicture &pic) {
     p->pending_time.store(pic.time_ms);
     p->have_pending = 1;
     ++p->pending_serial;
-    p->frame_pending.store(pic.time_ms >= p->target.load() ? 1 : 0);
+    p->pending_showable = pic.time_ms >= p->target.load() ? 1 : 0;
+    p->frame_pending.store(p->pending_showable);
+}
+
+// ---- Exact step back ----------------------------------------------------------------------------
+// From the key frame before the shown picture, the pictures are decoded up to the shown one; the
+// last one before it becomes the pending picture. Decoder buffers are reused by later decodes, so
+// that picture, and the shown one reached after it, are kept in copies of our own.
+
+bool CopyPicture(Player *p, const VideoPicture &pic, PictureCopy *c) {
+    const int32_t stride = pic.stride > 0 ? pic.stride : 1;
+    const size_t luma = size_t(stride) * size_t(pic.height);
+    const size_t chroma = size_t(stride / 2) * size_t((pic.height + 1) / 2);
+    const size_t need = luma + 2 * chroma;
+    if (c->size < need) {
+        MemFree(c->data);
+        c->data = static_cast<uint8_t *>(MemAlloc(need));
+        c->size = c->data ? need : 0;
+        if (!c->data) {
+            SetError(p, ME_ERR_MEMORY);
+            return false;
+        }
+    }
+    std::memcpy(c->data, pic.y, luma);
+    for (int32_t r = 0; r < (pic.height + 1) / 2; ++r) {
+        std::memcpy(c->data + luma + size_t(r) * (stride / 2), pic.u + size_t(r) * (stride / 2), size_t(stride / 2));
+        std::memcpy(c->data + luma + chroma + size_t(r) * (stride / 2), pic.v + size_t(r) * (stride / 2),
+                    size_t(stride / 2));
+    }
+    c->pic = pic;
+    c->pic.y = c->data;
+    c->pic.u = c->data + luma;
+    c->pic.v = c->data + luma + chroma;
+    c->valid = 1;
+    return true;
+}
+
+void FreePictureCopy(PictureCopy *c) {
+    MemFree(c->data);
+    *c = PictureCopy{};
+}
+
+// The step back has reached the picture it started from (or the end): the picture before it is
+// shown, and the one it started from follows when playback goes on.
+void FinishStepBack(Player *p, const VideoPicture *reached) {
+    p->step_back = 0;
+    if (!p->before.valid) {  // nothing earlier exists: stay on the picture reached
+        if (reached) TakePicture(p, *reached);
+        return;
+    }
+    if (reached) p->after.valid = CopyPicture(p, *reached, &p->after) ? 1 : 0;
+    p->target.store(p->before.pic.time_ms);
+    MediaClockSetPosition(p->clock.load(), p->before.pic.time_ms);
+    TakePicture(p, p->before.pic);
+    p->before.valid = 0;
+}
+
+// Handles a decoded picture during a step back. true when it was taken care of.
+bool StepBackPicture(Player *p, const VideoPicture &pic) {
+    if (!p->step_back) return false;
+    if (pic.time_ms < p->target.load()) {
+        CopyPicture(p, pic, &p->before);
+    } else {
+        FinishStepBack(p, &pic);
+    }
+    return true;
 }
 
 void Count(std::atomic<uint32_t> &c) { c.fetch_add(1, std::memory_order_relaxed); }
@@ -159,10 +286,12 @@ int PresentIfDue(Player *p) {
         return 1;
     }
     p->frame_pending.store(0);
-    if (d <= 300) {
+    if (d <= 300 && PresentingDisabled(p)) {
+        Count(p->frames_late);  // presenting is off: the picture answers late
+    } else if (d <= 300) {
         ShowPicture(p, p->pending);
         Count(p->frames_presented);
-        if (p->first_picture_ms.load() < 0)
+        if (p->first_picture_ms.load() == PLAYER_TIME_NONE)
             p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
         if (p->has_audio.load() && !p->audio_ended.load() && MediaClockIsRunning(clock)) {
             int64_t off = d < 0 ? -d : d;
@@ -185,22 +314,26 @@ int PresentIfDue(Player *p) {
 int DecodeNextPicture(Player *p) {
     if (p->frame_pending.load() || !p->vdec) return 0;
     SampleSlot slot;
+    // The picture a step back started from comes next.
+    if (p->after.valid) {
+        p->after.valid = 0;
+        TakePicture(p, p->after.pic);
+        return 1;
+    }
     if (!SampleQueuePeek(p->vq, &slot)) {
         if (p->video_eof && !p->video_ended.load()) {
             VideoPicture pic;
-            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) && !p->ignore_output) {
-                TakePicture(p, pic);
+            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) && pic.time_ms != kVideoStaleTime) {
+                if (!StepBackPicture(p, pic)) TakePicture(p, pic);
+                return 1;
+            }
+            if (p->step_back) {
+                FinishStepBack(p, nullptr);
                 return 1;
             }
             p->video_ended.store(1);
         }
         return 0;
-    }
-    // Exact step back: the picture at the target is the one already pending.
-    if (p->seek_kind == SEEK_KIND_EXACT_BACK && p->seek_dir == STEP_BACKWARD &&
-        slot.time_ms > p->target.load() && p->have_pending) {
-        p->frame_pending.store(1);
-        return 1;
     }
     if (p->key_search) {
         // Predicted pictures before the first key frame would decode against a stale reference:
@@ -210,8 +343,20 @@ int DecodeNextPicture(Player *p) {
             SampleQueueRelease(p->vq, nullptr, 0);
             return 1;
         }
-        if (kind == 1) p->key_found = 1;
+        if (kind == 1) {
+            p->key_found = 1;
+            p->leading_b = 1;
+        }
         p->key_search = 0;
+    } else if (p->leading_b) {
+        // B pictures right after the key frame we started from belong before it and lean on a
+        // picture we never decoded: they are passed over until the next reference picture.
+        if (VideoDecoderIsBidirectional(p->vdec, slot.data, slot.size)) {
+            VideoDecoderSkipBidirectional(p->vdec, slot.time_ms);
+            SampleQueueRelease(p->vq, nullptr, 0);
+            return 1;
+        }
+        p->leading_b = 0;
     }
     if (p->direct_render && slot.time_ms >= p->target.load()) {
         int64_t d = MediaClockRead(p->clock.load()) - slot.time_ms;
@@ -236,26 +381,26 @@ int DecodeNextPicture(Player *p) {
     } else {
         SampleQueueRelease(p->vq, nullptr, 0);
     }
-    if (got) {
-        if (p->ignore_output) {
-            p->ignore_output = 0;
+    if (got && pic.time_ms != kVideoStaleTime) {
+        if (StepBackPicture(p, pic)) {
+            // kept for the step back
         } else if (p->direct_render) {
             p->pending = pic;
             p->pending_time.store(pic.time_ms);
             p->have_pending = 1;
             ++p->pending_serial;
-            if (pic.time_ms >= p->target.load()) {
-                ShowPicture(p, pic);
+            p->pending_showable = pic.time_ms >= p->target.load() ? 1 : 0;
+            if (p->pending_showable && ShowPicture(p, pic) == ME_ERR_LATE) {
+                Count(p->frames_late);
+            } else if (p->pending_showable) {
                 Count(p->frames_presented);
-                if (p->first_picture_ms.load() < 0)
+                if (p->first_picture_ms.load() == PLAYER_TIME_NONE)
                     p->first_picture_ms.store(int32_t(OsTickCount() - p->open_tick));
                 if (p->open.key_frames_only) EngineResetVideoDecoder(p);
             }
         } else {
             TakePicture(p, pic);
         }
-    } else {
-        p->ignore_output = 0;
     }
     return 1;
 }
@@ -271,7 +416,7 @@ void VideoTask(void *arg) {
             if (s == STATE_PLAYING || s == STATE_AT_END) {
                 int early = PresentIfDue(p);
                 int worked = DecodeNextPicture(p);
-                worked |= FillQueue(p, TRACK_VIDEO);
+                worked |= FillQueue(p, TRACK_VIDEO) == ME_OK;
                 sleep = early || !worked;
             } else if (s == STATE_PAUSED) {
                 FillQueue(p, TRACK_VIDEO);
@@ -283,7 +428,7 @@ void VideoTask(void *arg) {
         }
         if (sleep) OsSleep(10);
     }
-    p->video_seen.store(-1);
+    p->video_seen.store(kStateNotSeen);
     PublishTaskEnd(p->video_task);
     OsExitThread();
 }
@@ -359,14 +504,14 @@ void AudioTask(void *arg) {
                 int s2 = State(p);
                 if (s2 == STATE_PLAYING || s2 == STATE_AT_END) {
                     int decoded = DecodeAudioStep(p);
-                    int filled = FillQueue(p, TRACK_AUDIO);
+                    int filled = FillQueue(p, TRACK_AUDIO) == ME_OK;
                     sleep = !decoded && !filled;
                 }
             }
         }
         if (sleep) OsSleep(10);
     }
-    p->audio_seen.store(-1);
+    p->audio_seen.store(kStateNotSeen);
     PublishTaskEnd(p->audio_task);
     OsExitThread();
 }
@@ -394,21 +539,24 @@ uint32_t TrackIndex(int32_t number, uint32_t count) {
     return (number > 0 && uint32_t(number) < count) ? uint32_t(number) : 0;
 }
 
-bool OpenReader(Player *p) {
+const char *SourceName(const Player *p) { return p->open.memory ? "(memory)" : p->path; }
+
+// Opens the reader, selects the tracks and goes to the start position. ME_OK or the failure.
+MeResult OpenReader(Player *p) {
     MeResult r;
     if (p->open.memory)
         r = ReaderOpenMemory(p->open.memory, p->open.memory_length, &p->reader);
     else
         r = ReaderOpen(p->path, &p->reader);
     if (MeFailed(r)) {
-        SetError(p, r);
-        return false;
+        MeLog("open %s: the reader refused it: %s", SourceName(p), MeErrorText(r));
+        return r;
     }
     std::memset(&p->info, 0, sizeof(p->info));
     r = ReaderGetInfo(p->reader, &p->info);
     if (MeFailed(r)) {
-        SetError(p, r);
-        return false;
+        MeLog("open %s: no description of its tracks: %s", SourceName(p), MeErrorText(r));
+        return r;
     }
     if (p->open.audio_track) ReaderSelectTrack(p->reader, p->open.audio_track, TRACK_AUDIO);
     if (p->open.video_track) ReaderSelectTrack(p->reader, p->open.video_track, TRACK_VIDEO);
@@ -416,21 +564,22 @@ bool OpenReader(Player *p) {
     int64_t start = p->open.start_ms > 0 ? p->open.start_ms : 0;
     if (start > 0) {
         if (!ReaderSeek(p->reader, &start, SEEK_AUDIO_FIRST)) {
-            SetError(p, ME_ERR_RANDOM_ACCESS);
-            return false;
+            MeLog("open %s: no position to start from at %lld ms", SourceName(p),
+                  static_cast<long long>(start));
+            return ME_ERR_RANDOM_ACCESS;
         }
     }
     p->target.store(start);
     MediaClock *c = MediaClockCreate(start, 100);
-    if (!c) {
-        SetError(p, ME_ERR_MEMORY);
-        return false;
+    if (!c) return ME_ERR_MEMORY;
+    {
+        OsLockGuard g(p->clock_lock);
+        p->clock.store(c);
     }
-    p->clock.store(c);
     p->has_audio.store(p->info.audio_count > 0);
     p->has_video.store(p->info.video_count > 0);
     p->has_data.store(p->info.data_count > 0);
-    return true;
+    return ME_OK;
 }
 
 bool SourceReady(Player *p) {
@@ -443,15 +592,28 @@ bool SourceReady(Player *p) {
 void ClearPcm(Player *p) {
     p->pcm.count = 0;
     p->pcm.ended = 0;
-    p->audio_base_src = -1;
+    p->audio_base_src = PLAYER_TIME_NONE;
     p->audio_base_samples = 0;
     p->eos_signalled = 0;
 }
 
-bool SetupVideo(Player *p) {
+// Four characters of a codec tag, for the log.
+struct TagText {
+    char text[5];
+    explicit TagText(uint32_t tag) {
+        for (int i = 0; i < 4; ++i) {
+            char c = char((tag >> (8 * i)) & 0xFF);
+            text[i] = (c >= 32 && c < 127) ? c : '?';
+        }
+        text[4] = 0;
+    }
+};
+
+// The video decoder and the display surface. ME_OK or the failure (the video is then dropped).
+MeResult SetupVideo(Player *p) {
     const VideoTrackInfo &vt = p->info.video[TrackIndex(p->open.video_track, p->info.video_count)];
     const uint32_t tag = vt.codec_tag;
-    p->direct_render = (p->vparams.flags != 0xFFFFFFFFu &&
+    p->direct_render = (p->vparams.flags != PLAYER_PARAMS_NONE &&
                         (p->vparams.flags & PLAYER_VIDEO_RENDER_TYPE) &&
                         p->vparams.render_type == PLAYER_RENDER_DIRECT &&
                         (tag == TAG_MP4V || tag == TAG_H263 || tag == TAG_AVC1 ||
@@ -463,14 +625,15 @@ bool SetupVideo(Player *p) {
         MeResult r = VideoDecoderCreate(tag, vt.width, vt.height, vt.config, vt.config_length,
                                         first.data, first.size, &p->vdec);
         if (MeFailed(r)) {
-            SetError(p, r);
-            return false;
+            MeLog("video decoder for \"%s\" %ux%u did not start: %s", TagText(tag).text, vt.width,
+                  vt.height, MeErrorText(r));
+            return r;
         }
     }
     EngineResetVideoDecoder(p);
     if (!p->renderer_open) {
         VideoRendererParams rp{};
-        if (p->vparams.flags != 0xFFFFFFFFu) {
+        if (p->vparams.flags != PLAYER_PARAMS_NONE) {
             if (p->vparams.flags & PLAYER_VIDEO_WINDOW) {
                 rp.window = p->vparams.window;
                 rp.left = p->vparams.left;
@@ -480,17 +643,17 @@ bool SetupVideo(Player *p) {
             if (p->vparams.flags & PLAYER_VIDEO_OPTION) rp.option = p->vparams.display_option;
         }
         if (MeFailed(VideoRendererOpen(&rp, int32_t(vt.width), int32_t(vt.height)))) {
-            SetError(p, ME_ERR_VIDEO_OUTPUT_INIT);
-            return false;
+            MeLog("display surface for %ux%u pictures did not open", vt.width, vt.height);
+            return ME_ERR_VIDEO_OUTPUT_INIT;
         }
         p->renderer_open = 1;
     }
     p->frame_pending.store(0);
-    return true;
+    return ME_OK;
 }
 
 bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
-    if (!p->arend || ap->flags == 0xFFFFFFFFu) return true;
+    if (!p->arend || ap->flags == PLAYER_PARAMS_NONE) return true;
     bool ok = true;
     if (ap->flags & PLAYER_AUDIO_VOLUME) ok &= AudioRendererSetVolume(p->arend, ap->volume) != 0;
     if (ap->flags & PLAYER_AUDIO_MUTE) ok &= AudioRendererSetMute(p->arend, ap->mute) != 0;
@@ -502,7 +665,9 @@ bool ApplyAudioParamsLocked(Player *p, const PlayerAudioParams *ap) {
     return ok;
 }
 
-bool SetupAudio(Player *p) {
+// The audio decoder, the PcmBuffer and the audio device. ME_OK or the failure (the audio is then
+// dropped).
+MeResult SetupAudio(Player *p) {
     const AudioTrackInfo &at = p->info.audio[TrackIndex(p->open.audio_track, p->info.audio_count)];
     if (p->adec && MeFailed(AudioDecoderReset(p->adec))) {
         AudioDecoderDestroy(p->adec);
@@ -513,8 +678,9 @@ bool SetupAudio(Player *p) {
         SampleQueuePeek(p->aq, &first);
         MeResult r = AudioDecoderCreate(&at, first.data, first.size, &p->adec);
         if (MeFailed(r)) {
-            SetError(p, r);
-            return false;
+            MeLog("audio decoder for codec %u (%u Hz, %u channels) did not start: %s", at.codec_tag,
+                  at.sample_rate, at.channels, MeErrorText(r));
+            return r;
         }
     }
     const uint32_t rate = p->adec->out_rate, ch = p->adec->out_channels;
@@ -522,10 +688,7 @@ bool SetupAudio(Player *p) {
     if (!p->pcm.block) {
         uint32_t cap = frame * (rate / (frame * 20) + 1);
         p->pcm.block = static_cast<int16_t *>(MemAllocZero(sizeof(int16_t) * cap * 2));
-        if (!p->pcm.block) {
-            SetError(p, ME_ERR_MEMORY);
-            return false;
-        }
+        if (!p->pcm.block) return ME_ERR_MEMORY;
         p->pcm.capacity = cap;
         p->pcm.planes[0] = p->pcm.block;
         p->pcm.planes[1] = p->pcm.block + cap;
@@ -538,36 +701,41 @@ bool SetupAudio(Player *p) {
         MeResult r = AudioRendererCreate(rate, ch, frame, p->pcm.capacity, ClockFromAudio, p,
                                          p->has_video.load() ? 0 : 1, &ar);
         if (MeFailed(r)) {
-            SetError(p, r);
-            return false;
+            MeLog("audio output for %u Hz, %u channels not made: %s", rate, ch, MeErrorText(r));
+            return r;
         }
         r = AudioRendererInit(ar, AUDIO_BACKEND_DEVICE);
         if (MeFailed(r)) {
             AudioRendererDestroy(ar);
-            SetError(p, ME_ERR_AUDIO_OUTPUT_INIT);
-            return false;
+            MeLog("audio device for %u Hz, %u channels did not open: %s", rate, ch, MeErrorText(r));
+            return ME_ERR_AUDIO_OUTPUT_INIT;
         }
         OsLockGuard g(p->params_lock);
         p->arend = ar;
         PlayerAudioParams ap = p->aparams;
         if (!ApplyAudioParamsLocked(p, &ap)) {
-            SetError(p, ME_ERR_AUDIO_OUTPUT_INIT);
-            return false;
+            MeLog("audio device refused the volume, mute or output format asked for");
+            return ME_ERR_AUDIO_OUTPUT_INIT;
         }
     }
-    return true;
+    return ME_OK;
 }
 
-bool Prefill(Player *p, int kind) {
+// Reads until a sample of the kind is queued or the kind has ended. ME_OK, ME_ERR_MEMORY (a
+// sample too large: the kind is given up, the start goes on), or the failure that ends the
+// start: a stop request (ME_FAIL) or a read failure.
+MeResult Prefill(Player *p, int kind) {
     SampleQueue *q = kind == TRACK_AUDIO ? p->aq : p->vq;
+    MeResult given_up = ME_OK;
     for (;;) {
-        if (State(p) == STATE_STOPPING || p->tasks_exit.load()) return false;
-        if (SampleQueueCount(q) > 0) return true;
-        if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return true;
-        MeResult before = p->last_error.load();
-        FillQueue(p, kind);
-        MeResult after = p->last_error.load();
-        if (after != before && MeFailed(after) && after != ME_ERR_MEMORY) return false;
+        if (State(p) == STATE_STOPPING || p->tasks_exit.load()) return ME_FAIL;
+        if (SampleQueueCount(q) > 0) return ME_OK;
+        if (kind == TRACK_AUDIO ? p->audio_eof : p->video_eof) return given_up;
+        MeResult r = FillQueue(p, kind);
+        if (r == ME_ERR_MEMORY) given_up = r;
+        else if (MeFailed(r) && r != ME_ERR_END_OF_DATA && r != ME_ERR_NOT_READY &&
+                 r != ME_ERR_BUFFER_TOO_SMALL)
+            return r;
     }
 }
 
@@ -587,17 +755,31 @@ bool Start(Player *p) {
         else SampleQueueClear(p->vq);
         if (!p->vq) { SetError(p, ME_ERR_QUEUE_CREATE); return false; }
     }
-    if (p->has_audio.load() && !Prefill(p, TRACK_AUDIO)) return false;
-    if (p->has_video.load() && !Prefill(p, TRACK_VIDEO)) return false;
+    MeResult audio_fill = ME_OK, video_fill = ME_OK;
+    if (p->has_audio.load()) audio_fill = Prefill(p, TRACK_AUDIO);
+    if (MeFailed(audio_fill) && audio_fill != ME_ERR_MEMORY) {
+        if (audio_fill != ME_FAIL) MeLog("start: no audio to begin with: %s", MeErrorText(audio_fill));
+        return false;
+    }
+    if (p->has_video.load()) video_fill = Prefill(p, TRACK_VIDEO);
+    if (MeFailed(video_fill) && video_fill != ME_ERR_MEMORY) {
+        if (video_fill != ME_FAIL) MeLog("start: no video to begin with: %s", MeErrorText(video_fill));
+        return false;
+    }
     bool audio_left = p->has_audio.load() && SampleQueueCount(p->aq) > 0;
     bool video_left = p->has_video.load() && SampleQueueCount(p->vq) > 0;
     if (!audio_left) { p->has_audio.store(0); p->audio_ended.store(1); }
     if (!video_left) { p->has_video.store(0); p->video_ended.store(1); }
     if (!audio_left && !video_left) {
-        if (!MeFailed(p->last_error.load())) SetError(p, ME_ERR_END_OF_DATA);
+        MeResult why = MeFailed(audio_fill) ? audio_fill
+                       : MeFailed(video_fill) ? video_fill : ME_ERR_END_OF_DATA;
+        MeLog("start: nothing to play: %s", MeErrorText(why));
+        SetError(p, why);
         return false;
     }
-    if (p->has_video.load() && !SetupVideo(p)) {
+    MeResult r;
+    if (p->has_video.load() && MeFailed(r = SetupVideo(p))) {
+        SetError(p, r);
         p->has_video.store(0);
         p->video_ended.store(1);
     }
@@ -606,16 +788,21 @@ bool Start(Player *p) {
         SetError(p, ME_ERR_TEXT_DECODER_INIT);
         p->has_data.store(0);
     }
-    if (p->has_audio.load() && !SetupAudio(p)) {
+    if (p->has_audio.load() && MeFailed(r = SetupAudio(p))) {
+        SetError(p, r);
         p->has_audio.store(0);
         p->audio_ended.store(1);
     }
-    return p->has_audio.load() || p->has_video.load();
+    if (p->has_audio.load() || p->has_video.load()) return true;
+    MeLog("start: neither the audio nor the video could start; nothing to play");
+    return false;
 }
 
-void StartTask(Player *p, std::atomic<OsHandle> &slot, const char *name, OsThreadEntry entry,
+void StartTask(Player *p, std::atomic<OsThreadHandle> &slot, const char *name, OsThreadEntry entry,
                int priority, uint32_t stack) {
-    if (!LaunchTask(slot, name, entry, p, priority, stack)) SetError(p, ME_ERR_THREAD);
+    if (LaunchTask(slot, name, entry, p, priority, stack)) return;
+    MeLog("the task \"%s\" did not start", name);
+    SetError(p, ME_ERR_THREAD);
 }
 
 // Waits until both media tasks have seen the state. false when the state changed meanwhile
@@ -646,41 +833,65 @@ int64_t TracksEnd(Player *p) {
 
 void Seek(Player *p) {
     if (!WaitTasksSeen(p, STATE_SEEKING)) return;
+    PlayerSeekRequest req;
+    {
+        OsLockGuard g(p->state_lock);
+        req = p->seek;
+    }
     MediaClockStop(p->clock.load());
     AudioRendererPause(p->arend);
-    int64_t pos = p->seek_pos;
+    const bool by_step = req.kind == SEEK_KIND_STEP || req.kind == SEEK_KIND_EXACT_BACK;
+    const bool step_back = req.kind == SEEK_KIND_EXACT_BACK && req.direction == STEP_BACKWARD;
+    // A step back starts from the key frame before the shown picture, even when that picture is
+    // a key frame itself.
+    int64_t pos = step_back && req.position > 0 ? req.position - 1 : req.position;
     int ok;
     {
         OsLockGuard vg(p->video_lock);
         OsLockGuard ag(p->audio_lock);
-        if (p->seek_kind == SEEK_KIND_STEP || p->seek_kind == SEEK_KIND_EXACT_BACK)
-            ok = ReaderSeekStep(p->reader, &pos, p->seek_dir);
+        // A trip half way into its next recording: the seek goes from the next one.
+        CompleteMove(p, true);
+        // The reader works on the recording's own times; the trip's start later.
+        const int64_t off = p->trip_offset;
+        auto seek = [&](int64_t *t, bool step, int how) {
+            int64_t local = *t - off < 0 ? 0 : *t - off;
+            int r = step ? ReaderSeekStep(p->reader, &local, how) : ReaderSeek(p->reader, &local, how);
+            if (r) *t = local + off;
+            return r;
+        };
+        if (by_step)
+            ok = seek(&pos, true, req.direction);
         else
-            ok = ReaderSeek(p->reader, &pos, p->seek_mode);
-        if (!ok && p->seek_kind != SEEK_KIND_STEP && p->seek_kind != SEEK_KIND_EXACT_BACK) {
+            ok = seek(&pos, false, req.mode);
+        if (!ok && !by_step) {
             // At the very end there is no next key frame to snap to, and the tracks may stop
             // short of the file's duration: fall back to the last position every track has.
-            pos = p->seek_pos;
-            ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
+            pos = req.position;
+            ok = seek(&pos, false, SEEK_AUDIO_FIRST);
             // A track's last sample lies before its end: step back until every track has one.
             int64_t end = TracksEnd(p);
             for (int64_t back = 0; !ok && back <= 1000; back += 50) {
-                int64_t want = p->seek_pos.load();
-                pos = (want < end ? want : end) - back;
-                if (pos < 0) break;
-                ok = ReaderSeek(p->reader, &pos, SEEK_AUDIO_FIRST);
+                pos = (req.position < end ? req.position : end) - back;
+                if (pos < off) break;
+                ok = seek(&pos, false, SEEK_AUDIO_FIRST);
             }
         }
+        p->before.valid = p->after.valid = 0;
+        p->step_back = 0;
         if (ok) {
-            p->target.store(p->seek_kind == SEEK_KIND_EXACT_BACK ? p->seek_pos.load() : pos);
+            p->target.store(step_back ? req.position : pos);
             MediaClockSetPosition(p->clock.load(), p->target.load());
             AudioRendererReset(p->arend);
             ClearPcm(p);
             if (p->aq) SampleQueueClear(p->aq);
             if (p->vq) SampleQueueClear(p->vq);
             p->frame_pending.store(0);
-            if (p->seek_kind != SEEK_KIND_EXACT_BACK) p->have_pending = 0;
+            // A step back keeps the shown picture until the one before it is found.
+            if (step_back) p->step_back = 1;
+            else p->have_pending = 0;
         } else {
+            MeLog("seek to %lld ms (kind %d) found no position to go to; the playback stays",
+                  static_cast<long long>(req.position), req.kind);
             p->target.store(0);
         }
     }
@@ -699,22 +910,25 @@ void Step(Player *p) {
         return;
     }
     AudioRendererWakeWriter(p->arend);
-    int64_t shown = -1;
+    int64_t shown = PLAYER_TIME_NONE;
     {
         OsLockGuard vg(p->video_lock);
         p->frame_pending.store(0);
         uint32_t serial = p->pending_serial;
-        for (int i = 0; i < 64 && p->pending_serial == serial && !p->video_ended.load(); ++i) {
+        // The next picture that may be shown: pictures still short of a seek's target are not.
+        auto found = [&] { return p->pending_serial != serial && p->pending_showable; };
+        for (int i = 0; i < 64 && !found() && !p->video_ended.load(); ++i) {
             FillQueue(p, TRACK_VIDEO);
             if (!DecodeNextPicture(p) && p->video_eof) break;
+            if (!found()) p->frame_pending.store(0);
         }
-        if (p->pending_serial != serial) {
+        if (found()) {
             ShowPicture(p, p->pending);
             shown = p->pending.time_ms;
         }
     }
     PlayerRequest(p, STATE_PAUSE_REQUESTED);
-    if (shown < 0) return;
+    if (shown == PLAYER_TIME_NONE) return;
     MediaClockUpdatePosition(p->clock.load(), shown);
     {
         OsLockGuard ag(p->audio_lock);
@@ -726,6 +940,118 @@ void Step(Player *p) {
         }
     }
     AudioRendererReset(p->arend);
+}
+
+// ---- Trips: the status task's part ----------------------------------------------------------------
+
+// Where the current recording ends on the trip's time line: the end of its sound, so that the
+// next recording's sound follows it without a gap or an overlap (pictures, when there is no sound).
+int64_t RecordingEnd(const Player *p) {
+    const MediaInfo &i = p->info;
+    if (p->has_audio.load() && i.audio_count) {
+        const AudioTrackInfo &a = i.audio[TrackIndex(p->open.audio_track, i.audio_count)];
+        if (a.duration_ms) return int64_t(a.duration_ms);
+    }
+    if (p->has_video.load() && i.video_count) {
+        const VideoTrackInfo &v = i.video[TrackIndex(p->open.video_track, i.video_count)];
+        if (v.duration_ms) return int64_t(v.duration_ms);
+    }
+    return int64_t(i.duration_ms);
+}
+
+// The next recording can take over the running decoders and the audio device.
+const char *WhyNotAlike(const Player *p, const MediaInfo &n) {
+    const MediaInfo &c = p->info;
+    if (p->has_audio.load()) {
+        if (!n.audio_count) return "it has no sound";
+        const AudioTrackInfo &a = c.audio[TrackIndex(p->open.audio_track, c.audio_count)];
+        const AudioTrackInfo &b = n.audio[TrackIndex(p->open.audio_track, n.audio_count)];
+        if (a.codec_tag != b.codec_tag || a.sample_rate != b.sample_rate ||
+            a.channels != b.channels || a.config_length != b.config_length ||
+            std::memcmp(a.config, b.config, a.config_length) != 0)
+            return "its sound is coded differently";
+    }
+    if (p->has_video.load()) {
+        if (!n.video_count) return "it has no pictures";
+        const VideoTrackInfo &a = c.video[TrackIndex(p->open.video_track, c.video_count)];
+        const VideoTrackInfo &b = n.video[TrackIndex(p->open.video_track, n.video_count)];
+        if (a.codec_tag != b.codec_tag || a.width != b.width || a.height != b.height ||
+            a.config_length != b.config_length ||
+            std::memcmp(a.config, b.config, a.config_length) != 0)
+            return "its pictures are coded differently";
+    }
+    return nullptr;
+}
+
+void DropNext(Player *p) {
+    OsLockGuard g(p->state_lock);
+    MemFree(p->next_path);
+    p->next_path = nullptr;
+    p->next_tried = 0;
+}
+
+// Opens the queued recording while the current one plays.
+void PrepareNext(Player *p) {
+    char path[4096];
+    {
+        OsLockGuard g(p->state_lock);
+        if (!p->next_path || p->next_tried || p->next_reader.load()) return;
+        p->next_tried = 1;
+        std::strncpy(path, p->next_path, sizeof path - 1);
+        path[sizeof path - 1] = 0;
+    }
+    Reader *r = nullptr;
+    MeResult e = ReaderOpen(path, &r);
+    if (!MeFailed(e)) {
+        std::memset(&p->next_info, 0, sizeof(p->next_info));
+        e = ReaderGetInfo(r, &p->next_info);
+    }
+    const char *why = MeFailed(e) ? MeErrorText(e) : WhyNotAlike(p, p->next_info);
+    if (why) {
+        MeLog("trip: %s does not follow on: %s", path, why);
+        ReaderClose(r);
+        DropNext(p);
+        return;
+    }
+    if (p->open.audio_track) ReaderSelectTrack(r, p->open.audio_track, TRACK_AUDIO);
+    if (p->open.video_track) ReaderSelectTrack(r, p->open.video_track, TRACK_VIDEO);
+    if (p->open.data_track) ReaderSelectTrack(r, p->open.data_track, TRACK_DATA);
+    const int64_t off = RecordingEnd(p);
+    for (int64_t &o : r->time_offset_ms) o = off;
+    MediaInfo &n = p->next_info;
+    n.duration_ms = uint32_t(n.duration_ms + off);
+    for (uint32_t i = 0; i < n.audio_count && i < kMaxAudioTracks; ++i)
+        if (n.audio[i].duration_ms) n.audio[i].duration_ms = uint32_t(n.audio[i].duration_ms + off);
+    for (uint32_t i = 0; i < n.video_count && i < kMaxVideoTracks; ++i)
+        if (n.video[i].duration_ms) n.video[i].duration_ms = uint32_t(n.video[i].duration_ms + off);
+    p->next_offset = off;
+    p->next_reader.store(r);
+}
+
+// Once every kind reads from the next recording (or `force`, for a seek), it becomes the current
+// one. Takes the pipeline locks (they are recursive: a seek already holds them).
+void CompleteMove(Player *p, bool force) {
+    Reader *next = p->next_reader.load();
+    if (!next) return;
+    const bool audio = !p->has_audio.load() || p->trip_moved[0].load();
+    const bool video = !p->has_video.load() || p->trip_moved[1].load();
+    if (!force && !(audio && video)) return;
+    if (force && !p->trip_moved[0].load() && !p->trip_moved[1].load()) return;
+    OsLockGuard vg(p->video_lock);
+    OsLockGuard ag(p->audio_lock);
+    Reader *old = p->reader;
+    p->reader = next;
+    {
+        OsLockGuard g(p->clock_lock);  // PlayerClockPosition caps at the duration under it
+        p->info = p->next_info;
+    }
+    p->trip_offset = p->next_offset;
+    p->trip_moved[0].store(0);
+    p->trip_moved[1].store(0);
+    p->next_reader.store(nullptr);
+    ReaderClose(old);
+    DropNext(p);
+    p->recordings.fetch_add(1);
 }
 
 void StopPlayback(Player *p) {
@@ -767,8 +1093,18 @@ void StopPlayback(Player *p) {
     }
     ReaderClose(p->reader);
     p->reader = nullptr;
-    MediaClock *c = p->clock.exchange(nullptr);
-    MediaClockDestroy(c);
+    ReaderClose(p->next_reader.exchange(nullptr));
+    p->trip_moved[0].store(0);
+    p->trip_moved[1].store(0);
+    DropNext(p);
+    {
+        OsLockGuard g(p->clock_lock);  // the API thread may be reading it
+        MediaClock *c = p->clock.exchange(nullptr);
+        MediaClockDestroy(c);
+    }
+    FreePictureCopy(&p->before);
+    FreePictureCopy(&p->after);
+    p->step_back = 0;
     p->open.key_frames_only = 0;
 }
 
@@ -788,14 +1124,20 @@ void StatusTask(void *arg) {
             case STATE_OPEN_REQUESTED:
                 std::memset(&p->info, 0, sizeof(p->info));
                 p->last_error.store(0);
-                p->seek_kind = SEEK_KIND_NONE;
+                {
+                    OsLockGuard g(p->state_lock);
+                    p->seek = PlayerSeekRequest{};
+                }
                 p->target.store(0);
                 PlayerRequest(p, STATE_OPENING);
                 p->first_start_pending = 1;
                 break;
-            case STATE_OPENING:
-                PlayerRequest(p, OpenReader(p) ? STATE_BUFFERING : STATE_ENDING);
+            case STATE_OPENING: {
+                MeResult r = OpenReader(p);
+                if (MeFailed(r)) SetError(p, r);
+                PlayerRequest(p, MeFailed(r) ? STATE_ENDING : STATE_BUFFERING);
                 break;
+            }
             case STATE_BUFFERING:
                 p->buffer_tick = OsTickCount();
                 p->buffer_step = p->info.buffering_ms ? p->info.buffering_ms : 1000;
@@ -826,7 +1168,7 @@ void StatusTask(void *arg) {
                 break;
             case STATE_STARTING:
                 if (Start(p)) {
-                    PlayerRequest(p, p->resume_state.load());
+                    PlayerRequestResume(p);
                     if (p->first_start_pending) {
                         p->first_start_pending = 0;
                         if (p->config.opened) p->config.opened(p->config.user);
@@ -852,6 +1194,8 @@ void StatusTask(void *arg) {
                 break;
             case STATE_PLAYING: {
                 EndIfSourceGone(p);
+                PrepareNext(p);
+                CompleteMove(p, false);
                 if (p->audio_ended.load() && p->video_ended.load()) {
                     bool drained = !p->has_audio.load() || !p->arend ||
                                    AudioRendererDrained(p->arend);
@@ -883,26 +1227,28 @@ void StatusTask(void *arg) {
             case STATE_STEPPING:
                 Step(p);
                 break;
+            case STATE_PAUSED:
+                EndIfSourceGone(p);
+                PrepareNext(p);
+                CompleteMove(p, false);
+                OsWait(p->wake, 100);
+                break;
             case STATE_ENDING:
             case STATE_STOPPING:
                 p->tasks_exit.store(1);
                 break;
-            case STATE_PAUSED:
-                EndIfSourceGone(p);
-                OsWait(p->wake, 100);
-                break;
             case STATE_AT_END:
                 if (!p->has_audio.load() || !p->arend || AudioRendererDrained(p->arend)) {
                     if (p->open.repeat) {
-                        p->seek_pos = 0;
-                        p->seek_dir = STEP_BACKWARD;
+                        PlayerSeekRequest again{};
+                        again.direction = STEP_BACKWARD;
                         if (p->has_video.load()) {
-                            p->seek_kind = SEEK_KIND_STEP;
+                            again.kind = SEEK_KIND_STEP;
                         } else {
-                            p->seek_kind = 1;
-                            p->seek_mode = SEEK_AUDIO_FIRST;
+                            again.kind = SEEK_KIND_AUDIO_FIRST;
+                            again.mode = SEEK_AUDIO_FIRST;
                         }
-                        if (!PlayerRequest(p, STATE_SEEKING)) p->tasks_exit.store(1);
+                        if (!PlayerRequestSeek(p, again)) p->tasks_exit.store(1);
                     } else {
                         AudioRendererReset(p->arend);
                         PlayerRequest(p, STATE_STARTING);
@@ -940,18 +1286,20 @@ Player *PlayerNew(const PlayerConfig *config) {
     p->video_lock = OsCreateLock();
     p->audio_lock = OsCreateLock();
     p->params_lock = OsCreateLock();
+    p->clock_lock = OsCreateLock();
     p->stop_event = OsCreateEvent(nullptr);
     p->wake = OsCreateEvent(nullptr);
     p->status_task.store(INVALID_THREAD);
     p->audio_task.store(INVALID_THREAD);
     p->video_task.store(INVALID_THREAD);
-    p->aparams.flags = 0xFFFFFFFFu;
-    p->vparams.flags = 0xFFFFFFFFu;
-    p->aparams.output_type = -1;
-    p->first_picture_ms.store(-1);
-    p->last_picture_ms.store(-1);
+    p->aparams.flags = PLAYER_PARAMS_NONE;
+    p->vparams.flags = PLAYER_PARAMS_NONE;
+    p->aparams.output_type = PLAYER_AUDIO_OUTPUT_NONE;
+    p->first_picture_ms.store(PLAYER_TIME_NONE);
+    p->last_picture_ms.store(PLAYER_TIME_NONE);
     if (p->state_lock == INVALID_LOCK || p->video_lock == INVALID_LOCK ||
-        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK || !p->stop_event ||
+        p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK ||
+        p->clock_lock == INVALID_LOCK || !p->stop_event ||
         !p->wake) {
         PlayerFree(p);
         return nullptr;
@@ -965,16 +1313,19 @@ void PlayerFree(Player *p) {
     OsDeleteLock(p->video_lock);
     OsDeleteLock(p->audio_lock);
     OsDeleteLock(p->params_lock);
+    OsDeleteLock(p->clock_lock);
     OsCloseHandle(p->stop_event);
     OsCloseHandle(p->wake);
     MemFree(p->path);
+    MemFree(p->next_path);
     p->~Player();
     MemFree(p);
 }
 
-int PlayerRequest(Player *p, int req) {
-    if (!p) return 0;
-    OsLockGuard g(p->state_lock);
+namespace {
+
+// The transition itself; the caller holds the state lock.
+int RequestLocked(Player *p, int req, const PlayerSeekRequest *seek) {
     int s = State(p);
     bool to_play = false;
     if (!AcceptedFrom(req, s, &to_play)) return 0;
@@ -982,7 +1333,8 @@ int PlayerRequest(Player *p, int req) {
     if (req == STATE_TOGGLE) next = to_play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED;
     if (req == STATE_OPENING) p->resume_state.store(STATE_PLAY_REQUESTED);
     if (req == STATE_SEEKING) {
-        p->target.store(p->seek_pos.load());
+        if (seek) p->seek = *seek;
+        p->target.store(p->seek.position);
         // At the end with repeat set the seek to 0 is the repeat itself: it plays on.
         bool play = s == STATE_PLAYING || s == STATE_AT_END;
         p->resume_state.store(play ? STATE_PLAY_REQUESTED : STATE_PAUSE_REQUESTED);
@@ -994,19 +1346,70 @@ int PlayerRequest(Player *p, int req) {
     return 1;
 }
 
+}  // namespace
+
+int PlayerRequest(Player *p, int req) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    return RequestLocked(p, req, nullptr);
+}
+
+int PlayerRequestSeek(Player *p, const PlayerSeekRequest &seek) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    return RequestLocked(p, STATE_SEEKING, &seek);
+}
+
+int PlayerRequestByUser(Player *p, int req) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    int s = State(p);
+    // A seek (and the start that completes it) is under way: a pause or play decides how it
+    // ends instead of cutting it short, so the seek always takes effect.
+    if ((s == STATE_SEEKING || s == STATE_STARTING) &&
+        (req == STATE_PAUSE_REQUESTED || req == STATE_PLAY_REQUESTED)) {
+        p->resume_state.store(req);
+        return 1;
+    }
+    return RequestLocked(p, req, nullptr);
+}
+
+int PlayerQueueNextPath(Player *p, const char *path) {
+    if (!p || !path) return 0;
+    OsLockGuard g(p->state_lock);
+    if (State(p) == STATE_IDLE || State(p) == STATE_ENDING || State(p) == STATE_STOPPING ||
+        p->next_path)
+        return 0;
+    size_t n = std::strlen(path);
+    p->next_path = static_cast<char *>(MemAllocZero(n + 1));
+    if (!p->next_path) return 0;
+    std::memcpy(p->next_path, path, n);
+    p->next_tried = 0;
+    OsSetEvent(p->wake);
+    return 1;
+}
+
+int PlayerRequestResume(Player *p) {
+    if (!p) return 0;
+    OsLockGuard g(p->state_lock);
+    return RequestLocked(p, p->resume_state.load(), nullptr);
+}
+
 int PlayerStartStatusTask(Player *p) {
     p->tasks_exit.store(0);
-    p->audio_seen.store(-1);
-    p->video_seen.store(-1);
+    p->audio_seen.store(kStateNotSeen);
+    p->video_seen.store(kStateNotSeen);
     p->frames_presented.store(0);
     p->frames_late.store(0);
     p->frames_late_drop.store(0);
     p->frames_late_skip.store(0);
     p->early_waits.store(0);
-    p->first_picture_ms.store(-1);
-    p->last_picture_ms.store(-1);
+    p->first_picture_ms.store(PLAYER_TIME_NONE);
+    p->last_picture_ms.store(PLAYER_TIME_NONE);
     p->av_count.store(0);
     p->audio_blocks_total.store(0);
+    p->recordings.store(1);
+    p->trip_offset = p->next_offset = 0;
     for (auto &b : p->av_hist) b.store(0);
     p->open_tick = OsTickCount();
     int prio = p->config.priorities_configured ? p->config.status_priority : OS_PRIORITY_NORMAL;
@@ -1015,6 +1418,7 @@ int PlayerStartStatusTask(Player *p) {
 
 int64_t PlayerClockPosition(Player *p) {
     if (!p) return 0;
+    OsLockGuard g(p->clock_lock);  // the status task frees the clock under it
     MediaClock *c = p->clock.load();
     if (!c) return 0;
     int64_t v = MediaClockRead(c);
@@ -1040,7 +1444,22 @@ int PlayerApplyVideoParams(Player *p, const PlayerVideoParams *vp) {
         rp.top = p->vparams.top;
         rp.option = p->vparams.display_option;
         rp.tv_format = p->vparams.tv_format;
-        VideoRendererRefresh(&rp);
+        VideoRendererParams now{};
+        VideoRendererCurrent(&now);
+        if ((vp->flags & PLAYER_VIDEO_WINDOW) &&
+            (now.window != rp.window || now.tv_format != rp.tv_format)) {
+            // Another window or raster: the surface is opened anew, and the picture on screen
+            // is shown again in it.
+            if (MeFailed(VideoRendererReopen(&rp))) {
+                MeLog("display surface did not open for the new window or TV format");
+                p->renderer_open = 0;
+                return 0;
+            }
+            if (p->have_pending && p->pending_showable && p->drawn_serial == p->pending_serial)
+                ShowPicture(p, p->pending);
+        } else {
+            VideoRendererRefresh(&rp);
+        }
     }
     return 1;
 }

@@ -201,13 +201,13 @@ MeResult ReaderCommand(Reader *r, int command) {
 
 void ReaderClose(Reader *r) {
     if (!r) return;
-    if (r->index_task != INVALID_THREAD && r->index_task != 0) {
+    if (r->index_task != INVALID_THREAD && r->index_task != OsThreadHandle{}) {
         r->index_stop = 1;
         while (!r->index_finished) OsSleep(10);
         OsCloseThread(r->index_task);
     }
     if (r->ops && r->ops->close && r->priv) r->ops->close(r);
-    if (r->lock && r->lock != INVALID_LOCK) OsDeleteLock(r->lock);
+    OsDeleteLock(r->lock);
     StreamClose(r->stream);
     MemFree(r);
 }

@@ -108,9 +108,9 @@ struct Reader {
     int64_t last_time_ms[4];    // per kind
     int64_t time_offset_ms[4];  // per kind, added to every time stamp read
     uint32_t present[4];        // per kind: the file has a track of it
-    OsHandle index_task;
+    OsThreadHandle index_task;
     volatile int index_stop, index_finished;
-    OsHandle lock;
+    OsLockHandle lock;
     const ContainerOps *ops;
 };
 

@@ -81,10 +81,10 @@ TEST(Semaphores, CountUpToTheMaximum) {
 }
 
 struct TaskArgs {
-    OsHandle lock;
+    OsLockHandle lock;
     OsHandle done;
     std::atomic<int> counter{0};
-    std::atomic<intptr_t> handle{0};
+    std::atomic<OsThreadHandle> handle{OsThreadHandle{}};
 };
 
 void Task(void *p) {
@@ -101,7 +101,7 @@ void Task(void *p) {
     OsSetEvent(a->done);
     // The engine's tasks publish -1 as their last act, after their creator has stored the handle;
     // a task that ran to its end before that store would otherwise see its -1 overwritten.
-    while (a->handle.load() == 0) OsSleep(1);
+    while (a->handle.load() == OsThreadHandle{}) OsSleep(1);
     a->handle.store(INVALID_THREAD);
     OsExitThread();
 }
@@ -111,9 +111,9 @@ TEST(Threads, SmallStacksAreRaisedAndTasksPublishTheirEnd) {
     args.lock = OsCreateLock();
     args.done = OsCreateEvent(nullptr);
     ASSERT_NE(args.lock, INVALID_LOCK);
-    OsHandle t = OsCreateThread("test task", Task, &args, OS_PRIORITY_TIME_CRITICAL, 4096);
+    OsThreadHandle t = OsCreateThread("test task", Task, &args, OS_PRIORITY_TIME_CRITICAL, 4096);
     ASSERT_NE(t, INVALID_THREAD);
-    ASSERT_NE(t, 0);
+    ASSERT_NE(t, OsThreadHandle{});
     args.handle.store(t);
     EXPECT_EQ(OsWait(args.done, 5000), 1);
     for (int i = 0; i < 500 && args.handle.load() != INVALID_THREAD; ++i) OsSleep(10);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/api/player_api.h"
-#include "engine/player/video_renderer.h"
+#include "engine/display/video_renderer.h"
 
 namespace {
 

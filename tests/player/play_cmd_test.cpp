@@ -3,6 +3,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "imaging/imaging.h"
 #include "tests/common/testutil.h"
@@ -99,5 +100,38 @@ INSTANTIATE_TEST_SUITE_P(Files, PublicVectors,
                                            "mpeg4v/cts_swirl_130x132_mpeg4.mp4",
                                            "mpeg4v/androidx_bbb_176x144_128kbps_15fps_h263.3gp",
                                            "mpeg4v/exo_video_desks.3gp"));
+
+}  // namespace
+
+namespace {
+
+// VANTREC_LOG=1 makes the engine say why a start failed; without it the engine is silent.
+TEST(PlayCommand, LogSaysWhyTheDecodersDidNotStartOnlyWhenAskedTo) {
+    TempDir dir;
+    auto bytes = ReadFileBytes(SamplesDir() / "20261108_083000.mp4");
+    ASSERT_FALSE(bytes.empty());
+    std::string s(bytes.begin(), bytes.end());
+    for (const char *tag : {"mp4v", "mp4a"}) {
+        size_t at = s.find(tag);
+        ASSERT_NE(at, std::string::npos);
+        s[at] = s[at + 1] = 'z';  // no decoder takes the track
+    }
+    std::string file = (dir / "unplayable.mp4").string();
+    ASSERT_TRUE(WriteFileBytes(file, std::vector<uint8_t>(s.begin(), s.end())));
+    std::string err = (dir / "err.txt").string();
+    auto run = [&](const std::string &env) {
+        vt::test::Run(env + " SDL_AUDIODRIVER=none " + Quote(ToolPath().string()) + " play " + Quote(file) +
+            " 2>" + Quote(err));
+        auto text = ReadFileBytes(err);
+        return std::string(text.begin(), text.end());
+    };
+    std::string logged = run("VANTREC_LOG=1");
+    EXPECT_NE(logged.find("vantrec: video decoder"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("vantrec: audio decoder"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("nothing to play"), std::string::npos) << logged;
+    std::string quiet = run("VANTREC_LOG=");
+    EXPECT_EQ(quiet.find("vantrec: "), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find("vantrec-tool: "), std::string::npos) << "the failure itself is still reported";
+}
 
 }  // namespace

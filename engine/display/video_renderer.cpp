@@ -1,4 +1,4 @@
-#include "engine/player/video_renderer.h"
+#include "engine/display/video_renderer.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -23,6 +23,8 @@ struct Shared {
     std::mutex lock;
     DisplayTextProvider provider = nullptr;
     const DisplayBackendOps *window_ops = nullptr;
+    DisplayPictureObserver observer = nullptr;
+    void *observer_user = nullptr;
     bool capture = false;
     std::string capture_path;
     // the offscreen surface's last picture
@@ -249,6 +251,29 @@ void VideoRendererRefresh(const VideoRendererParams *params) {
     if (r.have_picture) Present(r);
 }
 
+int VideoRendererCurrent(VideoRendererParams *out) {
+    const Renderer &r = g_renderer;
+    if (!r.open || !out) return 0;
+    *out = r.params;
+    return 1;
+}
+
+MeResult VideoRendererReopen(const VideoRendererParams *params) {
+    Renderer &r = g_renderer;
+    if (!r.open) return ME_FAIL;
+    const int32_t width = r.pic_width, height = r.pic_height;
+    DisplayTextProvider provider;
+    {
+        std::lock_guard<std::mutex> g(Globals().lock);
+        provider = Globals().provider;
+    }
+    MeResult res = VideoRendererOpen(params, width, height);
+    std::lock_guard<std::mutex> g(Globals().lock);
+    // Unless the application registered another one meanwhile.
+    if (!Globals().provider) Globals().provider = provider;
+    return res;
+}
+
 MeResult VideoRendererRepaint() {
     Renderer &r = g_renderer;
     if (!r.open || !r.have_picture) return ME_FAIL;
@@ -260,12 +285,16 @@ MeResult VideoRendererDraw(const uint8_t *y, const uint8_t *u, const uint8_t *v,
     Renderer &r = g_renderer;
     if (!r.open || !y || !u || !v || stride <= 0) return ME_FAIL;
     DisplayTextProvider provider;
+    DisplayPictureObserver observer;
+    void *observer_user;
     bool capture;
     std::string capture_path;
     {
         Shared &s = Globals();
         std::lock_guard<std::mutex> g(s.lock);
         provider = s.provider;
+        observer = s.observer;
+        observer_user = s.observer_user;
         capture = s.capture;
         if (capture) {
             capture_path = s.capture_path;
@@ -291,6 +320,10 @@ MeResult VideoRendererDraw(const uint8_t *y, const uint8_t *u, const uint8_t *v,
     r.last_time = time_ms;
     r.have_picture = true;
     MeResult res = Present(r);
+    if (observer) {
+        DisplayPicture pic{y, u, v, stride, w, h, time_ms};
+        observer(observer_user, &pic);
+    }
     if (capture) {
         uint8_t *bgr = static_cast<uint8_t *>(MemAlloc(size_t(w) * size_t(h) * 3));
         if (bgr) {  // without memory no file is written, and the caller sees none
@@ -315,6 +348,12 @@ int DisplayRequestCapture(const char *path) {
     Globals().capture_path = path;
     Globals().capture = true;
     return 1;
+}
+
+void DisplaySetPictureObserver(DisplayPictureObserver observer, void *user) {
+    std::lock_guard<std::mutex> g(Globals().lock);
+    Globals().observer = observer;
+    Globals().observer_user = user;
 }
 
 void DisplaySetWindowBackend(const DisplayBackendOps *ops) {

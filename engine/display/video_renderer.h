@@ -10,8 +10,8 @@
 // are set from other threads and read by the next Draw.
 #include <cstdint>
 
-#include "engine/api/player_api.h"
 #include "engine/core/result.h"
+#include "engine/display/display.h"
 
 struct VideoRendererParams {
     void *window;
@@ -25,6 +25,12 @@ MeResult VideoRendererOpen(const VideoRendererParams *params, int32_t width, int
 void VideoRendererClose();
 // Applies a new window area and option word; repaints the last picture when there is one.
 void VideoRendererRefresh(const VideoRendererParams *params);
+// The parameters the open renderer works with. 0 when it is closed.
+int VideoRendererCurrent(VideoRendererParams *out);
+// Opens the renderer again for another window or TV format, for pictures of the same size; the
+// text provider stays registered. ME_FAIL when closed or when the back-end refuses (it is then
+// closed).
+MeResult VideoRendererReopen(const VideoRendererParams *params);
 // Composes and shows one picture. Chroma rows are stride / 2 apart. ME_OK or the back-end's code.
 MeResult VideoRendererDraw(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t stride,
                            int32_t time_ms);
