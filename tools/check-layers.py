@@ -48,10 +48,8 @@ RULES = {
     "app": WINDOW_MAY_USE,
     # The evidence dialogs write clips and reports themselves, on a worker thread.
     "app/export": WINDOW_MAY_USE + ["report/", "engine/writer/", "engine/core/sha256.h"],
-    # The incident report: Qt Gui over the sensor arithmetic, the writer's tables and the decoder.
     # The offer of a repaired copy asks the repair module alone.
     "app/repair": WINDOW_MAY_USE + ["engine/repair/repair.h", "engine/core/result.h"],
-    "report": ["drivedata/", "engine/writer/", "engine/core/"] + CODEC_PUBLIC,
     "tools/common": [],
     "tools/mkrec": ["engine/writer/", "engine/core/"],
     "tools/vantrec-tool": ["engine/", "drivedata/", "camcfg/", "imaging/", "tools/common/",
