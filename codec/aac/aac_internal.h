@@ -138,10 +138,10 @@ struct Handle {
     MiscState *misc;
 };
 
-// Block sizes. Blocks 3 and 4 are larger than the interface's first figures (16928 and 3944):
-// block 3 also holds the SBR stage's QMF-domain frame and block 4 its per-channel histories
-// (sbr_decode.cpp checks that they fit).
-constexpr uint32_t kBlockSize[5] = {16, 18296, 16568, 35872, 31600};
+// Block sizes. Blocks 1, 3 and 4 are larger than the interface's first figures (18296, 16928 and
+// 3944): block 1 also holds an SBR header per channel, block 3 the SBR stage's QMF-domain frame and
+// block 4 its per-channel histories (sbr_decode.cpp checks that they fit).
+constexpr uint32_t kBlockSize[5] = {16, 18400, 16568, 35872, 31600};
 static_assert(sizeof(StreamState) <= kBlockSize[1], "stream state too large");
 static_assert(sizeof(ChannelState) * kMaxChannels <= kBlockSize[2], "channel state too large");
 static_assert(sizeof(WorkState) + 31 <= kBlockSize[3], "work state too large");

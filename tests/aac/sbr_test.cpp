@@ -234,12 +234,14 @@ uint32_t Crc10ByDivision(std::vector<uint8_t> bits) {
 
 // sbr_extension_data for a single channel element: a header, one FIXFIX envelope coded in
 // frequency with every delta 0, noise floors likewise, optional PS-free extended data. With crc
-// the payload is EXT_SBR_DATA_CRC with a correct bs_sbr_crc_bits.
-std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header, bool crc = false) {
+// the payload is EXT_SBR_DATA_CRC with a correct bs_sbr_crc_bits. start and stop choose the band
+// layout.
+std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header, bool crc = false, int start = 5,
+                                    int stop = 8) {
     aacdec::SbrHeader h = {};
     h.amp_res = 1;
-    h.start_freq = 5;
-    h.stop_freq = 8;
+    h.start_freq = static_cast<uint8_t>(start);
+    h.stop_freq = static_cast<uint8_t>(stop);
     h.xover_band = 0;
     h.freq_scale = 2;
     h.alter_scale = 1;
@@ -512,9 +514,13 @@ Decoded DecodeUnitsNoPs(const std::vector<std::vector<uint8_t>> &units, int rate
 }
 
 // Two single channel elements, each followed by its own SBR payload, in one raw data block: each
-// output channel must be its element's mono decode, high band included.
-TEST(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
+// output channel must be its element's mono decode, high band included, whether the two headers
+// agree or give the elements different band layouts.
+class SbrElements : public testing::TestWithParam<bool> {};
+
+TEST_P(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
     if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    const bool own_layout = GetParam();
     vt::test::TempDir tmp;
     // No noise substitution: its random generator runs across channels, so two channels would
     // not reproduce the mono decodes.
@@ -543,7 +549,9 @@ TEST(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
         auto second = elements;
         for (int i = 0; i < 4; ++i) second[3 + i] = i == 3;  // element_instance_tag 1
         const bool header = f % 8 == 0;
-        auto pa = SbrPayloadBits(22050, 24, header), pb = SbrPayloadBits(22050, 40, header);
+        auto pa = SbrPayloadBits(22050, 24, header),
+             pb = own_layout ? SbrPayloadBits(22050, 40, header, false, 4, 9) : SbrPayloadBits(22050, 40, header);
+        ASSERT_FALSE(pb.empty());
         BitWriter a, b, d;
         a.bits = elements;
         PutFill(&a, pa);
@@ -574,6 +582,9 @@ TEST(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
         ASSERT_EQ(rd.pcm[2 * i + 1], rb.pcm[i]) << "channel 1, sample " << i;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sbr, SbrElements, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &i) { return i.param ? "OwnBandLayouts" : "SameHeader"; });
 
 // ---- options on the public vectors ----
 
