@@ -99,6 +99,11 @@ struct StreamState {
     int32_t sbr_downsampled;
     int32_t mono_out;
     int32_t config_channels;     // channel count from init, ADTS or the PCE
+    // An ADTS frame with several raw data blocks is decoded one block per call: the blocks still
+    // to come, the frame bytes after the current block, and whether a CRC word follows each one.
+    int32_t adts_blocks_left;
+    int32_t adts_bytes_left;
+    int32_t adts_block_crc;
     int32_t slots_used;          // output channels handed out to single-channel elements
     uint8_t slot_of_tag[32];     // SCE (0..15) and LFE (16..31) tags: output channel + 1, 0 = none
     ProgramConfig pce;
@@ -141,7 +146,7 @@ struct Handle {
 // Block sizes. Blocks 1, 3 and 4 are larger than the interface's first figures (18296, 16928 and
 // 3944): block 1 also holds an SBR header per channel, block 3 the SBR stage's QMF-domain frame and
 // block 4 its per-channel histories (sbr_decode.cpp checks that they fit).
-constexpr uint32_t kBlockSize[5] = {16, 18400, 16568, 35872, 31600};
+constexpr uint32_t kBlockSize[5] = {16, 18432, 16568, 35872, 31600};
 static_assert(sizeof(StreamState) <= kBlockSize[1], "stream state too large");
 static_assert(sizeof(ChannelState) * kMaxChannels <= kBlockSize[2], "channel state too large");
 static_assert(sizeof(WorkState) + 31 <= kBlockSize[3], "work state too large");

@@ -1,0 +1,129 @@
+// ADTS frames that carry several raw data blocks, and streams of more than two channels, both made
+// from ffmpeg's encoder output in the test set-up.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "tests/aac/aac_test_util.h"
+#include "tests/common/testutil.h"
+
+using namespace aactest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> Encode(vt::test::TempDir &tmp, int channels, int rate, int kbps) {
+    fs::path out = tmp / ("enc" + std::to_string(channels) + ".aac");
+    std::string src;
+    const char *tones[] = {"0.3*sin(2*PI*440*t)", "0.25*sin(2*PI*660*t)", "0.2*sin(2*PI*1000*t)",
+                           "0.05*sin(2*PI*60*t)", "0.2*sin(2*PI*1500*t)",  "0.15*sin(2*PI*2200*t)"};
+    for (int c = 0; c < channels; ++c) src += std::string(c ? "|" : "") + tones[c % 6];
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i \"aevalsrc='" + src + "':s=" + std::to_string(rate) +
+                      ":d=2\" -c:a aac -b:a " + std::to_string(kbps) + "k -f adts " + vt::test::Quote(out.string());
+    if (vt::test::Run(cmd) != 0) return {};
+    return vt::test::ReadFileBytes(out);
+}
+
+struct AdtsFrame {
+    std::vector<uint8_t> header;  // the first 7 bytes
+    std::vector<uint8_t> block;   // the raw data block
+};
+
+std::vector<AdtsFrame> Frames(const std::vector<uint8_t> &adts) {
+    std::vector<AdtsFrame> frames;
+    size_t pos = 0;
+    while (pos + 7 <= adts.size()) {
+        const uint8_t *p = adts.data() + pos;
+        size_t len = ((p[3] & 3u) << 11) | (p[4] << 3) | (p[5] >> 5);
+        if (len < 7 || pos + len > adts.size() || (p[1] & 1) == 0 || (p[6] & 3) != 0) break;
+        frames.push_back({std::vector<uint8_t>(p, p + 7), std::vector<uint8_t>(p + 7, p + len)});
+        pos += len;
+    }
+    return frames;
+}
+
+// Regroups single-block frames into frames of `blocks` raw data blocks each. With crc the frames
+// are protected: the header carries the block positions and a CRC word, and each block is
+// followed by its own CRC word (placeholders: the decoder does not check the words of
+// several-block frames). A one-block frame left over at the end stays unprotected.
+std::vector<uint8_t> Regroup(const std::vector<AdtsFrame> &frames, int blocks, bool crc) {
+    std::vector<uint8_t> out;
+    for (size_t f = 0; f < frames.size(); f += static_cast<size_t>(blocks)) {
+        const size_t n = std::min(frames.size() - f, static_cast<size_t>(blocks));
+        std::vector<uint8_t> body, positions;
+        for (size_t b = 0; b < n; ++b) {
+            if (b) {
+                positions.push_back(static_cast<uint8_t>(body.size() >> 8));
+                positions.push_back(static_cast<uint8_t>(body.size()));
+            }
+            body.insert(body.end(), frames[f + b].block.begin(), frames[f + b].block.end());
+            if (crc && n > 1) body.insert(body.end(), {0x5A, 0xA5});
+        }
+        std::vector<uint8_t> h = frames[f].header;
+        if (crc && n > 1) {
+            h[1] &= 0xFE;  // protection_absent 0
+            h.insert(h.end(), positions.begin(), positions.end());
+            h.insert(h.end(), {0x12, 0x34});
+        }
+        const size_t len = h.size() + body.size();
+        h[3] = static_cast<uint8_t>((h[3] & ~3) | ((len >> 11) & 3));
+        h[4] = static_cast<uint8_t>(len >> 3);
+        h[5] = static_cast<uint8_t>((h[5] & 0x1F) | ((len & 7) << 5));
+        h[6] = static_cast<uint8_t>((h[6] & ~3) | (n - 1));
+        out.insert(out.end(), h.begin(), h.end());
+        out.insert(out.end(), body.begin(), body.end());
+    }
+    return out;
+}
+
+// Every block of a several-block frame is decoded, in order, exactly as the same blocks in frames
+// of their own: 1 to 4 blocks per frame, mono and stereo, with and without the protected layout.
+TEST(AdtsBlocks, EveryRawDataBlockOfAFrameIsDecoded) {
+    if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    vt::test::TempDir tmp;
+    for (int channels : {1, 2}) {
+        auto single = Encode(tmp, channels, 44100, 96 * channels);
+        auto frames = Frames(single);
+        ASSERT_GT(frames.size(), 40u);
+        Decoded want = DecodeStream(single, AACDEC_FORMAT_ADTS);
+        ASSERT_EQ(want.channels, channels);
+        for (int blocks = 2; blocks <= 4; ++blocks)
+            for (bool crc : {false, true}) {
+                SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(blocks) + " blocks" +
+                             (crc ? ", protected" : ""));
+                Decoded got = DecodeStream(Regroup(frames, blocks, crc), AACDEC_FORMAT_ADTS);
+                EXPECT_EQ(got.frames, want.frames);
+                for (int32_t code : got.codes) EXPECT_EQ(code, 0);
+                EXPECT_EQ(got.channels, channels);
+                EXPECT_TRUE(got.pcm == want.pcm) << got.pcm.size() << " samples, want " << want.pcm.size();
+            }
+    }
+}
+
+// A caller that jumps from the middle of a several-block frame to the next header loses the rest
+// of that frame only.
+TEST(AdtsBlocks, AHeaderInPlaceOfTheNextBlockStartsAFreshFrame) {
+    if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    vt::test::TempDir tmp;
+    auto frames = Frames(Encode(tmp, 2, 44100, 128));
+    ASSERT_GT(frames.size(), 12u);
+    auto grouped = Regroup(frames, 3, false);
+    Decoder dec(AACDEC_FORMAT_ADTS);
+    std::vector<int16_t> out(4096);
+    AacDecInBuf in = {static_cast<int32_t>(grouped.size()), static_cast<int32_t>(grouped.size()), grouped.data()};
+    AacDecOutBuf ob = {0, 8192, out.data()};
+    ASSERT_EQ(AacDecDecode(dec.handle(), &dec.params(), &in, &ob), 0);  // block 1 of frame 1
+    const int32_t first_block = dec.params().iBytesUsed;
+    const size_t frame_len = ((grouped[3] & 3u) << 11) | (grouped[4] << 3) | (grouped[5] >> 5);
+    ASSERT_LT(static_cast<size_t>(first_block), frame_len);
+    // Skip blocks 2 and 3: the next call sees the second frame's header.
+    in.pData = grouped.data() + frame_len;
+    in.iDataLen = in.iBufLen = static_cast<int32_t>(grouped.size() - frame_len);
+    ASSERT_EQ(AacDecDecode(dec.handle(), &dec.params(), &in, &ob), 0);
+    EXPECT_EQ(ob.iBytesWritten, 2 * 1024 * 2);
+    EXPECT_LT(dec.params().iBytesUsed, static_cast<int32_t>(frame_len));
+    EXPECT_GT(dec.params().iBytesUsed, 7);
+}
+
+}  // namespace
