@@ -152,6 +152,12 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         // Concealment: the missing frame contributes nothing, so the overlap of the last good
         // frame fades out through the filterbank (and the SBR stage, without a high band).
         ++s->lost_count;
+        if (Multichannel(s)) {
+            MixDown(h, 0);
+            const bool no_sbr[kMaxChannels] = {false, false};
+            Output(h, params, 2, no_sbr, pcm, &r);
+            return r;
+        }
         int ch = OutputChannelsWhenEmpty(s);
         if (SbrRuns(s, params) && SbrCtl(h)->core_channels) ch = SbrCtl(h)->core_channels;
         for (int c = 0; c < ch; ++c) {
@@ -258,6 +264,17 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         return r;
     }
     r.code = fr.error;
+
+    if (Multichannel(s)) {
+        MixDown(h, fr.mc_done);
+        if (r.code == 0) r.code = fr.mc_error;
+        bool sbr_ok[kMaxChannels] = {false, false};
+        int32_t se = ParseSbr(h, params, 2, sbr_ok);
+        if (r.code != 0) sbr_ok[0] = sbr_ok[1] = false;
+        else r.code = se;
+        Output(h, params, 2, sbr_ok, pcm, &r);
+        return r;
+    }
 
     int channels = fr.channels;
     if (channels == 0) {
@@ -385,7 +402,7 @@ int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in) 
     bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) || r.code == AACDEC_ERR_FRAME_LENGTH;
     if (!fatal) FillOutputParams(h->stream, params, r.channels);
     // The first real decode starts from silence, and parses the SBR data of its frame afresh.
-    for (int c = 0; c < kMaxChannels; ++c) {
+    for (int c = 0; c < kMaxCoreChannels; ++c) {
         std::memset(h->chan[c].overlap, 0, sizeof(h->chan[c].overlap));
         h->chan[c].prev_window_shape = 0;
     }
