@@ -520,8 +520,7 @@ bool AdtsHeaderValidAt(const uint8_t *p, int32_t avail) {
     if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0) return false;
     if ((p[1] >> 1) & 3) return false;  // layer
     int sfi = (p[2] >> 2) & 15;
-    int chan = ((p[2] & 1) << 2) | (p[3] >> 6);
-    return sfi <= 11;
+    return sfi <= 11;  // any channel configuration: more than two channels are downmixed
 }
 
 int32_t ReadAdtsHeader(Handle *h, BitReader *br, int32_t *frame_length, int32_t *protection_absent,
