@@ -177,6 +177,66 @@ INSTANTIATE_TEST_SUITE_P(Aac, Downmix,
                              return std::string("ch") + std::to_string(i.param.channels);
                          });
 
+// A program configuration that asks for the matrix-mixdown gain A = 1/2 with pseudo surround:
+// L' = (L + C/sqrt(2) - A (Ls + Rs)) / (1 + 1/sqrt(2) + 2A), R' = (R + C/sqrt(2) + A (Ls + Rs)) / (...),
+// checked against that formula over ffmpeg's five-channel decode of the same 5.0 stream.
+TEST(DownmixMatrix, ProgramConfigurationChoosesTheSurroundGainAndPseudoSurround) {
+    if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    vt::test::TempDir tmp;
+    auto bytes = Encode(tmp, 5, 48000, 320, "5.0");
+    ASSERT_FALSE(bytes.empty());
+    fs::path file = tmp / "five.aac";
+    ASSERT_TRUE(vt::test::WriteFileBytes(file, bytes));
+    int ref_ch = 0;
+    auto five = ReferenceDecode(file.string(), &ref_ch);
+    ASSERT_EQ(ref_ch, 5);  // FL FR FC Ls Rs
+    const double c = std::sqrt(0.5), a = 0.5, norm = 1 + c + 2 * a;
+    std::vector<int16_t> want;
+    for (size_t i = 0; i + 5 <= five.size(); i += 5) {
+        const double surround = five[i + 3] + five[i + 4];
+        want.push_back(static_cast<int16_t>(std::lround((five[i] + c * five[i + 2] - a * surround) / norm)));
+        want.push_back(static_cast<int16_t>(std::lround((five[i + 1] + c * five[i + 2] + a * surround) / norm)));
+    }
+
+    // AudioSpecificConfig: AAC-LC, 48 kHz, channel configuration 0, then the PCE: front SCE 0 and
+    // CPE 0, back CPE 1, matrix_mixdown_idx 1 with pseudo_surround_enable.
+    std::vector<int> bits;
+    auto put = [&bits](uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) bits.push_back(static_cast<int>(v >> i & 1));
+    };
+    put(2, 5), put(3, 4), put(0, 4), put(0, 3);                    // ASC and GASpecificConfig
+    put(0, 4), put(1, 2), put(3, 4), put(2, 4), put(0, 4), put(1, 4);  // tag, profile, rate, front, side, back
+    put(0, 2), put(0, 3), put(0, 4), put(0, 1), put(0, 1);          // lfe, assoc, cc, mono/stereo mixdown
+    put(1, 1), put(1, 2), put(1, 1);                               // matrix mixdown 1, pseudo surround
+    put(0, 1), put(0, 4), put(1, 1), put(0, 4), put(1, 1), put(1, 4);  // front SCE 0, CPE 0; back CPE 1
+    while (bits.size() % 8) bits.push_back(0);
+    put(0, 8);  // no comment
+    std::vector<uint8_t> asc(bits.size() / 8);
+    for (size_t i = 0; i < bits.size(); ++i) asc[i / 8] = static_cast<uint8_t>(asc[i / 8] << 1 | bits[i]);
+
+    int rate = 0, channels = 0;
+    auto units = SplitAdts(bytes, &rate, &channels);
+    Decoder dec(AACDEC_FORMAT_RAW, 48000, 5);
+    ASSERT_EQ(AacDecApplyConfig(dec.handle(), asc.data(), static_cast<int32_t>(asc.size())), 0);
+    std::vector<int16_t> out(4096), ours;
+    for (const auto &u : units) {
+        AacDecInBuf in = {static_cast<int32_t>(u.size()), static_cast<int32_t>(u.size()), u.data()};
+        AacDecOutBuf ob = {0, 8192, out.data()};
+        ASSERT_EQ(AacDecDecode(dec.handle(), &dec.params(), &in, &ob), 0);
+        ASSERT_EQ(dec.params().iChannels, 2);
+        for (int i = 0; i < ob.iBytesWritten / 4; ++i) {
+            ours.push_back(out[i]);
+            ours.push_back(out[AACDEC_CH1_OFFSET + i]);
+        }
+    }
+    Comparison cmp = Compare(ours, want, 2, 2);
+    ASSERT_GT(cmp.compared, 48000u);
+    EXPECT_LE(cmp.max_diff, 2);
+    // The default gain without pseudo surround would be far off.
+    Decoded plain = DecodeUnits(units, 48000, 5);
+    EXPECT_GT(Compare(plain.pcm, want, 2, 2).max_diff, 50);
+}
+
 // Damaged multichannel streams and several-block frames: flipped bits anywhere, including the
 // headers' channel configuration and block count, decode to the end without a fault (the
 // sanitizer build checks every access).
