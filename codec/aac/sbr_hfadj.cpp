@@ -233,7 +233,10 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
         }
         // Gains, limited per limiter band and boosted back to the band's energy.
         const bool transient = l == la || l == la_prev;
-        SFlt gain[64], qm[64], sm[64];
+        // Zero where no limiter band reaches: when the last patch is dropped for being narrower than
+        // three bands, the limiter table ends at the last patch border below kx + M, and those top
+        // bands, which no patch fills, get neither gain nor noise nor sinusoid.
+        SFlt gain[64] = {}, qm[64] = {}, sm[64] = {};
         for (int b = 0; b < f->n_lim; ++b) {
             int m0 = f->f_lim[b] - kx, m1 = f->f_lim[b + 1] - kx;
             SFlt sum_o = SfZero(), sum_c = SfZero();

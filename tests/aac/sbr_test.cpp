@@ -518,12 +518,13 @@ Decoded DecodeUnitsNoPs(const std::vector<std::vector<uint8_t>> &units, int rate
 
 // Two single channel elements, each followed by its own SBR payload, in one raw data block: each
 // output channel must be its element's mono decode, high band included, whether the two headers
-// agree or give the elements different band layouts.
-class SbrElements : public testing::TestWithParam<bool> {};
+// agree or give the elements different band layouts (one of them with a last patch too narrow to
+// keep, so the top bands lie outside every limiter band).
+class SbrElements : public testing::TestWithParam<int> {};
 
 TEST_P(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
     if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
-    const bool own_layout = GetParam();
+    const int own_layout = GetParam();
     vt::test::TempDir tmp;
     // No noise substitution: its random generator runs across channels, so two channels would
     // not reproduce the mono decodes.
@@ -553,7 +554,9 @@ TEST_P(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
         for (int i = 0; i < 4; ++i) second[3 + i] = i == 3;  // element_instance_tag 1
         const bool header = f % 8 == 0;
         auto pa = SbrPayloadBits(22050, 24, header),
-             pb = own_layout ? SbrPayloadBits(22050, 40, header, false, 4, 9) : SbrPayloadBits(22050, 40, header);
+             pb = own_layout == 1   ? SbrPayloadBits(22050, 40, header, false, 4, 9)
+                  : own_layout == 2 ? SbrPayloadBits(22050, 40, header, false, 8, 5)
+                                    : SbrPayloadBits(22050, 40, header);
         ASSERT_FALSE(pb.empty());
         BitWriter a, b, d;
         a.bits = elements;
@@ -586,8 +589,9 @@ TEST_P(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sbr, SbrElements, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool> &i) { return i.param ? "OwnBandLayouts" : "SameHeader"; });
+INSTANTIATE_TEST_SUITE_P(Sbr, SbrElements, testing::Values(0, 1, 2), [](const testing::TestParamInfo<int> &i) {
+    return i.param == 0 ? "SameHeader" : i.param == 1 ? "OwnBandLayouts" : "LastPatchDropped";
+});
 
 // ---- options on the public vectors ----
 
