@@ -13,7 +13,8 @@ constexpr int kTimeFrac = 8;
 
 constexpr int kFrameLen = 1024;
 constexpr int kShortLen = 128;
-constexpr int kMaxChannels = 2;
+constexpr int kMaxChannels = 2;        // output channels, and the channels the SBR stage keeps
+constexpr int kMaxCoreChannels = 8;    // channels decoded before a downmix to stereo
 constexpr int kMaxBands = 128;  // 8 groups x 15 short bands, or 51 long bands
 constexpr int kMaxSbrPayload = 269;
 constexpr int kMaxSbrElements = 2;
@@ -81,6 +82,13 @@ struct ProgramConfig {
     uint8_t channels;
     uint8_t slots;              // output channels the listed single-channel elements take
     uint8_t slot_of_tag[32];    // as in StreamState
+    uint8_t matrix_mixdown;     // 0 none, else matrix_mixdown_idx + 1
+    uint8_t pseudo_surround;
+};
+
+// Where a decoded channel of a multichannel stream goes in the stereo downmix.
+enum MixRole : uint8_t {
+    kRoleFrontLeft, kRoleFrontRight, kRoleCentre, kRoleSurroundLeft, kRoleSurroundRight, kRoleBackCentre, kRoleLfe
 };
 
 // Block 1: stream state.
@@ -99,6 +107,18 @@ struct StreamState {
     int32_t sbr_downsampled;
     int32_t mono_out;
     int32_t config_channels;     // channel count from init, ADTS or the PCE
+    // An ADTS frame with several raw data blocks is decoded one block per call: the blocks still
+    // to come, the frame bytes after the current block, and whether a CRC word follows each one.
+    int32_t adts_blocks_left;
+    int32_t adts_bytes_left;
+    int32_t adts_block_crc;
+    // Streams of more than two channels: each channel element keeps the channel slots it got when
+    // its tag first appeared (SCE 0..15, LFE 16..31, CPE 32..47: first slot + 1), and each slot
+    // its place in the downmix.
+    int32_t mc_slots;
+    int32_t mc_pairs;
+    uint8_t mc_slot_of[48];
+    uint8_t mc_role[kMaxCoreChannels];
     int32_t slots_used;          // output channels handed out to single-channel elements
     uint8_t slot_of_tag[32];     // SCE (0..15) and LFE (16..31) tags: output channel + 1, 0 = none
     ProgramConfig pce;
@@ -138,12 +158,13 @@ struct Handle {
     MiscState *misc;
 };
 
-// Block sizes. Blocks 3 and 4 are larger than the interface's first figures (16928 and 3944):
-// block 3 also holds the SBR stage's QMF-domain frame and block 4 its per-channel histories
-// (sbr_decode.cpp checks that they fit).
-constexpr uint32_t kBlockSize[5] = {16, 18296, 16568, 35872, 31600};
+// Block sizes. Blocks 1 to 4 are larger than the interface's first figures (18296, 16568, 16928 and
+// 3944): block 1 also holds an SBR header per channel, block 2 the channel state of up to eight
+// channels for the downmix of multichannel streams, block 3 the SBR stage's QMF-domain frame and
+// block 4 its per-channel histories (sbr_decode.cpp checks that they fit).
+constexpr uint32_t kBlockSize[5] = {16, 18496, 65768, 35872, 31600};
 static_assert(sizeof(StreamState) <= kBlockSize[1], "stream state too large");
-static_assert(sizeof(ChannelState) * kMaxChannels <= kBlockSize[2], "channel state too large");
+static_assert(sizeof(ChannelState) * kMaxCoreChannels <= kBlockSize[2], "channel state too large");
 static_assert(sizeof(WorkState) + 31 <= kBlockSize[3], "work state too large");
 static_assert(sizeof(MiscState) <= kBlockSize[4], "misc state too large");
 
@@ -206,6 +227,8 @@ struct FrameResult {
     int32_t channels;       // output channels of the block (0..2)
     int32_t ok[kMaxChannels];  // channel read completely
     int32_t is_cpe;         // channels 0 and 1 form a pair
+    int32_t mc_done;        // multichannel: bit per channel slot decoded in this block
+    int32_t mc_error;       // multichannel: first error of the elements' decoding (TNS)
 };
 // Reads one raw_data_block into the stream state and the spectra (quantised values).
 void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t crc_value,
@@ -233,6 +256,13 @@ void ApplyNoise(const ChannelData *cd, int32_t *spec, uint32_t *seed, const Stre
 
 // tns.cpp
 int32_t ApplyTns(const ChannelData *cd, int sf_index, int32_t *spec, MiscState *m);
+
+// downmix.cpp: streams of more than two channels. Each channel element is decoded to time samples
+// as soon as it is read, in its own channel slots; MixDown then forms the stereo pair in channels
+// 0 and 1 with the downmix matrix of ISO/IEC 14496-3 (matrix-mixdown, LFE left out).
+inline bool Multichannel(const StreamState *s) { return s->config_channels > 2; }
+int32_t DecodeChannelElement(Handle *h, int slot, int count);
+void MixDown(Handle *h, int32_t done_mask);
 
 // filterbank.cpp: IMDCT, windowing and overlap-add of one channel. The 1024 time samples (kTimeFrac
 // fraction bits) replace the spectrum in cs->spec; a later stage (SBR) can work on them there

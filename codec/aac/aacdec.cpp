@@ -152,6 +152,12 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         // Concealment: the missing frame contributes nothing, so the overlap of the last good
         // frame fades out through the filterbank (and the SBR stage, without a high band).
         ++s->lost_count;
+        if (Multichannel(s)) {
+            MixDown(h, 0);
+            const bool no_sbr[kMaxChannels] = {false, false};
+            Output(h, params, 2, no_sbr, pcm, &r);
+            return r;
+        }
         int ch = OutputChannelsWhenEmpty(s);
         if (SbrRuns(s, params) && SbrCtl(h)->core_channels) ch = SbrCtl(h)->core_channels;
         for (int c = 0; c < ch; ++c) {
@@ -172,13 +178,19 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         return r;
     }
 
+    // The next raw data block of the current ADTS frame, unless the input has moved on to a header
+    // (the caller skipped ahead): then the rest of the frame is dropped.
+    const bool next_block = s->format == AACDEC_FORMAT_ADTS && s->adts_blocks_left > 0 && !AdtsHeaderValidAt(data, len);
+    if (!next_block) s->adts_blocks_left = 0;
     int32_t skip = 0;
-    int32_t e = DetectFormat(s, data, len, &skip);
-    if (e) {
-        r.code = e;
-        // Nothing decodable here; keep the last bytes in case a header starts in them.
-        r.bytes_used = len > 6 ? len - 6 : len;
-        return r;
+    if (!next_block) {
+        int32_t e = DetectFormat(s, data, len, &skip);
+        if (e) {
+            r.code = e;
+            // Nothing decodable here; keep the last bytes in case a header starts in them.
+            r.bytes_used = len > 6 ? len - 6 : len;
+            return r;
+        }
     }
     const uint8_t *frame = data + skip;
     int32_t avail = len - skip;
@@ -187,9 +199,17 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
 
     int32_t frame_bytes = -1;
     int32_t crc = -1;
-    if (s->format == AACDEC_FORMAT_ADTS) {
+    int32_t block_crc = 0;  // bytes of the CRC word after this block
+    if (next_block) {
+        if (s->adts_bytes_left < avail) {
+            br.size_bytes = s->adts_bytes_left;
+            br.size_bits = static_cast<int64_t>(s->adts_bytes_left) * 8;
+        }
+        block_crc = s->adts_block_crc ? 2 : 0;
+        --s->adts_blocks_left;
+    } else if (s->format == AACDEC_FORMAT_ADTS) {
         int32_t prot_absent = 1, nblocks = 0, flen = 0;
-        e = ReadAdtsHeader(h, &br, &flen, &prot_absent, &nblocks, &crc);
+        int32_t e = ReadAdtsHeader(h, &br, &flen, &prot_absent, &nblocks, &crc);
         if (e) {
             r.code = e;
             r.bytes_used = len;
@@ -203,9 +223,16 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
                 br.size_bits = static_cast<int64_t>(flen) * 8;
             }
         }
-        if (nblocks) crc = -1;  // only the first raw block of the frame is decoded
+        if (nblocks) {
+            // The blocks' own CRC words are not checked; the blocks after this one follow in
+            // later calls.
+            crc = -1;
+            block_crc = prot_absent ? 0 : 2;
+            s->adts_block_crc = block_crc != 0;
+            s->adts_blocks_left = nblocks;
+        }
     } else if (s->format == AACDEC_FORMAT_ADIF && s->frame_count == 0) {
-        e = ReadAdifHeader(h, &br);
+        int32_t e = ReadAdifHeader(h, &br);
         if (e) {
             r.code = e;
             r.bytes_used = len;
@@ -218,10 +245,18 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
 
     int64_t used_bits = br.pos < br.size_bits ? br.pos : br.size_bits;
     int32_t used = static_cast<int32_t>((used_bits + 7) / 8);
-    // Trust aac_frame_length only when it lands on the end of the input or on the next header;
-    // a damaged length would otherwise throw away the frames that follow.
-    if (frame_bytes > 0 && (frame_bytes >= avail || AdtsHeaderValidAt(frame + frame_bytes, avail - frame_bytes)))
+    if (next_block || s->adts_blocks_left > 0) {
+        // Each raw data block ends byte-aligned, followed by its CRC word when the frame has them.
+        const int32_t limit = static_cast<int32_t>(br.size_bytes);
+        used = used + block_crc < limit ? used + block_crc : limit;
+        if (!next_block) s->adts_bytes_left = frame_bytes > used ? frame_bytes - used : 0;
+        else s->adts_bytes_left -= used;
+        if (fr.fatal || s->adts_bytes_left <= 0) s->adts_blocks_left = 0;
+    } else if (frame_bytes > 0 && (frame_bytes >= avail || AdtsHeaderValidAt(frame + frame_bytes, avail - frame_bytes))) {
+        // Trust aac_frame_length only when it lands on the end of the input or on the next
+        // header; a damaged length would otherwise throw away the frames that follow.
         used = frame_bytes < avail ? frame_bytes : avail;
+    }
     r.bytes_used = skip + used;
 
     if (fr.fatal) {
@@ -229,6 +264,17 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         return r;
     }
     r.code = fr.error;
+
+    if (Multichannel(s)) {
+        MixDown(h, fr.mc_done);
+        if (r.code == 0) r.code = fr.mc_error;
+        bool sbr_ok[kMaxChannels] = {false, false};
+        int32_t se = ParseSbr(h, params, 2, sbr_ok);
+        if (r.code != 0) sbr_ok[0] = sbr_ok[1] = false;
+        else r.code = se;
+        Output(h, params, 2, sbr_ok, pcm, &r);
+        return r;
+    }
 
     int channels = fr.channels;
     if (channels == 0) {
@@ -356,7 +402,7 @@ int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in) 
     bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) || r.code == AACDEC_ERR_FRAME_LENGTH;
     if (!fatal) FillOutputParams(h->stream, params, r.channels);
     // The first real decode starts from silence, and parses the SBR data of its frame afresh.
-    for (int c = 0; c < kMaxChannels; ++c) {
+    for (int c = 0; c < kMaxCoreChannels; ++c) {
         std::memset(h->chan[c].overlap, 0, sizeof(h->chan[c].overlap));
         h->chan[c].prev_window_shape = 0;
     }
@@ -365,6 +411,7 @@ int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in) 
     std::memset(ctl, 0, sizeof(*ctl));
     ctl->ps_enabled = ps_enabled;
     SbrClearHistories(h);
+    h->stream->adts_blocks_left = 0;
     return r.code;
 }
 

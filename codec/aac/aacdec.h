@@ -1,5 +1,8 @@
 #pragma once
 // Fixed-point AAC-LC decoder (ISO/IEC 14496-3) for raw access units, ADTS and ADIF streams.
+// Streams of more than two channels (channel configuration 3 to 7, or a program configuration)
+// come out as their stereo downmix; an ADTS frame of several raw data blocks is decoded one block
+// per call (iBytesUsed moves to the next block).
 //
 // The caller owns all memory: AacDecQueryMem reports five blocks, the caller allocates them and
 // passes them to AacDecInit, and frees them after AacDecReset. The decoder keeps no global state,

@@ -100,9 +100,17 @@ struct SbrChannelData {
 };
 
 // Block 1 part: SBR control state and parametric stereo.
-struct SbrControl {
+// The last SBR header of one output channel and the tables built from it. Each element carries
+// its own header, so two single-channel elements of a frame may use different band layouts; the
+// two channels of a pair share theirs (both copies are written together).
+struct SbrChannelHeader {
     int32_t header_seen;
     int32_t reset;                  // tables changed: restart the gain smoothing
+    SbrHeader hdr;
+    SbrFreq freq;
+};
+
+struct SbrControl {
     int32_t coupling;
     int32_t num_ch;                 // channels of the last SBR element read (1 or 2)
     int32_t ps_in_frame;            // PS data parsed in this frame
@@ -110,8 +118,7 @@ struct SbrControl {
     int32_t out_rate;               // SBR rate (twice the core rate)
     int32_t ps_enabled;             // PS decision taken at set-up
     int32_t core_channels;          // core channels of the last frame through the SBR stage
-    SbrHeader hdr;
-    SbrFreq freq;
+    SbrChannelHeader hs[kMaxChannels];
     SbrChannelData ch[kMaxChannels];
     int32_t ps_active;              // PS seen since set-up: keeps running so its delay never jumps
     PsFrame ps_frame;

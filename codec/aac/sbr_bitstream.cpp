@@ -325,46 +325,50 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
         uint32_t sent = BrRead(&br, 10);
         if (covered < 0 || br.overrun || SbrCrc10(p->data, 14, covered) != sent) return kSbrErrCrc;
     }
+    const int first = p->element_id == kIdSce && p->channel < kMaxChannels ? p->channel : 0;
+    const int count = p->element_id == kIdSce ? 1 : 2;
+    SbrChannelHeader *hs = &c->hs[first];
     if (BrBit(&br)) {
         SbrHeader h;
         ReadHeader(&br, &h);
         if (br.overrun) return kSbrErrOverrun;
-        const SbrHeader &o = c->hdr;
-        bool changed = !c->header_seen || h.start_freq != o.start_freq || h.stop_freq != o.stop_freq ||
+        const SbrHeader &o = hs->hdr;
+        bool changed = !hs->header_seen || h.start_freq != o.start_freq || h.stop_freq != o.stop_freq ||
                        h.xover_band != o.xover_band || h.freq_scale != o.freq_scale ||
                        h.alter_scale != o.alter_scale || h.noise_bands != o.noise_bands ||
                        h.limiter_bands != o.limiter_bands;
-        c->hdr = h;
-        c->header_seen = 1;
-        if (changed || !c->freq.valid) {
+        const bool rebuild = changed || !hs->freq.valid;
+        c->out_rate = 2 * core_rate;
+        for (int ch = first; ch < first + count; ++ch) {
+            SbrChannelHeader *t = &c->hs[ch];
+            t->hdr = h;
+            t->header_seen = 1;
+            if (!rebuild) continue;
             *header_changed = true;
-            c->reset = 1;
-            c->out_rate = 2 * core_rate;
-            if (BuildSbrTables(&c->hdr, c->out_rate, &c->freq) != kSbrErrNone) {
-                c->freq.valid = 0;
-                return kSbrErrTables;
+            t->reset = 1;
+            if (BuildSbrTables(&t->hdr, c->out_rate, &t->freq) != kSbrErrNone) {
+                t->freq.valid = 0;
+                continue;
             }
             // The delta coding of the new tables starts from zero.
-            for (int ch = 0; ch < kMaxChannels; ++ch) {
-                SbrChannelData &d = c->ch[ch];
-                std::memset(d.env_prev, 0, sizeof(d.env_prev));
-                std::memset(d.noise_prev, 0, sizeof(d.noise_prev));
-                std::memset(d.invf_prev, 0, sizeof(d.invf_prev));
-                d.freq_res_prev = 0;
-            }
+            SbrChannelData &d = c->ch[ch];
+            std::memset(d.env_prev, 0, sizeof(d.env_prev));
+            std::memset(d.noise_prev, 0, sizeof(d.noise_prev));
+            std::memset(d.invf_prev, 0, sizeof(d.invf_prev));
+            d.freq_res_prev = 0;
         }
+        if (!hs->freq.valid) return kSbrErrTables;
     }
-    if (!c->header_seen) return kSbrErrNoHeader;  // not reported: data before the first header is skipped
-    if (!c->freq.valid) return kSbrErrTables;
-    const SbrFreq *f = &c->freq;
+    if (!hs->header_seen) return kSbrErrNoHeader;  // not reported: data before the first header is skipped
+    if (!hs->freq.valid) return kSbrErrTables;
+    const SbrFreq *f = &hs->freq;
     int32_t e = kSbrErrNone;
-    const int first = p->element_id == kIdSce && p->channel < kMaxChannels ? p->channel : 0;
     if (p->element_id == kIdSce) {
         c->num_ch = 1;
         c->coupling = 0;
         SbrChannelData *d = &c->ch[first];
         if (BrBit(&br)) BrSkip(&br, 4);  // bs_reserved
-        if ((e = ReadGrid(&br, &c->hdr, d)) != 0) return e;
+        if ((e = ReadGrid(&br, &hs->hdr, d)) != 0) return e;
         ReadDtdf(&br, d);
         ReadInvf(&br, f, d);
         if ((e = ReadEnvelope(&br, f, d, false)) != 0) return e;
@@ -376,7 +380,7 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
         if (BrBit(&br)) BrSkip(&br, 8);
         c->coupling = static_cast<int32_t>(BrBit(&br));
         if (c->coupling) {
-            if ((e = ReadGrid(&br, &c->hdr, d0)) != 0) return e;
+            if ((e = ReadGrid(&br, &hs->hdr, d0)) != 0) return e;
             CopyGrid(d1, d0);
             ReadDtdf(&br, d0);
             ReadDtdf(&br, d1);
@@ -387,8 +391,8 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
             if ((e = ReadEnvelope(&br, f, d1, true)) != 0) return e;
             if ((e = ReadNoise(&br, f, d1, true)) != 0) return e;
         } else {
-            if ((e = ReadGrid(&br, &c->hdr, d0)) != 0) return e;
-            if ((e = ReadGrid(&br, &c->hdr, d1)) != 0) return e;
+            if ((e = ReadGrid(&br, &hs->hdr, d0)) != 0) return e;
+            if ((e = ReadGrid(&br, &hs->hdr, d1)) != 0) return e;
             ReadDtdf(&br, d0);
             ReadDtdf(&br, d1);
             ReadInvf(&br, f, d0);

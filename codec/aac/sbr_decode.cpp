@@ -17,6 +17,10 @@ static_assert(kStateOffset + sizeof(SbrState) <= kBlockSize[4], "SBR state does 
 static_assert(sizeof(SbrWork) + 31 <= kBlockSize[3] && sizeof(WorkState) + 31 <= kBlockSize[3],
               "SBR work space does not fit block 3");
 
+void ClearResets(SbrControl *ctl) {
+    for (SbrChannelHeader &hs : ctl->hs) hs.reset = 0;
+}
+
 // Low band, carried-over high band and new high band of one channel into w->x.
 void AssembleChannel(Handle *h, int ch, bool sbr_ok, SbrWork *w) {
     SbrControl *ctl = SbrCtl(h);
@@ -30,7 +34,7 @@ void AssembleChannel(Handle *h, int ch, bool sbr_ok, SbrWork *w) {
             w->x[l][k][0] = c->over[l][k][0];
             w->x[l][k][1] = c->over[l][k][1];
         }
-    const SbrFreq *f = &ctl->freq;
+    const SbrFreq *f = &ctl->hs[ch].freq;
     int kx = sbr_ok ? f->kx : 32;
     for (int l = 0; l < kSbrSlots; ++l) {
         int lim = l < carried ? c->kx_prev : kx;
@@ -92,18 +96,18 @@ int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels
             ApplyPs(&ctl->ps, ctl->ps_in_frame && sbr_ok[0] ? &ctl->ps_frame : nullptr, w->x, w->y, kSbrSlots);
             SbrSynthesis(&st->ch[0], w->x, pcm, downsampled);
             SbrSynthesis(&st->ch[1], w->y, pcm + AACDEC_CH1_OFFSET, downsampled);
-            ctl->reset = 0;
+            ClearResets(ctl);
             return 2;
         }
         SbrSynthesis(&st->ch[0], w->x, pcm, downsampled);
-        ctl->reset = 0;
+        ClearResets(ctl);
         return 1;
     }
     for (int ch = 0; ch < 2; ++ch) {
         AssembleChannel(h, ch, sbr_ok[ch], w);
         SbrSynthesis(&st->ch[ch], w->x, pcm + ch * AACDEC_CH1_OFFSET, downsampled);
     }
-    ctl->reset = 0;
+    ClearResets(ctl);
     if (mono_out) {
         int16_t *l = pcm, *r = pcm + AACDEC_CH1_OFFSET;
         for (int i = 0; i < n; ++i) l[i] = static_cast<int16_t>((l[i] + r[i]) >> 1);

@@ -168,17 +168,18 @@ int32_t SfToFixed(SFlt a, int32_t frac_bits) {
 }
 
 void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64][2]) {
-    const SbrFreq *f = &ctl->freq;
+    const SbrChannelHeader *hs = &ctl->hs[ch];
+    const SbrFreq *f = &hs->freq;
     const SbrChannelData *d = &ctl->ch[ch];
     const int kx = f->kx, M = f->m;
     const int la = TransientEnv(d);
-    if (ctl->reset) {
+    if (hs->reset) {
         c->hist_valid = 0;
         c->la_prev = -1;
         std::memset(c->sine_prev, 0, sizeof(c->sine_prev));
     }
     const int la_prev = c->la_prev == c->num_env_prev ? 0 : -1;
-    const bool smoothing = ctl->hdr.smoothing_mode == 0;
+    const bool smoothing = hs->hdr.smoothing_mode == 0;
     uint8_t sine_last[64] = {};
 
     for (int l = 0; l < d->num_env; ++l) {
@@ -208,7 +209,7 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
         }
         // Energy of the transposed signal over the envelope.
         int s0 = 2 * d->t_env[l], s1 = 2 * d->t_env[l + 1];
-        if (ctl->hdr.interpol_freq) {
+        if (hs->hdr.interpol_freq) {
             for (int m = 0; m < M; ++m) {
                 unsigned __int128 acc = 0;
                 for (int i = s0; i < s1; ++i) {
@@ -232,7 +233,10 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
         }
         // Gains, limited per limiter band and boosted back to the band's energy.
         const bool transient = l == la || l == la_prev;
-        SFlt gain[64], qm[64], sm[64];
+        // Zero where no limiter band reaches: when the last patch is dropped for being narrower than
+        // three bands, the limiter table ends at the last patch border below kx + M, and those top
+        // bands, which no patch fills, get neither gain nor noise nor sinusoid.
+        SFlt gain[64] = {}, qm[64] = {}, sm[64] = {};
         for (int b = 0; b < f->n_lim; ++b) {
             int m0 = f->f_lim[b] - kx, m1 = f->f_lim[b + 1] - kx;
             SFlt sum_o = SfZero(), sum_c = SfZero();
@@ -251,7 +255,7 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
                 sum_o = SfAdd(sum_o, e_orig[m]);
                 sum_c = SfAdd(sum_c, e_curr[m]);
             }
-            SFlt gmax = SfMul(kLimGain[ctl->hdr.limiter_gains], SfSqrt(SfDiv(SfAdd(kEps, sum_o), SfAdd(kEps, sum_c))));
+            SFlt gmax = SfMul(kLimGain[hs->hdr.limiter_gains], SfSqrt(SfDiv(SfAdd(kEps, sum_o), SfAdd(kEps, sum_c))));
             if (SfCmp(gmax, kGainCap) > 0) gmax = kGainCap;
             for (int m = m0; m < m1; ++m) {
                 if (SfCmp(gain[m], gmax) > 0) {

@@ -44,6 +44,8 @@ struct BlockCtx {
     CrcPart parts[kMaxCrcParts];
     int nparts;
     int crc_overflow;
+    int spec_base;  // channel slot whose spectrum buffer takes channel 0 of the element
+    int64_t second_ics;  // multichannel: start of a pair's second channel stream, else -1
 };
 
 void AddCrcPart(BlockCtx *c, int64_t start, int64_t end, int32_t protect) {
@@ -309,7 +311,7 @@ int32_t ReadSpectralData(BlockCtx *c, ChannelData *cd, int32_t *spec) {
 int32_t ReadIcs(BlockCtx *c, int ch, bool common_window) {
     BitReader *br = c->br;
     ChannelData *cd = &c->h->stream->ch[ch];
-    int32_t *spec = c->h->chan[ch].spec;
+    int32_t *spec = c->h->chan[c->spec_base + ch].spec;
     cd->global_gain = static_cast<uint8_t>(BrRead(br, 8));
     if (!common_window) {
         int32_t e = ReadIcsInfo(c, &cd->ics);
@@ -371,7 +373,10 @@ int32_t ReadPceImpl(BitReader *br, ProgramConfig *pce) {
     int cc = static_cast<int>(BrRead(br, 4));
     if (BrBit(br)) BrSkip(br, 4);  // mono mixdown
     if (BrBit(br)) BrSkip(br, 4);  // stereo mixdown
-    if (BrBit(br)) BrSkip(br, 3);  // matrix mixdown
+    if (BrBit(br)) {
+        pce->matrix_mixdown = static_cast<uint8_t>(BrRead(br, 2) + 1);
+        pce->pseudo_surround = static_cast<uint8_t>(BrBit(br));
+    }
     int channels = 0;
     for (int i = 0; i < front + side + back; ++i) {
         bool cpe = BrBit(br) != 0;
@@ -409,7 +414,7 @@ void ReadFill(BlockCtx *c, int prev_element, int prev_channel) {
     if (count <= 0) return;
     int64_t start = br->pos;
     uint32_t ext_type = BrPeek(br, 4);
-    if ((ext_type == 13 || ext_type == 14) && (prev_element == kIdSce || prev_element == kIdCpe) &&
+    if ((ext_type == 13 || ext_type == 14) && (prev_element == kIdSce || prev_element == kIdCpe) && prev_channel >= 0 &&
         count < kMaxSbrPayload && s->num_sbr < kMaxSbrElements && BrLeft(br) >= 8 * count) {
         SbrPayload &p = s->sbr[s->num_sbr++];
         p.size = count;
@@ -430,6 +435,50 @@ int32_t ReadDse(BitReader *br) {
     if (align) BrAlign(br, 0);
     BrSkip(br, static_cast<int64_t>(count) * 8);
     return br->overrun ? AACDEC_ERR_FATAL : 0;
+}
+
+// One SCE, LFE or CPE of a multichannel stream, read into the channel slots its tag holds and
+// decoded there at once. *slot is -1 when the element has no room (more than eight channels) or
+// appears twice in the block: the block ends there.
+int32_t ReadMultichannelElement(BlockCtx *c, int id, FrameResult *res, int *slot) {
+    StreamState *s = c->h->stream;
+    BitReader *br = c->br;
+    *slot = -1;
+    c->second_ics = -1;
+    const int count = id == kIdCpe ? 2 : 1;
+    const int key = (id == kIdCpe ? 32 : id == kIdLfe ? 16 : 0) + static_cast<int>(BrPeek(br, 4));
+    int first = s->mc_slot_of[key] - 1;
+    if (first < 0) {
+        if (s->mc_slots + count > kMaxCoreChannels) return 0;
+        first = s->mc_slots;
+        s->mc_slots += count;
+        s->mc_slot_of[key] = static_cast<uint8_t>(first + 1);
+        if (id == kIdCpe) {
+            const bool front = s->mc_pairs++ == 0;
+            s->mc_role[first] = front ? kRoleFrontLeft : kRoleSurroundLeft;
+            s->mc_role[first + 1] = front ? kRoleFrontRight : kRoleSurroundRight;
+        } else {
+            // A single channel ahead of every pair is the front centre; one after them is behind.
+            s->mc_role[first] = id == kIdLfe ? kRoleLfe : s->mc_pairs ? kRoleBackCentre : kRoleCentre;
+        }
+    }
+    const int32_t mask = (count == 2 ? 3 : 1) << first;
+    if (res->mc_done & mask) return 0;
+    *slot = first;
+    c->spec_base = first;
+    int32_t e = 0;
+    if (id == kIdCpe) {
+        e = ReadCpe(c, &c->second_ics);
+    } else {
+        BrSkip(br, 4);
+        e = ReadIcs(c, 0, false);
+    }
+    c->spec_base = 0;
+    if (e) return e;
+    int32_t te = DecodeChannelElement(c->h, first, count);
+    if (te && !res->mc_error) res->mc_error = te;
+    res->mc_done |= mask;
+    return 0;
 }
 
 }  // namespace
@@ -471,8 +520,7 @@ bool AdtsHeaderValidAt(const uint8_t *p, int32_t avail) {
     if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0) return false;
     if ((p[1] >> 1) & 3) return false;  // layer
     int sfi = (p[2] >> 2) & 15;
-    int chan = ((p[2] & 1) << 2) | (p[3] >> 6);
-    return sfi <= 11 && chan <= 2;
+    return sfi <= 11;  // any channel configuration: more than two channels are downmixed
 }
 
 int32_t ReadAdtsHeader(Handle *h, BitReader *br, int32_t *frame_length, int32_t *protection_absent,
@@ -484,7 +532,7 @@ int32_t ReadAdtsHeader(Handle *h, BitReader *br, int32_t *frame_length, int32_t 
     s->sf_index = static_cast<int32_t>(BrRead(br, 4));
     BrSkip(br, 1);  // private bit
     int chan = static_cast<int>(BrRead(br, 3));
-    if (chan) s->config_channels = chan;
+    if (chan) s->config_channels = chan == 7 ? 8 : chan;
     BrSkip(br, 4);  // original/copy, home, copyright bits
     *frame_length = static_cast<int32_t>(BrRead(br, 13));
     BrSkip(br, 11);  // buffer fullness
@@ -537,6 +585,9 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
     s->ms_mask_present = 0;
     int prev = -1, prev_ch = 0;  // the element before the current one and its first channel
     bool complete = false;
+    const bool mc = Multichannel(s);
+    res->mc_done = 0;
+    res->mc_error = 0;
     for (;;) {
         if (br->overrun) {
             res->fatal = 1;
@@ -549,7 +600,19 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
             complete = true;
             break;
         }
-        if (id == kIdSce || id == kIdLfe) {
+        if (mc && (id == kIdSce || id == kIdLfe || id == kIdCpe)) {
+            int slot = -1;
+            int32_t e = ReadMultichannelElement(&c, id, res, &slot);
+            if (slot < 0) break;
+            prev_ch = slot == 0 && id == kIdCpe ? 0 : -1;  // SBR data is used for the front pair only
+            if (e) {
+                SetError(&c, e);
+                if (e == AACDEC_ERR_FATAL) res->fatal = 1;
+                break;
+            }
+            AddCrcPart(&c, el_start, br->pos, 192);
+            if (c.second_ics >= 0) AddCrcPart(&c, c.second_ics, br->pos, 128);
+        } else if (id == kIdSce || id == kIdLfe) {
             // Each single-channel element keeps the output channel it got when its tag first
             // appeared, so its filter history follows it whatever order the elements come in.
             int tag = static_cast<int>(BrRead(br, 4)) + (id == kIdLfe ? 16 : 0);

@@ -2,6 +2,12 @@
 // Pixel kernels: inverse DCT and half-sample motion compensation.
 #include <cstdint>
 
+#if defined(__x86_64__) || defined(__i386__)
+#define VT_X86 1
+#else
+#define VT_X86 0
+#endif
+
 namespace mp4v {
 
 // Rows of a block that hold nonzero coefficients (bit r = row r), and rows with any nonzero
@@ -35,5 +41,29 @@ void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int
 // Averages src into dst: (a + b + 1) >> 1.
 void AverageBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h);
 void CopyBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h);
+
+// The kernels behind the functions above, one table per CPU: filled with the portable C versions
+// first, then each entry the CPU can run faster replaced (SSE2 on x86, checked at run time). Every
+// entry gives exactly the results of its portable version; the kernel checker holds them to it.
+using IdctFn = void (*)(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);
+using InterpolateFn = void (*)(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx, int fy, int rnd);
+using AverageFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int h);
+using QpelFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd);
+struct DspTable {
+    IdctFn idctPut;   // as IdctPut
+    IdctFn idctAdd;   // as IdctAdd
+    InterpolateFn interpolate[2];  // as McInterpolate, [0] 8 and [1] 16 samples wide
+    AverageFn average[2];          // as AverageBlock, [0] 8 and [1] 16 samples wide
+    QpelFn qpel[3];                // as QpelInterpolate: [0] 8x8, [1] 16x8, [2] 16x16
+    QpelFn qpelPair;               // as QpelInterpolatePair
+};
+
+// The table for this CPU, and the portable one (for the checker).
+const DspTable &Dsp();
+const DspTable &DspPortable();
+// Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set.
+void DspInitIdct(DspTable *t, bool sse2);
+void DspInitMc(DspTable *t, bool sse2);
+void DspInitQpel(DspTable *t, bool sse2);
 
 }  // namespace mp4v

@@ -3,11 +3,11 @@
 // become 8*DC, and a column whose only nonzero input is its first becomes a constant.
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "codec/mpeg4v/dsp.h"
+
+#if VT_X86
 #include <emmintrin.h>
 #endif
-
-#include "codec/mpeg4v/dsp.h"
 
 namespace mp4v {
 namespace {
@@ -132,7 +132,9 @@ inline void ColPass32(const int32_t *in, int32_t *out) {
 }
 
 
-#if defined(__SSE2__)
+#if VT_X86
+#pragma GCC push_options
+#pragma GCC target("sse2")
 // The column pass for 4 columns at once. Each product pair of the first stages is one pmaddwd on
 // interleaved 16-bit inputs (W7*(a+b) + (W1-W7)*a == W1*a + W7*b, and so on), which is exact.
 // The caller guarantees every input lies within +-4096, which keeps 181*(x4+x5) inside 32 bits.
@@ -202,10 +204,12 @@ inline void ColumnsSse2(const int32_t *tmp, int32_t *res) {
         _mm_storeu_si128(reinterpret_cast<__m128i *>(res + 8 * r + 4), b.v[r]);
     }
 }
+#pragma GCC pop_options
 #endif
 
 // Residual of the block in raster order, using the shortcuts. Returns true when it is constant
 // (then only res[0] is set).
+template <bool kSse2>
 inline bool Transform(const int16_t *blk, BlockShape shape, int32_t *res) {
     if (shape.rows == 0) {
         res[0] = 0;
@@ -246,10 +250,12 @@ inline bool Transform(const int16_t *blk, BlockShape shape, int32_t *res) {
         lo = tmp[i] < lo ? tmp[i] : lo;
         hi = tmp[i] > hi ? tmp[i] : hi;
     }
-#if defined(__SSE2__)
-    if (lo >= -4096 && hi <= 4096) {
-        ColumnsSse2(tmp, res);
-        return false;
+#if VT_X86
+    if constexpr (kSse2) {
+        if (lo >= -4096 && hi <= 4096) {
+            ColumnsSse2(tmp, res);
+            return false;
+        }
     }
 #endif
     bool small = lo >= -32768 && hi <= 32767;
@@ -283,35 +289,58 @@ void IdctReference(const int16_t *blk, int32_t *out) {
     }
 }
 
-void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+namespace {
+
+void IdctPutC(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
     int32_t res[64];
-    if (Transform(blk, shape, res)) {
+    if (Transform<false>(blk, shape, res)) {
         uint8_t v = Clip255(res[0]);
         for (int r = 0; r < 8; ++r) std::memset(dst + r * pitch, v, 8);
     } else {
-#if defined(__SSE2__)
-        for (int r = 0; r < 8; ++r) {
-            const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
-            __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch), _mm_packus_epi16(w, w));
-        }
-#else
         for (int r = 0; r < 8; ++r)
             for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(res[8 * r + c]);
-#endif
     }
     ClearBlock(blk, shape);
 }
 
-void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+void IdctAddC(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
     int32_t res[64];
-    if (Transform(blk, shape, res)) {
+    if (Transform<false>(blk, shape, res)) {
         int v = res[0];
         if (v != 0)
             for (int r = 0; r < 8; ++r)
                 for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + v);
     } else {
-#if defined(__SSE2__)
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + res[8 * r + c]);
+    }
+    ClearBlock(blk, shape);
+}
+
+#if VT_X86
+__attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    int32_t res[64];
+    if (Transform<true>(blk, shape, res)) {
+        uint8_t v = Clip255(res[0]);
+        for (int r = 0; r < 8; ++r) std::memset(dst + r * pitch, v, 8);
+    } else {
+        for (int r = 0; r < 8; ++r) {
+            const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
+            __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch), _mm_packus_epi16(w, w));
+        }
+    }
+    ClearBlock(blk, shape);
+}
+
+__attribute__((target("sse2"))) void IdctAddSse2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    int32_t res[64];
+    if (Transform<true>(blk, shape, res)) {
+        int v = res[0];
+        if (v != 0)
+            for (int r = 0; r < 8; ++r)
+                for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + v);
+    } else {
         // Saturating to 16 bits first cannot change a clipped 8-bit result.
         const __m128i zero = _mm_setzero_si128();
         for (int r = 0; r < 8; ++r) {
@@ -322,13 +351,27 @@ void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
             __m128i sum = _mm_adds_epi16(p, w);
             _mm_storel_epi64(reinterpret_cast<__m128i *>(d), _mm_packus_epi16(sum, sum));
         }
-#else
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c)
-                dst[r * pitch + c] = Clip255(dst[r * pitch + c] + res[8 * r + c]);
-#endif
     }
     ClearBlock(blk, shape);
+}
+#endif
+
+}  // namespace
+
+void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) { Dsp().idctPut(blk, shape, dst, pitch); }
+void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) { Dsp().idctAdd(blk, shape, dst, pitch); }
+
+void DspInitIdct(DspTable *t, bool sse2) {
+    t->idctPut = IdctPutC;
+    t->idctAdd = IdctAddC;
+#if VT_X86
+    if (sse2) {
+        t->idctPut = IdctPutSse2;
+        t->idctAdd = IdctAddSse2;
+    }
+#else
+    (void)sse2;
+#endif
 }
 
 }  // namespace mp4v

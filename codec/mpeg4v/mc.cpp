@@ -3,11 +3,11 @@
 // coordinates, which gives the same samples as a reference extended by edge replication.
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "codec/mpeg4v/dsp.h"
+
+#if VT_X86
 #include <emmintrin.h>
 #endif
-
-#include "codec/mpeg4v/dsp.h"
 
 namespace mp4v {
 namespace {
@@ -34,7 +34,15 @@ void InterpolateC(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx,
     }
 }
 
-#if defined(__SSE2__)
+template <int W>
+void AverageC(uint8_t *dst, int dp, const uint8_t *src, int sp, int h) {
+    for (int y = 0; y < h; ++y, dst += dp, src += sp)
+        for (int x = 0; x < W; ++x) dst[x] = uint8_t((dst[x] + src[x] + 1) >> 1);
+}
+
+#if VT_X86
+#pragma GCC push_options
+#pragma GCC target("sse2")
 // 8 or 16 samples per row; results equal InterpolateC.
 template <int W>
 inline __m128i Load(const uint8_t *p) {
@@ -90,19 +98,32 @@ void InterpolateSse2(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int 
         }
     }
 }
-#endif
 
 template <int W>
-inline void Interpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx, int fy,
-                        int rnd) {
-#if defined(__SSE2__)
-    InterpolateSse2<W>(dst, dp, s, sp, h, fx, fy, rnd);
-#else
-    InterpolateC<W>(dst, dp, s, sp, h, fx, fy, rnd);
-#endif
+void AverageSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int h) {
+    for (int y = 0; y < h; ++y, dst += dp, src += sp) Store<W>(dst, _mm_avg_epu8(Load<W>(dst), Load<W>(src)));
 }
+#pragma GCC pop_options
+#endif
 
 }  // namespace
+
+void DspInitMc(DspTable *t, bool sse2) {
+    t->interpolate[0] = InterpolateC<8>;
+    t->interpolate[1] = InterpolateC<16>;
+    t->average[0] = AverageC<8>;
+    t->average[1] = AverageC<16>;
+#if VT_X86
+    if (sse2) {
+        t->interpolate[0] = InterpolateSse2<8>;
+        t->interpolate[1] = InterpolateSse2<16>;
+        t->average[0] = AverageSse2<8>;
+        t->average[1] = AverageSse2<16>;
+    }
+#else
+    (void)sse2;
+#endif
+}
 
 void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx,
                       int fy, int rnd) {
@@ -114,10 +135,7 @@ void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int
 
 void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx, int fy,
                    int rnd) {
-    if (w == 16)
-        Interpolate<16>(dst, dp, s, sp, h, fx, fy, rnd);
-    else
-        Interpolate<8>(dst, dp, s, sp, h, fx, fy, rnd);
+    Dsp().interpolate[w == 16](dst, dp, s, sp, h, fx, fy, rnd);
 }
 
 const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix, int iy,
@@ -146,25 +164,14 @@ void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int
     int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
     int sp;
     const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
-    if (w == 16)
-        Interpolate<16>(dst, dstPitch, src, sp, h, fx, fy, rounding);
-    else
-        Interpolate<8>(dst, dstPitch, src, sp, h, fx, fy, rounding);
+    Dsp().interpolate[w == 16](dst, dstPitch, src, sp, h, fx, fy, rounding);
 }
 
 void AverageBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h) {
-#if defined(__SSE2__)
-    if (w == 16) {
-        for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch)
-            Store<16>(dst, _mm_avg_epu8(Load<16>(dst), Load<16>(src)));
+    if (w == 16 || w == 8) {
+        Dsp().average[w == 16](dst, dstPitch, src, srcPitch, h);
         return;
     }
-    if (w == 8) {
-        for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch)
-            Store<8>(dst, _mm_avg_epu8(Load<8>(dst), Load<8>(src)));
-        return;
-    }
-#endif
     for (int y = 0; y < h; ++y, dst += dstPitch, src += srcPitch)
         for (int x = 0; x < w; ++x) dst[x] = uint8_t((dst[x] + src[x] + 1) >> 1);
 }

@@ -129,6 +129,17 @@ uint32_t Mp4vDecDecode(void *hDecoder, const Mp4vDecInput *pInput, Mp4vDecOutput
 // Hands back the block pointers and sizes given at Mp4vDecInit; the caller frees them. Returns 4.
 uint32_t Mp4vDecRelease(void *hDecoder, Mp4vDecMemBlock *pMem);
 
+// Key frames. Mp4vDecIsKeyFrame looks at the first picture header of an access unit: 1 when the
+// picture is intra-coded (an I-VOP, or an INTRA picture in short-header mode), 0 for any other
+// picture, -1 when the unit holds no picture header. It reads nothing outside the buffer.
+int32_t Mp4vDecIsKeyFrame(const uint8_t *pData, uint32_t uDataLen, int32_t iIsShortHdr);
+
+// Decodes the access unit when it is a key frame (or holds only stream headers) and returns its
+// picture at once; any other picture is skipped without decoding: the whole buffer counts as used,
+// pY is null and piPicInfo[0] is -1. Switches the instance to low delay for good, so an instance
+// used for this should take only this call. Same results as Mp4vDecDecode otherwise.
+uint32_t Mp4vDecDecodeKeyFrame(void *hDecoder, const Mp4vDecInput *pInput, Mp4vDecOutput *pOutput);
+
 // Colour conversion for an RGB display path: full-range YUV 4:2:0 to packed pixels with 6-bit
 // coefficients (BT.709 proportions), two picture rows per chroma row. iBgr != 0 writes B, G, R
 // (else R, G, B); the 32-bit variant appends a fourth byte of 255. Odd sizes convert their last

@@ -6,11 +6,11 @@
 // the nearer whole sample.
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "codec/mpeg4v/dsp.h"
+
+#if VT_X86
 #include <emmintrin.h>
 #endif
-
-#include "codec/mpeg4v/dsp.h"
 #include "codec/mpeg4v/qpel.h"
 
 namespace mp4v {
@@ -81,7 +81,14 @@ void Qpel(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int 
     }
 }
 
-#if defined(__SSE2__)
+void QpelPairC(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd) {
+    Qpel<8, 8>(dst, dp, src, sp, fx, fy, rnd);
+    Qpel<8, 8>(dst + 8, dp, src + 8, sp, fx, fy, rnd);
+}
+
+#if VT_X86
+#pragma GCC push_options
+#pragma GCC target("sse2")
 // The same filter on whole rows: the horizontal step pads each row with its mirrored samples so
 // every tap is a plain load, and the vertical step runs over rows picked through a mirrored row
 // table, so both work on W samples at once in 16-bit lanes (the sums stay within -3570..11730).
@@ -253,6 +260,7 @@ void QpelSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, 
         StoreW<W>(dst + r * dp, v);
     }
 }
+#pragma GCC pop_options
 #endif
 
 }  // namespace
@@ -269,25 +277,28 @@ void QpelInterpolateRef(uint8_t *dst, int dp, const uint8_t *src, int sp, int w,
 
 void QpelInterpolate(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
                      int fy, int rnd) {
-#if defined(__SSE2__)
-    if (w == 16 && h == 16)
-        QpelSse2<16, 16>(dst, dp, src, sp, fx, fy, rnd);
-    else if (w == 16)
-        QpelSse2<16, 8>(dst, dp, src, sp, fx, fy, rnd);
-    else
-        QpelSse2<8, 8>(dst, dp, src, sp, fx, fy, rnd);
-#else
-    QpelInterpolateRef(dst, dp, src, sp, w, h, fx, fy, rnd);
-#endif
+    Dsp().qpel[w == 16 ? (h == 16 ? 2 : 1) : 0](dst, dp, src, sp, fx, fy, rnd);
 }
 
 void QpelInterpolatePair(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy,
                          int rnd) {
-#if defined(__SSE2__)
-    QpelSse2<16, 8, true>(dst, dp, src, sp, fx, fy, rnd);
+    Dsp().qpelPair(dst, dp, src, sp, fx, fy, rnd);
+}
+
+void DspInitQpel(DspTable *t, bool sse2) {
+    t->qpel[0] = Qpel<8, 8>;
+    t->qpel[1] = Qpel<16, 8>;
+    t->qpel[2] = Qpel<16, 16>;
+    t->qpelPair = QpelPairC;
+#if VT_X86
+    if (sse2) {
+        t->qpel[0] = QpelSse2<8, 8>;
+        t->qpel[1] = QpelSse2<16, 8>;
+        t->qpel[2] = QpelSse2<16, 16>;
+        t->qpelPair = QpelSse2<16, 8, true>;
+    }
 #else
-    Qpel<8, 8>(dst, dp, src, sp, fx, fy, rnd);
-    Qpel<8, 8>(dst + 8, dp, src + 8, sp, fx, fy, rnd);
+    (void)sse2;
 #endif
 }
 

@@ -105,18 +105,18 @@ std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &a, int *
     return units;
 }
 
-std::vector<int16_t> ReferenceDecode(const std::string &file, int *channels) {
+std::vector<int16_t> ReferenceDecode(const std::string &file, int *channels, bool stereo) {
     std::vector<int16_t> pcm;
     if (!vt::test::HaveProgram("ffmpeg")) return pcm;
     std::string out;
     std::string probe_cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=channels -of csv=p=0 " +
                             vt::test::Quote(file);
     if (vt::test::Run(probe_cmd, &out) != 0) return pcm;
-    *channels = std::atoi(out.c_str());
+    *channels = stereo ? 2 : std::atoi(out.c_str());
     vt::test::TempDir tmp;
     auto raw = tmp / "ref.s16";
-    std::string cmd = "ffmpeg -v error -y -i " + vt::test::Quote(file) + " -f s16le -acodec pcm_s16le " +
-                      vt::test::Quote(raw.string());
+    std::string cmd = "ffmpeg -v error -y -i " + vt::test::Quote(file) + (stereo ? " -ac 2" : "") +
+                      " -f s16le -acodec pcm_s16le " + vt::test::Quote(raw.string());
     if (vt::test::Run(cmd) != 0) return pcm;
     auto bytes = vt::test::ReadFileBytes(raw);
     pcm.resize(bytes.size() / 2);

@@ -41,8 +41,10 @@ Decoded DecodeUnits(const std::vector<std::vector<uint8_t>> &units, int rate, in
 // Splits an ADTS stream into its raw data blocks (headers and CRC removed).
 std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &adts, int *rate, int *channels);
 
-// ffmpeg's decode of FILE as interleaved 16-bit PCM; empty when ffmpeg is missing or fails.
-std::vector<int16_t> ReferenceDecode(const std::string &file, int *channels);
+// ffmpeg's decode of FILE as interleaved 16-bit PCM; empty when ffmpeg is missing or fails. With
+// stereo, ffmpeg downmixes a multichannel stream to two channels (its default matrix is the
+// standard's with surround gain 1/sqrt(2)).
+std::vector<int16_t> ReferenceDecode(const std::string &file, int *channels, bool stereo = false);
 
 struct Comparison {
     int max_diff = 0;

@@ -97,7 +97,7 @@ TEST(AacApi, MemoryBlocksAreFiveAlignedBlocks) {
     EXPECT_EQ(AacDecQueryMem(nullptr), AACDEC_E_POINTER);
     AacDecMemBlock m[AACDEC_NUM_MEM_BLOCKS] = {};
     ASSERT_EQ(AacDecQueryMem(m), 0);
-    const uint32_t sizes[5] = {static_cast<uint32_t>(4 * sizeof(void *)), 18296, 16568, 35872, 31600};
+    const uint32_t sizes[5] = {static_cast<uint32_t>(4 * sizeof(void *)), 18496, 65768, 35872, 31600};
     for (int i = 0; i < AACDEC_NUM_MEM_BLOCKS; ++i) {
         EXPECT_EQ(m[i].uSize, sizes[i]) << i;
         EXPECT_EQ(m[i].uAlignment, 4u) << i;

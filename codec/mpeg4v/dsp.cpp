@@ -1,0 +1,33 @@
+// The kernel tables: chosen once per process from what the CPU reports.
+#include "codec/mpeg4v/dsp.h"
+
+namespace mp4v {
+namespace {
+
+DspTable Make(bool optimised) {
+    bool sse2 = false;
+#if VT_X86
+    sse2 = optimised && __builtin_cpu_supports("sse2");
+#else
+    (void)optimised;
+#endif
+    DspTable t{};
+    DspInitIdct(&t, sse2);
+    DspInitMc(&t, sse2);
+    DspInitQpel(&t, sse2);
+    return t;
+}
+
+}  // namespace
+
+const DspTable &Dsp() {
+    static const DspTable table = Make(true);
+    return table;
+}
+
+const DspTable &DspPortable() {
+    static const DspTable table = Make(false);
+    return table;
+}
+
+}  // namespace mp4v

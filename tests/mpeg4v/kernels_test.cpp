@@ -1,0 +1,145 @@
+// Kernel checker: every entry of the kernel table chosen for this CPU against its portable version
+// on seeded random input, at every block size the decoder uses, with the speed-up printed.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "codec/mpeg4v/dsp.h"
+
+namespace {
+
+using mp4v::BlockShape;
+using mp4v::DspTable;
+
+BlockShape ShapeOf(const int16_t *blk) {
+    BlockShape s{0, 0};
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            if (blk[8 * r + c]) {
+                s.rows |= 1u << r;
+                if (c) s.rowsAc |= 1u << r;
+            }
+    return s;
+}
+
+// Coefficients on a random subset of rows and columns, within +-range.
+void RandomBlock(std::mt19937 &rng, int16_t *blk, int range) {
+    std::memset(blk, 0, 64 * sizeof(int16_t));
+    const uint32_t rows = rng() & 0xFF, cols = rng() & 0xFF, density = rng() % 4;
+    std::uniform_int_distribution<int> v(-range, range);
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            if ((rows >> r & 1) && (cols >> c & 1) && rng() % 4 <= density) blk[8 * r + c] = int16_t(v(rng));
+}
+
+template <typename F>
+double Time(F f, int iterations) {
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < iterations; ++i) f(i);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void Report(const char *name, double portable, double chosen) {
+    std::printf("%-16s %.2fx\n", name, chosen > 0 ? portable / chosen : 0.0);
+}
+
+TEST(Mp4vKernels, IdctEntriesMatchThePortableVersions) {
+    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
+    std::mt19937 rng(20261208);
+    for (bool add : {false, true}) {
+        auto fast = add ? best.idctAdd : best.idctPut, slow = add ? ref.idctAdd : ref.idctPut;
+        // Typical residuals, large ones past the fast column pass's range, and the extremes.
+        for (int range : {16, 300, 2047, 4500, 32767})
+            for (int i = 0; i < 3000; ++i) {
+                int16_t a[64], b[64];
+                RandomBlock(rng, a, range);
+                std::memcpy(b, a, sizeof a);
+                uint8_t da[8 * 24], db[8 * 24];
+                for (auto &x : da) x = uint8_t(rng());
+                std::memcpy(db, da, sizeof da);
+                const BlockShape shape = ShapeOf(a);
+                fast(a, shape, da, 24);
+                slow(b, shape, db, 24);
+                ASSERT_EQ(0, std::memcmp(da, db, sizeof da)) << (add ? "add" : "put") << " range " << range << " #" << i;
+                ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "block not cleared alike";
+            }
+        std::vector<int16_t> blocks(64 * 256);
+        for (int k = 0; k < 256; ++k) RandomBlock(rng, &blocks[64 * k], 300);
+        std::vector<BlockShape> shapes(256);
+        for (int k = 0; k < 256; ++k) shapes[k] = ShapeOf(&blocks[64 * k]);
+        uint8_t dst[8 * 8];
+        auto run = [&](mp4v::IdctFn f) {
+            return Time([&](int i) {
+                int16_t blk[64];
+                std::memcpy(blk, &blocks[64 * (i & 255)], sizeof blk);
+                f(blk, shapes[i & 255], dst, 8);
+            }, 200000);
+        };
+        Report(add ? "idct add" : "idct put", run(slow), run(fast));
+    }
+}
+
+TEST(Mp4vKernels, MotionEntriesMatchThePortableVersions) {
+    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
+    std::mt19937 rng(7);
+    constexpr int kPitch = 40;
+    std::vector<uint8_t> src(kPitch * 20), da(kPitch * 20), db(kPitch * 20);
+    for (int wide = 0; wide < 2; ++wide)
+        for (int h = 1; h <= 16; ++h)
+            for (int mode = 0; mode < 8; ++mode) {
+                const int fx = mode & 1, fy = mode >> 1 & 1, rnd = mode >> 2;
+                for (int round = 0; round < 20; ++round) {
+                    for (auto &x : src) x = uint8_t(rng());
+                    for (auto &x : da) x = uint8_t(rng());
+                    db = da;
+                    best.interpolate[wide](da.data() + 3, kPitch, src.data() + 1, kPitch, h, fx, fy, rnd);
+                    ref.interpolate[wide](db.data() + 3, kPitch, src.data() + 1, kPitch, h, fx, fy, rnd);
+                    ASSERT_EQ(da, db) << "interpolate w " << (wide ? 16 : 8) << " h " << h << " mode " << mode;
+                    best.average[wide](da.data() + 1, kPitch, src.data() + 2, kPitch, h);
+                    ref.average[wide](db.data() + 1, kPitch, src.data() + 2, kPitch, h);
+                    ASSERT_EQ(da, db) << "average w " << (wide ? 16 : 8) << " h " << h;
+                }
+            }
+    for (int wide = 0; wide < 2; ++wide) {
+        auto interp = [&](const DspTable &t) {
+            return Time([&](int i) { t.interpolate[wide](da.data(), kPitch, src.data(), kPitch, 8 << wide, i & 1, i >> 1 & 1, 0); },
+                        200000);
+        };
+        auto avg = [&](const DspTable &t) {
+            return Time([&](int) { t.average[wide](da.data(), kPitch, src.data(), kPitch, 8 << wide); }, 200000);
+        };
+        Report(wide ? "interpolate 16" : "interpolate 8", interp(ref), interp(best));
+        Report(wide ? "average 16" : "average 8", avg(ref), avg(best));
+    }
+}
+
+TEST(Mp4vKernels, QuarterSampleEntriesMatchThePortableVersions) {
+    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
+    std::mt19937 rng(11);
+    constexpr int kPitch = 40;
+    std::vector<uint8_t> src(kPitch * 20), da(kPitch * 20), db(kPitch * 20);
+    const char *names[4] = {"qpel 8x8", "qpel 16x8", "qpel 16x16", "qpel pair"};
+    for (int k = 0; k < 4; ++k) {
+        mp4v::QpelFn fast = k < 3 ? best.qpel[k] : best.qpelPair, slow = k < 3 ? ref.qpel[k] : ref.qpelPair;
+        for (int phase = 0; phase < 32; ++phase)
+            for (int round = 0; round < 20; ++round) {
+                for (auto &x : src) x = uint8_t(rng());
+                for (auto &x : da) x = uint8_t(rng());
+                db = da;
+                const int fx = phase & 3, fy = phase >> 2 & 3, rnd = phase >> 4;
+                fast(da.data() + 5, kPitch, src.data() + 2, kPitch, fx, fy, rnd);
+                slow(db.data() + 5, kPitch, src.data() + 2, kPitch, fx, fy, rnd);
+                ASSERT_EQ(da, db) << names[k] << " phase " << fx << "," << fy << " rounding " << rnd;
+            }
+        auto run = [&](mp4v::QpelFn f) {
+            return Time([&](int i) { f(da.data(), kPitch, src.data(), kPitch, i & 3, i >> 2 & 3, 0); }, 50000);
+        };
+        Report(names[k], run(slow), run(fast));
+    }
+}
+
+}  // namespace
