@@ -2,7 +2,7 @@
 # Makes the README's pictures from the bundled samples: the window playing with its G graph, full
 # screen zoomed in with the event marks, the Trip and map window and the first page of an incident
 # report. Each PNG is reduced to a palette (pngquant) so that it stays under 200 KB.
-#   tools/make-screenshots.sh [OUT_DIR] [BUILD_DIR]       (default: docs build/release)
+#   tools/make-screenshots.sh [OUT_DIR] [BUILD_DIR]   (default: docs build/release; relative to the checkout)
 # Exits 77 when there is no xvfb-run (the test suite counts that as skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,8 +60,12 @@ for name in window fullscreen map report; do
   fi
   size=$(stat -c %s "$dst")
   if ((size > limit)); then
-    echo "make-screenshots: $dst is $size bytes, more than $limit" >&2
-    exit 1
+    if ! command -v pngquant >/dev/null; then
+      echo "make-screenshots: $dst is $size bytes; install pngquant (tools/setup.sh) to make it smaller" >&2
+    else
+      echo "make-screenshots: $dst is $size bytes, more than $limit" >&2
+      exit 1
+    fi
   fi
   echo "$dst $size"
 done
