@@ -15,6 +15,7 @@ packages=(
   python3                            # test helpers read JSON with it
   fonts-liberation2                  # metric-compatible Arial
   xvfb xauth                         # screenshots of the window
+  pngquant                           # small palette PNGs for the README (tools/make-screenshots.sh)
   cups printer-driver-cups-pdf       # the print tests' private PDF queue (tools/print-queue.sh)
   poppler-utils                      # reading the printed PDF back in the print tests
   qt6-svg-dev                        # renders the icon's PNG sizes at build time
