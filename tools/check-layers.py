@@ -39,6 +39,8 @@ RULES = {
     "camcfg": [],
     "imaging": [],
     "app/userfiles": [],
+    # The catalogue of recordings read: SQLite over the drive data, its file in the cache folder.
+    "catalogue": ["drivedata/", "app/userfiles/"],
     "app": WINDOW_MAY_USE,
     # The evidence dialogs write clips and reports themselves, on a worker thread.
     "app/export": WINDOW_MAY_USE + ["report/", "engine/writer/", "engine/core/sha256.h"],
@@ -47,7 +49,7 @@ RULES = {
     "tools/common": [],
     "tools/mkrec": ["engine/writer/", "engine/core/"],
     "tools/vantrec-tool": ["engine/", "drivedata/", "camcfg/", "imaging/", "tools/common/",
-                           "app/userfiles/", "report/"] + CODEC_PUBLIC,
+                           "app/userfiles/", "report/", "catalogue/"] + CODEC_PUBLIC,
 }
 NOT_PRODUCT = ("tests/", "bench/", "fuzz/", "build/", "packaging/")
 SOURCE_EXT = (".c", ".cc", ".cpp", ".h", ".hpp")
