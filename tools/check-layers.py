@@ -45,6 +45,8 @@ RULES = {
     # The evidence dialogs write clips and reports themselves, on a worker thread.
     "app/export": WINDOW_MAY_USE + ["report/", "engine/writer/", "engine/core/sha256.h"],
     # The incident report: Qt Gui over the sensor arithmetic, the writer's tables and the decoder.
+    # The window's reading of folders through the catalogue, and the events search over it.
+    "app/catalogue": WINDOW_MAY_USE + ["catalogue/"],
     "report": ["drivedata/", "engine/writer/", "engine/core/"] + CODEC_PUBLIC,
     "tools/common": [],
     "tools/mkrec": ["engine/writer/", "engine/core/"],
