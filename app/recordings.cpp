@@ -96,6 +96,7 @@ public:
             });
         }
         m_ticker->start();
+        m_list->SetProgress(0, 1);  // under way, how far not known yet
         m_pool.start([this, folder, cancel, done, total, generation] {
             auto trips = std::make_shared<std::vector<drivedata::Trip>>();
             if (!catalogue_ui::ReadTrips(folder, drivedata::kDefaultEventThresholdG, trips.get(),

@@ -74,7 +74,8 @@ CFindEventsDlg::CFindEventsDlg(QWidget *parent, OpenAt open_at)
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->horizontalHeader()->setStyleSheet(
-        QStringLiteral("QHeaderView::section { background: #2d3036; color: #e1e1e1; border: 0; "
+        QStringLiteral("QHeaderView { background: #2d3036; } "
+                       "QHeaderView::section { background: #2d3036; color: #e1e1e1; border: 0; "
                        "padding: 3px; }"));
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { ActivateRow(row); });
     m_status = new QLabel(this);

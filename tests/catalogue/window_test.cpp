@@ -18,6 +18,9 @@
 #include "tests/common/testutil.h"
 #include "tools/mkrec/mkrec.h"
 
+// fontconfig keeps its caches until the process ends.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace vt::test {
 namespace {
 
@@ -79,22 +82,20 @@ TEST_F(CatalogueWindow, EventLoopKeepsRunningWhileAFolderIsCatalogued) {
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0, worst = 0;
-    bool progress_seen = false;
     QTimer tick;
     tick.setInterval(5);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
         worst = std::max(worst, now - last);
         last = now;
-        progress_seen = progress_seen || list.ProgressShown();
     });
     tick.start();
     last = clock.elapsed();
     app::GroupListByTrip(&list, dir.path().string());
+    EXPECT_TRUE(list.ProgressShown());
     QTRY_COMPARE_WITH_TIMEOUT(list.HeaderCount(), 400, 60000);
     tick.stop();
     EXPECT_LT(worst, 50) << "the UI thread was blocked";
-    EXPECT_TRUE(progress_seen);
     EXPECT_FALSE(list.ProgressShown());
     const QString first = list.HeaderAbove(0);
     EXPECT_TRUE(first.startsWith(QStringLiteral("2026-11-08 00:00:00 \u00b7 0:15 \u00b7 "))) << first.toStdString();
