@@ -48,7 +48,9 @@ public:
     // A thin bar along the list's foot while its recordings are being read; none when `total` is
     // 0 or everything is done.
     void SetProgress(int done, int total);
-    bool ProgressShown() const { return m_progress_total > 0 && m_progress_done < m_progress_total; }
+    bool ProgressShown() const {
+        return m_progress_total > 0 && m_progress_done < m_progress_total;
+    }
 
 signals:
     // The user changed the selection (click or key).

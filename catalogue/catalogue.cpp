@@ -34,7 +34,9 @@ bool IsDamage(int rc) {
 
 class Statement {
 public:
-    Statement(sqlite3 *db, const char *sql) { m_rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+    Statement(sqlite3 *db, const char *sql) {
+        m_rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
+    }
     ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
@@ -221,8 +223,9 @@ drivedata::Track ThinTrack(const drivedata::Track &track) {
     drivedata::Track out;
     int64_t last_kept = 0;
     for (size_t i = 0; i < fixes.size(); ++i) {
-        const bool keep = i == 0 || i + 1 == fixes.size() || fixes[i].time_ms >= last_kept + kThinStepMs ||
-                          track.JumpInto(i) || (i + 1 < fixes.size() && track.JumpInto(i + 1));
+        const bool keep = i == 0 || i + 1 == fixes.size() ||
+                          fixes[i].time_ms >= last_kept + kThinStepMs || track.JumpInto(i) ||
+                          (i + 1 < fixes.size() && track.JumpInto(i + 1));
         if (!keep) continue;
         out.Add(fixes[i]);
         last_kept = fixes[i].time_ms;
@@ -261,13 +264,15 @@ bool Catalogue::OpenChecked(const std::string &file) {
         }
         if (id == 0 && version == 0) {
             int64_t tables = 0;
-            if (!PragmaInt(m_db, "SELECT count(*) FROM sqlite_schema", &tables, &rc) || tables != 0) {
+            if (!PragmaInt(m_db, "SELECT count(*) FROM sqlite_schema", &tables, &rc) ||
+                tables != 0) {
                 Exec(m_db, "ROLLBACK");
                 return false;  // someone else's database, or ours with its header damaged
             }
             const std::string setup = std::string(kCreateSchema) +
                                       "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                                      ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+                                      ";PRAGMA user_version=" + std::to_string(kSchemaVersion) +
+                                      ";";
             if (Exec(m_db, setup.c_str()) != SQLITE_OK) {
                 Exec(m_db, "ROLLBACK");
                 return false;
@@ -328,7 +333,9 @@ size_t Catalogue::RowCount(const std::string &folder) {
     if (!st.Ok()) return 0;
     const std::string key = FolderKey(folder);
     sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-    return sqlite3_step(st.get()) == SQLITE_ROW ? static_cast<size_t>(sqlite3_column_int64(st.get(), 0)) : 0;
+    return sqlite3_step(st.get()) == SQLITE_ROW
+               ? static_cast<size_t>(sqlite3_column_int64(st.get(), 0))
+               : 0;
 }
 
 bool Catalogue::ReadFolder(const std::string &folder, double threshold_g,
@@ -356,10 +363,12 @@ bool Catalogue::ReadFolder(const std::string &folder, double threshold_g,
     std::unordered_map<std::string, Cached> cached;
     bool damaged = false;
     if (m_db != nullptr) {
-        Statement st(m_db, "SELECT name, size, mtime_ns, threshold, data, checksum FROM recording "
-                           "WHERE folder=?1");
+        Statement st(m_db,
+                     "SELECT name, size, mtime_ns, threshold, data, checksum FROM recording "
+                     "WHERE folder=?1");
         if (st.Ok()) {
-            sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()),
+                              SQLITE_TRANSIENT);
             int rc;
             while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
                 const auto *name = reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 0));
@@ -392,16 +401,18 @@ bool Catalogue::ReadFolder(const std::string &folder, double threshold_g,
         }
         // A write that cannot get the lock within the busy timeout is simply not cached this time.
         if (Exec(m_db, "BEGIN IMMEDIATE") == SQLITE_OK) {
-            Statement st(m_db, "INSERT OR REPLACE INTO recording"
-                               "(folder, name, size, mtime_ns, threshold, data, checksum) "
-                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            Statement st(m_db,
+                         "INSERT OR REPLACE INTO recording"
+                         "(folder, name, size, mtime_ns, threshold, data, checksum) "
+                         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
             bool ok = st.Ok();
             for (size_t i = 0; ok && i < pending.size(); ++i) {
                 const Pending &p = pending[i];
                 const uint64_t sum = Checksum(key, p.name, p.key.size, p.key.mtime_ns, threshold_g,
                                               p.data.data(), p.data.size());
                 sqlite3_reset(st.get());
-                sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()), SQLITE_STATIC);
+                sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()),
+                                  SQLITE_STATIC);
                 sqlite3_bind_text(st.get(), 2, p.name.c_str(), static_cast<int>(p.name.size()),
                                   SQLITE_STATIC);
                 sqlite3_bind_int64(st.get(), 3, p.key.size);
@@ -450,10 +461,12 @@ bool Catalogue::ReadFolder(const std::string &folder, double threshold_g,
             ++m_last_read;
             // A file written to while it was read is not remembered with the older key.
             FileKey after;
-            if (StatFile(base + name, &after) && after.size == fk.size && after.mtime_ns == fk.mtime_ns)
+            if (StatFile(base + name, &after) && after.size == fk.size &&
+                after.mtime_ns == fk.mtime_ns)
                 pending.push_back({name, fk, Encode(s)});
             const auto now = std::chrono::steady_clock::now();
-            if (pending.size() >= kWriteBatch || now - last_flush > std::chrono::milliseconds(500)) {
+            if (pending.size() >= kWriteBatch ||
+                now - last_flush > std::chrono::milliseconds(500)) {
                 flush();
                 last_flush = now;
             }
@@ -464,12 +477,14 @@ bool Catalogue::ReadFolder(const std::string &folder, double threshold_g,
     flush();
 
     // What is left of the cached rows belongs to files that are no longer there.
-    if (!cancelled && m_db != nullptr && !cached.empty() && Exec(m_db, "BEGIN IMMEDIATE") == SQLITE_OK) {
+    if (!cancelled && m_db != nullptr && !cached.empty() &&
+        Exec(m_db, "BEGIN IMMEDIATE") == SQLITE_OK) {
         Statement st(m_db, "DELETE FROM recording WHERE folder=?1 AND name=?2");
         bool ok = st.Ok();
         for (auto c = cached.begin(); ok && c != cached.end(); ++c) {
             sqlite3_reset(st.get());
-            sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()), SQLITE_STATIC);
+            sqlite3_bind_text(st.get(), 1, key.c_str(), static_cast<int>(key.size()),
+                              SQLITE_STATIC);
             sqlite3_bind_text(st.get(), 2, c->first.c_str(), static_cast<int>(c->first.size()),
                               SQLITE_STATIC);
             ok = sqlite3_step(st.get()) == SQLITE_DONE;
@@ -489,8 +504,8 @@ bool ReadFolderTrips(Catalogue *cat, const std::string &folder, double threshold
     trips->clear();
     std::vector<RecordingSummary> summaries;
     Catalogue none;
-    if (!(cat != nullptr ? cat : &none)->ReadFolder(folder, threshold_g, &summaries, error, cancel,
-                                                   progress))
+    if (!(cat != nullptr ? cat : &none)
+             ->ReadFolder(folder, threshold_g, &summaries, error, cancel, progress))
         return false;
     *trips = drivedata::GroupTrips(std::move(summaries));
     // The thinned tracks lose the bends between kept fixes: the distance is each recording's own

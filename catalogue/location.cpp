@@ -12,7 +12,9 @@ namespace vt::catalogue {
 
 std::string DefaultFile() {
 #ifdef VT_CATALOGUE_USERFILES
-    return (userfiles::CacheDir() + QStringLiteral("/catalogue.sqlite")).toLocal8Bit().toStdString();
+    return (userfiles::CacheDir() + QStringLiteral("/catalogue.sqlite"))
+        .toLocal8Bit()
+        .toStdString();
 #else
     // Built without the window (and its per-user folders): the XDG cache folder alone.
     const char *xdg = std::getenv("XDG_CACHE_HOME");

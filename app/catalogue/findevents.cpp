@@ -31,8 +31,8 @@ QString TimeText(const FoundEvent &f) {
         return QString::fromStdString(iso + tenth);
     }
     char buf[32];
-    std::snprintf(buf, sizeof buf, "+%02d:%02d.%d", static_cast<int>(s / 60), static_cast<int>(s % 60),
-                  static_cast<int>(f.event.time_ms % 1000 / 100));
+    std::snprintf(buf, sizeof buf, "+%02d:%02d.%d", static_cast<int>(s / 60),
+                  static_cast<int>(s % 60), static_cast<int>(f.event.time_ms % 1000 / 100));
     return QString::fromLatin1(buf);
 }
 
@@ -64,8 +64,8 @@ CFindEventsDlg::CFindEventsDlg(QWidget *parent, OpenAt open_at)
     m_pool.setMaxThreadCount(1);
 
     m_table = new QTableWidget(0, 4, this);
-    m_table->setHorizontalHeaderLabels(
-        {QStringLiteral("G"), QStringLiteral("Kind"), QStringLiteral("Time"), QStringLiteral("Recording")});
+    m_table->setHorizontalHeaderLabels({QStringLiteral("G"), QStringLiteral("Kind"),
+                                        QStringLiteral("Time"), QStringLiteral("Recording")});
     m_table->setPalette(DarkPalette());
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -77,7 +77,8 @@ CFindEventsDlg::CFindEventsDlg(QWidget *parent, OpenAt open_at)
         QStringLiteral("QHeaderView { background: #2d3036; } "
                        "QHeaderView::section { background: #2d3036; color: #e1e1e1; border: 0; "
                        "padding: 3px; }"));
-    connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { ActivateRow(row); });
+    connect(m_table, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int) { ActivateRow(row); });
     m_status = new QLabel(this);
 
     auto *layout = new QVBoxLayout(this);
@@ -119,7 +120,9 @@ void CFindEventsDlg::ShowFolder(const QString &folder, double threshold_g) {
             return;
         }
         if (total->load() > 0)
-            m_status->setText(QStringLiteral("Reading the recordings... %1 / %2").arg(done->load()).arg(total->load()));
+            m_status->setText(QStringLiteral("Reading the recordings... %1 / %2")
+                                  .arg(done->load())
+                                  .arg(total->load()));
     });
     ticker->start();
 
@@ -127,10 +130,11 @@ void CFindEventsDlg::ShowFolder(const QString &folder, double threshold_g) {
     auto cancel = m_cancel;
     m_pool.start([this, path, threshold_g, cancel, done, total, generation] {
         auto events = std::make_shared<std::vector<FoundEvent>>();
-        const bool ok = ReadEvents(path, threshold_g, events.get(), cancel.get(), [&](size_t d, size_t t) {
-            done->store(d);
-            total->store(t);
-        });
+        const bool ok =
+            ReadEvents(path, threshold_g, events.get(), cancel.get(), [&](size_t d, size_t t) {
+                done->store(d);
+                total->store(t);
+            });
         if (!ok && cancel->load()) return;
         // `this` outlives the task: its destructor waits for the pool.
         QMetaObject::invokeMethod(
@@ -166,7 +170,8 @@ void CFindEventsDlg::Fill(const std::vector<FoundEvent> &events, uint64_t genera
 void CFindEventsDlg::ActivateRow(int row) {
     if (row < 0 || row >= static_cast<int>(m_events.size()) || !m_open_at) return;
     const FoundEvent &f = m_events[static_cast<size_t>(row)];
-    m_open_at(QString::fromLocal8Bit(f.name.c_str()), std::max<int64_t>(0, f.event.time_ms - kLeadInMs));
+    m_open_at(QString::fromLocal8Bit(f.name.c_str()),
+              std::max<int64_t>(0, f.event.time_ms - kLeadInMs));
 }
 
 void CFindEventsDlg::SaveGeometry() {
@@ -183,7 +188,7 @@ void AddFindEventsEntry(QMenu *menu, QWidget *owner, const QString &folder, doub
                         const OpenAt &open_at) {
     QAction *action = menu->addAction(QString::fromLatin1(kFindEventsMenuText), owner, [=] {
         auto *dlg = owner->findChild<CFindEventsDlg *>(QLatin1String(kObjectName),
-                                                      Qt::FindDirectChildrenOnly);
+                                                       Qt::FindDirectChildrenOnly);
         if (dlg == nullptr) dlg = new CFindEventsDlg(owner, open_at);
         dlg->ShowFolder(folder, threshold_g);
         dlg->show();

@@ -33,7 +33,8 @@ bool ReadEvents(const std::string &folder, double threshold_g, std::vector<Found
     if (!cat.ReadFolder(folder, threshold_g, &summaries, &error, cancel, progress)) return false;
     for (const drivedata::RecordingSummary &s : summaries) {
         if (!s.usable) continue;
-        for (const drivedata::Event &e : s.events) events->push_back({s.name, s.has_start, s.start, e});
+        for (const drivedata::Event &e : s.events)
+            events->push_back({s.name, s.has_start, s.start, e});
     }
     // Summaries come in list order; a stable sort keeps it among equal strengths.
     std::stable_sort(events->begin(), events->end(), [](const FoundEvent &a, const FoundEvent &b) {

@@ -19,8 +19,8 @@ bool ReadTrips(const std::string &folder, double threshold_g, std::vector<drived
 
 // One event of one recording of a folder.
 struct FoundEvent {
-    std::string name;            // the recording, relative to the folder
-    bool has_start = false;      // the name is a time: `start` holds it
+    std::string name;        // the recording, relative to the folder
+    bool has_start = false;  // the name is a time: `start` holds it
     drivedata::DateTime start{};
     drivedata::Event event;
 };

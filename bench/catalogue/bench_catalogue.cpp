@@ -16,7 +16,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 double TimeTool(const std::string &folder, bool cache) {
     const std::string cmd = std::string("'") + VT_BENCH_TOOL + "' trips '" + folder + "'" +
@@ -56,12 +58,17 @@ int main(int argc, char **argv) {
         again.Open(db.string(), &error);
         vt::catalogue::ReadFolderTrips(&again, folder.string(), 1.0, &trips, &error);
         const double warm_open = Since(t0);
-        const auto bytes = fs::file_size(db) + (fs::exists(db.string() + "-wal") ? fs::file_size(db.string() + "-wal") : 0);
+        const auto bytes =
+            fs::file_size(db) +
+            (fs::exists(db.string() + "-wal") ? fs::file_size(db.string() + "-wal") : 0);
 
         std::printf("%d recordings, %zu trips\n", count, trips.size());
-        if (uncached >= 0) std::printf("  no catalogue:        %7.3f s (%.2f ms per recording)\n", uncached, uncached * 1000 / count);
+        if (uncached >= 0)
+            std::printf("  no catalogue:        %7.3f s (%.2f ms per recording)\n", uncached,
+                        uncached * 1000 / count);
         std::printf("  cold catalogue:      %7.3f s\n", cold);
-        std::printf("  warm catalogue:      %7.3f s (open and check included: %.3f s)\n", warm, warm_open);
+        std::printf("  warm catalogue:      %7.3f s (open and check included: %.3f s)\n", warm,
+                    warm_open);
         std::printf("  catalogue size:      %llu bytes, %.0f bytes per recording\n",
                     static_cast<unsigned long long>(bytes), double(bytes) / count);
 

@@ -39,7 +39,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     {
         vt::app::CPlayerDlg dlg;
-        dlg.SetMessageSink([](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+        dlg.SetMessageSink(
+            [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
         dlg.show();
         QApplication::processEvents();
         const long rss_before = RssKb();
@@ -51,14 +52,17 @@ int main(int argc, char **argv) {
         qint64 first_picture_ms = -1, headers_ms = -1;
         while (timer.elapsed() < 120000 && (first_picture_ms < 0 || headers_ms < 0)) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (first_picture_ms < 0 && dlg.VideoWindow()->PicturesShown() > 0) first_picture_ms = timer.elapsed();
-            if (headers_ms < 0 && list != nullptr && list->HeaderCount() > 0) headers_ms = timer.elapsed();
+            if (first_picture_ms < 0 && dlg.VideoWindow()->PicturesShown() > 0)
+                first_picture_ms = timer.elapsed();
+            if (headers_ms < 0 && list != nullptr && list->HeaderCount() > 0)
+                headers_ms = timer.elapsed();
             QThread::msleep(2);
         }
-        std::printf("%d recordings: listed and first opened %lld ms, first picture %lld ms, "
-                    "trip headers %lld ms, VmRSS %ld kB (%ld kB before the folder)\n",
-                    count, static_cast<long long>(listed_ms), static_cast<long long>(first_picture_ms),
-                    static_cast<long long>(headers_ms), RssKb(), rss_before);
+        std::printf(
+            "%d recordings: listed and first opened %lld ms, first picture %lld ms, "
+            "trip headers %lld ms, VmRSS %ld kB (%ld kB before the folder)\n",
+            count, static_cast<long long>(listed_ms), static_cast<long long>(first_picture_ms),
+            static_cast<long long>(headers_ms), RssKb(), rss_before);
     }
     vt::app::CPlayerControl::Release();
     std::filesystem::remove_all(folder);

@@ -53,7 +53,8 @@ void MakeFolder(const fs::path &dir, int count) {
     for (int i = 0; i < count; ++i) {
         const int s = (i / 3) * 60 + (i % 3) * 3;
         char name[32];
-        std::snprintf(name, sizeof name, "20261108_%02d%02d%02d.mp4", 8 + s / 3600, s / 60 % 60, s % 60);
+        std::snprintf(name, sizeof name, "20261108_%02d%02d%02d.mp4", 8 + s / 3600, s / 60 % 60,
+                      s % 60);
         fs::copy_file(dir / (i % 4 == 0 ? "spike.tmp" : "plain.tmp"), dir / name);
     }
     fs::remove(dir / "plain.tmp");
@@ -81,7 +82,8 @@ void ExpectSameTrips(const std::vector<Trip> &got, const std::vector<Trip> &want
         ASSERT_EQ(got[t].files.size(), want[t].files.size()) << t;
         for (size_t f = 0; f < got[t].files.size(); ++f)
             EXPECT_EQ(got[t].files[f].recording.name, want[t].files[f].recording.name);
-        EXPECT_EQ(drivedata::FormatIsoLocal(got[t].start), drivedata::FormatIsoLocal(want[t].start));
+        EXPECT_EQ(drivedata::FormatIsoLocal(got[t].start),
+                  drivedata::FormatIsoLocal(want[t].start));
         EXPECT_EQ(got[t].duration_ms, want[t].duration_ms);
         EXPECT_NEAR(got[t].distance_m, want[t].distance_m, 1e-6) << t;
         EXPECT_EQ(got[t].has_speed, want[t].has_speed);
@@ -193,7 +195,8 @@ TEST(Catalogue, DamagedFilesAreRebuilt) {
     };
 
     // Truncated in the middle of its pages, or to nothing at all.
-    test::WriteFileBytes(fx.file, std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2));
+    test::WriteFileBytes(fx.file,
+                         std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2));
     EXPECT_TRUE(reopen("truncated"));
     test::WriteFileBytes(fx.file, std::vector<uint8_t>(good.begin(), good.begin() + 100));
     EXPECT_TRUE(reopen("header only"));
@@ -221,17 +224,21 @@ TEST(Catalogue, DamagedFilesAreRebuilt) {
         test::WriteFileBytes(fx.file, good);
         sqlite3 *db = nullptr;
         ASSERT_EQ(sqlite3_open(fx.file.c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, "UPDATE recording SET data = zeroblob(length(data)) WHERE rowid IN "
-                                   "(SELECT rowid FROM recording LIMIT 1)",
+        ASSERT_EQ(sqlite3_exec(db,
+                               "UPDATE recording SET data = zeroblob(length(data)) WHERE rowid IN "
+                               "(SELECT rowid FROM recording LIMIT 1)",
                                nullptr, nullptr, nullptr),
                   SQLITE_ERROR);  // WITHOUT ROWID: address the row by its key instead
-        ASSERT_EQ(sqlite3_exec(db, "UPDATE recording SET data = CAST(x'00' || substr(data, 2) AS BLOB) "
-                                   "WHERE name = '20261108_080000.mp4'",
+        ASSERT_EQ(sqlite3_exec(db,
+                               "UPDATE recording SET data = CAST(x'00' || substr(data, 2) AS BLOB) "
+                               "WHERE name = '20261108_080000.mp4'",
                                nullptr, nullptr, nullptr),
                   SQLITE_OK);
         EXPECT_EQ(sqlite3_changes(db), 1) << sqlite3_errmsg(db);
-        ASSERT_EQ(sqlite3_exec(db, "UPDATE recording SET size = size + 1 "
-                                   "WHERE name = '20261108_080003.mp4'", nullptr, nullptr, nullptr),
+        ASSERT_EQ(sqlite3_exec(db,
+                               "UPDATE recording SET size = size + 1 "
+                               "WHERE name = '20261108_080003.mp4'",
+                               nullptr, nullptr, nullptr),
                   SQLITE_OK);
         sqlite3_close(db);
         Catalogue cat;
@@ -262,7 +269,8 @@ TEST(Catalogue, RandomBytesGiveTheRightAnswerNeverACrash) {
         // A burst of garbage somewhere, sometimes in the header.
         const size_t at = seed % 5 == 0 ? rng() % 100 : rng() % bytes.size();
         const size_t len = 1 + rng() % 64;
-        for (size_t i = at; i < std::min(bytes.size(), at + len); ++i) bytes[i] = static_cast<uint8_t>(rng());
+        for (size_t i = at; i < std::min(bytes.size(), at + len); ++i)
+            bytes[i] = static_cast<uint8_t>(rng());
         ASSERT_TRUE(test::WriteFileBytes(fx.file, bytes));
         Catalogue cat;
         std::string error;

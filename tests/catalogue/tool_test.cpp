@@ -46,9 +46,12 @@ TEST(CatalogueTool, FoldersReadThroughTheCatalogueAsWithout) {
     // A folder lists what its files list, in the list's order.
     std::string files, listed, uncached;
     const std::string d = dir.path().string() + "/";
-    ASSERT_EQ(test::Run("cd " + Quote(dir.path().string()) + " && " + tool + "events " + Quote(d + "20261108_083000.mp4") +
-                      " " + Quote(d + "20261108_083006.mp4") + " " + Quote(d + "clip.mp4") + " --format csv",
-                  &files), 0);
+    ASSERT_EQ(
+        test::Run("cd " + Quote(dir.path().string()) + " && " + tool + "events " +
+                      Quote(d + "20261108_083000.mp4") + " " + Quote(d + "20261108_083006.mp4") +
+                      " " + Quote(d + "clip.mp4") + " --format csv",
+                  &files),
+        0);
     ASSERT_EQ(test::Run(tool + "events " + folder + " --format csv", &listed), 0);
     ASSERT_EQ(test::Run(tool + "events " + folder + " --no-cache", &uncached), 0);
     EXPECT_EQ(listed, files);

@@ -48,7 +48,8 @@ std::vector<std::string> MakeFolder(const fs::path &dir, int count) {
     for (int i = 0; i < count; ++i) {
         const int s = (i / 5) * 60 + (i % 5) * 3;
         char name[32];
-        std::snprintf(name, sizeof name, "20261108_%02d%02d%02d.mp4", s / 3600, s / 60 % 60, s % 60);
+        std::snprintf(name, sizeof name, "20261108_%02d%02d%02d.mp4", s / 3600, s / 60 % 60,
+                      s % 60);
         fs::copy_file(dir / "master.tmp", dir / name);
         names.push_back(name);
     }
@@ -66,7 +67,8 @@ protected:
     }
     void SetUp() override {
         // Each run starts from no catalogue (it sits beside the test program, a portable folder).
-        for (const char *suffix : {"", "-wal", "-shm"}) fs::remove(catalogue::DefaultFile() + suffix);
+        for (const char *suffix : {"", "-wal", "-shm"})
+            fs::remove(catalogue::DefaultFile() + suffix);
     }
 };
 
@@ -98,7 +100,8 @@ TEST_F(CatalogueWindow, EventLoopKeepsRunningWhileAFolderIsCatalogued) {
     EXPECT_LT(worst, 50) << "the UI thread was blocked";
     EXPECT_FALSE(list.ProgressShown());
     const QString first = list.HeaderAbove(0);
-    EXPECT_TRUE(first.startsWith(QStringLiteral("2026-11-08 00:00:00 \u00b7 0:15 \u00b7 "))) << first.toStdString();
+    EXPECT_TRUE(first.startsWith(QStringLiteral("2026-11-08 00:00:00 \u00b7 0:15 \u00b7 ")))
+        << first.toStdString();
     const QString later = list.HeaderAbove(1995);
 
     // Opened again: the same headers, every one from the catalogue.
@@ -112,7 +115,8 @@ TEST_F(CatalogueWindow, EventLoopKeepsRunningWhileAFolderIsCatalogued) {
     std::string error;
     ASSERT_TRUE(cat.Open(catalogue::DefaultFile(), &error)) << error;
     std::vector<drivedata::RecordingSummary> sums;
-    ASSERT_TRUE(cat.ReadFolder(dir.path().string(), drivedata::kDefaultEventThresholdG, &sums, &error));
+    ASSERT_TRUE(
+        cat.ReadFolder(dir.path().string(), drivedata::kDefaultEventThresholdG, &sums, &error));
     EXPECT_EQ(cat.LastReadCount(), 0u);
     EXPECT_EQ(sums.size(), 2000u);
 }
@@ -153,8 +157,8 @@ TEST_F(CatalogueWindow, FindEventsListsTheStrongestFirstAndOpensBeforeThePeak) {
 
     // The menu entry shows the owner's one companion window (this one) and raises it again.
     QMenu menu;
-    app::catalogue_ui::AddFindEventsEntry(&menu, &owner, QString::fromStdString(dir.path().string()),
-                                          1.0, {});
+    app::catalogue_ui::AddFindEventsEntry(&menu, &owner,
+                                          QString::fromStdString(dir.path().string()), 1.0, {});
     ASSERT_EQ(menu.actions().size(), 1);
     EXPECT_EQ(menu.actions()[0]->text(), "Find events...");
     menu.actions()[0]->trigger();
