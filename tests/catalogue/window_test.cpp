@@ -12,14 +12,14 @@
 #include <filesystem>
 
 #include "app/catalogue/findevents.h"
+#include "app/playerdlg.h"
 #include "app/recordings.h"
 #include "app/skinlistbox.h"
 #include "catalogue/catalogue.h"
+#include "tests/app/app_env.h"
+#include "tests/app/fake_engine.h"
 #include "tests/common/testutil.h"
 #include "tools/mkrec/mkrec.h"
-
-// fontconfig keeps its caches until the process ends.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace vt::test {
 namespace {
@@ -59,13 +59,9 @@ std::vector<std::string> MakeFolder(const fs::path &dir, int count) {
 
 class CatalogueWindow : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "catalogue_window_tests";
-        static char *argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-    }
     void SetUp() override {
+        EnsureQtApp();  // with the scripted engine
+        FakeEngine::Get().Reset();
         // Each run starts from no catalogue (it sits beside the test program, a portable folder).
         for (const char *suffix : {"", "-wal", "-shm"})
             fs::remove(catalogue::DefaultFile() + suffix);
@@ -170,6 +166,43 @@ TEST_F(CatalogueWindow, FindEventsListsTheStrongestFirstAndOpensBeforeThePeak) {
     QMenu none;
     app::catalogue_ui::AddFindEventsEntry(&none, &owner, QString(), 1.0, {});
     EXPECT_FALSE(none.actions()[0]->isEnabled());
+}
+
+TEST_F(CatalogueWindow, TheWindowOpensAFoundEventsRecordingAtItsTime) {
+    TempDir dir, program_dir;
+    WriteShort(dir / "20261108_083000.mp4", 0, -1);
+    WriteShort(dir / "20261108_083003.mp4", 400, 25);
+    app::CPlayerDlg dlg(nullptr, QString::fromStdString(program_dir.path().string()));
+    dlg.SetMessageSink([](const QString &) {});
+    dlg.show();
+    dlg.OpenFolder(QString::fromStdString(dir.path().string()));
+    PumpEvents();
+    ASSERT_EQ(dlg.List()->CurrentIndex(), 0);
+
+    QMenu menu;
+    dlg.FillContextMenu(&menu);
+    QAction *find = nullptr;
+    for (QAction *a : menu.actions())
+        if (a->text() == QLatin1String(app::catalogue_ui::kFindEventsMenuText)) find = a;
+    ASSERT_NE(find, nullptr);
+    EXPECT_TRUE(find->isEnabled());
+    find->trigger();
+    auto *events = dlg.findChild<app::catalogue_ui::CFindEventsDlg *>();
+    ASSERT_NE(events, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!events->Busy(), 20000);
+    ASSERT_EQ(events->Table()->rowCount(), 1);
+
+    // Double clicking the line: the second recording, 2 s before the peak at 2.5 s.
+    FakeEngine::Get().seeks.clear();
+    events->ActivateRow(0);
+    PumpEvents();
+    EXPECT_EQ(dlg.List()->CurrentIndex(), 1);
+    EXPECT_EQ(FakeEngine::Get().last_path, "20261108_083003.mp4");
+    ASSERT_TRUE(dlg.Loaded());
+    ASSERT_FALSE(FakeEngine::Get().seeks.empty());
+    EXPECT_EQ(FakeEngine::Get().seeks.back(), 500);  // after the opening's own seek to the start
+    EXPECT_FALSE(dlg.OpenRecordingAt(QStringLiteral("gone.mp4"), 0));
+    EXPECT_EQ(dlg.List()->CurrentIndex(), 1);
 }
 
 }  // namespace
