@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "app/aboutdlg.h"
+#include "app/catalogue/findevents.h"
 #include "app/export/evidence.h"
 #include "app/fonts.h"
 #include "app/map/tripmaplink.h"
@@ -443,6 +444,20 @@ void CPlayerDlg::OpenSelection() {
     UpdateReadouts(p / 1000, p);
 }
 
+bool CPlayerDlg::OpenRecordingAt(const QString &name, int64_t position_ms) {
+    for (int i = 0; i < m_list->Count(); ++i) {
+        if (m_list->Text(i) != name) continue;
+        m_list->SetCurrentIndex(i);
+        m_list->EnsureVisible(i);
+        OpenSelection();
+        if (!m_loaded || m_player == nullptr) return false;
+        m_player->Seek(static_cast<int32_t>(std::min<int64_t>(position_ms, INT32_MAX)));
+        RefreshPosition();
+        return true;
+    }
+    return false;
+}
+
 void CPlayerDlg::OpenFailed() {
     SetFullScreen(false);
     m_loaded = false;
@@ -799,6 +814,10 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
         return evidence::Moment{m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
                                 m_player != nullptr ? m_player->GetPosition() : 0};
     }, [this](const QString &text) { ShowMessage(text); });
+    // The list's names are relative to the current directory, the folder listed last.
+    catalogue_ui::AddFindEventsEntry(menu, this, m_listing_result >= 0 ? QDir::currentPath() : QString(),
+                                     drivedata::kDefaultEventThresholdG,
+                                     [this](const QString &name, int64_t ms) { OpenRecordingAt(name, ms); });
     menu->addAction(QStringLiteral("Keys"), this, &CPlayerDlg::ShowKeyPanel);
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(kAboutMenuText), this, [this] {

@@ -97,6 +97,9 @@ public:
     void NextRecording();
     void PreviousRecording();
     void ExitApplication();
+    // Selects the listed recording `name` and opens it at `position_ms`; false when it is not
+    // listed or cannot be opened.
+    bool OpenRecordingAt(const QString &name, int64_t position_ms);
     // The window's context menu: minimise, close, the review entries, and after a separator the
     // About item.
     void FillContextMenu(QMenu *menu);

@@ -4,12 +4,14 @@
 
 #include <QHash>
 #include <QThreadPool>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "app/catalogue/folderreader.h"
 #include "app/skinlistbox.h"
 #include "drivedata/folder.h"
 #include "drivedata/trips.h"
@@ -82,12 +84,31 @@ public:
         m_cancel = std::make_shared<std::atomic<bool>>(false);
         const uint64_t generation = ++m_generation;
         auto cancel = m_cancel;
-        m_pool.start([this, folder, cancel, generation] {
+        // The worker counts; the list's bar follows the count on a timer of the UI thread.
+        m_done = std::make_shared<std::atomic<size_t>>(0);
+        m_total = std::make_shared<std::atomic<size_t>>(0);
+        auto done = m_done, total = m_total;
+        if (m_ticker == nullptr) {
+            m_ticker = new QTimer(this);
+            m_ticker->setInterval(100);
+            connect(m_ticker, &QTimer::timeout, this, [this] {
+                m_list->SetProgress(static_cast<int>(m_done->load()), static_cast<int>(m_total->load()));
+            });
+        }
+        m_ticker->start();
+        m_list->SetProgress(0, 1);  // under way, how far not known yet
+        m_pool.start([this, folder, cancel, done, total, generation] {
             auto trips = std::make_shared<std::vector<drivedata::Trip>>();
-            std::string error;
-            if (!drivedata::ReadFolderTrips(folder, drivedata::kDefaultEventThresholdG, trips.get(),
-                                            &error, cancel.get()))
+            if (!catalogue_ui::ReadTrips(folder, drivedata::kDefaultEventThresholdG, trips.get(),
+                                         cancel.get(), [&](size_t d, size_t t) {
+                                             done->store(d);
+                                             total->store(t);
+                                         })) {
+                if (!cancel->load())
+                    QMetaObject::invokeMethod(
+                        this, [this, generation] { Apply({}, generation, false); }, Qt::QueuedConnection);
                 return;
+            }
             // `this` outlives the task: its destructor waits for the pool.
             QMetaObject::invokeMethod(
                 this, [this, trips, generation] { Apply(*trips, generation); },
@@ -96,8 +117,12 @@ public:
     }
 
 private:
-    void Apply(const std::vector<drivedata::Trip> &trips, uint64_t generation) {
+    // `read`: false when the folder could not be read, which leaves the list as it is.
+    void Apply(const std::vector<drivedata::Trip> &trips, uint64_t generation, bool read = true) {
         if (generation != m_generation) return;
+        m_ticker->stop();
+        m_list->SetProgress(0, 0);
+        if (!read) return;
         // Which trip each listed name belongs to.
         QHash<QString, int> trip_of;
         for (size_t t = 0; t < trips.size(); ++t)
@@ -114,9 +139,13 @@ private:
                     const drivedata::Trip &t = trips[static_cast<size_t>(it.value())];
                     current = it.value();
                     left = static_cast<int>(t.files.size());
-                    headers.insert(name, QString::fromStdString(TripHeaderText(
-                                             drivedata::FormatIsoLocal(t.start), t.duration_ms,
-                                             t.distance_m)));
+                    QString header = QString::fromStdString(TripHeaderText(
+                        drivedata::FormatIsoLocal(t.start), t.duration_ms, t.distance_m));
+                    if (!t.events.empty())
+                        header += t.events.size() == 1
+                                      ? QStringLiteral(" \u00b7 1 event")
+                                      : QStringLiteral(" \u00b7 %1 events").arg(t.events.size());
+                    headers.insert(name, header);
                     other_open = false;
                 }
                 --left;
@@ -132,6 +161,8 @@ private:
     CSkinListBox *m_list;
     QThreadPool m_pool;
     std::shared_ptr<std::atomic<bool>> m_cancel;
+    std::shared_ptr<std::atomic<size_t>> m_done, m_total;
+    QTimer *m_ticker = nullptr;
     uint64_t m_generation = 0;
 };
 

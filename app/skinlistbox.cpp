@@ -198,6 +198,18 @@ void CSkinListBox::paintEvent(QPaintEvent *) {
         p.setPen(!enabled ? QColor::fromRgb(kDisabledText) : (i == m_current ? m_selected : m_normal));
         p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }
+    if (ProgressShown()) {
+        const int filled = static_cast<int>(static_cast<int64_t>(w) * m_progress_done / m_progress_total);
+        p.fillRect(QRect(0, h - 3, w, 3), QColor(70, 90, 110));
+        p.fillRect(QRect(0, h - 3, filled, 3), QColor(120, 176, 220));
+    }
+}
+
+void CSkinListBox::SetProgress(int done, int total) {
+    if (done == m_progress_done && total == m_progress_total) return;
+    m_progress_done = done;
+    m_progress_total = total;
+    viewport()->update();
 }
 
 void CSkinListBox::mousePressEvent(QMouseEvent *event) {

@@ -45,6 +45,12 @@ public:
     QRect ItemRect(int index) const;
     // The header line above an entry, if any.
     QString HeaderAbove(int index) const;
+    // A thin bar along the list's foot while its recordings are being read; none when `total` is
+    // 0 or everything is done.
+    void SetProgress(int done, int total);
+    bool ProgressShown() const {
+        return m_progress_total > 0 && m_progress_done < m_progress_total;
+    }
 
 signals:
     // The user changed the selection (click or key).
@@ -90,6 +96,7 @@ private:
     QColor m_shadow_colour{0, 0, 0};
     QFont m_header_font;
     int m_item_height = 16;
+    int m_progress_done = 0, m_progress_total = 0;
 };
 
 }  // namespace vt::app

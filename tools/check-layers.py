@@ -45,15 +45,19 @@ RULES = {
     "camcfg": [],
     "imaging": [],
     "app/userfiles": [],
+    # The catalogue of recordings read: SQLite over the drive data, its file in the cache folder.
+    "catalogue": ["drivedata/", "app/userfiles/"],
     "app": WINDOW_MAY_USE,
     # The evidence dialogs write clips and reports themselves, on a worker thread.
     "app/export": WINDOW_MAY_USE + ["report/", "engine/writer/", "engine/core/sha256.h"],
     # The offer of a repaired copy asks the repair module alone.
     "app/repair": WINDOW_MAY_USE + ["engine/repair/repair.h", "engine/core/result.h"],
+    # The window's reading of folders through the catalogue, and the events search over it.
+    "app/catalogue": WINDOW_MAY_USE + ["catalogue/"],
     "tools/common": [],
     "tools/mkrec": ["engine/writer/", "engine/core/"],
     "tools/vantrec-tool": ["engine/", "drivedata/", "camcfg/", "imaging/", "tools/common/",
-                           "app/userfiles/", "report/"] + CODEC_PUBLIC,
+                           "app/userfiles/", "report/", "catalogue/"] + CODEC_PUBLIC,
 }
 NOT_PRODUCT = ("tests/", "bench/", "fuzz/", "build/", "packaging/")
 SOURCE_EXT = (".c", ".cc", ".cpp", ".h", ".hpp")

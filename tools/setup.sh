@@ -22,6 +22,7 @@ packages=(
   dpkg-dev file                      # cpack -G DEB (dpkg-shlibdeps) and the package test
   desktop-file-utils appstream groff-base  # the install test's validators and manual-page check
   clang-format-14                    # the one clang-format version tools/format-check.sh uses
+  libsqlite3-dev                     # the catalogue of recordings already read
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -162,7 +162,7 @@ TEST(TripHeaders, FolderIsGroupedOffTheUiThread) {
     // 083000 083015 083020(other) 083030 | 100000.MP4 | clip.mp4
     ASSERT_EQ(list.Count(), 6);
     EXPECT_EQ(list.Text(0), "20261108_083000.mp4");
-    EXPECT_EQ(list.HeaderAbove(0), "2026-11-08 08:30:00 \u00b7 0:45 \u00b7 426 m");
+    EXPECT_EQ(list.HeaderAbove(0), "2026-11-08 08:30:00 \u00b7 0:45 \u00b7 426 m \u00b7 4 events");
     for (int i : {1, 2, 3}) EXPECT_EQ(list.HeaderAbove(i), "") << i;
     EXPECT_TRUE(list.HeaderAbove(4).startsWith("2026-11-08 10:00:00 \u00b7 0:15 \u00b7 "))
         << list.HeaderAbove(4).toStdString();

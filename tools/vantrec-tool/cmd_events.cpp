@@ -2,10 +2,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "drivedata/events.h"
 #include "drivedata/sensor_rows.h"
 #include "drivedata/sensordata.h"
@@ -31,9 +33,11 @@ struct FileEvents {
 };
 
 int Events(int argc, char **argv) {
-    static const char kUsage[] = "usage: events FILE... [--threshold G] [--format csv|json]";
+    static const char kUsage[] =
+        "usage: events FILE|FOLDER... [--threshold G] [--format csv|json] [--no-cache]";
     std::vector<std::string> files;
     std::string format = "csv";
+    bool use_cache = true;
     double threshold = drivedata::kDefaultEventThresholdG;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -49,6 +53,8 @@ int Events(int argc, char **argv) {
                 if (v.empty() || *end != 0 || !std::isfinite(threshold) || threshold <= 0)
                     return Fail("--threshold needs a positive number of G, not '" + v + "'");
             }
+        } else if (a == "--no-cache") {
+            use_cache = false;
         } else if (a.size() > 1 && a[0] == '-') {
             return Fail("unknown option '" + a + "'; " + kUsage);
         } else {
@@ -60,7 +66,25 @@ int Events(int argc, char **argv) {
     // Every file is read before anything is printed, so a bad one leaves no partial output.
     auto sd = std::make_unique<drivedata::SensorData>();
     std::vector<FileEvents> found;
+    catalogue::Catalogue cat;
     for (const std::string &file : files) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(file, ec)) {
+            // A folder: every recording in it, in the list's order, through the catalogue.
+            if (use_cache && !cat.IsOpen()) {
+                std::string ignored;
+                cat.Open(catalogue::DefaultFile(), &ignored);
+            }
+            catalogue::Catalogue none;
+            std::vector<drivedata::RecordingSummary> summaries;
+            std::string error;
+            if (!(use_cache ? cat : none).ReadFolder(file, threshold, &summaries, &error))
+                return Fail(error);
+            const std::string prefix = file.back() == '/' ? file : file + "/";
+            for (drivedata::RecordingSummary &s : summaries)
+                if (s.usable) found.push_back({prefix + s.name, std::move(s.events)});
+            continue;
+        }
         if (drivedata::OpenRecordingRecords(sd.get(), file.c_str()) != drivedata::OpenResult::kOk)
             return Fail(file + ": not a readable recording of this camera");
         std::vector<drivedata::SensorRow> rows;
@@ -95,6 +119,7 @@ int Events(int argc, char **argv) {
 
 }  // namespace
 
-VT_TOOL_COMMAND("events", "FILE... [--threshold G] [--format csv|json]", Events);
+VT_TOOL_COMMAND("events", "FILE|FOLDER... [--threshold G] [--format csv|json] [--no-cache]",
+                Events);
 
 }  // namespace vt::tool

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "drivedata/trips.h"
 #include "tools/common/json.h"
 #include "tools/vantrec-tool/command.h"
@@ -29,8 +30,10 @@ std::string Fixed(double v, int decimals) {
 }
 
 int Trips(int argc, char **argv) {
-    static const char kUsage[] = "usage: trips FOLDER [--format json|csv] [--threshold G]";
+    static const char kUsage[] =
+        "usage: trips FOLDER [--format json|csv] [--threshold G] [--no-cache]";
     std::string folder, format = "json";
+    bool use_cache = true;
     double threshold = drivedata::kDefaultEventThresholdG;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -46,6 +49,8 @@ int Trips(int argc, char **argv) {
                 if (v.empty() || *end != 0 || !std::isfinite(threshold) || threshold <= 0)
                     return Fail("--threshold needs a positive number of G, not '" + v + "'");
             }
+        } else if (a == "--no-cache") {
+            use_cache = false;
         } else if ((a.size() > 1 && a[0] == '-') || !folder.empty()) {
             return Fail(kUsage);
         } else {
@@ -56,7 +61,15 @@ int Trips(int argc, char **argv) {
 
     std::vector<drivedata::Trip> trips;
     std::string error;
-    if (!drivedata::ReadFolderTrips(folder, threshold, &trips, &error)) return Fail(error);
+    if (use_cache) {
+        // The catalogue only saves time: when it cannot be had, every recording is read.
+        catalogue::Catalogue cat;
+        std::string ignored;
+        cat.Open(catalogue::DefaultFile(), &ignored);
+        if (!catalogue::ReadFolderTrips(&cat, folder, threshold, &trips, &error)) return Fail(error);
+    } else if (!drivedata::ReadFolderTrips(folder, threshold, &trips, &error)) {
+        return Fail(error);
+    }
 
     if (format == "json") {
         std::printf("[");
@@ -92,6 +105,6 @@ int Trips(int argc, char **argv) {
 
 }  // namespace
 
-VT_TOOL_COMMAND("trips", "FOLDER [--format json|csv] [--threshold G]", Trips);
+VT_TOOL_COMMAND("trips", "FOLDER [--format json|csv] [--threshold G] [--no-cache]", Trips);
 
 }  // namespace vt::tool
