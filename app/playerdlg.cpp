@@ -679,9 +679,25 @@ void CPlayerDlg::OnSeekDragged() {
     RefreshPosition();
 }
 
-bool CPlayerDlg::RepairCutOff() {
+bool CPlayerDlg::RepairCutOff() { return RepairRecording(CurrentPath()); }
+
+void CPlayerDlg::RepairChosenRecording() {
+    const QString start = m_listing_result >= 0 ? QDir::currentPath() : QString();
+    const QString title = QStringLiteral("Repair a cut-off recording");
+    const QString path = m_choose_file ? m_choose_file(this, title, start)
+                                       : QFileDialog::getOpenFileName(this, title, start,
+                                                                      QStringLiteral("Recordings (*.mp4 *.MP4)"));
+    if (path.isEmpty()) return;
+    if (!vt::app::IsCutOffRecording(path)) {
+        ShowMessage(QStringLiteral("This recording's index is whole: there is nothing to repair."));
+        return;
+    }
+    RepairRecording(QFileInfo(path).absoluteFilePath());
+}
+
+bool CPlayerDlg::RepairRecording(const QString &path) {
     QString error;
-    const QString copy = vt::app::OfferRepair(this, CurrentPath(), m_repair_prompts, &error);
+    const QString copy = vt::app::OfferRepair(this, path, m_repair_prompts, &error);
     if (!error.isEmpty()) ShowMessage(error);
     if (copy.isEmpty()) return false;
     m_open_after_listing = QFileInfo(copy).fileName();
@@ -818,6 +834,7 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     catalogue_ui::AddFindEventsEntry(menu, this, m_listing_result >= 0 ? QDir::currentPath() : QString(),
                                      drivedata::kDefaultEventThresholdG,
                                      [this](const QString &name, int64_t ms) { OpenRecordingAt(name, ms); });
+    menu->addAction(QStringLiteral("Repair a cut-off recording..."), this, &CPlayerDlg::RepairChosenRecording);
     menu->addAction(QStringLiteral("Keys"), this, &CPlayerDlg::ShowKeyPanel);
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(kAboutMenuText), this, [this] {

@@ -140,6 +140,12 @@ public:
     void SetFolderChooser(FolderChooser chooser) { m_choose_folder = std::move(chooser); }
     void SetMessageSink(MessageSink sink) { m_message_sink = std::move(sink); }
     void SetRepairPrompts(vt::app::RepairPrompts prompts) { m_repair_prompts = std::move(prompts); }
+    // Picks a recording file to repair (a file dialog unless a test sets another chooser).
+    using FileChooser = std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
+    void SetFileChooser(FileChooser chooser) { m_choose_file = std::move(chooser); }
+    // The menu's "Repair a cut-off recording...": any recording, listed or not; the original is
+    // only read.
+    void RepairChosenRecording();
     // The camera settings dialog and printing attach here; until they do, their buttons do
     // nothing.
     void SetSetupHandler(std::function<void()> handler) { m_setup_handler = std::move(handler); }
@@ -202,6 +208,7 @@ private:
     void ShowMessage(const QString &text);
     // A cut-off recording: offers a repaired copy, then lists and plays it. True when it did.
     bool RepairCutOff();
+    bool RepairRecording(const QString &path);
 
     bool DrawGraph();
     void DrawTimeCursor();
@@ -269,6 +276,7 @@ private:
     QPointer<review::CKeyPanel> m_key_panel;
 
     FolderChooser m_choose_folder;
+    FileChooser m_choose_file;
     vt::app::RepairPrompts m_repair_prompts;
     QString m_open_after_listing;  // the name to open once a listing is done, else the first
     MessageSink m_message_sink;
