@@ -7,7 +7,9 @@
 namespace vt::app {
 namespace {
 
-uint8_t *Slot(DataTrackTable *t, int i) { return t->block + static_cast<size_t>(i) * DataTrackTable::kEntrySize; }
+uint8_t *Slot(DataTrackTable *t, int i) {
+    return t->block + static_cast<size_t>(i) * DataTrackTable::kEntrySize;
+}
 const uint8_t *Slot(const DataTrackTable *t, int i) {
     return t->block + static_cast<size_t>(i) * DataTrackTable::kEntrySize;
 }
@@ -41,7 +43,8 @@ void ClearDataTrack(DataTrackTable *table) {
     table->last_time = 0;
 }
 
-bool AddDataTrackEntry(DataTrackTable *table, int32_t time_ms, const uint8_t *text, int32_t length) {
+bool AddDataTrackEntry(DataTrackTable *table, int32_t time_ms, const uint8_t *text,
+                       int32_t length) {
     if (table->count >= DataTrackTable::kEntries) return false;
     uint8_t *slot = Slot(table, table->count);
     std::memcpy(slot, &time_ms, 4);
@@ -76,10 +79,8 @@ int LookupDataTrackText(DataTrackTable *table, int32_t time_ms, char *out, int c
         int lo = 0, hi = n;
         while (lo < hi) {
             const int mid = lo + (hi - lo) / 2;
-            if (DataTrackTime(table, mid) <= time_ms)
-                lo = mid + 1;
-            else
-                hi = mid;
+            if (DataTrackTime(table, mid) <= time_ms) lo = mid + 1;
+            else hi = mid;
         }
         if (lo > 0) match = table->cursor = lo - 1;
     } else {
@@ -102,7 +103,8 @@ int LookupDataTrackText(DataTrackTable *table, int32_t time_ms, char *out, int c
     }
     if (match < 0) return 0;
     const char *text = DataTrackText(table, match);
-    const int len = static_cast<int>(strnlen(text, std::min(capacity - 1, DataTrackTable::kTextCapacity - 1)));
+    const int len =
+        static_cast<int>(strnlen(text, std::min(capacity - 1, DataTrackTable::kTextCapacity - 1)));
     std::memcpy(out, text, len);
     out[len] = 0;
     return len;
@@ -113,10 +115,8 @@ std::string FormatTimeText(int32_t duration_ms, int32_t position_ms) {
     Split(duration_ms, &dh, &dm, &ds);
     Split(position_ms, &ph, &pm, &ps);
     char buf[40];
-    if (dh == 0)
-        std::snprintf(buf, sizeof buf, "%02d:%02d/%02d:%02d", pm, ps, dm, ds);
-    else
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d/%02d:%02d:%02d", ph, pm, ps, dh, dm, ds);
+    if (dh == 0) std::snprintf(buf, sizeof buf, "%02d:%02d/%02d:%02d", pm, ps, dm, ds);
+    else std::snprintf(buf, sizeof buf, "%02d:%02d:%02d/%02d:%02d:%02d", ph, pm, ps, dh, dm, ds);
     return buf;
 }
 

@@ -181,7 +181,8 @@ int CPlayerControl::CaptureFrame(const char *path) {
 }
 
 int CPlayerControl::RequestCapture(const char *path) {
-    if (path == nullptr || path[0] == 0 || m_ops == nullptr || m_ops->request_capture == nullptr) return 0;
+    if (path == nullptr || path[0] == 0 || m_ops == nullptr || m_ops->request_capture == nullptr)
+        return 0;
     return m_ops->request_capture(path);
 }
 
@@ -261,7 +262,8 @@ void CPlayerControl::OnOpened(void *user) {
     self->m_last_error.store(0);
     MediaSummary summary{};
     if (self->m_ops->get_media_info(&self->m_request, &summary, nullptr) == ME_OK)
-        self->m_duration.store(static_cast<int32_t>(std::min<uint32_t>(summary.duration_ms, INT32_MAX)));
+        self->m_duration.store(
+            static_cast<int32_t>(std::min<uint32_t>(summary.duration_ms, INT32_MAX)));
     PlayerStatus status{};
     if (self->m_ops->get_status(self->m_player, &status) != 0) self->RememberError(status);
     self->m_state.store(kStatePlaying);
@@ -275,7 +277,8 @@ void CPlayerControl::OnOpened(void *user) {
     }
     self->Seek(0);
     self->m_table_ready.store(true, std::memory_order_release);
-    if (self->m_ops->set_text_provider != nullptr) self->m_ops->set_text_provider(&CPlayerControl::TextProvider);
+    if (self->m_ops->set_text_provider != nullptr)
+        self->m_ops->set_text_provider(&CPlayerControl::TextProvider);
     self->Post(WM_PLAYER_OPENED, static_cast<uintptr_t>(self->GetDuration()), 0);
 }
 

@@ -47,7 +47,8 @@ const char kFolderTitle[] = "Select Fold";
 
 // The graph panel: the image's columns 0..595 and rows 0..107 are shown from (56, 522).
 const QRect kGraphRect(drivedata::kGraphLeft, drivedata::kGraphTop,
-                       drivedata::kGraphRight - drivedata::kGraphLeft, kWindowHeight - drivedata::kGraphTop);
+                       drivedata::kGraphRight - drivedata::kGraphLeft,
+                       kWindowHeight - drivedata::kGraphTop);
 const QPoint kGraphShownAt(56, 522);
 const QSize kGraphShownSize(596, 108);
 
@@ -66,8 +67,9 @@ QPoint SnapToScreenEdges(QPoint top_left, const QRect &screen, QSize window) {
         if (v >= far_edge - kSnapTolerance && v <= far_edge + kSnapTolerance) return far_edge;
         return v;
     };
-    return QPoint(snap(top_left.x(), screen.left(), screen.left() + screen.width() - window.width()),
-                  snap(top_left.y(), screen.top(), screen.top() + screen.height() - window.height()));
+    return QPoint(
+        snap(top_left.x(), screen.left(), screen.left() + screen.width() - window.width()),
+        snap(top_left.y(), screen.top(), screen.top() + screen.height() - window.height()));
 }
 
 CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog(parent) {
@@ -107,7 +109,9 @@ CPlayerDlg::CPlayerDlg(QWidget *parent, const QString &program_folder) : QDialog
         if (m_message_sink) setup.SetMessageSink(m_message_sink);
         setup.exec();
     };
-    m_print_handler = [this] { PrintCurrentFrame(this, [this](const QString &text) { ShowMessage(text); }); };
+    m_print_handler = [this] {
+        PrintCurrentFrame(this, [this](const QString &text) { ShowMessage(text); });
+    };
 
     m_video->hide();
     m_volume = 100;
@@ -164,40 +168,38 @@ void CPlayerDlg::BuildControls() {
 
     m_list = new CSkinListBox(this);
     m_list->setGeometry(r(666, 67, 940, 466));
-    m_list->SetLook(17, QStringLiteral("Arial"), QColor(230, 230, 230), QColor(0, 150, 255), false, 2,
-                    Qt::black);
+    m_list->SetLook(17, QStringLiteral("Arial"), QColor(230, 230, 230), QColor(0, 150, 255), false,
+                    2, Qt::black);
     m_list->setEnabled(false);
     m_controls.insert(IDC_LIST, m_list);
     connect(m_list, &CSkinListBox::selectionChanged, this, [this](int) { OpenSelection(); });
     connect(m_list, &CSkinListBox::doubleClicked, this,
             [this](int) { PostWindowMessage(this, UM_REOPEN_SELECTION, 0, 0); });
 
-    connect(AddButton(IDC_REWIND, skin::kRewindStrip),
-            &QAbstractButton::clicked, this, &CPlayerDlg::Rewind);
+    connect(AddButton(IDC_REWIND, skin::kRewindStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::Rewind);
     m_play = AddButton(IDC_PLAY, skin::kPlayStrip);
     connect(m_play, &QAbstractButton::clicked, this, &CPlayerDlg::PlayPause);
-    connect(AddButton(IDC_STOP, skin::kStopStrip),
-            &QAbstractButton::clicked, this, &CPlayerDlg::StopPlayback);
-    connect(AddButton(IDC_FORWARD, skin::kForwardStrip),
-            &QAbstractButton::clicked, this, &CPlayerDlg::FastForward);
-    connect(AddButton(IDC_OPEN, skin::kOpenStrip),
-            &QAbstractButton::clicked, this, &CPlayerDlg::ChooseFolder);
-    connect(AddButton(IDC_VOLUME_DOWN, skin::kVolumeDownStrip),
-            &QAbstractButton::clicked, this, &CPlayerDlg::VolumeDown);
-    connect(AddButton(IDC_VOLUME_UP, skin::kVolumeUpStrip),
-            &QAbstractButton::clicked, this, &CPlayerDlg::VolumeUp);
-    connect(AddButton(IDC_PRINT, skin::kPrintStrip),
-            &QAbstractButton::clicked, this, [this] {
-                if (m_print_handler) m_print_handler();
-            });
-    connect(AddButton(IDC_SETUP, skin::kSetupStrip),
-            &QAbstractButton::clicked, this, [this] {
-                if (m_setup_handler) m_setup_handler();
-            });
-    connect(AddButton(IDC_MINIMISE, skin::kMinimiseStrip),
-            &QAbstractButton::clicked, this, &QWidget::showMinimized);
-    connect(AddButton(IDC_EXIT, skin::kExitStrip), &QAbstractButton::clicked,
-            this, &CPlayerDlg::ExitApplication);
+    connect(AddButton(IDC_STOP, skin::kStopStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::StopPlayback);
+    connect(AddButton(IDC_FORWARD, skin::kForwardStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::FastForward);
+    connect(AddButton(IDC_OPEN, skin::kOpenStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::ChooseFolder);
+    connect(AddButton(IDC_VOLUME_DOWN, skin::kVolumeDownStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::VolumeDown);
+    connect(AddButton(IDC_VOLUME_UP, skin::kVolumeUpStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::VolumeUp);
+    connect(AddButton(IDC_PRINT, skin::kPrintStrip), &QAbstractButton::clicked, this, [this] {
+        if (m_print_handler) m_print_handler();
+    });
+    connect(AddButton(IDC_SETUP, skin::kSetupStrip), &QAbstractButton::clicked, this, [this] {
+        if (m_setup_handler) m_setup_handler();
+    });
+    connect(AddButton(IDC_MINIMISE, skin::kMinimiseStrip), &QAbstractButton::clicked, this,
+            &QWidget::showMinimized);
+    connect(AddButton(IDC_EXIT, skin::kExitStrip), &QAbstractButton::clicked, this,
+            &CPlayerDlg::ExitApplication);
     m_controls.value(IDC_PRINT)->setToolTip(QStringLiteral("Capture and print"));
     m_controls.value(IDC_SETUP)->setToolTip(QStringLiteral("Camera settings"));
     m_controls.value(IDC_OPEN)->setToolTip(QStringLiteral("Open folder (F2)"));
@@ -205,7 +207,8 @@ void CPlayerDlg::BuildControls() {
     m_volume_bar = new CSkinSlider(this);
     m_volume_bar->SetId(IDC_VOLUME_BAR);
     m_volume_bar->move(689, 676);
-    m_volume_bar->SetChannel(skin::kVolumeChannel, skin::kVolumeActive, true, kTransparentFromPixel, 0, 0);
+    m_volume_bar->SetChannel(skin::kVolumeChannel, skin::kVolumeActive, true, kTransparentFromPixel,
+                             0, 0);
     m_volume_bar->SetRange(0, 100, false);
     m_volume_bar->SetValue(0);
     m_volume_bar->SetPageStep(25);
@@ -236,14 +239,17 @@ void CPlayerDlg::BuildControls() {
     // "/ 00:00" has to fit its 31 pixels whole.
     time_font.setLetterSpacing(QFont::AbsoluteSpacing, -0.4);
     const QColor time_fg(0, 109, 168), time_bg(25, 25, 25);
-    m_position_text = AddLabel(IDC_POSITION_TEXT, r(18, 636, 44, 647), QStringLiteral("00:00"), time_fg,
-                               time_bg, time_font);
-    m_duration_text = AddLabel(IDC_DURATION_TEXT, r(46, 636, 77, 647), QStringLiteral("/ 00:00"), time_fg,
-                               time_bg, time_font);
+    m_position_text = AddLabel(IDC_POSITION_TEXT, r(18, 636, 44, 647), QStringLiteral("00:00"),
+                               time_fg, time_bg, time_font);
+    m_duration_text = AddLabel(IDC_DURATION_TEXT, r(46, 636, 77, 647), QStringLiteral("/ 00:00"),
+                               time_fg, time_bg, time_font);
     QFont g_font = CellHeightFont(QStringLiteral("Arial"), 14, 400);
-    m_readout[0] = AddLabel(IDC_G_X, r(681, 573, 739, 589), QString(), QColor(255, 0, 0), Qt::black, g_font);
-    m_readout[1] = AddLabel(IDC_G_Y, r(865, 606, 923, 621), QString(), QColor(255, 255, 0), Qt::black, g_font);
-    m_readout[2] = AddLabel(IDC_G_Z, r(825, 529, 883, 544), QString(), QColor(0, 136, 0), Qt::black, g_font);
+    m_readout[0] =
+        AddLabel(IDC_G_X, r(681, 573, 739, 589), QString(), QColor(255, 0, 0), Qt::black, g_font);
+    m_readout[1] =
+        AddLabel(IDC_G_Y, r(865, 606, 923, 621), QString(), QColor(255, 255, 0), Qt::black, g_font);
+    m_readout[2] =
+        AddLabel(IDC_G_Z, r(825, 529, 883, 544), QString(), QColor(0, 136, 0), Qt::black, g_font);
     for (QLabel *l : m_readout) l->setContentsMargins(4, 0, 0, 0);
 }
 
@@ -289,7 +295,8 @@ void CPlayerDlg::HandleMessage(const CWindowMessage &msg) {
         case WM_PLAYER_STATUS: OnPlayerStatus(static_cast<int32_t>(msg.lParam())); break;
         case WM_PLAYER_OPENED:
             // Each playback starts at normal speed in the engine; the chosen speed carries over.
-            if (m_player != nullptr && m_player->Speed() != 100) m_player->SetSpeed(m_player->Speed());
+            if (m_player != nullptr && m_player->Speed() != 100)
+                m_player->SetSpeed(m_player->Speed());
             break;
         case WM_SLIDER_MOVED:
             if (static_cast<int>(msg.wParam()) == IDC_SEEK_BAR) OnSeekDragged();
@@ -303,9 +310,12 @@ bool CPlayerDlg::eventFilter(QObject *watched, QEvent *e) {
         auto *w = qobject_cast<QWidget *>(watched);
         // Keys of this window only (not of a message box or dialog it opened), seen once each; in
         // full screen the video window is a window of its own.
-        const bool ours = w != nullptr && (w->window() == this || (m_full_screen && w->window() == m_video));
-        if (ours && w == QApplication::focusWidget()) return PreTranslateKey(static_cast<QKeyEvent *>(e));
-        if ((w == this || (m_full_screen && w == m_video)) && QApplication::focusWidget() == nullptr)
+        const bool ours =
+            w != nullptr && (w->window() == this || (m_full_screen && w->window() == m_video));
+        if (ours && w == QApplication::focusWidget())
+            return PreTranslateKey(static_cast<QKeyEvent *>(e));
+        if ((w == this || (m_full_screen && w == m_video)) &&
+            QApplication::focusWidget() == nullptr)
             return PreTranslateKey(static_cast<QKeyEvent *>(e));
     }
     return QDialog::eventFilter(watched, e);
@@ -335,7 +345,8 @@ bool CPlayerDlg::PreTranslateKey(QKeyEvent *key) {
         }
         // The arrows act when released (below); their presses must not reach the buttons, which
         // would walk the focus along the row and on into the list, switching recordings.
-        if (k == Qt::Key_Left || k == Qt::Key_Right || k == Qt::Key_Up || k == Qt::Key_Down) return true;
+        if (k == Qt::Key_Left || k == Qt::Key_Right || k == Qt::Key_Up || k == Qt::Key_Down)
+            return true;
         const review::Action action = review::ReviewActionOf(*key);
         if (action != review::Action::kNone) {
             if (!key->isAutoRepeat() || review::ActsOnRepeat(action)) RunReviewAction(action);
@@ -358,8 +369,8 @@ bool CPlayerDlg::PreTranslateKey(QKeyEvent *key) {
 // ---- Folders ----------------------------------------------------------------------------------
 
 void CPlayerDlg::ChooseFolder() {
-    const QString chosen =
-        m_choose_folder(this, QString::fromLatin1(kFolderTitle), QString::fromLocal8Bit(m_folder.c_str()));
+    const QString chosen = m_choose_folder(this, QString::fromLatin1(kFolderTitle),
+                                           QString::fromLocal8Bit(m_folder.c_str()));
     if (chosen.isEmpty()) return;
     OpenFolder(chosen);
 }
@@ -409,7 +420,8 @@ void CPlayerDlg::OpenSelection() {
     m_sensor.graph_cached = false;
 
     if (vt::app::IsCutOffRecording(CurrentPath()) && RepairCutOff()) return;
-    const drivedata::OpenResult sensors = drivedata::OpenRecording(&m_sensor, m_current_path.c_str());
+    const drivedata::OpenResult sensors =
+        drivedata::OpenRecording(&m_sensor, m_current_path.c_str());
     if (sensors == drivedata::OpenResult::kSilentFail) return;
     if (sensors != drivedata::OpenResult::kOk) {
         OpenFailed();
@@ -498,7 +510,8 @@ void CPlayerDlg::ShowDuration() {
         m_player->SetVolume(100);
         m_player = nullptr;
         // exit() rather than quit(): it also ends the modal loop the window runs in.
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         return;
     }
     m_duration = d;
@@ -521,7 +534,8 @@ void CPlayerDlg::PlayPause() {
     } else if (m_loaded) {
         m_player->Stop();
         Wait(100);
-        if (m_player->Open(m_current_path.c_str(), 0, 0, 0, 0) == 0) ShowMessage(QString::fromLatin1(kOpenFailed));
+        if (m_player->Open(m_current_path.c_str(), 0, 0, 0, 0) == 0)
+            ShowMessage(QString::fromLatin1(kOpenFailed));
         Wait(100);
         ReadState();
         m_video->show();
@@ -684,9 +698,10 @@ bool CPlayerDlg::RepairCutOff() { return RepairRecording(CurrentPath()); }
 void CPlayerDlg::RepairChosenRecording() {
     const QString start = m_listing_result >= 0 ? QDir::currentPath() : QString();
     const QString title = QStringLiteral("Repair a cut-off recording");
-    const QString path = m_choose_file ? m_choose_file(this, title, start)
-                                       : QFileDialog::getOpenFileName(this, title, start,
-                                                                      QStringLiteral("Recordings (*.mp4 *.MP4)"));
+    const QString path = m_choose_file
+                             ? m_choose_file(this, title, start)
+                             : QFileDialog::getOpenFileName(
+                                   this, title, start, QStringLiteral("Recordings (*.mp4 *.MP4)"));
     if (path.isEmpty()) return;
     if (!vt::app::IsCutOffRecording(path)) {
         ShowMessage(QStringLiteral("This recording's index is whole: there is nothing to repair."));
@@ -710,7 +725,8 @@ void CPlayerDlg::ShowMessage(const QString &text) {
         m_message_sink(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantrec Player"), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantrec Player"), text, QMessageBox::Ok,
+                    this);
     box.exec();
 }
 
@@ -731,7 +747,8 @@ bool CPlayerDlg::DrawGraph() {
     p.fillRect(m_graph_image.rect(), ToQColor(drivedata::kGraphBackground));
     QPen grid(ToQColor(drivedata::kGraphGrid), drivedata::kPenWidth, Qt::DotLine, Qt::FlatCap);
     p.setPen(grid);
-    for (int y : drivedata::kGridLineY) p.drawLine(drivedata::kGridLineX0, y, drivedata::kGridLineX1, y);
+    for (int y : drivedata::kGridLineY)
+        p.drawLine(drivedata::kGridLineX0, y, drivedata::kGridLineX1, y);
 
     auto show = [this](bool curves) {
         m_sensor.graph_cached = true;
@@ -767,7 +784,8 @@ bool CPlayerDlg::DrawGraph() {
 void CPlayerDlg::DrawTimeCursor() {
     if (!m_loaded || m_player == nullptr) return;
     int x = -1;
-    if (!drivedata::TimeCursorX(&m_sensor, m_duration, static_cast<uint32_t>(std::max(0, m_player->GetPosition())), &x))
+    if (!drivedata::TimeCursorX(&m_sensor, m_duration,
+                                static_cast<uint32_t>(std::max(0, m_player->GetPosition())), &x))
         return;
     m_cursor_x = x;
     InvalidateGraph();
@@ -786,11 +804,14 @@ void CPlayerDlg::UpdateReadouts(int64_t seconds, int64_t position_ms) {
 void CPlayerDlg::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    for (const skin::PanelPlace &panel : skin::kPanelPlaces) p.drawPixmap(panel.at, skin::Bitmap(panel.id));
+    for (const skin::PanelPlace &panel : skin::kPanelPlaces)
+        p.drawPixmap(panel.at, skin::Bitmap(panel.id));
     if (!m_graph_shown.isNull()) {
-        p.drawPixmap(QRect(kGraphShownAt, kGraphShownSize), m_graph_shown, QRect(QPoint(0, 0), kGraphShownSize));
+        p.drawPixmap(QRect(kGraphShownAt, kGraphShownSize), m_graph_shown,
+                     QRect(QPoint(0, 0), kGraphShownSize));
         if (m_cursor_x >= 0) {
-            p.setPen(QPen(ToQColor(drivedata::kCursorColour), drivedata::kPenWidth, Qt::SolidLine, Qt::FlatCap));
+            p.setPen(QPen(ToQColor(drivedata::kCursorColour), drivedata::kPenWidth, Qt::SolidLine,
+                          Qt::FlatCap));
             p.drawLine(m_cursor_x, drivedata::kCursorBottomY, m_cursor_x, drivedata::kCursorTopY);
         }
         PaintGraphMarks(&p);
@@ -826,15 +847,21 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     menu->addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
     menu->addAction(QStringLiteral("Close"), this, &CPlayerDlg::ExitApplication);
     menu->addAction(QStringLiteral("Trip and map"), this, &CPlayerDlg::ShowTripMap);
-    evidence::AddMenuEntries(menu, this, [this] {
-        return evidence::Moment{m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
-                                m_player != nullptr ? m_player->GetPosition() : 0};
-    }, [this](const QString &text) { ShowMessage(text); });
+    evidence::AddMenuEntries(
+        menu, this,
+        [this] {
+            return evidence::Moment{
+                m_loaded ? QDir(RecordingFolder()).absoluteFilePath(CurrentPath()) : QString(),
+                m_player != nullptr ? m_player->GetPosition() : 0};
+        },
+        [this](const QString &text) { ShowMessage(text); });
     // The list's names are relative to the current directory, the folder listed last.
-    catalogue_ui::AddFindEventsEntry(menu, this, m_listing_result >= 0 ? QDir::currentPath() : QString(),
-                                     drivedata::kDefaultEventThresholdG,
-                                     [this](const QString &name, int64_t ms) { OpenRecordingAt(name, ms); });
-    menu->addAction(QStringLiteral("Repair a cut-off recording..."), this, &CPlayerDlg::RepairChosenRecording);
+    catalogue_ui::AddFindEventsEntry(
+        menu, this, m_listing_result >= 0 ? QDir::currentPath() : QString(),
+        drivedata::kDefaultEventThresholdG,
+        [this](const QString &name, int64_t ms) { OpenRecordingAt(name, ms); });
+    menu->addAction(QStringLiteral("Repair a cut-off recording..."), this,
+                    &CPlayerDlg::RepairChosenRecording);
     menu->addAction(QStringLiteral("Keys"), this, &CPlayerDlg::ShowKeyPanel);
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(kAboutMenuText), this, [this] {
@@ -875,7 +902,8 @@ void CPlayerDlg::contextMenuEvent(QContextMenuEvent *event) {
 
 void CPlayerDlg::dragEnterEvent(QDragEnterEvent *event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.front().isLocalFile() && QFileInfo(urls.front().toLocalFile()).isDir())
+    if (urls.size() == 1 && urls.front().isLocalFile() &&
+        QFileInfo(urls.front().toLocalFile()).isDir())
         event->acceptProposedAction();
 }
 

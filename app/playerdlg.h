@@ -13,12 +13,12 @@
 #include <optional>
 #include <string>
 
+#include "app/repair/repairoffer.h"
 #include "app/review/events.h"
 #include "app/review/keypanel.h"
 #include "app/review/keys.h"
 #include "app/review/overlay.h"
 #include "app/skin/artwork.h"
-#include "app/repair/repairoffer.h"
 #include "drivedata/gsensor.h"
 #include "drivedata/sensordata.h"
 #include "drivedata/track.h"
@@ -135,13 +135,15 @@ public:
     review::HudState Hud() const;
 
     // What the user would otherwise be asked for or told; tests replace these.
-    using FolderChooser = std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
+    using FolderChooser =
+        std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
     using MessageSink = std::function<void(const QString &text)>;
     void SetFolderChooser(FolderChooser chooser) { m_choose_folder = std::move(chooser); }
     void SetMessageSink(MessageSink sink) { m_message_sink = std::move(sink); }
     void SetRepairPrompts(vt::app::RepairPrompts prompts) { m_repair_prompts = std::move(prompts); }
     // Picks a recording file to repair (a file dialog unless a test sets another chooser).
-    using FileChooser = std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
+    using FileChooser =
+        std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
     void SetFileChooser(FileChooser chooser) { m_choose_file = std::move(chooser); }
     // The menu's "Repair a cut-off recording...": any recording, listed or not; the original is
     // only read.
@@ -192,7 +194,8 @@ protected:
 private:
     void BuildControls();
     CSkinButton *AddButton(int id, int strip);
-    QLabel *AddLabel(int id, QRect rect, const QString &text, QColor fg, QColor bg, const QFont &font);
+    QLabel *AddLabel(int id, QRect rect, const QString &text, QColor fg, QColor bg,
+                     const QFont &font);
     void HandleMessage(const CWindowMessage &msg);
     bool PreTranslateKey(QKeyEvent *key);
 
@@ -270,7 +273,7 @@ private:
     SpeedLookup m_speed_at;
     bool m_speed_mph = false;
     QString m_settings_file;
-    drivedata::Track m_track;            // fixes of the open recording
+    drivedata::Track m_track;             // fixes of the open recording
     std::vector<int64_t> m_record_times;  // its sensor records' times, in order
     QString m_snapshot_folder;
     QPointer<review::CKeyPanel> m_key_panel;

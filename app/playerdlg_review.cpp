@@ -21,8 +21,8 @@
 #include "app/review/speed.h"
 #include "app/skinbutton.h"
 #include "app/skinslider.h"
-#include "app/videowindow.h"
 #include "app/userfiles/userfiles.h"
+#include "app/videowindow.h"
 #include "app/wait.h"
 #include "drivedata/events.h"
 #include "drivedata/sensor_rows.h"
@@ -46,14 +46,16 @@ void CPlayerDlg::BuildReviewControls() {
     m_live_speed->setGeometry(QRect(681, 606, 80, 15));
     m_live_speed->setFont(font);
     m_live_speed->setContentsMargins(4, 0, 0, 0);
-    m_live_speed->setStyleSheet(QStringLiteral("QLabel{color:#e6e6e6;background:black;padding:0;margin:0;}"));
+    m_live_speed->setStyleSheet(
+        QStringLiteral("QLabel{color:#e6e6e6;background:black;padding:0;margin:0;}"));
     m_live_speed->setToolTip(QStringLiteral("Speed"));
     m_controls.insert(IDC_LIVE_SPEED, m_live_speed);
 
     m_video->SetHudProvider([this] { return Hud(); });
     m_speed_at = [this](int32_t position_ms) -> std::optional<double> {
         // The record whose 100 ms slot holds the position.
-        auto it = std::upper_bound(m_record_times.begin(), m_record_times.end(), int64_t{position_ms});
+        auto it =
+            std::upper_bound(m_record_times.begin(), m_record_times.end(), int64_t{position_ms});
         if (it == m_record_times.begin()) return std::nullopt;
         double kmh = 0;
         if (!m_track.SpeedKmhAt(*(it - 1), &kmh)) return std::nullopt;
@@ -63,8 +65,9 @@ void CPlayerDlg::BuildReviewControls() {
 }
 
 void CPlayerDlg::LoadDriveFacts() {
-    const userfiles::Settings settings =
-        m_settings_file.isEmpty() ? userfiles::LoadSettings() : userfiles::LoadSettingsFrom(m_settings_file);
+    const userfiles::Settings settings = m_settings_file.isEmpty()
+                                             ? userfiles::LoadSettings()
+                                             : userfiles::LoadSettingsFrom(m_settings_file);
     m_speed_mph = settings.speedMph;
     std::vector<drivedata::SensorRow> rows;
     drivedata::CollectSensorRows(&m_sensor, &rows);
@@ -85,8 +88,12 @@ void CPlayerDlg::RunReviewAction(review::Action action) {
     switch (action) {
         case Action::kStepForward: StepPicture(true); break;
         case Action::kStepBack: StepPicture(false); break;
-        case Action::kSpeedDown: ChangeSpeed(review::SlowerSpeed(m_player != nullptr ? m_player->Speed() : 100)); break;
-        case Action::kSpeedUp: ChangeSpeed(review::FasterSpeed(m_player != nullptr ? m_player->Speed() : 100)); break;
+        case Action::kSpeedDown:
+            ChangeSpeed(review::SlowerSpeed(m_player != nullptr ? m_player->Speed() : 100));
+            break;
+        case Action::kSpeedUp:
+            ChangeSpeed(review::FasterSpeed(m_player != nullptr ? m_player->Speed() : 100));
+            break;
         case Action::kSpeedNormal: ChangeSpeed(review::kNormalSpeed); break;
         case Action::kFullScreen: SetFullScreen(!m_full_screen); break;
         case Action::kZoomIn: ZoomPicture(1); break;
@@ -105,10 +112,8 @@ void CPlayerDlg::Notice(const QString &text) { m_video->ShowNotice(text); }
 
 void CPlayerDlg::StepPicture(bool forward) {
     if (!m_loaded || m_player == nullptr) return;
-    if (forward)
-        m_player->StepForward();
-    else
-        m_player->StepBack();
+    if (forward) m_player->StepForward();
+    else m_player->StepBack();
     ReadState();
     RedrawPlayButton();
 }
@@ -146,10 +151,8 @@ void CPlayerDlg::SetFullScreen(bool full) {
 void CPlayerDlg::ZoomPicture(int steps) {
     // Around the mouse when it is over the picture, else around the middle.
     const QPoint at = m_video->mapFromGlobal(QCursor::pos());
-    if (m_video->rect().contains(at))
-        m_video->ZoomBy(steps, at);
-    else
-        m_video->ZoomBy(steps);
+    if (m_video->rect().contains(at)) m_video->ZoomBy(steps, at);
+    else m_video->ZoomBy(steps);
 }
 
 void CPlayerDlg::JumpToEvent(bool next) {
@@ -158,8 +161,9 @@ void CPlayerDlg::JumpToEvent(bool next) {
     const std::optional<int32_t> target =
         next ? review::NextEventTarget(m_events, pos) : review::PreviousEventTarget(m_events, pos);
     if (!target) {
-        Notice(m_events.isEmpty() ? QStringLiteral("No events") : next ? QStringLiteral("No later event")
-                                                                       : QStringLiteral("No earlier event"));
+        Notice(m_events.isEmpty() ? QStringLiteral("No events")
+               : next             ? QStringLiteral("No later event")
+                                  : QStringLiteral("No earlier event"));
         return;
     }
     m_player->SeekExact(*target);
@@ -177,7 +181,8 @@ QString CPlayerDlg::TakeSnapshot() {
     const int32_t position = m_player->GetPosition();
     // The engine writes the decoded picture, without the text drawn over it, as a JPEG; it is
     // read back and kept as PNG.
-    const QString jpeg = QDir::temp().filePath(QStringLiteral("vantrec-snapshot-%1.jpg").arg(getpid()));
+    const QString jpeg =
+        QDir::temp().filePath(QStringLiteral("vantrec-snapshot-%1.jpg").arg(getpid()));
     QFile::remove(jpeg);
     QString saved;
     if (m_player->RequestCapture(QFile::encodeName(jpeg).constData()) != 0) {
@@ -191,7 +196,8 @@ QString CPlayerDlg::TakeSnapshot() {
         });
         QImage picture;
         if (written && picture.load(jpeg, "JPEG")) {
-            const QString folder = m_snapshot_folder.isEmpty() ? review::DefaultSnapshotFolder() : m_snapshot_folder;
+            const QString folder =
+                m_snapshot_folder.isEmpty() ? review::DefaultSnapshotFolder() : m_snapshot_folder;
             saved = review::SaveSnapshot(picture, folder, CurrentPath(), position);
         }
     }
@@ -213,7 +219,9 @@ void CPlayerDlg::ShowKeyPanel() {
 
 void CPlayerDlg::SetEvents(QVector<review::EventMark> events) {
     std::sort(events.begin(), events.end(),
-              [](const review::EventMark &a, const review::EventMark &b) { return a.time_ms < b.time_ms; });
+              [](const review::EventMark &a, const review::EventMark &b) {
+                  return a.time_ms < b.time_ms;
+              });
     m_events = std::move(events);
     UpdateEventMarks();
 }
@@ -231,7 +239,8 @@ void CPlayerDlg::PaintGraphMarks(QPainter *p) {
     if (!m_loaded) return;
     for (const review::EventMark &e : m_events) {
         int x = -1;
-        if (!drivedata::TimeCursorX(&m_sensor, m_duration, static_cast<uint32_t>(std::max(0, e.time_ms)), &x))
+        if (!drivedata::TimeCursorX(&m_sensor, m_duration,
+                                    static_cast<uint32_t>(std::max(0, e.time_ms)), &x))
             continue;
         review::PaintEventMark(p, QPointF(x, drivedata::kCursorTopY + 8), e.kind, 9, true);
     }
@@ -257,8 +266,9 @@ review::HudState CPlayerDlg::Hud() const {
     review::HudState hud;
     static const char kAxis[3] = {'X', 'Y', 'Z'};
     for (int a = 0; a < 3; ++a)
-        hud.readouts.push_back({QStringLiteral("%1 %2").arg(QLatin1Char(kAxis[a])).arg(m_readout[a]->text()),
-                                kReadoutColour[a]});
+        hud.readouts.push_back(
+            {QStringLiteral("%1 %2").arg(QLatin1Char(kAxis[a])).arg(m_readout[a]->text()),
+             kReadoutColour[a]});
     hud.readouts.push_back({m_live_speed->text(), QColor(230, 230, 230)});
     hud.position_ms = m_player != nullptr ? m_player->GetPosition() : 0;
     hud.duration_ms = m_duration;

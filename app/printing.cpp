@@ -20,7 +20,9 @@ namespace {
 
 // The window keeps drawing itself (and the player's reports keep arriving) while printing waits
 // for the engine; it only takes no input until the page is out.
-void Pause(int ms, const std::function<bool()> &done = {}) { Wait(ms, WaitStyle::kResponsive, done); }
+void Pause(int ms, const std::function<bool()> &done = {}) {
+    Wait(ms, WaitStyle::kResponsive, done);
+}
 
 // How much longer than the usual 300 ms a late capture is waited for.
 constexpr int kLateCaptureMs = 2000;
@@ -35,7 +37,8 @@ void TextAt(QPainter *p, int x, int y, const QString &text) {
 bool ConvertCaptureToBmp(const QString &jpeg, const QString &bmp) {
     ImageBgr img{};
     if (ImageReadJpeg(jpeg.toLocal8Bit().constData(), &img) == 0) return false;
-    const bool ok = ImageWriteBmp(bmp.toLocal8Bit().constData(), img.bgr, img.width, img.height, img.stride) != 0;
+    const bool ok = ImageWriteBmp(bmp.toLocal8Bit().constData(), img.bgr, img.width, img.height,
+                                  img.stride) != 0;
     ImageFree(&img);
     return ok;
 }
@@ -43,12 +46,12 @@ bool ConvertCaptureToBmp(const QString &jpeg, const QString &bmp) {
 QString PrintTimeText(const QDateTime &local) {
     const QDate d = local.date();
     const QTime t = local.time();
-    return QString::asprintf("%04d/%02d/%02d  %02d:%02d:%02d", d.year(), d.month(), d.day(), t.hour(), t.minute(),
-                             t.second());
+    return QString::asprintf("%04d/%02d/%02d  %02d:%02d:%02d", d.year(), d.month(), d.day(),
+                             t.hour(), t.minute(), t.second());
 }
 
-bool DrawPrintPage(QPainter *p, int width, int height, const QString &recording, const QDateTime &now,
-                   const QString &bmp, const QColor &bar) {
+bool DrawPrintPage(QPainter *p, int width, int height, const QString &recording,
+                   const QDateTime &now, const QString &bmp, const QColor &bar) {
     const QBrush previous = p->brush();
     p->setBrush(Qt::lightGray);
     p->setBackgroundMode(Qt::OpaqueMode);
@@ -132,8 +135,8 @@ void PrintCurrentFrame(CPlayerDlg *dlg, const PrintMessageSink &show_message) {
         return;
     }
     const QColor bar = QApplication::palette().color(QPalette::Button);
-    if (!DrawPrintPage(&p, printer.width(), printer.height(), dlg->CurrentPath(), QDateTime::currentDateTime(), bmp,
-                       bar)) {
+    if (!DrawPrintPage(&p, printer.width(), printer.height(), dlg->CurrentPath(),
+                       QDateTime::currentDateTime(), bmp, bar)) {
         printer.abort();
         p.end();
         show(kMsgNoCapture);

@@ -40,7 +40,7 @@ QString PrintTimeText(const QDateTime &local);
 // name, the time, two bars of `bar` colour and the picture of `bmp` stretched between them, and
 // the model name in blue. False when the BMP cannot be loaded; the page is then unfinished (only
 // the texts and the first bar are on it) and is to be thrown away.
-bool DrawPrintPage(QPainter *p, int width, int height, const QString &recording, const QDateTime &now,
-                   const QString &bmp, const QColor &bar);
+bool DrawPrintPage(QPainter *p, int width, int height, const QString &recording,
+                   const QDateTime &now, const QString &bmp, const QColor &bar);
 
 }  // namespace vt::app

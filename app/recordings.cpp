@@ -92,7 +92,8 @@ public:
             m_ticker = new QTimer(this);
             m_ticker->setInterval(100);
             connect(m_ticker, &QTimer::timeout, this, [this] {
-                m_list->SetProgress(static_cast<int>(m_done->load()), static_cast<int>(m_total->load()));
+                m_list->SetProgress(static_cast<int>(m_done->load()),
+                                    static_cast<int>(m_total->load()));
             });
         }
         m_ticker->start();
@@ -106,7 +107,8 @@ public:
                                          })) {
                 if (!cancel->load())
                     QMetaObject::invokeMethod(
-                        this, [this, generation] { Apply({}, generation, false); }, Qt::QueuedConnection);
+                        this, [this, generation] { Apply({}, generation, false); },
+                        Qt::QueuedConnection);
                 return;
             }
             // `this` outlives the task: its destructor waits for the pool.
@@ -127,7 +129,8 @@ private:
         QHash<QString, int> trip_of;
         for (size_t t = 0; t < trips.size(); ++t)
             for (const auto &f : trips[t].files)
-                trip_of.insert(QString::fromLocal8Bit(f.recording.name.c_str()), static_cast<int>(t));
+                trip_of.insert(QString::fromLocal8Bit(f.recording.name.c_str()),
+                               static_cast<int>(t));
         QHash<QString, QString> headers;
         int current = -1, left = 0;  // the trip being listed and its files not yet passed
         bool other_open = false;
@@ -184,18 +187,16 @@ std::string TripHeaderText(const std::string &iso_start, int64_t duration_ms, do
     constexpr double kMetresPerMile = 1609.344, kMetresPerFoot = 0.3048;
     if (miles && distance_m < kMetresPerMile / 10)
         std::snprintf(buf, sizeof buf, " \u00b7 %.0f ft", distance_m / kMetresPerFoot);
-    else if (miles)
-        std::snprintf(buf, sizeof buf, " \u00b7 %.1f mi", distance_m / kMetresPerMile);
-    else if (distance_m < 1000)
-        std::snprintf(buf, sizeof buf, " \u00b7 %.0f m", distance_m);
-    else
-        std::snprintf(buf, sizeof buf, " \u00b7 %.1f km", distance_m / 1000);
+    else if (miles) std::snprintf(buf, sizeof buf, " \u00b7 %.1f mi", distance_m / kMetresPerMile);
+    else if (distance_m < 1000) std::snprintf(buf, sizeof buf, " \u00b7 %.0f m", distance_m);
+    else std::snprintf(buf, sizeof buf, " \u00b7 %.1f km", distance_m / 1000);
     return text + buf;
 }
 
 void GroupListByTrip(CSkinListBox *list, const std::string &folder) {
     // The grouper is ours alone under this name, so the cast is safe without meta-object help.
-    auto *found = list->findChild<QObject *>(QLatin1String(kGrouperName), Qt::FindDirectChildrenOnly);
+    auto *found =
+        list->findChild<QObject *>(QLatin1String(kGrouperName), Qt::FindDirectChildrenOnly);
     auto *grouper = found != nullptr ? static_cast<CTripGrouper *>(found) : new CTripGrouper(list);
     grouper->Start(folder);
 }

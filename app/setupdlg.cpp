@@ -32,8 +32,8 @@ const RowIds kRows[4] = {
     {camcfg::Setting::kSound, 4, {IDC_SOUND_3, IDC_SOUND_2, IDC_SOUND_1, IDC_SOUND_0}},
     {camcfg::Setting::kSensitivity, 3, {IDC_SENSITIVITY_3, IDC_SENSITIVITY_2, IDC_SENSITIVITY_1}},
 };
-const int kTimeIds[6] = {IDC_TIME_YEAR,  IDC_TIME_MONTH,  IDC_TIME_DAY,
-                         IDC_TIME_HOUR,  IDC_TIME_MINUTE, IDC_TIME_SECOND};
+const int kTimeIds[6] = {IDC_TIME_YEAR, IDC_TIME_MONTH,  IDC_TIME_DAY,
+                         IDC_TIME_HOUR, IDC_TIME_MINUTE, IDC_TIME_SECOND};
 
 const QColor kTimeText(0, 140, 255);
 
@@ -52,7 +52,9 @@ std::string &RunSettingsFolder() {
 
 }  // namespace
 
-QString CCameraSetupDlg::SettingsFolder() { return QString::fromLocal8Bit(RunSettingsFolder().c_str()); }
+QString CCameraSetupDlg::SettingsFolder() {
+    return QString::fromLocal8Bit(RunSettingsFolder().c_str());
+}
 
 void CCameraSetupDlg::ForgetSettingsFolder() { RunSettingsFolder().clear(); }
 
@@ -86,8 +88,7 @@ CCameraSetupDlg::CCameraSetupDlg(QWidget *parent, const QString &opensetpath_fil
 }
 
 CCameraSetupDlg::~CCameraSetupDlg() {
-    if (!m_remembered.empty())
-        userfiles::WriteFolderFile(m_opensetpath_file, m_remembered);
+    if (!m_remembered.empty()) userfiles::WriteFolderFile(m_opensetpath_file, m_remembered);
 }
 
 QRadioButton *CCameraSetupDlg::AddRadio(int id, QButtonGroup *row, QPoint at) {
@@ -124,14 +125,16 @@ void CCameraSetupDlg::BuildControls() {
         b->setFont(button_font);
         m_controls.insert(bp.id, b);
     }
-    connect(static_cast<CSkinButton *>(m_controls.value(IDC_SETUP_FOLDER)), &QAbstractButton::clicked, this,
-            &CCameraSetupDlg::ChooseFolder);
-    connect(static_cast<CSkinButton *>(m_controls.value(IDC_SETUP_WRITE)), &QAbstractButton::clicked, this,
-            &CCameraSetupDlg::WriteFiles);
-    connect(static_cast<CSkinButton *>(m_controls.value(IDC_SETUP_CLOSE)), &QAbstractButton::clicked, this,
-            &QDialog::accept);
-    m_controls.value(IDC_SETUP_FOLDER)->setToolTip(QStringLiteral("Choose the settings folder on the card"));
-    m_controls.value(IDC_SETUP_WRITE)->setToolTip(QStringLiteral("Write the settings to the folder"));
+    connect(static_cast<CSkinButton *>(m_controls.value(IDC_SETUP_FOLDER)),
+            &QAbstractButton::clicked, this, &CCameraSetupDlg::ChooseFolder);
+    connect(static_cast<CSkinButton *>(m_controls.value(IDC_SETUP_WRITE)),
+            &QAbstractButton::clicked, this, &CCameraSetupDlg::WriteFiles);
+    connect(static_cast<CSkinButton *>(m_controls.value(IDC_SETUP_CLOSE)),
+            &QAbstractButton::clicked, this, &QDialog::accept);
+    m_controls.value(IDC_SETUP_FOLDER)
+        ->setToolTip(QStringLiteral("Choose the settings folder on the card"));
+    m_controls.value(IDC_SETUP_WRITE)
+        ->setToolTip(QStringLiteral("Write the settings to the folder"));
 
     // The screen rows are quality, frame, sound, sensitivity, which is also the order of kRows.
     for (int row = 0; row < 4; ++row) {
@@ -140,13 +143,16 @@ void CCameraSetupDlg::BuildControls() {
         for (int i = 0; i < kRows[row].count; ++i) {
             // The fourth sound button (code 0) exists only to show a card's 0; it is never shown.
             const int column = i < 3 ? i : 2;
-            QRadioButton *b = AddRadio(kRows[row].ids[i], m_rows[row], QPoint(skin::kSetupColumnLeft[column], skin::kSetupRowTop[row]));
+            QRadioButton *b =
+                AddRadio(kRows[row].ids[i], m_rows[row],
+                         QPoint(skin::kSetupColumnLeft[column], skin::kSetupRowTop[row]));
             if (i == 3) b->hide();
         }
     }
 
     m_clock = new QCheckBox(this);
-    m_clock->setGeometry(QRect(24, skin::kSetupClockTop, skin::kSetupIndicator, skin::kSetupIndicator));
+    m_clock->setGeometry(
+        QRect(24, skin::kSetupClockTop, skin::kSetupIndicator, skin::kSetupIndicator));
     m_controls.insert(IDC_SET_CLOCK, m_clock);
     connect(m_clock, &QCheckBox::toggled, this, &CCameraSetupDlg::SetClock);
 
@@ -158,9 +164,10 @@ void CCameraSetupDlg::BuildControls() {
         e->setAlignment(Qt::AlignCenter);
         e->setFrame(false);
         // Enabled or not, the clock reads blue on white.
-        e->setStyleSheet(QStringLiteral("QLineEdit{color:%1;background:#ffffff;border:0;padding:0;"
-                                        "selection-background-color:#0096ff;selection-color:#ffffff;}")
-                             .arg(kTimeText.name()));
+        e->setStyleSheet(
+            QStringLiteral("QLineEdit{color:%1;background:#ffffff;border:0;padding:0;"
+                           "selection-background-color:#0096ff;selection-color:#ffffff;}")
+                .arg(kTimeText.name()));
         m_time[i] = e;
         m_controls.insert(kTimeIds[i], e);
     }
@@ -201,9 +208,10 @@ void CCameraSetupDlg::RecomputeCodes() {
 }
 
 void CCameraSetupDlg::ChooseFolder() {
-    const QString chosen = m_choose_folder ? m_choose_folder(this, QString::fromLatin1(kSetupFolderTitle),
-                                                             RememberedFolder())
-                                           : QString();
+    const QString chosen =
+        m_choose_folder
+            ? m_choose_folder(this, QString::fromLatin1(kSetupFolderTitle), RememberedFolder())
+            : QString();
     if (chosen.isEmpty() || !QFileInfo(chosen).isDir()) return;
     const std::string folder = chosen.toLocal8Bit().toStdString();
     RunSettingsFolder() = folder;
@@ -220,7 +228,8 @@ void CCameraSetupDlg::ChooseFolder() {
         {camcfg::kSoundFile, camcfg::Setting::kSound, camcfg::kSoundDefault},
         {camcfg::kFrameFile, camcfg::Setting::kFrame, camcfg::kFrameDefault},
     };
-    for (const File &f : files) CheckCode(f.setting, camcfg::ReadSettingByte(folder, f.name, f.default_code));
+    for (const File &f : files)
+        CheckCode(f.setting, camcfg::ReadSettingByte(folder, f.name, f.default_code));
     RecomputeCodes();
 }
 
@@ -231,7 +240,8 @@ void CCameraSetupDlg::WriteFiles() {
     for (int i = 0; i < 6; ++i) texts[i] = m_time[i]->text().toLocal8Bit().toStdString();
     const camcfg::WriteOutcome outcome =
         camcfg::WriteSettings(!folder.empty(), folder, m_codes, m_time_flag ? texts : nullptr);
-    for (const std::string &message : outcome.messages) ShowMessage(QString::fromLocal8Bit(message.c_str()));
+    for (const std::string &message : outcome.messages)
+        ShowMessage(QString::fromLocal8Bit(message.c_str()));
     if (outcome.completed) accept();
 }
 
@@ -245,7 +255,8 @@ void CCameraSetupDlg::ShowMessage(const QString &text) {
         m_message_sink(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantrec Player"), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vantrec Player"), text, QMessageBox::Ok,
+                    this);
     box.exec();
 }
 

@@ -57,7 +57,8 @@ public:
     ~CCameraSetupDlg() override;
 
     // What the user would otherwise be asked for or told; tests replace these.
-    using FolderChooser = std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
+    using FolderChooser =
+        std::function<QString(QWidget *owner, const QString &title, const QString &start)>;
     using MessageSink = std::function<void(const QString &text)>;
     void SetFolderChooser(FolderChooser chooser) { m_choose_folder = std::move(chooser); }
     void SetMessageSink(MessageSink sink) { m_message_sink = std::move(sink); }

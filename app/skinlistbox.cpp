@@ -22,14 +22,14 @@ CSkinListBox::CSkinListBox(QWidget *parent) : QAbstractScrollArea(parent) {
     verticalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setStyleSheet(QStringLiteral(
         "QScrollBar:vertical{background:#0c0d0f;width:10px;margin:0;}"
-        "QScrollBar::handle:vertical{background:#3a3e45;min-height:24px;border-radius:4px;margin:1px;}"
+        "QScrollBar::handle:vertical{background:#3a3e45;min-height:24px;border-radius:4px;margin:"
+        "1px;}"
         "QScrollBar::handle:vertical:hover{background:#0096ff;}"
         "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0;}"
         "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:none;}"));
     m_font = CellHeightFont(QStringLiteral("Arial"), 17, 700);
     m_header_font = CellHeightFont(QStringLiteral("Arial"), 13, 400);
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this] { viewport()->update(); });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { viewport()->update(); });
 }
 
 void CSkinListBox::SetLook(int font_height, const QString &face, QColor normal, QColor selected,
@@ -195,11 +195,13 @@ void CSkinListBox::paintEvent(QPaintEvent *) {
             p.drawText(r.translated(m_shadow_offset, m_shadow_offset),
                        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
         }
-        p.setPen(!enabled ? QColor::fromRgb(kDisabledText) : (i == m_current ? m_selected : m_normal));
+        p.setPen(!enabled ? QColor::fromRgb(kDisabledText)
+                          : (i == m_current ? m_selected : m_normal));
         p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }
     if (ProgressShown()) {
-        const int filled = static_cast<int>(static_cast<int64_t>(w) * m_progress_done / m_progress_total);
+        const int filled =
+            static_cast<int>(static_cast<int64_t>(w) * m_progress_done / m_progress_total);
         p.fillRect(QRect(0, h - 3, w, 3), QColor(70, 90, 110));
         p.fillRect(QRect(0, h - 3, filled, 3), QColor(120, 176, 220));
     }

@@ -32,9 +32,7 @@ QPixmap Keyed(const QImage &source, bool transparent, QRgb colour, int px, int p
 
 }  // namespace
 
-CSkinSlider::CSkinSlider(QWidget *parent) : QWidget(parent) {
-    setFocusPolicy(Qt::ClickFocus);
-}
+CSkinSlider::CSkinSlider(QWidget *parent) : QWidget(parent) { setFocusPolicy(Qt::ClickFocus); }
 
 bool CSkinSlider::LoadArt(Art *art, int bitmap_id, int active_id, bool transparent, QRgb colour,
                           int px, int py) {
@@ -138,7 +136,8 @@ int CSkinSlider::ValueOfPixel(int pixel) const {
 }
 
 void CSkinSlider::Post(int message) {
-    if (parent() != nullptr) PostWindowMessage(parent(), message, static_cast<uintptr_t>(m_id), m_value);
+    if (parent() != nullptr)
+        PostWindowMessage(parent(), message, static_cast<uintptr_t>(m_id), m_value);
 }
 
 void CSkinSlider::DragTo(int pixel) {
@@ -164,7 +163,8 @@ void CSkinSlider::mousePressEvent(QMouseEvent *event) {
     m_dragging = true;
     const int at = Along(event->position());
     const int centre = PixelOfValue(m_value);
-    m_drag_offset = (ThumbLength() > 0 && std::abs(at - centre) <= ThumbLength() / 2) ? at - centre : 0;
+    m_drag_offset =
+        (ThumbLength() > 0 && std::abs(at - centre) <= ThumbLength() / 2) ? at - centre : 0;
     DragTo(at);
     update();
 }
@@ -208,11 +208,13 @@ void CSkinSlider::paintEvent(QPaintEvent *) {
         if (!m_channel.active.isNull() && m_enabled) {
             const int split = std::clamp(PixelOfValue(m_value), 0, Length());
             if (m_vertical) {
-                p.drawPixmap(QRect(0, 0, width(), split), m_channel.active, QRect(0, 0, width(), split));
+                p.drawPixmap(QRect(0, 0, width(), split), m_channel.active,
+                             QRect(0, 0, width(), split));
                 p.drawPixmap(QRect(0, split, width(), height() - split), m_channel.normal,
                              QRect(0, split, width(), height() - split));
             } else {
-                p.drawPixmap(QRect(0, 0, split, height()), m_channel.active, QRect(0, 0, split, height()));
+                p.drawPixmap(QRect(0, 0, split, height()), m_channel.active,
+                             QRect(0, 0, split, height()));
                 p.drawPixmap(QRect(split, 0, width() - split, height()), m_channel.normal,
                              QRect(split, 0, width() - split, height()));
             }
@@ -221,19 +223,18 @@ void CSkinSlider::paintEvent(QPaintEvent *) {
         }
     }
     if (!m_thumb.normal.isNull()) {
-        const QPixmap &thumb = (m_dragging && !m_thumb.active.isNull()) ? m_thumb.active : m_thumb.normal;
+        const QPixmap &thumb =
+            (m_dragging && !m_thumb.active.isNull()) ? m_thumb.active : m_thumb.normal;
         const int c = PixelOfValue(m_value);
-        if (m_vertical)
-            p.drawPixmap((width() - m_thumb_w) / 2, c - m_thumb_h / 2, thumb);
-        else
-            p.drawPixmap(c - m_thumb_w / 2, (height() - m_thumb_h) / 2, thumb);
+        if (m_vertical) p.drawPixmap((width() - m_thumb_w) / 2, c - m_thumb_h / 2, thumb);
+        else p.drawPixmap(c - m_thumb_w / 2, (height() - m_thumb_h) / 2, thumb);
     }
     for (const Mark &m : m_marks) {
         const double at = PixelOfFraction(m.fraction);
-        if (m_vertical)
-            review::PaintEventMark(&p, QPointF(width() - 1, at), m.kind, width(), true);
+        if (m_vertical) review::PaintEventMark(&p, QPointF(width() - 1, at), m.kind, width(), true);
         else
-            review::PaintEventMark(&p, QPointF(at, height() - 1), m.kind, std::max(7, height()), true);
+            review::PaintEventMark(&p, QPointF(at, height() - 1), m.kind, std::max(7, height()),
+                                   true);
     }
     if (hasFocus() && m_draw_focus) {
         p.setPen(QPen(QColor(0, 150, 255), 1, Qt::DotLine));

@@ -70,8 +70,8 @@ private:
     };
     bool LoadArt(Art *art, int bitmap_id, int active_id, bool transparent, QRgb colour, int px,
                  int py);
-    int Length() const;            // control extent along the axis
-    int Along(QPointF p) const;    // coordinate of a point along the axis
+    int Length() const;          // control extent along the axis
+    int Along(QPointF p) const;  // coordinate of a point along the axis
     int LeadMargin() const;
     int TrailMargin() const;
     int ThumbLength() const;

@@ -16,7 +16,8 @@ bool Wait(int ms, WaitStyle style, const std::function<bool()> &done) {
         const qint64 left = ms - clock.elapsed();
         if (left <= 0) break;
         // A condition is looked at every 10 ms; without one the whole time passes in one go.
-        const int slice = done ? static_cast<int>(std::min<qint64>(left, 10)) : static_cast<int>(left);
+        const int slice =
+            done ? static_cast<int>(std::min<qint64>(left, 10)) : static_cast<int>(left);
         if (style == WaitStyle::kSleep) {
             QThread::msleep(static_cast<unsigned long>(slice));
         } else {

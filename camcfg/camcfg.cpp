@@ -1,8 +1,8 @@
 #include "camcfg/camcfg.h"
 
+#include <sys/stat.h>
 #include <climits>
 #include <cstdio>
-#include <sys/stat.h>
 #include <utility>
 
 namespace vt::camcfg {
@@ -52,8 +52,8 @@ bool WriteTimeFile(const std::string &folder, int year, int month, int day, int 
         !FitsWidth(minute, 2) || !FitsWidth(second, 2))
         return false;
     char text[kTimeFileLength + 1];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d-%02d-%02d-%02d", year, month, day, hour, minute,
-                  second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d-%02d-%02d-%02d", year, month, day, hour,
+                  minute, second);
     return WriteBytes(SettingPath(folder, kTimeFile), text, kTimeFileLength) == WriteResult::kOk;
 }
 

@@ -66,7 +66,7 @@ void ReadSettings(const std::string &folder, CameraSettings *settings);
 
 struct WriteOutcome {
     std::vector<std::string> messages;  // to show one after the other
-    bool completed = false;  // the completion message was given: the dialog closes
+    bool completed = false;             // the completion message was given: the dialog closes
 };
 
 // Writes a set of files: the four codes, then the clock file when `time_texts` is given (the six

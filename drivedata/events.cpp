@@ -28,7 +28,8 @@ std::vector<Deviation> Deviations(const std::vector<SensorRow> &rows) {
         const int64_t t = static_cast<int64_t>(rows[i].time_ms);
         while (lo < i && static_cast<int64_t>(rows[lo].time_ms) < t - kMedianHalfWindowMs) ++lo;
         if (hi < i + 1) hi = i + 1;
-        while (hi < rows.size() && static_cast<int64_t>(rows[hi].time_ms) <= t + kMedianHalfWindowMs)
+        while (hi < rows.size() &&
+               static_cast<int64_t>(rows[hi].time_ms) <= t + kMedianHalfWindowMs)
             ++hi;
         Deviation &dev = out[i];
         dev.time_ms = t;
@@ -88,7 +89,9 @@ std::vector<Event> FindEvents(const std::vector<SensorRow> &rows, double thresho
     return events;
 }
 
-const char *EventKindName(EventKind kind) { return kind == EventKind::kImpact ? "impact" : "harsh"; }
+const char *EventKindName(EventKind kind) {
+    return kind == EventKind::kImpact ? "impact" : "harsh";
+}
 
 const char *AxisName(Axis axis) {
     switch (axis) {

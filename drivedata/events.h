@@ -27,9 +27,9 @@ inline constexpr int64_t kImpactMaxLengthMs = 500;  // longer events are harsh m
 enum class EventKind { kImpact, kHarsh };
 
 struct Event {
-    int64_t time_ms = 0;   // the record of largest deviation
-    double peak_g = 0;     // its deviation, G (unrounded; RoundG for display)
-    Axis axis = kAxisX;    // the largest component (by magnitude) of the deviation there
+    int64_t time_ms = 0;  // the record of largest deviation
+    double peak_g = 0;    // its deviation, G (unrounded; RoundG for display)
+    Axis axis = kAxisX;   // the largest component (by magnitude) of the deviation there
     EventKind kind = EventKind::kImpact;
     int64_t begin_ms = 0;  // first record at or above the threshold
     int64_t last_ms = 0;   // last record at or above half the threshold
@@ -39,7 +39,7 @@ struct Event {
 // One record's deviation from the moving median, in G.
 struct Deviation {
     int64_t time_ms = 0;
-    double d = 0;             // length of the deviation vector
+    double d = 0;              // length of the deviation vector
     double component[3] = {};  // X, Y, Z
 };
 

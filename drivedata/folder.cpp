@@ -78,7 +78,8 @@ bool StartFromName(const std::string &name, DateTime *start) {
     if (!AllDigits(base, 0, 8) || !AllDigits(base, 9, 6)) return false;
     DateTime t{Number(base, 0, 4), Number(base, 4, 2),  Number(base, 6, 2),
                Number(base, 9, 2), Number(base, 11, 2), Number(base, 13, 2)};
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month)) return false;
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month))
+        return false;
     if (t.hour > 23 || t.minute > 59 || t.second > 59) return false;
     *start = t;
     return true;
@@ -104,8 +105,12 @@ DateTime FromLocalSeconds(int64_t seconds) {
     const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     const int64_t y = yoe + era * 400 + (m <= 2);
-    return DateTime{static_cast<int>(y), m, d, static_cast<int>(rest / 3600),
-                    static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60)};
+    return DateTime{static_cast<int>(y),
+                    m,
+                    d,
+                    static_cast<int>(rest / 3600),
+                    static_cast<int>(rest / 60 % 60),
+                    static_cast<int>(rest % 60)};
 }
 
 std::string FormatIsoLocal(const DateTime &t) {

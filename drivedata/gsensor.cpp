@@ -82,20 +82,16 @@ bool TimeCursorX(const SensorData *sd, int64_t duration_ms, uint32_t position_ms
     if (s <= 0) return false;
     float t = static_cast<float>(position_ms) / 1000.0f;
     float ten_s = static_cast<float>(10 * s);
-    if (10.0f * t <= ten_s)
-        *x = static_cast<int>(10.0f * t * 593.0f / ten_s + 57.0f);
-    else
-        *x = kCursorPastEndX;
+    if (10.0f * t <= ten_s) *x = static_cast<int>(10.0f * t * 593.0f / ten_s + 57.0f);
+    else *x = kCursorPastEndX;
     return true;
 }
 
 std::string FormatGReadout(int16_t raw) {
     int m = raw * 1000 / 128;  // thousandths of G, truncated toward zero
     char buf[16];
-    if (m < 0)
-        std::snprintf(buf, sizeof buf, "-%d.%02dG", -m / 1000, (-m % 1000) / 10);
-    else
-        std::snprintf(buf, sizeof buf, "%d.%02dG", m / 1000, (m % 1000) / 10);
+    if (m < 0) std::snprintf(buf, sizeof buf, "-%d.%02dG", -m / 1000, (-m % 1000) / 10);
+    else std::snprintf(buf, sizeof buf, "%d.%02dG", m / 1000, (m % 1000) / 10);
     return buf;
 }
 

@@ -133,8 +133,8 @@ void CollectSensorRows(const SensorData *sd, std::vector<SensorRow> *rows) {
 
         const uint8_t *text = rec + kRecTextOffset;
         const void *zero = std::memchr(text, 0, kRecTextSize);
-        size_t len = zero ? static_cast<size_t>(static_cast<const uint8_t *>(zero) - text)
-                          : kRecTextSize;
+        size_t len =
+            zero ? static_cast<size_t>(static_cast<const uint8_t *>(zero) - text) : kRecTextSize;
         row.text = ToUtf8(text, len);
         row.has_time = ParseDateTime(row.text, &row.time);
         if (!row.has_time) {

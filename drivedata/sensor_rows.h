@@ -13,14 +13,14 @@ struct DateTime {
 };
 
 struct SensorRow {
-    uint64_t time_ms = 0;        // start of the record's 100 ms slot
-    int32_t latitude_raw = 0;    // packed degrees, minutes, seconds x 100
+    uint64_t time_ms = 0;      // start of the record's 100 ms slot
+    int32_t latitude_raw = 0;  // packed degrees, minutes, seconds x 100
     int32_t longitude_raw = 0;
     double latitude = 0, longitude = 0;  // signed decimal degrees
-    bool has_position = false;   // a plausible, non-zero position
-    int16_t accel[3] = {};       // raw, 1/128 G
-    std::string text;            // the car-information text up to its first zero byte
-    bool has_time = false;       // the text holds a date and time
+    bool has_position = false;           // a plausible, non-zero position
+    int16_t accel[3] = {};               // raw, 1/128 G
+    std::string text;                    // the car-information text up to its first zero byte
+    bool has_time = false;               // the text holds a date and time
     DateTime time{};
 };
 

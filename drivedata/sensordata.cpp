@@ -1,9 +1,9 @@
 #include "drivedata/sensordata.h"
 
-#include <algorithm>
-#include <cstring>
 #include <strings.h>
 #include <sys/types.h>
+#include <algorithm>
+#include <cstring>
 
 namespace vt::drivedata {
 namespace {
@@ -155,8 +155,8 @@ bool LoadMediaDataFrom(SensorData *sd, FILE *f, size_t image_limit) {
 
     sd->media_offset = offset;
     sd->media_box_size = media_size;
-    uint32_t held = static_cast<uint32_t>(
-        std::min<size_t>(media_size, std::min(image_limit, kMediaImageSize)));
+    uint32_t held =
+        static_cast<uint32_t>(std::min<size_t>(media_size, std::min(image_limit, kMediaImageSize)));
     ReadZeroFilled(f, sd->media_image.data(), held);
     sd->media_image_length = held;
 
@@ -211,7 +211,8 @@ Lookup FindEntry(const SensorData *sd, uint64_t k, const uint8_t **record) {
     int32_t chunk = ReadBe32(sd->chunk_buffer.data() + 12 + 4 * k);
     if (chunk <= 0) return Lookup::kBadOffset;
     int64_t index = int64_t{chunk} - static_cast<int64_t>(sd->media_offset) - 4;
-    if (index >= 0 && index + static_cast<int64_t>(kRecordSize) <= int64_t{sd->media_image_length}) {
+    if (index >= 0 &&
+        index + static_cast<int64_t>(kRecordSize) <= int64_t{sd->media_image_length}) {
         *record = sd->media_image.data() + index;
         return Lookup::kFound;
     }

@@ -57,12 +57,12 @@ struct SensorData {
     std::vector<uint8_t> far_records;
     std::vector<uint32_t> far_slot;
 
-    bool mp4_layout = false;  // path ends in ".mp4" (any case); otherwise the block layout
+    bool mp4_layout = false;    // path ends in ".mp4" (any case); otherwise the block layout
     uint32_t block_length = 0;  // bytes of the block held in chunk_buffer (block layout)
     bool loaded = false;
     char model_id[21] = {};
 
-    bool graph_cached = false;  // the window's graph image is complete
+    bool graph_cached = false;     // the window's graph image is complete
     bool readouts_frozen = false;  // a readout update ended early; position refreshes skip it
 };
 

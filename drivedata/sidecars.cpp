@@ -141,10 +141,8 @@ std::string XmlEscape(const std::string &s) {
             case '"': out += "&quot;"; break;
             default:
                 // Control characters are not allowed in XML 1.0 text.
-                if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                    out += ' ';
-                else
-                    out += static_cast<char>(c);
+                if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') out += ' ';
+                else out += static_cast<char>(c);
         }
     }
     return out;

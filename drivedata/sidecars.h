@@ -10,10 +10,10 @@
 namespace vt::drivedata {
 
 struct SidecarOptions {
-    std::string name;          // the track's name in the GPX (usually the recording's file name)
-    bool has_start = false;    // the local date and time of time_ms 0 is known
+    std::string name;        // the track's name in the GPX (usually the recording's file name)
+    bool has_start = false;  // the local date and time of time_ms 0 is known
     DateTime start{};
-    bool mph = false;          // subtitles show miles per hour instead of km/h
+    bool mph = false;  // subtitles show miles per hour instead of km/h
 };
 
 // The local date and time of a recording's time 0: the time in its name when it is

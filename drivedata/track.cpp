@@ -30,10 +30,8 @@ void Track::Add(const Fix &fix) {
     if (!m_fixes.empty() && fix.time_ms <= m_fixes.back().time_ms) return;
     uint32_t jumps = m_jumps.empty() ? 0 : m_jumps.back();
     if (!m_fixes.empty()) {
-        if (IsGpsJump(m_fixes.back(), fix))
-            ++jumps;
-        else
-            m_distance += GreatCircleM(m_fixes.back(), fix);
+        if (IsGpsJump(m_fixes.back(), fix)) ++jumps;
+        else m_distance += GreatCircleM(m_fixes.back(), fix);
     }
     m_fixes.push_back(fix);
     m_jumps.push_back(jumps);
@@ -74,7 +72,8 @@ bool Track::SpeedKmhAt(int64_t time_ms, double *kmh) const {
     const ptrdiff_t b = IndexAt(time_ms + kSpeedHalfSpanMs);
     if (a < 0 || b < 0) return false;
     if (m_jumps[static_cast<size_t>(b)] != m_jumps[static_cast<size_t>(a)]) return false;
-    const double metres = GreatCircleM(m_fixes[static_cast<size_t>(a)], m_fixes[static_cast<size_t>(b)]);
+    const double metres =
+        GreatCircleM(m_fixes[static_cast<size_t>(a)], m_fixes[static_cast<size_t>(b)]);
     const double seconds = 2.0 * kSpeedHalfSpanMs / 1000.0;
     *kmh = metres / seconds * 3.6;
     return true;

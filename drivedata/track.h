@@ -50,7 +50,9 @@ public:
     // Sum of the steps between consecutive fixes, GPS jumps left out.
     double DistanceM() const { return m_distance; }
     // Distance covered from the first fix up to and including fix i.
-    double DistanceToM(size_t i) const { return i < m_cumulative.size() ? m_cumulative[i] : m_distance; }
+    double DistanceToM(size_t i) const {
+        return i < m_cumulative.size() ? m_cumulative[i] : m_distance;
+    }
 
     // Speed at the record of time t: the distance between the fixes at t - 500 ms and t + 500 ms,
     // per second. False (the speed is undefined, shown as "--") when either fix is missing or a

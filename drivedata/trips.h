@@ -28,17 +28,17 @@ inline constexpr int64_t kTripJoinGapMs = 10000;
 
 // What one recording contributes to a trip.
 struct RecordingSummary {
-    std::string name;          // as listed (relative to the folder)
-    bool usable = false;       // sensor records read and the model check passed
-    bool has_start = false;    // the name is a time
+    std::string name;        // as listed (relative to the folder)
+    bool usable = false;     // sensor records read and the model check passed
+    bool has_start = false;  // the name is a time
     DateTime start{};
-    int64_t duration_ms = 0;   // one record per 100 ms
-    Track track;               // the recording's fixes, in its own times
+    int64_t duration_ms = 0;  // one record per 100 ms
+    Track track;              // the recording's fixes, in its own times
     std::vector<int64_t> record_times;
     double distance_m = 0;
     bool has_speed = false;
     double max_speed_kmh = 0;
-    double max_g = 0;          // largest |G| of its records
+    double max_g = 0;  // largest |G| of its records
     std::vector<Event> events;
 };
 
@@ -65,13 +65,13 @@ struct TripEvent {
 struct Trip {
     std::vector<TripFile> files;  // in list order
     DateTime start{};
-    int64_t duration_ms = 0;      // from the first start to the end of the latest recording
-    double distance_m = 0;        // over the whole track, the steps between recordings included
+    int64_t duration_ms = 0;  // from the first start to the end of the latest recording
+    double distance_m = 0;    // over the whole track, the steps between recordings included
     bool has_speed = false;
     double max_speed_kmh = 0;
     double max_g = 0;
     std::vector<TripEvent> events;
-    Track track;                  // every fix of the trip, in trip time
+    Track track;  // every fix of the trip, in trip time
 };
 
 // Groups summaries into trips (they need not be sorted). Unusable recordings and names that are

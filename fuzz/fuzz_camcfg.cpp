@@ -1,9 +1,9 @@
 // The settings readers and the write sequence over arbitrary file contents and edit texts.
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "camcfg/camcfg.h"
 
@@ -44,10 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string texts[6];
     size_t t = 0;
     for (size_t i = 0; i < size && t < 6; ++i) {
-        if (data[i] == '\n')
-            ++t;
-        else if (texts[t].size() < 64)
-            texts[t] += static_cast<char>(data[i]);
+        if (data[i] == '\n') ++t;
+        else if (texts[t].size() < 64) texts[t] += static_cast<char>(data[i]);
     }
     for (const std::string &text : texts) ParseDecimal(text);
     WriteOutcome out = WriteSettings(true, folder, s, texts);

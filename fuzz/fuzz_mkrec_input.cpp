@@ -15,12 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vt::mkrec::Recording rec;
     std::string error;
     bool ok = false;
-    if (mode == 0)
-        ok = vt::mkrec::SplitMpeg4Video(stream, &rec.video, &error);
-    else if (mode == 1)
-        ok = vt::mkrec::SplitH263(stream, &rec.video, &error);
-    else
-        ok = vt::mkrec::ParseAdts(stream, &rec.audio, &error);
+    if (mode == 0) ok = vt::mkrec::SplitMpeg4Video(stream, &rec.video, &error);
+    else if (mode == 1) ok = vt::mkrec::SplitH263(stream, &rec.video, &error);
+    else ok = vt::mkrec::ParseAdts(stream, &rec.audio, &error);
     if (!ok) {
         if (error.empty()) __builtin_trap();  // a refusal must say why
         return 0;

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                     req.capacity = static_cast<uint32_t>(buf.size());
                     req.kind = kind;
                     MeResult res = ReaderReadSample(r, &req);
-                    if (res == ME_ERR_BUFFER_TOO_SMALL && req.capacity <= (1u << 20) && req.capacity > buf.size()) {
+                    if (res == ME_ERR_BUFFER_TOO_SMALL && req.capacity <= (1u << 20) &&
+                        req.capacity > buf.size()) {
                         buf.resize(req.capacity);
                         continue;
                     }

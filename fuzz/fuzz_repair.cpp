@@ -37,12 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!data || !MediaData(data, size, &begin, &end)) begin = 0;
     for (size_t stop : {end, begin + (end - begin) * 2 / 3}) {
         RepairScan scan;
-        RepairScanBytes(data ? data + begin : nullptr, stop - begin, int64_t(begin), nullptr, &scan);
+        RepairScanBytes(data ? data + begin : nullptr, stop - begin, int64_t(begin), nullptr,
+                        &scan);
         if (learned) RepairScanBytes(data + begin, stop - begin, int64_t(begin), &layout, &scan);
         // Whatever was found lies inside the input.
         for (const auto &list : scan.samples)
             for (const RepairSample &s : list)
-                if (s.offset < int64_t(begin) || uint64_t(s.offset) + s.size > stop) __builtin_trap();
+                if (s.offset < int64_t(begin) || uint64_t(s.offset) + s.size > stop)
+                    __builtin_trap();
     }
     return 0;
 }

@@ -1,10 +1,10 @@
 #include "imaging/imaging.h"
 
+#include <unistd.h>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 extern "C" {
 #include <jpeglib.h>
@@ -31,8 +31,14 @@ bool AllocImage(ImageBgr *img, int width, int height) {
     return img->bgr != nullptr;
 }
 
-void Put16(uint8_t *p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void Put32(uint8_t *p, uint32_t v) { Put16(p, v); Put16(p + 2, v >> 16); }
+void Put16(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void Put32(uint8_t *p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
 uint32_t Get16(const uint8_t *p) { return p[0] | uint32_t(p[1]) << 8; }
 uint32_t Get32(const uint8_t *p) { return Get16(p) | Get16(p + 2) << 16; }
 

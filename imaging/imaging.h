@@ -9,8 +9,8 @@
 struct ImageBgr {
     int width;
     int height;
-    int stride;     // width * 3 rounded up to 4
-    uint8_t *bgr;   // owned; free with ImageFree
+    int stride;    // width * 3 rounded up to 4
+    uint8_t *bgr;  // owned; free with ImageFree
 };
 
 inline constexpr int kJpegDefaultQuality = 90;
@@ -32,5 +32,5 @@ void ImageFree(ImageBgr *img);  // null and empty tolerated
 void ImageYuvToBgr(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_stride, int width,
                    int height, uint8_t *bgr, int bgr_stride);
 // The same conversion into 32-bit 0xFFRRGGBB pixels (stride in bytes).
-void ImageYuvToRgb32(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_stride,
-                     int width, int height, uint32_t *rgb, int rgb_stride);
+void ImageYuvToRgb32(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_stride, int width,
+                     int height, uint32_t *rgb, int rgb_stride);

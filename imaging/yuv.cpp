@@ -19,7 +19,8 @@ void Convert(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_stride,
         for (int x = 0; x < width; ++x) {
             int cu = ur[x / 2] - 128, cv = vr[x / 2] - 128;
             int l = 64 * yr[x];
-            put(row, x, Clamp6(l + 119 * cu), Clamp6(l - (12 * cu + 30 * cv)), Clamp6(l + 101 * cv));
+            put(row, x, Clamp6(l + 119 * cu), Clamp6(l - (12 * cu + 30 * cv)),
+                Clamp6(l + 101 * cv));
         }
     }
 }
@@ -36,10 +37,11 @@ void ImageYuvToBgr(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_s
     });
 }
 
-void ImageYuvToRgb32(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_stride,
-                     int width, int height, uint32_t *rgb, int rgb_stride) {
+void ImageYuvToRgb32(const uint8_t *y, const uint8_t *u, const uint8_t *v, int y_stride, int width,
+                     int height, uint32_t *rgb, int rgb_stride) {
     Convert(y, u, v, y_stride, width, height, [&](int row, int x, uint8_t b, uint8_t g, uint8_t r) {
-        uint32_t *p = reinterpret_cast<uint32_t *>(reinterpret_cast<uint8_t *>(rgb) + row * rgb_stride);
+        uint32_t *p =
+            reinterpret_cast<uint32_t *>(reinterpret_cast<uint8_t *>(rgb) + row * rgb_stride);
         p[x] = 0xFF000000u | uint32_t(r) << 16 | uint32_t(g) << 8 | b;
     });
 }

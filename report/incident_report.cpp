@@ -2,6 +2,7 @@
 // decodes the picture, and lays everything out on one A4 page of a PDF.
 #include "report/incident_report.h"
 
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
@@ -9,7 +10,6 @@
 #include <QPainterPath>
 #include <QPdfWriter>
 #include <QTimeZone>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -77,16 +77,17 @@ bool ToImage(const Mp4vDecOutput &o, QImage *picture) {
     if (!o.pY || o.uWidth == 0 || o.uHeight == 0) return false;
     QImage img(static_cast<int>(o.uWidth), static_cast<int>(o.uHeight), QImage::Format_RGB32);
     // Blue, green, red and 255 per pixel: Format_RGB32 as it lies in memory on this platform.
-    Mp4vDecYuvToRgb32(o.pY, o.pU, o.pV, static_cast<int32_t>(o.uPitch), static_cast<int32_t>(o.uWidth),
-                      static_cast<int32_t>(o.uHeight), img.bits(), static_cast<int32_t>(img.bytesPerLine()), 1);
+    Mp4vDecYuvToRgb32(o.pY, o.pU, o.pV, static_cast<int32_t>(o.uPitch),
+                      static_cast<int32_t>(o.uWidth), static_cast<int32_t>(o.uHeight), img.bits(),
+                      static_cast<int32_t>(img.bytesPerLine()), 1);
     *picture = img;
     return true;
 }
 
 }  // namespace
 
-bool DecodePictureAt(const std::string &recording, int64_t at_ms, QImage *picture, int64_t *picture_ms,
-                     std::string *error) {
+bool DecodePictureAt(const std::string &recording, int64_t at_ms, QImage *picture,
+                     int64_t *picture_ms, std::string *error) {
     Mp4Index idx;
     const char *detail = nullptr;
     if (MeFailed(Mp4IndexRead(recording.c_str(), &idx, &detail))) {
@@ -186,7 +187,9 @@ class Page {
 public:
     explicit Page(QPainter *p) : m_p(p) {}
     static double Mm(double mm) { return mm * kDpi / 25.4; }
-    QRectF Rect(double x, double y, double w, double h) const { return {Mm(x), Mm(y), Mm(w), Mm(h)}; }
+    QRectF Rect(double x, double y, double w, double h) const {
+        return {Mm(x), Mm(y), Mm(w), Mm(h)};
+    }
 
     void Font(double points, bool bold = false, bool mono = false) {
         QFont f(mono ? QStringLiteral("Liberation Mono") : QStringLiteral("Liberation Sans"));
@@ -212,8 +215,9 @@ private:
     QPainter *m_p;
 };
 
-void DrawGraph(Page &page, double x, double y, double w, double h, const std::vector<SensorRow> &rows,
-               const std::vector<drivedata::Event> &events, int64_t at_ms) {
+void DrawGraph(Page &page, double x, double y, double w, double h,
+               const std::vector<SensorRow> &rows, const std::vector<drivedata::Event> &events,
+               int64_t at_ms) {
     QPainter *p = page.p();
     const QRectF box = page.Rect(x, y, w, h);
     p->setPen(QPen(QColor(120, 120, 120), Page::Mm(0.2)));
@@ -234,10 +238,12 @@ void DrawGraph(Page &page, double x, double y, double w, double h, const std::ve
     p->drawLine(QPointF(box.left(), py(0)), QPointF(box.right(), py(0)));
     page.Font(6.5);
     p->setPen(Qt::black);
-    p->drawText(QRectF(box.left() - Page::Mm(12), py(range) - Page::Mm(2), Page::Mm(11), Page::Mm(4)),
-                Qt::AlignRight | Qt::AlignVCenter, QString::asprintf("+%.1f G", range));
-    p->drawText(QRectF(box.left() - Page::Mm(12), py(-range) - Page::Mm(2), Page::Mm(11), Page::Mm(4)),
-                Qt::AlignRight | Qt::AlignVCenter, QString::asprintf("-%.1f G", range));
+    p->drawText(
+        QRectF(box.left() - Page::Mm(12), py(range) - Page::Mm(2), Page::Mm(11), Page::Mm(4)),
+        Qt::AlignRight | Qt::AlignVCenter, QString::asprintf("+%.1f G", range));
+    p->drawText(
+        QRectF(box.left() - Page::Mm(12), py(-range) - Page::Mm(2), Page::Mm(11), Page::Mm(4)),
+        Qt::AlignRight | Qt::AlignVCenter, QString::asprintf("-%.1f G", range));
 
     const QColor colours[3] = {QColor(200, 30, 30), QColor(20, 140, 40), QColor(30, 70, 200)};
     for (int a = 0; a < 3; ++a) {
@@ -298,12 +304,15 @@ void DrawTrack(Page &page, double x, double y, double w, double h, const driveda
         lon_min = std::min(lon_min, f.longitude), lon_max = std::max(lon_max, f.longitude);
     }
     const double k = std::cos((lat_min + lat_max) / 2 * M_PI / 180);
-    const double span_x = std::max((lon_max - lon_min) * k, 1e-6), span_y = std::max(lat_max - lat_min, 1e-6);
+    const double span_x = std::max((lon_max - lon_min) * k, 1e-6),
+                 span_y = std::max(lat_max - lat_min, 1e-6);
     const QRectF inner = box.adjusted(Page::Mm(4), Page::Mm(4), -Page::Mm(4), -Page::Mm(8));
     const double scale = std::min(inner.width() / span_x, inner.height() / span_y);
-    const double ox = inner.center().x() - span_x * scale / 2, oy = inner.center().y() + span_y * scale / 2;
+    const double ox = inner.center().x() - span_x * scale / 2,
+                 oy = inner.center().y() + span_y * scale / 2;
     auto map = [&](const drivedata::Fix &f) {
-        return QPointF(ox + (f.longitude - lon_min) * k * scale, oy - (f.latitude - lat_min) * scale);
+        return QPointF(ox + (f.longitude - lon_min) * k * scale,
+                       oy - (f.latitude - lat_min) * scale);
     };
     QPainterPath path;
     for (size_t i = 0; i < fixes.size(); ++i) {
@@ -329,10 +338,12 @@ void DrawTrack(Page &page, double x, double y, double w, double h, const driveda
     const double bar_px = bar / metres_per_unit * scale;
     p->setPen(QPen(Qt::black, Page::Mm(0.3)));
     const double by = box.bottom() - Page::Mm(3);
-    p->drawLine(QPointF(box.left() + Page::Mm(3), by), QPointF(box.left() + Page::Mm(3) + bar_px, by));
-    p->drawText(QRectF(box.left() + Page::Mm(4) + bar_px, by - Page::Mm(2), Page::Mm(20), Page::Mm(4)),
-                Qt::AlignLeft | Qt::AlignVCenter,
-                bar >= 1000 ? QString::asprintf("%g km", bar / 1000) : QString::asprintf("%g m", bar));
+    p->drawLine(QPointF(box.left() + Page::Mm(3), by),
+                QPointF(box.left() + Page::Mm(3) + bar_px, by));
+    p->drawText(
+        QRectF(box.left() + Page::Mm(4) + bar_px, by - Page::Mm(2), Page::Mm(20), Page::Mm(4)),
+        Qt::AlignLeft | Qt::AlignVCenter,
+        bar >= 1000 ? QString::asprintf("%g km", bar / 1000) : QString::asprintf("%g m", bar));
     p->drawText(box.adjusted(0, Page::Mm(1), -Page::Mm(2), 0), Qt::AlignRight | Qt::AlignTop,
                 QStringLiteral("north up; red: the moment"));
 }
@@ -346,8 +357,10 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
     f.file_size = static_cast<uint64_t>(info.size());
 
     auto sd = std::make_unique<drivedata::SensorData>();
-    if (drivedata::OpenRecordingMp4(sd.get(), req.recording.c_str()) != drivedata::OpenResult::kOk) {
-        *error = req.recording + ": not a recording of this camera, or its sensor records cannot be read";
+    if (drivedata::OpenRecordingMp4(sd.get(), req.recording.c_str()) !=
+        drivedata::OpenResult::kOk) {
+        *error = req.recording +
+                 ": not a recording of this camera, or its sensor records cannot be read";
         return false;
     }
     std::vector<SensorRow> rows;
@@ -382,10 +395,11 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
     const SensorRow *row = RowAt(rows, req.at_ms);
     if (row && row->has_time) {
         const auto &t = row->time;
-        f.date_time = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                                        t.minute, t.second);
+        f.date_time = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                                        t.hour, t.minute, t.second);
     } else {
-        f.date_time = row && !row->text.empty() ? QString::fromStdString(row->text) : QStringLiteral("--");
+        f.date_time =
+            row && !row->text.empty() ? QString::fromStdString(row->text) : QStringLiteral("--");
     }
     f.position = row && row->has_position
                      ? QString::asprintf("%.6f, %.6f", row->latitude, row->longitude)
@@ -408,7 +422,8 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
         pdf.setPageSize(QPageSize(QPageSize::A4));
         pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
         pdf.setResolution(kDpi);
-        pdf.setTitle(QStringLiteral("Incident report: %1 at %2").arg(info.fileName(), Clock(req.at_ms)));
+        pdf.setTitle(
+            QStringLiteral("Incident report: %1 at %2").arg(info.fileName(), Clock(req.at_ms)));
         pdf.setCreator(ProgramLine());
         QPainter painter;
         if (painter.begin(&pdf)) {
@@ -420,7 +435,8 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
             page.Text(x, 12, kContentMm, 8, ProgramLine(), Qt::AlignRight | Qt::AlignVCenter);
             page.Font(10);
             page.Text(x, 20, kContentMm, 6,
-                      QStringLiteral("%1 at %2 into the recording").arg(info.fileName(), Clock(req.at_ms)));
+                      QStringLiteral("%1 at %2 into the recording")
+                          .arg(info.fileName(), Clock(req.at_ms)));
 
             // The picture at full resolution, fitted into 160 x 120 mm without changing its shape.
             double pw = 160, ph = 160.0 * picture.height() / std::max(1, picture.width());
@@ -431,27 +447,33 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
             painter.setRenderHint(QPainter::LosslessImageRendering);
             painter.drawImage(page.Rect(x + (kContentMm - pw) / 2, pic_y, pw, ph), picture);
             page.Font(7.5);
-            page.Text(x, pic_y + ph + 0.5, kContentMm, 4,
-                      QStringLiteral("Picture at %1 (%2 x %3 pixels, as decoded from the recording)")
-                          .arg(Clock(f.picture_ms))
-                          .arg(picture.width())
-                          .arg(picture.height()),
-                      Qt::AlignHCenter | Qt::AlignVCenter);
+            page.Text(
+                x, pic_y + ph + 0.5, kContentMm, 4,
+                QStringLiteral("Picture at %1 (%2 x %3 pixels, as decoded from the recording)")
+                    .arg(Clock(f.picture_ms))
+                    .arg(picture.width())
+                    .arg(picture.height()),
+                Qt::AlignHCenter | Qt::AlignVCenter);
 
             double fy = pic_y + ph + 6;
             page.Fact(x, fy, QStringLiteral("File"), info.fileName());
             page.Fact(x, fy += 5, QStringLiteral("Size"), SizeText(f.file_size));
-            page.Fact(x, fy += 5, QStringLiteral("SHA-256"), QString::fromStdString(f.sha256), true);
+            page.Fact(x, fy += 5, QStringLiteral("SHA-256"), QString::fromStdString(f.sha256),
+                      true);
             page.Fact(x, fy += 5, QStringLiteral("Moment"),
-                      QStringLiteral("%1 into the recording (%2 ms)").arg(Clock(req.at_ms)).arg(req.at_ms));
+                      QStringLiteral("%1 into the recording (%2 ms)")
+                          .arg(Clock(req.at_ms))
+                          .arg(req.at_ms));
             page.Fact(x, fy += 5, QStringLiteral("Date and time"),
                       f.date_time + QStringLiteral("  (from the camera's data text)"));
             page.Fact(x, fy += 5, QStringLiteral("Position"), f.position);
             page.Fact(x, fy += 5, QStringLiteral("Speed"), f.speed);
-            page.Fact(x, fy += 5, QStringLiteral("G values"), f.g_values.isEmpty() ? QStringLiteral("--") : f.g_values);
+            page.Fact(x, fy += 5, QStringLiteral("G values"),
+                      f.g_values.isEmpty() ? QStringLiteral("--") : f.g_values);
 
             // The sketch sits right of the facts, below the fingerprint's line.
-            const double track_x = x + 135, track_y = pic_y + ph + 6 + 15, track_w = kContentMm - 135;
+            const double track_x = x + 135, track_y = pic_y + ph + 6 + 15,
+                         track_w = kContentMm - 135;
             DrawTrack(page, track_x, track_y, track_w, fy + 5 - track_y, track, req.at_ms);
 
             const double gy = fy + 10;
@@ -461,10 +483,11 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
 
             double ey = gy + 46;
             page.Font(8.5, true);
-            page.Text(x, ey, kContentMm, 5,
-                      QStringLiteral("Events of the recording (threshold %1 G): %2")
-                          .arg(req.threshold_g, 0, 'f', 2)
-                          .arg(events.empty() ? QStringLiteral("none") : QString::number(events.size())));
+            page.Text(
+                x, ey, kContentMm, 5,
+                QStringLiteral("Events of the recording (threshold %1 G): %2")
+                    .arg(req.threshold_g, 0, 'f', 2)
+                    .arg(events.empty() ? QStringLiteral("none") : QString::number(events.size())));
             ey += 5;
             page.Font(7.5);
             const double bottom = kPageHeightMm - kMarginMm - 6;
@@ -474,21 +497,24 @@ bool WriteIncidentReport(const ReportRequest &req, ReportFacts *facts, std::stri
                 const int slot = static_cast<int>(i);
                 const auto &e = events[i];
                 QString line = QStringLiteral("%1  %2  %3 G  axis %4")
-                                   .arg(Clock(e.time_ms), QString::fromLatin1(drivedata::EventKindName(e.kind)))
+                                   .arg(Clock(e.time_ms),
+                                        QString::fromLatin1(drivedata::EventKindName(e.kind)))
                                    .arg(drivedata::RoundG(e.peak_g), 0, 'f', 2)
                                    .arg(QString::fromLatin1(drivedata::AxisName(e.axis)));
                 if (slot == shown_max - 1 && events.size() > static_cast<size_t>(shown_max))
                     line = QStringLiteral("... and %1 more").arg(events.size() - i);
-                page.Text(x + (slot / per_column) * (kContentMm / columns), ey + (slot % per_column) * 3.6,
-                          kContentMm / columns, 3.6, line);
+                page.Text(x + (slot / per_column) * (kContentMm / columns),
+                          ey + (slot % per_column) * 3.6, kContentMm / columns, 3.6, line);
                 if (slot == shown_max - 1) break;
             }
 
             page.Font(7);
-            page.Text(x, kPageHeightMm - kMarginMm - 4, kContentMm, 4,
-                      QStringLiteral("Report made %1 by %2. Check the fingerprint with: sha256sum %3")
-                          .arg(made.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + made.timeZoneAbbreviation(),
-                           ProgramLine(), info.fileName()));
+            page.Text(
+                x, kPageHeightMm - kMarginMm - 4, kContentMm, 4,
+                QStringLiteral("Report made %1 by %2. Check the fingerprint with: sha256sum %3")
+                    .arg(made.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
+                             made.timeZoneAbbreviation(),
+                         ProgramLine(), info.fileName()));
             painted = painter.end();
         }
     }

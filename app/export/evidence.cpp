@@ -1,9 +1,8 @@
 #include "app/export/evidence.h"
 
 #include <QCheckBox>
-#include <QDateTime>
-#include <QTimeZone>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
@@ -19,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimeZone>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -39,8 +39,9 @@ constexpr int kMaxTripNeighbours = 30;  // each way; a trip longer than that is 
 
 // Seconds since 1970 of the name's YYYYMMDD_HHMMSS (read as UTC: only differences count).
 bool NameTime(const QString &path, int64_t *seconds) {
-    static const QRegularExpression re(QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})_(\\d{2})(\\d{2})(\\d{2})\\.mp4$"),
-                                       QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})_(\\d{2})(\\d{2})(\\d{2})\\.mp4$"),
+        QRegularExpression::CaseInsensitiveOption);
     const auto m = re.match(QFileInfo(path).fileName());
     if (!m.hasMatch()) return false;
     const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
@@ -112,7 +113,8 @@ TripFiles FindTripFiles(const QString &recording) {
     trip.durations_ms.push_back(std::max<int64_t>(my_duration, 0));
     if (!NameTime(recording, &my_start) || my_duration < 0) return trip;
 
-    QStringList names = me.dir().entryList({QStringLiteral("*.mp4"), QStringLiteral("*.MP4")}, QDir::Files, QDir::Name);
+    QStringList names = me.dir().entryList({QStringLiteral("*.mp4"), QStringLiteral("*.MP4")},
+                                           QDir::Files, QDir::Name);
     const int at = static_cast<int>(names.indexOf(me.fileName()));
     if (at < 0) return trip;
     struct Entry {
@@ -130,7 +132,8 @@ TripFiles FindTripFiles(const QString &recording) {
         next_start = s * 1000;
     }
     int64_t prev_end = my_start * 1000 + my_duration;
-    for (int i = at + 1; i < names.size() && static_cast<int>(after.size()) < kMaxTripNeighbours; ++i) {
+    for (int i = at + 1; i < names.size() && static_cast<int>(after.size()) < kMaxTripNeighbours;
+         ++i) {
         const QString path = me.dir().filePath(names[i]);
         int64_t s = 0, d = DurationMs(path);
         if (!NameTime(path, &s) || d < 0 || s * 1000 > prev_end + kTripGapMs) break;
@@ -165,13 +168,15 @@ FolderChooser DialogFolderChooser() {
 
 FileChooser DialogReportChooser() {
     return [](QWidget *owner, const QString &suggested) {
-        return QFileDialog::getSaveFileName(owner, QStringLiteral("Save incident report"), suggested,
-                                            QStringLiteral("PDF files (*.pdf)"));
+        return QFileDialog::getSaveFileName(owner, QStringLiteral("Save incident report"),
+                                            suggested, QStringLiteral("PDF files (*.pdf)"));
     };
 }
 
 CExportDlg::CExportDlg(const Moment &moment, QWidget *parent)
-    : QDialog(parent), m_moment(moment), m_trip(FindTripFiles(moment.recording)),
+    : QDialog(parent),
+      m_moment(moment),
+      m_trip(FindTripFiles(moment.recording)),
       m_choose_folder(DialogFolderChooser()) {
     setWindowTitle(QStringLiteral("Export clip"));
     setPalette(DarkPalette());
@@ -182,10 +187,11 @@ CExportDlg::CExportDlg(const Moment &moment, QWidget *parent)
     auto *intro = new QLabel(
         QStringLiteral("A copy of the recording around the current picture, without re-encoding.\n"
                        "Times are seconds from the start of %1%2.")
-            .arg(name, m_trip.paths.size() > 1
-                           ? QStringLiteral(" (the clip may reach into the %1 recordings of its trip)")
-                                 .arg(m_trip.paths.size() - 1)
-                           : QString()),
+            .arg(name,
+                 m_trip.paths.size() > 1
+                     ? QStringLiteral(" (the clip may reach into the %1 recordings of its trip)")
+                           .arg(m_trip.paths.size() - 1)
+                     : QString()),
         this);
     intro->setWordWrap(true);
     auto spin = [&](int64_t value_ms) {
@@ -207,9 +213,10 @@ CExportDlg::CExportDlg(const Moment &moment, QWidget *parent)
     auto *folder_row = new QHBoxLayout;
     folder_row->addWidget(m_folder, 1);
     folder_row->addWidget(browse);
-    m_name = new QLineEdit(FreeName(m_folder->text(), QFileInfo(name).completeBaseName() + QStringLiteral("_clip"),
-                                    QStringLiteral(".mp4")),
-                           this);
+    m_name = new QLineEdit(
+        FreeName(m_folder->text(), QFileInfo(name).completeBaseName() + QStringLiteral("_clip"),
+                 QStringLiteral(".mp4")),
+        this);
     m_sidecars = new QCheckBox(QStringLiteral("Also subtitles (.srt) and the track (.gpx)"), this);
     m_sidecars->setChecked(true);
 
@@ -299,8 +306,9 @@ void CExportDlg::StartExport() {
         req.progress = [](void *ctx, uint64_t done, uint64_t total) {
             auto *self = static_cast<CExportDlg *>(ctx);
             const int value = total ? static_cast<int>(done * 1000 / total) : 0;
-            QMetaObject::invokeMethod(self->m_progress, [bar = self->m_progress, value] { bar->setValue(value); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                self->m_progress, [bar = self->m_progress, value] { bar->setValue(value); },
+                Qt::QueuedConnection);
             return self->m_cancel_requested.load() ? 1 : 0;
         };
         req.progress_ctx = this;
@@ -320,8 +328,10 @@ void CExportDlg::StartExport() {
             listed.push_back(srt);
             listed.push_back(gpx);
         }
-        if (ok) ok = !MeFailed(WriteSha256Manifest(Beside(out, QStringLiteral(".sha256")).toLocal8Bit().toStdString(),
-                                                   listed, &error));
+        if (ok)
+            ok = !MeFailed(WriteSha256Manifest(
+                Beside(out, QStringLiteral(".sha256")).toLocal8Bit().toStdString(), listed,
+                &error));
         if (ok) {
             message = QStringLiteral("Saved %1 (%2 s, %3 MB) with its SHA-256 list %4.")
                           .arg(QFileInfo(out).fileName())
@@ -334,7 +344,8 @@ void CExportDlg::StartExport() {
             message = QString::fromLocal8Bit((error.empty() ? res.error : error).c_str());
         }
         m_done = true;
-        QMetaObject::invokeMethod(this, [this, ok, message] { OnFinished(ok, message); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, ok, message] { OnFinished(ok, message); }, Qt::QueuedConnection);
     });
 }
 
@@ -368,7 +379,8 @@ bool MakeIncidentReport(QWidget *owner, const Moment &moment, const FileChooser 
     const QString base = QFileInfo(moment.recording).completeBaseName() +
                          QStringLiteral("_report_%1s").arg(Seconds(moment.position_ms));
     const QString folder = DefaultOutputFolder();
-    const QString pdf = choose(owner, QDir(folder).filePath(FreeName(folder, base, QStringLiteral(".pdf"))));
+    const QString pdf =
+        choose(owner, QDir(folder).filePath(FreeName(folder, base, QStringLiteral(".pdf"))));
     if (pdf.isEmpty()) return false;
     report::ReportRequest req;
     req.recording = moment.recording.toLocal8Bit().toStdString();
@@ -377,15 +389,18 @@ bool MakeIncidentReport(QWidget *owner, const Moment &moment, const FileChooser 
     std::string error;
     report::ReportFacts facts;
     if (!report::WriteIncidentReport(req, &facts, &error)) {
-        message(QStringLiteral("The incident report could not be made: %1").arg(QString::fromLocal8Bit(error.c_str())));
+        message(QStringLiteral("The incident report could not be made: %1")
+                    .arg(QString::fromLocal8Bit(error.c_str())));
         return false;
     }
     const QString manifest = Beside(pdf, QStringLiteral(".sha256"));
-    if (MeFailed(WriteSha256Manifest(manifest.toLocal8Bit().toStdString(), {req.recording, req.output}, &error))) {
+    if (MeFailed(WriteSha256Manifest(manifest.toLocal8Bit().toStdString(),
+                                     {req.recording, req.output}, &error))) {
         message(QString::fromLocal8Bit(error.c_str()));
         return false;
     }
-    message(QStringLiteral("Saved %1 and %2.").arg(QFileInfo(pdf).fileName(), QFileInfo(manifest).fileName()));
+    message(QStringLiteral("Saved %1 and %2.")
+                .arg(QFileInfo(pdf).fileName(), QFileInfo(manifest).fileName()));
     return true;
 }
 
@@ -397,9 +412,10 @@ void AddMenuEntries(QMenu *menu, QWidget *owner, const std::function<Moment()> &
         dlg->setAttribute(Qt::WA_DeleteOnClose);
         dlg->show();
     });
-    QAction *report = menu->addAction(QStringLiteral("Incident report..."), owner, [owner, moment, message] {
-        MakeIncidentReport(owner, moment(), DialogReportChooser(), message);
-    });
+    QAction *report =
+        menu->addAction(QStringLiteral("Incident report..."), owner, [owner, moment, message] {
+            MakeIncidentReport(owner, moment(), DialogReportChooser(), message);
+        });
     clip->setEnabled(have);
     report->setEnabled(have);
 }

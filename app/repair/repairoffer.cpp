@@ -15,7 +15,8 @@ namespace {
 
 bool AskUser(QWidget *owner, const QString &question) {
     return QMessageBox::question(owner, QStringLiteral("Vantrec Player"), question,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 QString PickFolder(QWidget *owner, const QString &title, const QString &start) {
@@ -47,21 +48,26 @@ QString RepairedCopyPath(const QString &broken, const QString &folder) {
     const QDir dir(folder);
     QString path = dir.filePath(original.fileName());
     const auto taken = [&](const QString &p) {
-        return QFileInfo::exists(p) || QFileInfo(p).absoluteFilePath() == original.absoluteFilePath();
+        return QFileInfo::exists(p) ||
+               QFileInfo(p).absoluteFilePath() == original.absoluteFilePath();
     };
     for (int n = 1; taken(path); ++n) {
-        QString suffix = n == 1 ? QStringLiteral("-repaired") : QStringLiteral("-repaired-%1").arg(n);
-        path = dir.filePath(original.completeBaseName() + suffix + QStringLiteral(".") + original.suffix());
+        QString suffix =
+            n == 1 ? QStringLiteral("-repaired") : QStringLiteral("-repaired-%1").arg(n);
+        path = dir.filePath(original.completeBaseName() + suffix + QStringLiteral(".") +
+                            original.suffix());
     }
     return path;
 }
 
-QString OfferRepair(QWidget *owner, const QString &broken, const RepairPrompts &prompts, QString *error) {
+QString OfferRepair(QWidget *owner, const QString &broken, const RepairPrompts &prompts,
+                    QString *error) {
     error->clear();
     const auto ask = prompts.ask ? prompts.ask : AskUser;
     const auto choose = prompts.choose_folder ? prompts.choose_folder : PickFolder;
     if (!ask(owner, QString::fromLatin1(kRepairQuestion))) return {};
-    const QString folder = choose(owner, QStringLiteral("Where should the repaired copy go?"), DefaultRepairFolder());
+    const QString folder =
+        choose(owner, QStringLiteral("Where should the repaired copy go?"), DefaultRepairFolder());
     if (folder.isEmpty()) return {};
     if (!QDir().mkpath(folder)) {
         *error = QStringLiteral("The folder %1 cannot be written.").arg(folder);
@@ -72,11 +78,13 @@ QString OfferRepair(QWidget *owner, const QString &broken, const RepairPrompts &
     const QByteArray in = QFile::encodeName(QFileInfo(broken).absoluteFilePath());
     RepairLayout layout;
     const std::string reference = RepairFindReference(in.constData());
-    const bool have_reference = !reference.empty() && RepairLearnLayout(reference.c_str(), &layout) == ME_OK;
+    const bool have_reference =
+        !reference.empty() && RepairLearnLayout(reference.c_str(), &layout) == ME_OK;
     RepairScan scan;
     MeResult r = RepairScanFile(in.constData(), have_reference ? &layout : nullptr, &scan);
     if (r != ME_OK) {
-        *error = QStringLiteral("The recording could not be read: %1").arg(QString::fromLatin1(MeErrorText(r)));
+        *error = QStringLiteral("The recording could not be read: %1")
+                     .arg(QString::fromLatin1(MeErrorText(r)));
         return {};
     }
     if (scan.outcome != REPAIR_REBUILT) {

@@ -16,7 +16,8 @@ inline constexpr const char *kRepairQuestion =
 // What the user is asked; tests replace these. Empty members use the standard dialogs.
 struct RepairPrompts {
     std::function<bool(QWidget *owner, const QString &question)> ask;
-    std::function<QString(QWidget *owner, const QString &title, const QString &start)> choose_folder;
+    std::function<QString(QWidget *owner, const QString &title, const QString &start)>
+        choose_folder;
 };
 
 // True when the file is a recording whose index was never written.
@@ -31,6 +32,7 @@ QString RepairedCopyPath(const QString &broken, const QString &folder);
 
 // Asks, lets the user pick the folder, writes the copy. Returns its path; empty when the user
 // declined or cancelled (*error empty) or the repair failed (*error says why, in one line).
-QString OfferRepair(QWidget *owner, const QString &broken, const RepairPrompts &prompts, QString *error);
+QString OfferRepair(QWidget *owner, const QString &broken, const RepairPrompts &prompts,
+                    QString *error);
 
 }  // namespace vt::app

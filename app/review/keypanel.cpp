@@ -18,7 +18,8 @@ CKeyPanel::CKeyPanel(QWidget *parent, const QString &settings_file)
     setModal(false);
     setStyleSheet(QStringLiteral(
         "QDialog{background:#141518;}"
-        "QTableWidget{background:#0c0d0f;color:#e6e6e6;gridline-color:#2c2f34;border:1px solid #2c2f34;}"
+        "QTableWidget{background:#0c0d0f;color:#e6e6e6;gridline-color:#2c2f34;border:1px solid "
+        "#2c2f34;}"
         "QHeaderView::section{background:#24262b;color:#808791;border:0;padding:4px;}"));
     const QList<KeyBinding> &keys = KeyTable();
     m_table = new QTableWidget(static_cast<int>(keys.size()), 2, this);

@@ -10,7 +10,8 @@ constexpr Qt::KeyboardModifiers kNoMods = Qt::NoModifier;
 const QList<KeyBinding> &KeyTable() {
     static const QList<KeyBinding> table = {
         {Qt::Key_Space, kNoMods, Action::kPlayPause, "Space", "Play / pause", false},
-        {Qt::Key_Backspace, kNoMods, Action::kStop, "Backspace", "Stop (back to the start, paused)", false},
+        {Qt::Key_Backspace, kNoMods, Action::kStop, "Backspace", "Stop (back to the start, paused)",
+         false},
         {Qt::Key_Left, kNoMods, Action::kRewind, "Left", "Back 2 seconds", false},
         {Qt::Key_Right, kNoMods, Action::kForward, "Right", "Forward 2 seconds", false},
         {Qt::Key_Up, kNoMods, Action::kVolumeUp, "Up", "Volume up", false},
@@ -18,13 +19,17 @@ const QList<KeyBinding> &KeyTable() {
         {Qt::Key_F2, kNoMods, Action::kOpenFolder, "F2", "Open a folder", false},
         {Qt::Key_O, Qt::ControlModifier, Action::kOpenFolder, "Ctrl+O", "Open a folder", false},
         {Qt::Key_N, Qt::ControlModifier, Action::kNextRecording, "Ctrl+N", "Next recording", false},
-        {Qt::Key_B, Qt::ControlModifier, Action::kPreviousRecording, "Ctrl+B", "Previous recording", false},
-        {Qt::Key_Period, kNoMods, Action::kStepForward, ".", "One picture forward (pauses first)", true},
+        {Qt::Key_B, Qt::ControlModifier, Action::kPreviousRecording, "Ctrl+B", "Previous recording",
+         false},
+        {Qt::Key_Period, kNoMods, Action::kStepForward, ".", "One picture forward (pauses first)",
+         true},
         {Qt::Key_Comma, kNoMods, Action::kStepBack, ",", "One picture back (pauses first)", true},
-        {Qt::Key_BracketLeft, kNoMods, Action::kSpeedDown, "[", "Slower (25, 50, 100, 150, 200, 400 %)", false},
+        {Qt::Key_BracketLeft, kNoMods, Action::kSpeedDown, "[",
+         "Slower (25, 50, 100, 150, 200, 400 %)", false},
         {Qt::Key_BracketRight, kNoMods, Action::kSpeedUp, "]", "Faster", false},
         {Qt::Key_Equal, kNoMods, Action::kSpeedNormal, "=", "Normal speed", false},
-        {Qt::Key_F, kNoMods, Action::kFullScreen, "F", "Full screen on / off (or double click the picture)", false},
+        {Qt::Key_F, kNoMods, Action::kFullScreen, "F",
+         "Full screen on / off (or double click the picture)", false},
         {Qt::Key_Plus, kNoMods, Action::kZoomIn, "+", "Zoom in (or Ctrl+wheel; drag to pan)", true},
         {Qt::Key_Minus, kNoMods, Action::kZoomOut, "-", "Zoom out", true},
         {Qt::Key_0, kNoMods, Action::kZoomReset, "0", "Whole picture again", false},
@@ -35,7 +40,8 @@ const QList<KeyBinding> &KeyTable() {
         {Qt::Key_F1, kNoMods, Action::kKeyPanel, "F1", "This list of keys", false},
         {Qt::Key_Question, kNoMods, Action::kKeyPanel, "?", "This list of keys", false},
         {Qt::Key_M, Qt::ControlModifier, Action::kTripMap, "Ctrl+M", "Trip and map window", false},
-        {Qt::Key_Escape, kNoMods, Action::kEscape, "Esc", "Leave full screen; else pause and minimise", false},
+        {Qt::Key_Escape, kNoMods, Action::kEscape, "Esc",
+         "Leave full screen; else pause and minimise", false},
     };
     return table;
 }

@@ -44,9 +44,9 @@ struct KeyBinding {
     int key;                          // Qt::Key
     Qt::KeyboardModifiers modifiers;  // Ctrl and Alt must match; Shift and keypad are ignored
     Action action;
-    const char *key_text;             // as the panel shows it
+    const char *key_text;  // as the panel shows it
     const char *help;
-    bool repeats;                     // whether a held key acts again on each auto-repeat
+    bool repeats;  // whether a held key acts again on each auto-repeat
 };
 
 // The whole table, in the order the panel lists it.

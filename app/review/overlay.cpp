@@ -18,7 +18,8 @@ QFont HudFont(int pixels, bool bold) {
 }  // namespace
 
 QRectF PositionBarRect(const QRectF &area) {
-    return QRectF(area.left() + kPositionBarMargin, area.bottom() - kPositionBarMargin - kPositionBarHeight,
+    return QRectF(area.left() + kPositionBarMargin,
+                  area.bottom() - kPositionBarMargin - kPositionBarHeight,
                   std::max(0.0, area.width() - 2 * kPositionBarMargin), kPositionBarHeight);
 }
 
@@ -46,7 +47,8 @@ void PaintHud(QPainter *p, const QRectF &area, const HudState &hud) {
         double y = plate.top() + 6;
         for (const Readout &r : hud.readouts) {
             p->setPen(r.colour);
-            p->drawText(QRectF(plate.left() + 10, y, width, line), Qt::AlignRight | Qt::AlignVCenter, r.text);
+            p->drawText(QRectF(plate.left() + 10, y, width, line),
+                        Qt::AlignRight | Qt::AlignVCenter, r.text);
             y += line;
         }
     }
@@ -60,8 +62,8 @@ void PaintHud(QPainter *p, const QRectF &area, const HudState &hud) {
     p->setBrush(QColor(0, 150, 255, 220));
     p->drawRect(QRectF(bar.left(), bar.top(), x - bar.left(), bar.height()));
     for (const EventMark &e : hud.events)
-        PaintEventMark(p, QPointF(PositionBarX(bar, e.time_ms, hud.duration_ms), bar.top() - 1), e.kind, 12,
-                       true);
+        PaintEventMark(p, QPointF(PositionBarX(bar, e.time_ms, hud.duration_ms), bar.top() - 1),
+                       e.kind, 12, true);
     p->restore();
 }
 
@@ -72,7 +74,8 @@ void PaintNotice(QPainter *p, const QRectF &area, const QString &text) {
     p->setFont(font);
     const QFontMetricsF fm(font);
     const QSizeF size(fm.horizontalAdvance(text) + 28, fm.height() + 12);
-    const QRectF box(area.center().x() - size.width() / 2, area.top() + 20, size.width(), size.height());
+    const QRectF box(area.center().x() - size.width() / 2, area.top() + 20, size.width(),
+                     size.height());
     p->setPen(Qt::NoPen);
     p->setBrush(QColor(0, 0, 0, 160));
     p->drawRoundedRect(box, 8, 8);

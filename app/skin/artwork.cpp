@@ -65,7 +65,6 @@ void DrawLensMark(QPainter *p, QPointF c, qreal radius, qreal pupil, bool highli
     p->setRenderHint(QPainter::Antialiasing, false);
 }
 
-
 void Label(QPainter *p, const QRect &r, const QString &text, int flags, int px = 10,
            const QColor &c = kLabel) {
     p->setFont(Font(px, QFont::Bold, 1.2));
@@ -106,15 +105,18 @@ QImage RenderBackground() {
     p.fillRect(653, 42, 303, kWindowH - 42, QColor(20, 21, 24));
     p.fillRect(653, 42, 1, kWindowH - 42, kShadow);
     p.fillRect(654, 42, 1, kWindowH - 42, QColor(33, 35, 39));
-    Label(&p, QRect(666, 46, 274, 18), QStringLiteral("RECORDINGS"), Qt::AlignLeft | Qt::AlignVCenter);
+    Label(&p, QRect(666, 46, 274, 18), QStringLiteral("RECORDINGS"),
+          Qt::AlignLeft | Qt::AlignVCenter);
     p.fillRect(664, 65, 278, 403, kEdge);
     p.fillRect(665, 66, 276, 401, kShadow);
     p.fillRect(666, 67, 274, 399, kWell);
-    Label(&p, QRect(800, 475, 118, 17), QStringLiteral("REPEAT"), Qt::AlignRight | Qt::AlignVCenter);
+    Label(&p, QRect(800, 475, 118, 17), QStringLiteral("REPEAT"),
+          Qt::AlignRight | Qt::AlignVCenter);
 
     // G-sensor readouts around an axis sketch: X to the left, Y towards the viewer, Z up.
     p.fillRect(664, 499, 278, 1, kEdge);
-    Label(&p, QRect(666, 503, 200, 16), QStringLiteral("G-SENSOR"), Qt::AlignLeft | Qt::AlignVCenter);
+    Label(&p, QRect(666, 503, 200, 16), QStringLiteral("G-SENSOR"),
+          Qt::AlignLeft | Qt::AlignVCenter);
     const QPointF origin(800, 583);
     struct AxisArt {
         QPointF tip;
@@ -170,9 +172,7 @@ const QImage &Background() {
     return img;
 }
 
-void Triangle(QPainter *p, QPointF a, QPointF b, QPointF c) {
-    p->drawPolygon(QPolygonF{a, b, c});
-}
+void Triangle(QPainter *p, QPointF a, QPointF b, QPointF c) { p->drawPolygon(QPolygonF{a, b, c}); }
 
 // The glyph of a transport button inside its frame; `alt` draws the pause glyph of the play strip.
 void TransportGlyph(QPainter *p, int id, bool alt, const QRectF &r) {
@@ -269,7 +269,8 @@ void SmallGlyph(QPainter *p, int id, const QRectF &r, const QColor &ink) {
                 qreal a0 = a - 0.22, a1 = a + 0.22;
                 QPointF p0(c.x() + rad * std::cos(a0), c.y() + rad * std::sin(a0));
                 QPointF p1(c.x() + rad * std::cos(a1), c.y() + rad * std::sin(a1));
-                if (i == 0) gear.moveTo(p0); else gear.lineTo(p0);
+                if (i == 0) gear.moveTo(p0);
+                else gear.lineTo(p0);
                 gear.lineTo(p1);
             }
             gear.closeSubpath();
@@ -298,18 +299,16 @@ QImage RenderStrip(const ButtonPlace &b) {
         if (transport) {
             // A key of the transport bar: raised face, dark seam on its right.
             QRect face = fr.adjusted(1, 2, -1, -2);
-            if (state == 2)
-                FillVertical(&p, face, QColor(16, 17, 20), QColor(26, 28, 32));
-            else if (state == 1)
-                FillVertical(&p, face, QColor(50, 54, 61), QColor(32, 35, 40));
-            else
-                FillVertical(&p, face, QColor(40, 43, 49), QColor(26, 28, 32));
+            if (state == 2) FillVertical(&p, face, QColor(16, 17, 20), QColor(26, 28, 32));
+            else if (state == 1) FillVertical(&p, face, QColor(50, 54, 61), QColor(32, 35, 40));
+            else FillVertical(&p, face, QColor(40, 43, 49), QColor(26, 28, 32));
             p.fillRect(face.left(), face.top(), face.width(), 1,
                        state == 2 ? kShadow : QColor(66, 70, 78));
             p.fillRect(face.left(), face.bottom(), face.width(), 1, kShadow);
             p.fillRect(face.right(), face.top(), 1, face.height(), kShadow);
             p.fillRect(face.left(), face.top(), 1, face.height(), QColor(46, 49, 55));
-            if (state == 1) p.fillRect(face.left() + 1, face.bottom() - 1, face.width() - 2, 1, kAccent);
+            if (state == 1)
+                p.fillRect(face.left() + 1, face.bottom() - 1, face.width() - 2, 1, kAccent);
             p.setRenderHint(QPainter::Antialiasing);
             p.setPen(Qt::NoPen);
             p.setBrush(ink);
@@ -324,9 +323,11 @@ QImage RenderStrip(const ButtonPlace &b) {
                 if (b.strip == kExitStrip) pad.setWidth(b.rect.width() - 2);
                 p.drawRoundedRect(pad, 4, 4);
             }
-            if (b.strip == kExitStrip && state > 0) ink = state == 1 ? QColor(255, 90, 90) : QColor(200, 40, 40);
+            if (b.strip == kExitStrip && state > 0)
+                ink = state == 1 ? QColor(255, 90, 90) : QColor(200, 40, 40);
             p.setRenderHint(QPainter::Antialiasing);
-            QRectF glyph = QRectF(fr.left(), 0, b.strip == kExitStrip ? b.rect.width() : b.frame_width, h);
+            QRectF glyph =
+                QRectF(fr.left(), 0, b.strip == kExitStrip ? b.rect.width() : b.frame_width, h);
             SmallGlyph(&p, b.strip, glyph.translated(0, state == 2 ? 1 : 0), ink);
         }
     }
@@ -404,8 +405,8 @@ QImage RenderLegend() {
         QColor c;
         const char *name;
     };
-    const Key keys[3] = {{34, QColor(255, 0, 0), "X"}, {54, QColor(255, 255, 0), "Y"},
-                         {76, QColor(0, 255, 0), "Z"}};
+    const Key keys[3] = {
+        {34, QColor(255, 0, 0), "X"}, {54, QColor(255, 255, 0), "Y"}, {76, QColor(0, 255, 0), "Z"}};
     for (const Key &k : keys) {
         p.fillRect(7, k.y - 1, 14, 2, k.c);
         p.setFont(Font(11, QFont::Bold));
@@ -460,7 +461,8 @@ QImage RenderSetupBackground() {
     p.drawText(QRect(40, 0, 200, 38), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("CAMERA"));
     p.setFont(Font(15, QFont::Normal, 1.5));
     p.setPen(kAccent);
-    p.drawText(QRect(122, 0, 200, 38), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("SETTINGS"));
+    p.drawText(QRect(122, 0, 200, 38), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("SETTINGS"));
 
     // The button strip and its well.
     p.fillRect(89, 44, 317, 35, kShadow);
@@ -493,8 +495,8 @@ QImage RenderSetupBackground() {
     p.fillRect(0, 232, kSetupWidth, 1, kEdge);
 
     // The clock: the check box's label, the separators between the edits and their captions.
-    Label(&p, QRect(46, kSetupClockTop, 300, kSetupIndicator), QStringLiteral("SET THE CAMERA CLOCK"),
-          Qt::AlignLeft | Qt::AlignVCenter);
+    Label(&p, QRect(46, kSetupClockTop, 300, kSetupIndicator),
+          QStringLiteral("SET THE CAMERA CLOCK"), Qt::AlignLeft | Qt::AlignVCenter);
     const char *separators[5] = {"-", "-", "", ":", ":"};
     const char *captions[6] = {"YEAR", "MONTH", "DAY", "HOUR", "MIN", "SEC"};
     for (int i = 0; i < 6; ++i) {
@@ -502,20 +504,21 @@ QImage RenderSetupBackground() {
         p.fillRect(edit.adjusted(-1, -1, 1, 1), kEdge);
         p.setFont(Font(8, QFont::Bold, 0.6));
         p.setPen(QColor(96, 102, 110));
-        p.drawText(QRect(edit.left() - 8, edit.bottom() + 3, edit.width() + 16, 12), Qt::AlignHCenter | Qt::AlignTop,
-                   QString::fromLatin1(captions[i]));
+        p.drawText(QRect(edit.left() - 8, edit.bottom() + 3, edit.width() + 16, 12),
+                   Qt::AlignHCenter | Qt::AlignTop, QString::fromLatin1(captions[i]));
         if (i < 5 && separators[i][0] != 0) {
             p.setFont(Font(15, QFont::Bold));
             p.setPen(kLabel);
-            p.drawText(QRect(edit.right() + 1, kSetupEditTop, kSetupEditLeft[i + 1] - edit.right() - 1,
-                             kSetupEditHeight),
+            p.drawText(QRect(edit.right() + 1, kSetupEditTop,
+                             kSetupEditLeft[i + 1] - edit.right() - 1, kSetupEditHeight),
                        Qt::AlignCenter, QString::fromLatin1(separators[i]));
         }
     }
     p.setFont(Font(11));
     p.setPen(QColor(96, 102, 110));
     p.drawText(QRect(24, 318, kSetupWidth - 48, 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Choose the settings folder on the camera's card, set the codes, then write."));
+               QStringLiteral(
+                   "Choose the settings folder on the camera's card, set the codes, then write."));
     p.fillRect(0, kSetupHeight - 1, kSetupWidth, 1, kShadow);
     p.fillRect(kSetupWidth - 1, 0, 1, kSetupHeight, kShadow);
     p.fillRect(0, 0, 1, kSetupHeight, QColor(44, 47, 52));
@@ -533,7 +536,7 @@ QImage RenderSetupStrip(int id, int left) {
     QImage img(w * 3, h, QImage::Format_RGB32);
     QPainter p(&img);
     const QImage behind = SetupBackground().copy(left, kSetupButtonTop, w, h);
-    const QString word = id == kSetupFolderStrip ? QStringLiteral("FOLDER")
+    const QString word = id == kSetupFolderStrip  ? QStringLiteral("FOLDER")
                          : id == kSetupWriteStrip ? QStringLiteral("WRITE")
                                                   : QStringLiteral("CLOSE");
     for (int state = 0; state < 3; ++state) {
@@ -541,15 +544,14 @@ QImage RenderSetupStrip(int id, int left) {
         p.setRenderHint(QPainter::Antialiasing, false);
         p.drawImage(fr.topLeft(), behind);
         const QRect face = fr.adjusted(2, 2, -2, -2);
-        if (state == 2)
-            FillVertical(&p, face, QColor(16, 17, 20), QColor(26, 28, 32));
-        else if (state == 1)
-            FillVertical(&p, face, QColor(50, 54, 61), QColor(32, 35, 40));
-        else
-            FillVertical(&p, face, QColor(40, 43, 49), QColor(26, 28, 32));
-        p.fillRect(face.left(), face.top(), face.width(), 1, state == 2 ? kShadow : QColor(66, 70, 78));
+        if (state == 2) FillVertical(&p, face, QColor(16, 17, 20), QColor(26, 28, 32));
+        else if (state == 1) FillVertical(&p, face, QColor(50, 54, 61), QColor(32, 35, 40));
+        else FillVertical(&p, face, QColor(40, 43, 49), QColor(26, 28, 32));
+        p.fillRect(face.left(), face.top(), face.width(), 1,
+                   state == 2 ? kShadow : QColor(66, 70, 78));
         p.fillRect(face.left(), face.bottom(), face.width(), 1, kShadow);
-        if (state == 1) p.fillRect(face.left() + 1, face.bottom() - 1, face.width() - 2, 1, kAccent);
+        if (state == 1)
+            p.fillRect(face.left() + 1, face.bottom() - 1, face.width() - 2, 1, kAccent);
         const QColor ink = state == 0 ? kIcon : (state == 1 ? kIconHover : kAccent);
         const int dy = state == 2 ? 1 : 0;
         const QPointF c(fr.left() + 22, h / 2.0 + dy);
@@ -640,16 +642,32 @@ QList<int> AllIds() {
 
 QString Name(int id) {
     static const QHash<int, QString> names = {
-        {kPlayStrip, "play"},        {kOpenStrip, "open"},         {kStopStrip, "stop"},
-        {kForwardStrip, "forward"},  {kRewindStrip, "rewind"},     {kExitStrip, "exit"},
-        {kVolumeDownStrip, "voldown"}, {kVolumeUpStrip, "volup"},  {kMinimiseStrip, "minimise"},
-        {kSetupStrip, "setup"},      {kPrintStrip, "print"},       {kSeekChannel, "seek"},
-        {kSeekActive, "seek_active"}, {kVolumeActive, "volume_active"},
-        {kVolumeChannel, "volume"},  {kVideoFrame, "video_frame"}, {kLegend, "legend"},
-        {kTopPanel, "panel_top"},    {kLeftPanel, "panel_left"},   {kBottomPanel, "panel_bottom"},
-        {kRightPanel, "panel_right"}, {kAppIcon, "icon"},
-        {kSetupBackground, "setup_background"}, {kSetupFolderStrip, "setup_folder"},
-        {kSetupWriteStrip, "setup_write"}, {kSetupCloseStrip, "setup_close"},
+        {kPlayStrip, "play"},
+        {kOpenStrip, "open"},
+        {kStopStrip, "stop"},
+        {kForwardStrip, "forward"},
+        {kRewindStrip, "rewind"},
+        {kExitStrip, "exit"},
+        {kVolumeDownStrip, "voldown"},
+        {kVolumeUpStrip, "volup"},
+        {kMinimiseStrip, "minimise"},
+        {kSetupStrip, "setup"},
+        {kPrintStrip, "print"},
+        {kSeekChannel, "seek"},
+        {kSeekActive, "seek_active"},
+        {kVolumeActive, "volume_active"},
+        {kVolumeChannel, "volume"},
+        {kVideoFrame, "video_frame"},
+        {kLegend, "legend"},
+        {kTopPanel, "panel_top"},
+        {kLeftPanel, "panel_left"},
+        {kBottomPanel, "panel_bottom"},
+        {kRightPanel, "panel_right"},
+        {kAppIcon, "icon"},
+        {kSetupBackground, "setup_background"},
+        {kSetupFolderStrip, "setup_folder"},
+        {kSetupWriteStrip, "setup_write"},
+        {kSetupCloseStrip, "setup_close"},
     };
     return names.value(id, QStringLiteral("bitmap")) + QLatin1Char('_') + QString::number(id);
 }

@@ -68,7 +68,7 @@ struct PanelPlace {
     QPoint at;
 };
 inline constexpr PanelPlace kPanelPlaces[] = {
-    {kRightPanel, {653, 0}}, {kLeftPanel, {0, 0}},   {kBottomPanel, {0, 630}},
+    {kRightPanel, {653, 0}}, {kLeftPanel, {0, 0}},    {kBottomPanel, {0, 630}},
     {kTopPanel, {0, 0}},     {kVideoFrame, {13, 42}}, {kLegend, {13, 522}},
 };
 inline constexpr QRect kVideoRect{13, 42, 640, 480};

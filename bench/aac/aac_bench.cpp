@@ -52,8 +52,8 @@ double DecodeOnce(const std::vector<uint8_t> &data, int *frames) {
     size_t pos = 0;
     *frames = 0;
     while (pos < data.size()) {
-        AacDecInBuf in = {static_cast<int32_t>(data.size() - pos), static_cast<int32_t>(data.size() - pos),
-                          data.data() + pos};
+        AacDecInBuf in = {static_cast<int32_t>(data.size() - pos),
+                          static_cast<int32_t>(data.size() - pos), data.data() + pos};
         AacDecOutBuf out = {0, 8192, pcm.data()};
         int32_t e = AacDecDecode(h, &p, &in, &out);
         if (e == 0) ++*frames;
@@ -64,8 +64,8 @@ double DecodeOnce(const std::vector<uint8_t> &data, int *frames) {
 }
 
 double FfmpegOnce(const std::string &path) {
-    std::string cmd = "ffmpeg -hide_banner -nostdin -threads 1 -benchmark -c:a aac_fixed -i '" + path +
-                      "' -f null - 2>&1";
+    std::string cmd = "ffmpeg -hide_banner -nostdin -threads 1 -benchmark -c:a aac_fixed -i '" +
+                      path + "' -f null - 2>&1";
     FILE *p = popen(cmd.c_str(), "r");
     if (!p) return -1;
     char line[512];
@@ -83,9 +83,11 @@ double FfmpegOnce(const std::string &path) {
 int main(int argc, char **argv) {
     int seconds = argc > 1 ? std::atoi(argv[1]) : 120;
     std::string path = "/tmp/aac_bench_" + std::to_string(getpid()) + ".aac";
-    std::string make = "ffmpeg -v error -y -f lavfi -i \"aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*(200+300*mod(t,7))*t)"
-                       "+0.05*random(0)|0.25*sin(2*PI*660*t)+0.1*sin(2*PI*1250*t)+0.05*random(1)':s=44100:d=" +
-                       std::to_string(seconds) + "\" -c:a aac -b:a 128k -f adts '" + path + "'";
+    std::string make =
+        "ffmpeg -v error -y -f lavfi -i "
+        "\"aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*(200+300*mod(t,7))*t)"
+        "+0.05*random(0)|0.25*sin(2*PI*660*t)+0.1*sin(2*PI*1250*t)+0.05*random(1)':s=44100:d=" +
+        std::to_string(seconds) + "\" -c:a aac -b:a 128k -f adts '" + path + "'";
     if (std::system(make.c_str()) != 0) {
         std::fprintf(stderr, "aac_bench: ffmpeg is needed to make the input\n");
         return 2;
@@ -105,9 +107,11 @@ int main(int argc, char **argv) {
     std::printf("ffmpeg -threads 1 -c:a aac_fixed: %.3f s CPU\n", ref);
     std::printf("ratio ours/ffmpeg: %.2f (target <= 1.50)\n", ours / ref);
 
-    const char *vec = VT_SOURCE_DIR "/../shared/testvectors/aac/fate_tones_nero_44100_stereo_aac_he2.m4a";
+    const char *vec =
+        VT_SOURCE_DIR "/../shared/testvectors/aac/fate_tones_nero_44100_stereo_aac_he2.m4a";
     std::string one = "/tmp/aac_bench_he2_" + std::to_string(getpid()) + ".aac";
-    std::string conv = std::string("ffmpeg -v error -y -i '") + vec + "' -vn -c:a copy -f adts '" + one + "'";
+    std::string conv =
+        std::string("ffmpeg -v error -y -i '") + vec + "' -vn -c:a copy -f adts '" + one + "'";
     if (std::system(conv.c_str()) != 0) {
         std::printf("he-aac v2: test vector not found, skipped\n");
         return 0;
@@ -129,7 +133,8 @@ int main(int argc, char **argv) {
     }
     std::remove(one.c_str());
     double he_seconds = frames * 2048.0 / 44100;
-    std::printf("he-aac v2 decode, 44.1 kHz stereo output, %.0f s, %d frames\n", he_seconds, frames);
+    std::printf("he-aac v2 decode, 44.1 kHz stereo output, %.0f s, %d frames\n", he_seconds,
+                frames);
     std::printf("ours: %.3f s CPU (%.1fx real time)\n", ours, he_seconds / ours);
     std::printf("ffmpeg -threads 1 -c:a aac_fixed: %.3f s CPU\n", ref);
     std::printf("ratio ours/ffmpeg: %.2f (target <= 1.50)\n", ours / ref);

@@ -21,15 +21,20 @@ using Clock = std::chrono::steady_clock;
 
 std::vector<uint8_t> Slurp(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
 // A 10 s clip at a dash camera's rate (about 1 Mbit/s of video, 48 kbit/s of sound), repeated
 // 360 times.
 bool MakeHourLong(const std::string &dir, const std::string &path) {
-    std::string cmd = "mkdir -p " + dir + " && ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=30:duration=10 "
-                      "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=10 -map 0:v -c:v mpeg4 -g 15 -bf 0 "
-                      "-b:v 1000k -f m4v " + dir + "/v.m4v -map 1:a -c:a aac -b:a 48k -f adts " + dir + "/a.adts";
+    std::string cmd =
+        "mkdir -p " + dir +
+        " && ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=30:duration=10 "
+        "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=10 -map 0:v -c:v mpeg4 -g 15 "
+        "-bf 0 "
+        "-b:v 1000k -f m4v " +
+        dir + "/v.m4v -map 1:a -c:a aac -b:a 48k -f adts " + dir + "/a.adts";
     if (std::system(cmd.c_str()) != 0) return false;
     vt::mkrec::Recording rec;
     std::string err;
@@ -40,7 +45,8 @@ bool MakeHourLong(const std::string &dir, const std::string &path) {
     }
     rec.loop = 360;
     vt::mkrec::DriveScript drive;
-    rec.records = vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
+    rec.records =
+        vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
     if (!vt::mkrec::WriteRecording(rec, path, &err)) {
         std::fprintf(stderr, "bench_export: %s\n", err.c_str());
         return false;
@@ -48,8 +54,8 @@ bool MakeHourLong(const std::string &dir, const std::string &path) {
     return true;
 }
 
-bool Time(const std::string &source, int64_t from, int64_t to, const std::string &out, double *seconds,
-          uint64_t *bytes) {
+bool Time(const std::string &source, int64_t from, int64_t to, const std::string &out,
+          double *seconds, uint64_t *bytes) {
     ClipRequest req;
     req.sources = {source};
     req.from_ms = from;

@@ -18,11 +18,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+double Seconds(Clock::time_point a) {
+    return std::chrono::duration<double>(Clock::now() - a).count();
+}
 
 // Decodes the track once; returns the pictures returned.
-int DecodeTrack(const vt::tool::TrackInfo &info, const std::vector<vt::tool::TrackSample> &samples, bool keyOnly) {
-    const uint32_t maxW = (uint32_t(info.width) + 15) & ~15u, maxH = (uint32_t(info.height) + 15) & ~15u;
+int DecodeTrack(const vt::tool::TrackInfo &info, const std::vector<vt::tool::TrackSample> &samples,
+                bool keyOnly) {
+    const uint32_t maxW = (uint32_t(info.width) + 15) & ~15u,
+                   maxH = (uint32_t(info.height) + 15) & ~15u;
     const size_t ySize = size_t(maxW) * maxH + 16, cSize = size_t(maxW / 2) * (maxH / 2) + 16;
     std::vector<uint8_t> frames(3 * (ySize + 2 * cSize));
     Mp4vDecFrmBuffer bufs[3];
@@ -91,14 +95,16 @@ int main(int argc, char **argv) {
         t0 = Clock::now();
         all = DecodeTrack(info, samples, false);
         allT.push_back(Seconds(t0));
-        std::string cmd = std::string("ffmpeg -v error -nostdin -threads 1 -skip_frame nokey -i '") + argv[1] +
-                          "' -an -f rawvideo -pix_fmt yuv420p -y /dev/null";
+        std::string cmd =
+            std::string("ffmpeg -v error -nostdin -threads 1 -skip_frame nokey -i '") + argv[1] +
+            "' -an -f rawvideo -pix_fmt yuv420p -y /dev/null";
         t0 = Clock::now();
         if (std::system(cmd.c_str()) != 0) ffT.push_back(0);
         else ffT.push_back(Seconds(t0));
     }
     const double k = Median(keyT), a = Median(allT), f = Median(ffT);
-    std::printf("key frames: %d pictures in %.3f s (%.0f pictures/s, read included)\n", keys, k, keys / k);
+    std::printf("key frames: %d pictures in %.3f s (%.0f pictures/s, read included)\n", keys, k,
+                keys / k);
     std::printf("all frames: %d pictures in %.3f s (decode only)\n", all, a);
     if (f > 0) std::printf("ffmpeg -skip_frame nokey: %.3f s, ratio %.2f\n", f, k / f);
     return 0;

@@ -22,10 +22,12 @@ namespace fs = std::filesystem;
 
 std::vector<uint8_t> ReadAll(const fs::path &p) {
     std::ifstream in(p, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
-std::vector<std::vector<uint8_t>> Units(const std::vector<uint8_t> &b, std::vector<uint8_t> *config) {
+std::vector<std::vector<uint8_t>> Units(const std::vector<uint8_t> &b,
+                                        std::vector<uint8_t> *config) {
     std::vector<std::vector<uint8_t>> units;
     std::vector<size_t> cuts;
     bool afterVop = true;
@@ -50,7 +52,8 @@ double DecodeOurs(const std::vector<uint8_t> &stream, int runs, int *pictures) {
     Mp4vDecFrmBuffer bufs[3];
     for (int i = 0; i < 3; ++i) {
         uint8_t *base = frames.data() + i * (maxW * maxH * 3 / 2 + 64);
-        bufs[i] = Mp4vDecFrmBuffer{base, base + maxW * maxH + 16, base + maxW * maxH * 5 / 4 + 32, 0};
+        bufs[i] =
+            Mp4vDecFrmBuffer{base, base + maxW * maxH + 16, base + maxW * maxH * 5 / 4 + 32, 0};
     }
     double best = 1e30;
     for (int r = 0; r < runs; ++r) {
@@ -143,11 +146,11 @@ int main(int argc, char **argv) {
         if (!only.empty() && only != in.name) continue;
         fs::path file = dir / (std::string(in.name) + ".m4v");
         if (!fs::exists(file)) {
-            std::string cmd = std::string("ffmpeg -nostdin -v error -y -f lavfi -i \"testsrc2=size=") +
-                              in.size + ":rate=30," + in.source + "\" -frames:v " +
-                              std::to_string(frames) + " -threads 1 " +
-                              (std::strstr(in.args, "-c:v") ? "" : "-c:v mpeg4 ") + in.args +
-                              " -f m4v '" + file.string() + "'";
+            std::string cmd =
+                std::string("ffmpeg -nostdin -v error -y -f lavfi -i \"testsrc2=size=") + in.size +
+                ":rate=30," + in.source + "\" -frames:v " + std::to_string(frames) +
+                " -threads 1 " + (std::strstr(in.args, "-c:v") ? "" : "-c:v mpeg4 ") + in.args +
+                " -f m4v '" + file.string() + "'";
             if (std::system(cmd.c_str()) != 0) {
                 std::fprintf(stderr, "cannot make %s (is ffmpeg installed?)\n", file.c_str());
                 return 1;

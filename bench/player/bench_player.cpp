@@ -123,13 +123,15 @@ int main(int argc, char **argv) {
     std::printf("frames_presented %u  late %u  late_drop %u  late_skip %u  early_waits %u\n",
                 s.frames_presented, s.frames_late, s.frames_late_drop, s.frames_late_skip,
                 s.early_waits);
-    std::printf("first_picture_ms %d (target <= 150)  av_offset_p50_ms %d  p95_ms %d (target <= 40)\n",
-                s.first_picture_ms, Percentile(s, 0.5), Percentile(s, 0.95));
+    std::printf(
+        "first_picture_ms %d (target <= 150)  av_offset_p50_ms %d  p95_ms %d (target <= 40)\n",
+        s.first_picture_ms, Percentile(s, 0.5), Percentile(s, 0.95));
 
     // Reference: decoding the same file with ffmpeg on one thread (no pacing, no output).
     if (std::system("command -v ffmpeg >/dev/null 2>&1") == 0) {
         double child0 = CpuSeconds(RUSAGE_CHILDREN);
-        std::string cmd = "ffmpeg -v error -threads 1 -i '" + file + "' -map 0:v -map 0:a -f null - ";
+        std::string cmd =
+            "ffmpeg -v error -threads 1 -i '" + file + "' -map 0:v -map 0:a -f null - ";
         if (std::system(cmd.c_str()) == 0) {
             double ff = CpuSeconds(RUSAGE_CHILDREN) - child0;
             std::printf("ffmpeg_threads1_decode_cpu_s %.3f  ratio_player_to_ffmpeg %.2f\n", ff,

@@ -28,15 +28,20 @@ double Median(std::vector<double> v) {
 
 std::vector<uint8_t> Slurp(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
 bool MakeHourLong(const std::string &path) {
     // A 10 s dash-cam-like clip, repeated 360 times: the tables are those of a real hour.
     std::string dir = "/tmp/vt-bench-reader";
-    std::string cmd = "mkdir -p " + dir + " && ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=30:duration=10 "
-                      "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=10 -map 0:v -c:v mpeg4 -g 30 -bf 0 "
-                      "-b:v 400k -f m4v " + dir + "/v.m4v -map 1:a -c:a aac -b:a 32k -f adts " + dir + "/a.adts";
+    std::string cmd =
+        "mkdir -p " + dir +
+        " && ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=30:duration=10 "
+        "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=10 -map 0:v -c:v mpeg4 -g 30 "
+        "-bf 0 "
+        "-b:v 400k -f m4v " +
+        dir + "/v.m4v -map 1:a -c:a aac -b:a 32k -f adts " + dir + "/a.adts";
     if (std::system(cmd.c_str()) != 0) return false;
     vt::mkrec::Recording rec;
     std::string err;
@@ -47,7 +52,8 @@ bool MakeHourLong(const std::string &path) {
     }
     rec.loop = 360;
     vt::mkrec::DriveScript drive;
-    rec.records = vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
+    rec.records =
+        vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
     if (!vt::mkrec::WriteRecording(rec, path, &err)) {
         std::fprintf(stderr, "bench_reader: %s\n", err.c_str());
         return false;

@@ -23,7 +23,8 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
 
 std::vector<uint8_t> Slurp(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
 uint32_t Be32(const std::vector<uint8_t> &b, size_t at) {
@@ -37,9 +38,13 @@ int main(int argc, char **argv) {
     if (minutes < 1) minutes = 1;
     const std::string dir = "/tmp/vt-bench-repair";
     // A 10 s clip at a dash camera's rate, repeated: 640x480 at about 2 Mbit/s and AAC.
-    std::string cmd = "mkdir -p " + dir + " && ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=30:duration=10 "
-                      "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=10 -map 0:v -c:v mpeg4 -g 30 -bf 0 "
-                      "-b:v 2000k -f m4v " + dir + "/v.m4v -map 1:a -c:a aac -b:a 48k -f adts " + dir + "/a.adts";
+    std::string cmd =
+        "mkdir -p " + dir +
+        " && ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=30:duration=10 "
+        "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=10 -map 0:v -c:v mpeg4 -g 30 "
+        "-bf 0 "
+        "-b:v 2000k -f m4v " +
+        dir + "/v.m4v -map 1:a -c:a aac -b:a 48k -f adts " + dir + "/a.adts";
     if (std::system(cmd.c_str()) != 0) return 1;
     vt::mkrec::Recording rec;
     std::string err;
@@ -50,7 +55,8 @@ int main(int argc, char **argv) {
     }
     rec.loop = minutes * 6;
     vt::mkrec::DriveScript drive;
-    rec.records = vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
+    rec.records =
+        vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
     const std::string good = dir + "/20261108_083000.mp4", broken = dir + "/20261108_090000.mp4",
                       out = dir + "/repaired.mp4";
     if (!vt::mkrec::WriteRecording(rec, good, &err)) {
@@ -103,11 +109,13 @@ int main(int argc, char **argv) {
         }
     }
     std::printf("media data scanned: %.1f MB (%d min recording cut at 2/3)\n", mb, minutes);
-    std::printf("scan: %.1f MB/s   scan + write: %.1f MB/s\n", mb / Seconds(t0, t1), mb / Seconds(t0, t2));
+    std::printf("scan: %.1f MB/s   scan + write: %.1f MB/s\n", mb / Seconds(t0, t1),
+                mb / Seconds(t0, t2));
     std::printf("recovered video=%zu audio=%zu data=%zu: %.4f of %zu whole samples\n",
                 scan.samples[0].size(), scan.samples[1].size(), scan.samples[2].size(),
                 double(found) / double(whole), whole);
     std::printf("damaged stretches: %u, last record at %lld of %llu\n", scan.damaged_stretches,
-                scan.samples[2].empty() ? 0ll : (long long)scan.samples[2].back().offset, (unsigned long long)cut);
+                scan.samples[2].empty() ? 0ll : (long long)scan.samples[2].back().offset,
+                (unsigned long long)cut);
     return 0;
 }

@@ -13,15 +13,31 @@ constexpr int kTimeFrac = 8;
 
 constexpr int kFrameLen = 1024;
 constexpr int kShortLen = 128;
-constexpr int kMaxChannels = 2;        // output channels, and the channels the SBR stage keeps
-constexpr int kMaxCoreChannels = 8;    // channels decoded before a downmix to stereo
-constexpr int kMaxBands = 128;  // 8 groups x 15 short bands, or 51 long bands
+constexpr int kMaxChannels = 2;      // output channels, and the channels the SBR stage keeps
+constexpr int kMaxCoreChannels = 8;  // channels decoded before a downmix to stereo
+constexpr int kMaxBands = 128;       // 8 groups x 15 short bands, or 51 long bands
 constexpr int kMaxSbrPayload = 269;
 constexpr int kMaxSbrElements = 2;
 
 enum WindowSequence { kOnlyLong = 0, kLongStart = 1, kEightShort = 2, kLongStop = 3 };
-enum ElementId { kIdSce = 0, kIdCpe = 1, kIdCce = 2, kIdLfe = 3, kIdDse = 4, kIdPce = 5, kIdFil = 6, kIdEnd = 7 };
-enum BandType { kZeroHcb = 0, kEscHcb = 11, kReservedHcb = 12, kNoiseHcb = 13, kIntensityHcb2 = 14, kIntensityHcb = 15 };
+enum ElementId {
+    kIdSce = 0,
+    kIdCpe = 1,
+    kIdCce = 2,
+    kIdLfe = 3,
+    kIdDse = 4,
+    kIdPce = 5,
+    kIdFil = 6,
+    kIdEnd = 7
+};
+enum BandType {
+    kZeroHcb = 0,
+    kEscHcb = 11,
+    kReservedHcb = 12,
+    kNoiseHcb = 13,
+    kIntensityHcb2 = 14,
+    kIntensityHcb = 15
+};
 
 struct IcsInfo {
     uint8_t window_sequence;
@@ -29,7 +45,7 @@ struct IcsInfo {
     uint8_t max_sfb;
     uint8_t num_windows;
     uint8_t num_groups;
-    uint8_t num_swb;          // bands of the window length at this rate
+    uint8_t num_swb;  // bands of the window length at this rate
     uint8_t group_len[8];
     const uint16_t *swb_offset;  // num_swb + 1 entries, per window
 };
@@ -61,17 +77,17 @@ struct PulseData {
 struct ChannelData {
     IcsInfo ics;
     uint8_t global_gain;
-    uint8_t band_type[kMaxBands];   // index g * num_swb + sfb
-    int16_t band_sf[kMaxBands];     // scale factor, noise energy or intensity position
+    uint8_t band_type[kMaxBands];  // index g * num_swb + sfb
+    int16_t band_sf[kMaxBands];    // scale factor, noise energy or intensity position
     PulseData pulse;
     TnsData tns;
 };
 
 struct SbrPayload {
-    int32_t size;          // bytes
-    uint8_t ext_type;      // 13 or 14
-    uint8_t element_id;    // kIdSce or kIdCpe the payload follows
-    uint8_t channel;       // first output channel of that element
+    int32_t size;        // bytes
+    uint8_t ext_type;    // 13 or 14
+    uint8_t element_id;  // kIdSce or kIdCpe the payload follows
+    uint8_t channel;     // first output channel of that element
     uint8_t data[kMaxSbrPayload];
 };
 
@@ -80,15 +96,21 @@ struct ProgramConfig {
     uint8_t object_type;
     uint8_t sf_index;
     uint8_t channels;
-    uint8_t slots;              // output channels the listed single-channel elements take
-    uint8_t slot_of_tag[32];    // as in StreamState
-    uint8_t matrix_mixdown;     // 0 none, else matrix_mixdown_idx + 1
+    uint8_t slots;            // output channels the listed single-channel elements take
+    uint8_t slot_of_tag[32];  // as in StreamState
+    uint8_t matrix_mixdown;   // 0 none, else matrix_mixdown_idx + 1
     uint8_t pseudo_surround;
 };
 
 // Where a decoded channel of a multichannel stream goes in the stereo downmix.
 enum MixRole : uint8_t {
-    kRoleFrontLeft, kRoleFrontRight, kRoleCentre, kRoleSurroundLeft, kRoleSurroundRight, kRoleBackCentre, kRoleLfe
+    kRoleFrontLeft,
+    kRoleFrontRight,
+    kRoleCentre,
+    kRoleSurroundLeft,
+    kRoleSurroundRight,
+    kRoleBackCentre,
+    kRoleLfe
 };
 
 // Block 1: stream state.
@@ -97,16 +119,16 @@ struct StreamState {
     int32_t format;
     int32_t sf_index;
     int32_t rate_unlisted;
-    int32_t frame_length;        // as announced by the container; 1024 unless told otherwise
+    int32_t frame_length;  // as announced by the container; 1024 unless told otherwise
     uint32_t frame_count;
     uint32_t lost_count;
-    int32_t out_channels;        // channels of the last output
+    int32_t out_channels;  // channels of the last output
     int32_t sbr_present;
     int32_t ps_present;
     int32_t sbr_set_up;
     int32_t sbr_downsampled;
     int32_t mono_out;
-    int32_t config_channels;     // channel count from init, ADTS or the PCE
+    int32_t config_channels;  // channel count from init, ADTS or the PCE
     // An ADTS frame with several raw data blocks is decoded one block per call: the blocks still
     // to come, the frame bytes after the current block, and whether a CRC word follows each one.
     int32_t adts_blocks_left;
@@ -119,8 +141,8 @@ struct StreamState {
     int32_t mc_pairs;
     uint8_t mc_slot_of[48];
     uint8_t mc_role[kMaxCoreChannels];
-    int32_t slots_used;          // output channels handed out to single-channel elements
-    uint8_t slot_of_tag[32];     // SCE (0..15) and LFE (16..31) tags: output channel + 1, 0 = none
+    int32_t slots_used;       // output channels handed out to single-channel elements
+    uint8_t slot_of_tag[32];  // SCE (0..15) and LFE (16..31) tags: output channel + 1, 0 = none
     ProgramConfig pce;
     // Per frame:
     int32_t ms_mask_present;
@@ -222,13 +244,13 @@ int HuffDecode(BitReader *br, int book);  // leaf payload, or -1 on an invalid c
 
 // syntax.cpp
 struct FrameResult {
-    int32_t error;          // first non-fatal error of the block, or a fatal one
+    int32_t error;  // first non-fatal error of the block, or a fatal one
     int32_t fatal;
-    int32_t channels;       // output channels of the block (0..2)
+    int32_t channels;          // output channels of the block (0..2)
     int32_t ok[kMaxChannels];  // channel read completely
-    int32_t is_cpe;         // channels 0 and 1 form a pair
-    int32_t mc_done;        // multichannel: bit per channel slot decoded in this block
-    int32_t mc_error;       // multichannel: first error of the elements' decoding (TNS)
+    int32_t is_cpe;            // channels 0 and 1 form a pair
+    int32_t mc_done;           // multichannel: bit per channel slot decoded in this block
+    int32_t mc_error;          // multichannel: first error of the elements' decoding (TNS)
 };
 // Reads one raw_data_block into the stream state and the spectra (quantised values).
 void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t crc_value,
@@ -248,7 +270,8 @@ void Dequantise(const ChannelData *cd, int32_t *spec);
 // stereo.cpp
 void ApplyMidSide(const StreamState *s, const ChannelData *l, const ChannelData *r, int32_t *spec_l,
                   int32_t *spec_r);
-void ApplyIntensity(const StreamState *s, const ChannelData *r, const int32_t *spec_l, int32_t *spec_r);
+void ApplyIntensity(const StreamState *s, const ChannelData *r, const int32_t *spec_l,
+                    int32_t *spec_r);
 
 // pns.cpp
 void ApplyNoise(const ChannelData *cd, int32_t *spec, uint32_t *seed, const StreamState *s,

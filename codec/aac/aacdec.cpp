@@ -45,7 +45,9 @@ int32_t DetectFormat(StreamState *s, const uint8_t *p, int32_t len, int32_t *ski
         return 0;
     }
     int32_t at = FindAdts(p, len);
-    if (at < 0) return s->format == AACDEC_FORMAT_ADTS ? AACDEC_ERR_NO_ADTS_HEADER : AACDEC_ERR_UNLISTED_RATE;
+    if (at < 0)
+        return s->format == AACDEC_FORMAT_ADTS ? AACDEC_ERR_NO_ADTS_HEADER
+                                               : AACDEC_ERR_UNLISTED_RATE;
     s->format = AACDEC_FORMAT_ADTS;
     *skip = at;
     return 0;
@@ -77,12 +79,15 @@ struct CallResult {
     int32_t samples;  // per channel
 };
 
-bool SbrRuns(const StreamState *s, const AacDecParams *params) { return s->sbr_set_up && params->iSbrOff != 1; }
+bool SbrRuns(const StreamState *s, const AacDecParams *params) {
+    return s->sbr_set_up && params->iSbrOff != 1;
+}
 
 // Parses the frame's SBR payloads, each for the channels of the element it follows; sets up the
 // SBR stage on the first one. Returns the first SBR error code (0 or AACDEC_ERR_SBR_BASE + n) and
 // per output channel whether its SBR data can be used.
-int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels, bool usable[kMaxChannels]) {
+int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels,
+                 bool usable[kMaxChannels]) {
     StreamState *s = h->stream;
     usable[0] = usable[1] = false;
     if (s->num_sbr == 0) return 0;
@@ -115,21 +120,23 @@ int32_t ParseSbr(Handle *h, const AacDecParams *params, int core_channels, bool 
         } else if (p->channel < core_channels && p->channel < kMaxChannels) {
             usable[p->channel] = good;
         }
-        if (e != kSbrErrNone && e != kSbrErrNoHeader && !first_error) first_error = AACDEC_ERR_SBR_BASE + e;
+        if (e != kSbrErrNone && e != kSbrErrNoHeader && !first_error)
+            first_error = AACDEC_ERR_SBR_BASE + e;
     }
     if (ctl->ps_in_frame) s->ps_present = 1;
     return first_error;
 }
 
 // Output of the frame's channels: through the SBR stage when it runs, else the core's PCM.
-void Output(Handle *h, const AacDecParams *params, int channels, const bool sbr_ok[kMaxChannels], int16_t *pcm,
-            CallResult *r) {
+void Output(Handle *h, const AacDecParams *params, int channels, const bool sbr_ok[kMaxChannels],
+            int16_t *pcm, CallResult *r) {
     StreamState *s = h->stream;
     r->channels = channels;
     r->samples = kFrameLen;
     if (!SbrRuns(s, params)) {
         if (pcm)
-            for (int c = 0; c < channels; ++c) WritePcm(h->chan[c].spec, pcm + c * AACDEC_CH1_OFFSET);
+            for (int c = 0; c < channels; ++c)
+                WritePcm(h->chan[c].spec, pcm + c * AACDEC_CH1_OFFSET);
         return;
     }
     r->samples = s->sbr_downsampled ? kFrameLen : 2 * kFrameLen;
@@ -140,11 +147,13 @@ void Output(Handle *h, const AacDecParams *params, int channels, const bool sbr_
         r->channels = s->mono_out ? 1 : (ps ? 2 : channels);
         return;
     }
-    r->channels = SbrProcessFrame(h, channels, sbr_ok, s->sbr_downsampled != 0, s->mono_out != 0, pcm);
+    r->channels =
+        SbrProcessFrame(h, channels, sbr_ok, s->sbr_downsampled != 0, s->mono_out != 0, pcm);
 }
 
 // One frame: everything after the argument checks. pcm is null in probe mode.
-CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int32_t len, int16_t *pcm) {
+CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int32_t len,
+                       int16_t *pcm) {
     StreamState *s = h->stream;
     CallResult r = {0, 0, 0, kFrameLen};
 
@@ -180,7 +189,8 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
 
     // The next raw data block of the current ADTS frame, unless the input has moved on to a header
     // (the caller skipped ahead): then the rest of the frame is dropped.
-    const bool next_block = s->format == AACDEC_FORMAT_ADTS && s->adts_blocks_left > 0 && !AdtsHeaderValidAt(data, len);
+    const bool next_block =
+        s->format == AACDEC_FORMAT_ADTS && s->adts_blocks_left > 0 && !AdtsHeaderValidAt(data, len);
     if (!next_block) s->adts_blocks_left = 0;
     int32_t skip = 0;
     if (!next_block) {
@@ -252,7 +262,8 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
         if (!next_block) s->adts_bytes_left = frame_bytes > used ? frame_bytes - used : 0;
         else s->adts_bytes_left -= used;
         if (fr.fatal || s->adts_bytes_left <= 0) s->adts_blocks_left = 0;
-    } else if (frame_bytes > 0 && (frame_bytes >= avail || AdtsHeaderValidAt(frame + frame_bytes, avail - frame_bytes))) {
+    } else if (frame_bytes > 0 && (frame_bytes >= avail ||
+                                   AdtsHeaderValidAt(frame + frame_bytes, avail - frame_bytes))) {
         // Trust aac_frame_length only when it lands on the end of the input or on the next
         // header; a damaged length would otherwise throw away the frames that follow.
         used = frame_bytes < avail ? frame_bytes : avail;
@@ -279,7 +290,8 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
     int channels = fr.channels;
     if (channels == 0) {
         // Under SBR the output channels can outnumber the core's (PS): keep the core's count.
-        channels = SbrRuns(s, params) && SbrCtl(h)->core_channels ? SbrCtl(h)->core_channels : OutputChannelsWhenEmpty(s);
+        channels = SbrRuns(s, params) && SbrCtl(h)->core_channels ? SbrCtl(h)->core_channels
+                                                                  : OutputChannelsWhenEmpty(s);
     }
     bool ok[kMaxChannels] = {fr.ok[0] != 0, fr.ok[1] != 0};
 
@@ -290,7 +302,8 @@ CallResult DecodeFrame(Handle *h, AacDecParams *params, const uint8_t *data, int
             ics[c] = &s->ch[c].ics;
             Dequantise(&s->ch[c], h->chan[c].spec);
             bool right = fr.is_cpe && c == 1;
-            ApplyNoise(&s->ch[c], h->chan[c].spec, &h->misc->noise_seed, s, right, right ? h->chan[0].spec : nullptr);
+            ApplyNoise(&s->ch[c], h->chan[c].spec, &h->misc->noise_seed, s, right,
+                       right ? h->chan[0].spec : nullptr);
         } else {
             // Not in this block, or not read completely: silence through the filterbank.
             SilentIcs(&silent[c], h->chan[c].prev_window_shape);
@@ -328,7 +341,8 @@ int32_t CheckInput(const AacDecInBuf *in) {
 void FillOutputParams(const StreamState *s, AacDecParams *params, int channels) {
     int idx = s->sf_index;
     if (idx >= 0 && idx < 12 && !(s->format == AACDEC_FORMAT_RAW && s->rate_unlisted))
-        params->iSampleRate = kSampleRates[idx] * (SbrRuns(s, params) && !s->sbr_downsampled ? 2 : 1);
+        params->iSampleRate =
+            kSampleRates[idx] * (SbrRuns(s, params) && !s->sbr_downsampled ? 2 : 1);
     params->iChannels = channels;
     params->iSbrPresent = s->sbr_present;
     params->iPsPresent = s->ps_present;
@@ -348,13 +362,15 @@ int32_t AacDecQueryMem(AacDecMemBlock *blocks) {
     return 0;
 }
 
-int32_t AacDecInit(const char *version, AacDecHandle *handle, AacDecParams *params, AacDecMemBlock *blocks) {
+int32_t AacDecInit(const char *version, AacDecHandle *handle, AacDecParams *params,
+                   AacDecMemBlock *blocks) {
     if (handle) *handle = nullptr;
     if (!handle || !params) return AACDEC_E_POINTER;
     if (!version || std::strcmp(version, AACDEC_VERSION) != 0) return AACDEC_ERR_VERSION;
     if (!blocks) return AACDEC_E_POINTER;
     for (int i = 0; i < AACDEC_NUM_MEM_BLOCKS; ++i) {
-        if (!blocks[i].pMem || (reinterpret_cast<uintptr_t>(blocks[i].pMem) & 3)) return AACDEC_E_INVALIDARG;
+        if (!blocks[i].pMem || (reinterpret_cast<uintptr_t>(blocks[i].pMem) & 3))
+            return AACDEC_E_INVALIDARG;
         // A block smaller than announced would be written past its end.
         if (blocks[i].uSize < BlockSize(i)) return AACDEC_E_INVALIDARG;
     }
@@ -367,8 +383,9 @@ int32_t AacDecInit(const char *version, AacDecHandle *handle, AacDecParams *para
     h->misc = static_cast<MiscState *>(blocks[4].pMem);
 
     StreamState *s = h->stream;
-    s->format = (params->iFormat == AACDEC_FORMAT_ADTS || params->iFormat == AACDEC_FORMAT_ADIF) ? params->iFormat
-                                                                                               : AACDEC_FORMAT_RAW;
+    s->format = (params->iFormat == AACDEC_FORMAT_ADTS || params->iFormat == AACDEC_FORMAT_ADIF)
+                    ? params->iFormat
+                    : AACDEC_FORMAT_RAW;
     int idx = RateToIndex(params->iSampleRate);
     s->sf_index = idx < 0 ? 0 : idx;
     s->rate_unlisted = idx < 0;
@@ -399,7 +416,8 @@ int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in) 
     if (!h->stream->initialised) return AACDEC_ERR_NOT_INITIALISED;
     CallResult r = DecodeFrame(h, params, in->pData, in->iDataLen, nullptr);
     params->iBytesUsed = r.bytes_used;
-    bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) || r.code == AACDEC_ERR_FRAME_LENGTH;
+    bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) ||
+                 r.code == AACDEC_ERR_FRAME_LENGTH;
     if (!fatal) FillOutputParams(h->stream, params, r.channels);
     // The first real decode starts from silence, and parses the SBR data of its frame afresh.
     for (int c = 0; c < kMaxCoreChannels; ++c) {
@@ -415,7 +433,8 @@ int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in) 
     return r.code;
 }
 
-int32_t AacDecDecode(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in, AacDecOutBuf *out) {
+int32_t AacDecDecode(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in,
+                     AacDecOutBuf *out) {
     Handle *h = nullptr;
     int32_t e = CheckHandle(handle, &h);
     if (e) return e;
@@ -431,7 +450,8 @@ int32_t AacDecDecode(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in,
     out->iBytesWritten = 0;
     CallResult r = DecodeFrame(h, params, in->pData, in->iDataLen, out->pPcm);
     params->iBytesUsed = r.bytes_used;
-    bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) || r.code == AACDEC_ERR_FRAME_LENGTH;
+    bool fatal = r.code == AACDEC_ERR_FATAL || (r.code > 0 && r.code < 4101) ||
+                 r.code == AACDEC_ERR_FRAME_LENGTH;
     if (fatal) return r.code;
     FillOutputParams(s, params, r.channels);
     s->out_channels = r.channels;
@@ -528,17 +548,18 @@ int32_t AacDecParseConfig(const uint8_t *data, int32_t length, AacDecConfig *con
     }
     config->iObjectType = aot;
     config->iFrameLength = 1024;
-    if (aot == 1 || aot == 2 || aot == 3 || aot == 4 || aot == 6 || aot == 7 || aot == 17 || aot == 19 ||
-        aot == 20 || aot == 21 || aot == 22 || aot == 23) {
+    if (aot == 1 || aot == 2 || aot == 3 || aot == 4 || aot == 6 || aot == 7 || aot == 17 ||
+        aot == 19 || aot == 20 || aot == 21 || aot == 22 || aot == 23) {
         config->iFrameLength = BrBit(&br) ? 960 : 1024;
         if (BrBit(&br)) BrSkip(&br, 14);  // dependsOnCoreCoder
-        BrSkip(&br, 1);  // extensionFlag
+        BrSkip(&br, 1);                   // extensionFlag
         if (config->iChannelConfig == 0) {
             ProgramConfig pce = {};
             if (ReadPce(&br, &pce) == 0) config->iChannels = pce.channels;
         }
     }
-    if (config->iChannelConfig > 0 && config->iChannelConfig <= 6) config->iChannels = config->iChannelConfig;
+    if (config->iChannelConfig > 0 && config->iChannelConfig <= 6)
+        config->iChannels = config->iChannelConfig;
     if (config->iChannelConfig == 7) config->iChannels = 8;
     // Backward-compatible SBR signalling after the core configuration.
     if (config->iSbrSignalled == -1 && BrLeft(&br) >= 16 && BrPeek(&br, 11) == 0x2B7) {

@@ -70,21 +70,21 @@ typedef void *AacDecHandle;
 // AACDEC_ERR_FRAME_LENGTH end the call without output; the others still produce the frame.
 enum {
     AACDEC_OK = 0,
-    AACDEC_ERR_FATAL = -1,                 // the frame could not be read (input ended inside it)
-    AACDEC_ERR_NO_ADTS_HEADER = 4098,      // ADTS format and no valid header in the input
-    AACDEC_ERR_NO_ADIF_HEADER = 4100,      // "ADIF" expected and missing
-    AACDEC_ERR_BAND_COUNT = 4102,          // max_sfb or section lengths beyond the band count
-    AACDEC_ERR_CRC = 4103,                 // ADTS CRC mismatch or protected data out of range
-    AACDEC_ERR_RESERVED_CODEBOOK = 4104,   // codebook 12 in section data
-    AACDEC_ERR_PREDICTION = 4106,          // predictor_data_present set
-    AACDEC_ERR_COUPLING = 4107,            // coupling channel element
-    AACDEC_ERR_TNS_RANGE = 4115,           // TNS filter range below band 0
-    AACDEC_ERR_VERSION = 8192,             // version text is not AACDEC_VERSION
-    AACDEC_ERR_UNLISTED_RATE = 8194,       // raw format, unlisted rate, and no ADTS header found
-    AACDEC_ERR_OUTPUT_TOO_SMALL = 8196,    // output buffer shorter than 8192 bytes
-    AACDEC_ERR_NOT_INITIALISED = 8200,     // AacDecInit has not run since the last reset
-    AACDEC_ERR_FRAME_LENGTH = 8203,        // frame length other than 1024
-    AACDEC_ERR_SBR_BASE = 4352             // SBR error n is reported as 4352 + n
+    AACDEC_ERR_FATAL = -1,                // the frame could not be read (input ended inside it)
+    AACDEC_ERR_NO_ADTS_HEADER = 4098,     // ADTS format and no valid header in the input
+    AACDEC_ERR_NO_ADIF_HEADER = 4100,     // "ADIF" expected and missing
+    AACDEC_ERR_BAND_COUNT = 4102,         // max_sfb or section lengths beyond the band count
+    AACDEC_ERR_CRC = 4103,                // ADTS CRC mismatch or protected data out of range
+    AACDEC_ERR_RESERVED_CODEBOOK = 4104,  // codebook 12 in section data
+    AACDEC_ERR_PREDICTION = 4106,         // predictor_data_present set
+    AACDEC_ERR_COUPLING = 4107,           // coupling channel element
+    AACDEC_ERR_TNS_RANGE = 4115,          // TNS filter range below band 0
+    AACDEC_ERR_VERSION = 8192,            // version text is not AACDEC_VERSION
+    AACDEC_ERR_UNLISTED_RATE = 8194,      // raw format, unlisted rate, and no ADTS header found
+    AACDEC_ERR_OUTPUT_TOO_SMALL = 8196,   // output buffer shorter than 8192 bytes
+    AACDEC_ERR_NOT_INITIALISED = 8200,    // AacDecInit has not run since the last reset
+    AACDEC_ERR_FRAME_LENGTH = 8203,       // frame length other than 1024
+    AACDEC_ERR_SBR_BASE = 4352            // SBR error n is reported as 4352 + n
 };
 
 #define AACDEC_VERSION "3.2"
@@ -104,8 +104,7 @@ int32_t AacDecInit(const char *version, AacDecHandle *handle, AacDecParams *para
 int32_t AacDecProbe(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in);
 
 // Decodes one access unit (raw) or one frame (ADTS/ADIF) into out.
-int32_t AacDecDecode(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in,
-                     AacDecOutBuf *out);
+int32_t AacDecDecode(AacDecHandle handle, AacDecParams *params, AacDecInBuf *in, AacDecOutBuf *out);
 
 // Ends the instance: later decodes return AACDEC_ERR_NOT_INITIALISED until the next init.
 // 0, AACDEC_E_HANDLE or AACDEC_E_UNEXPECTED.
@@ -123,14 +122,14 @@ int32_t AacDecApplyConfig(AacDecHandle handle, const uint8_t *data, int32_t leng
 
 // What an MP4 track's AudioSpecificConfig says, for the caller that sets up the decoder.
 typedef struct AacDecConfig {
-    int32_t iObjectType;       // audio object type of the core (2 = AAC-LC)
-    int32_t iSampleRate;       // core sampling rate
-    int32_t iChannelConfig;    // channel_configuration (0 = described by a PCE)
-    int32_t iChannels;         // channels implied by the configuration or its PCE (0 if unknown)
-    int32_t iFrameLength;      // 1024 or 960
-    int32_t iSbrSignalled;     // 1 explicit SBR, 0 explicitly absent, -1 not signalled
-    int32_t iPsSignalled;      // 1 explicit PS, 0 explicitly absent, -1 not signalled
-    int32_t iExtSampleRate;    // SBR output rate when signalled, else 0
+    int32_t iObjectType;     // audio object type of the core (2 = AAC-LC)
+    int32_t iSampleRate;     // core sampling rate
+    int32_t iChannelConfig;  // channel_configuration (0 = described by a PCE)
+    int32_t iChannels;       // channels implied by the configuration or its PCE (0 if unknown)
+    int32_t iFrameLength;    // 1024 or 960
+    int32_t iSbrSignalled;   // 1 explicit SBR, 0 explicitly absent, -1 not signalled
+    int32_t iPsSignalled;    // 1 explicit PS, 0 explicitly absent, -1 not signalled
+    int32_t iExtSampleRate;  // SBR output rate when signalled, else 0
 } AacDecConfig;
 
 // Parses an AudioSpecificConfig. 0, or AACDEC_E_POINTER / AACDEC_E_INVALIDARG for a null,

@@ -29,7 +29,8 @@ inline uint32_t BrWindow(const BitReader *br) {
     if (byte + 5 <= br->size_bytes) {
         const uint8_t *p = br->data + byte;
         uint64_t v = (static_cast<uint64_t>(p[0]) << 32) | (static_cast<uint64_t>(p[1]) << 24) |
-                     (static_cast<uint64_t>(p[2]) << 16) | (static_cast<uint64_t>(p[3]) << 8) | p[4];
+                     (static_cast<uint64_t>(p[2]) << 16) | (static_cast<uint64_t>(p[3]) << 8) |
+                     p[4];
         w = static_cast<uint32_t>(v >> (8 - (br->pos & 7)));
     } else {
         uint64_t v = 0;

@@ -8,7 +8,9 @@ namespace aacdec {
 
 namespace {
 
-constexpr int32_t ToQ30(double v) { return static_cast<int32_t>(v * (1 << 30) + (v < 0 ? -0.5 : 0.5)); }
+constexpr int32_t ToQ30(double v) {
+    return static_cast<int32_t>(v * (1 << 30) + (v < 0 ? -0.5 : 0.5));
+}
 
 constexpr int32_t kCentreGain = ToQ30(0.7071067812);  // 1/sqrt(2)
 // matrix_mixdown_idx 0..3: the surround gain A.
@@ -86,7 +88,8 @@ void MixDown(Handle *h, int32_t done_mask) {
                 g[1] = a;
                 break;
             case kRoleBackCentre: {
-                const int32_t b = static_cast<int32_t>((static_cast<int64_t>(a) * kCentreGain) >> 30);
+                const int32_t b =
+                    static_cast<int32_t>((static_cast<int64_t>(a) * kCentreGain) >> 30);
                 g[0] = pseudo ? -b : b;
                 g[1] = b;
                 break;
@@ -99,14 +102,17 @@ void MixDown(Handle *h, int32_t done_mask) {
     int32_t coef[kMaxCoreChannels][2] = {};
     for (int k = 0; k < slots; ++k)
         for (int side = 0; side < 2; ++side)
-            if (sum[side]) coef[k][side] = static_cast<int32_t>((static_cast<int64_t>(gain[k][side]) << 30) / sum[side]);
+            if (sum[side])
+                coef[k][side] =
+                    static_cast<int32_t>((static_cast<int64_t>(gain[k][side]) << 30) / sum[side]);
     // Both sides are formed in the work space first: slots 0 and 1 are inputs as well as outputs.
     int32_t *mix = h->work->time;
     for (int side = 0; side < 2; ++side) {
         int32_t *out = mix + side * kFrameLen;
         for (int i = 0; i < kFrameLen; ++i) {
             int64_t acc = 0;
-            for (int k = 0; k < slots; ++k) acc += static_cast<int64_t>(h->chan[k].spec[i]) * coef[k][side];
+            for (int k = 0; k < slots; ++k)
+                acc += static_cast<int64_t>(h->chan[k].spec[i]) * coef[k][side];
             out[i] = Sat32((acc + (int64_t{1} << 29)) >> 30);
         }
     }

@@ -13,11 +13,13 @@ namespace {
 
 inline int32_t MulRe(int32_t re, int32_t im, int32_t c, int32_t s) {
     // re*c + im*s with Q31 factors
-    return static_cast<int32_t>((static_cast<int64_t>(re) * c + static_cast<int64_t>(im) * s + (int64_t{1} << 30)) >> 31);
+    return static_cast<int32_t>(
+        (static_cast<int64_t>(re) * c + static_cast<int64_t>(im) * s + (int64_t{1} << 30)) >> 31);
 }
 inline int32_t MulIm(int32_t re, int32_t im, int32_t c, int32_t s) {
     // im*c - re*s
-    return static_cast<int32_t>((static_cast<int64_t>(im) * c - static_cast<int64_t>(re) * s + (int64_t{1} << 30)) >> 31);
+    return static_cast<int32_t>(
+        (static_cast<int64_t>(im) * c - static_cast<int64_t>(re) * s + (int64_t{1} << 30)) >> 31);
 }
 
 // In-place forward complex FFT of n points (interleaved re/im), scaled by 1/n.
@@ -100,7 +102,8 @@ void ImdctCore(const int32_t *X, int M, int32_t *out, int32_t *buf) {
     int H = M / 2;
     uint32_t maxabs = 0;
     for (int k = 0; k < M; ++k) {
-        uint32_t a = X[k] < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(X[k])) : static_cast<uint32_t>(X[k]);
+        uint32_t a = X[k] < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(X[k]))
+                              : static_cast<uint32_t>(X[k]);
         maxabs |= a;
     }
     if (maxabs == 0) {
@@ -213,7 +216,7 @@ void Synthesise(const IcsInfo *ics, ChannelState *cs, WorkState *w) {
         }
     } else {
         // Eight short windows overlap inside a 2048-sample span starting at 448.
-        int32_t *buf = w->time;  // 2048 samples; the short transforms use w->fft
+        int32_t *buf = w->time;         // 2048 samples; the short transforms use w->fft
         int32_t *sc = w->fft + 2 * 64;  // 128-value DCT-IV result behind the 64-point FFT buffer
         for (int n = 0; n < 2 * kFrameLen; ++n) buf[n] = 0;
         const int32_t *sr = ShortWindow(cur);
@@ -222,9 +225,11 @@ void Synthesise(const IcsInfo *ics, ChannelState *cs, WorkState *w) {
             const int32_t *sl = win == 0 ? ShortWindow(prev) : sr;
             int32_t *dst = buf + 448 + win * kShortLen;
             for (int n = 0; n < kShortLen; ++n) {
-                dst[n] = Sat32(static_cast<int64_t>(dst[n]) + MulQ31(ImdctSample(sc, kShortLen, n), sl[n]));
-                dst[kShortLen + n] = Sat32(static_cast<int64_t>(dst[kShortLen + n]) +
-                                           MulQ31(ImdctSample(sc, kShortLen, kShortLen + n), sr[kShortLen - 1 - n]));
+                dst[n] = Sat32(static_cast<int64_t>(dst[n]) +
+                               MulQ31(ImdctSample(sc, kShortLen, n), sl[n]));
+                dst[kShortLen + n] =
+                    Sat32(static_cast<int64_t>(dst[kShortLen + n]) +
+                          MulQ31(ImdctSample(sc, kShortLen, kShortLen + n), sr[kShortLen - 1 - n]));
             }
         }
         for (int n = 0; n < kFrameLen; ++n) {

@@ -35,7 +35,7 @@ constexpr int kRingPeriod = 840;  // common multiple of every delay-line length
 
 // Layout of the two resolutions: hybrid subbands first, then the plain QMF bands.
 struct PsMode {
-    int bands;         // hybrid + QMF bands
+    int bands;  // hybrid + QMF bands
     int par_bands;
     int hybrid;        // hybrid subbands
     int qmf_first;     // first QMF band used directly
@@ -87,8 +87,8 @@ int HuffDecode(BitReader *br, const PsHuffEntry *t, int n) {
 }
 
 // One envelope of differentially coded indices; false when a value leaves [lo, hi].
-bool ReadPar(BitReader *br, const PsHuffEntry *t, int tn, bool dt, const int8_t *prev,
-             int8_t *out, int nr, int lo, int hi, bool wrap) {
+bool ReadPar(BitReader *br, const PsHuffEntry *t, int tn, bool dt, const int8_t *prev, int8_t *out,
+             int nr, int lo, int hi, bool wrap) {
     int acc = 0;
     for (int b = 0; b < nr; ++b) {
         int v = (dt ? prev[b] : acc) + HuffDecode(br, t, tn);
@@ -143,16 +143,17 @@ bool ParsePs(BitReader *r, PsState *st, PsFrame *f, bool *header_out) {
     for (int e = 0; e < num_env; ++e) {
         if (!en_iid) break;
         bool dt = BrBit(r) != 0;
-        const PsHuffEntry *t = dt ? (fine ? kHuffIidFineDt : kHuffIidDt) : (fine ? kHuffIidFineDf : kHuffIidDf);
-        if (!ReadPar(r, t, fine ? 61 : 29, dt, e ? f->iid[e - 1] : st->prev_iid, f->iid[e], f->nr_iid,
-                     -iid_lim, iid_lim, false))
+        const PsHuffEntry *t =
+            dt ? (fine ? kHuffIidFineDt : kHuffIidDt) : (fine ? kHuffIidFineDf : kHuffIidDf);
+        if (!ReadPar(r, t, fine ? 61 : 29, dt, e ? f->iid[e - 1] : st->prev_iid, f->iid[e],
+                     f->nr_iid, -iid_lim, iid_lim, false))
             return false;
     }
     for (int e = 0; e < num_env; ++e) {
         if (!en_icc) break;
         bool dt = BrBit(r) != 0;
-        if (!ReadPar(r, dt ? kHuffIccDt : kHuffIccDf, 15, dt, e ? f->icc[e - 1] : st->prev_icc, f->icc[e],
-                     f->nr_icc, 0, 7, false))
+        if (!ReadPar(r, dt ? kHuffIccDt : kHuffIccDf, 15, dt, e ? f->icc[e - 1] : st->prev_icc,
+                     f->icc[e], f->nr_icc, 0, 7, false))
             return false;
     }
     f->ipdopd = 0;
@@ -168,11 +169,11 @@ bool ParsePs(BitReader *r, PsState *st, PsFrame *f, bool *header_out) {
             f->ipdopd = static_cast<uint8_t>(BrBit(r));
             for (int e = 0; f->ipdopd && e < num_env; ++e) {
                 bool dt = BrBit(r) != 0;
-                ReadPar(r, dt ? kHuffIpdDt : kHuffIpdDf, 8, dt, e ? f->ipd[e - 1] : st->prev_ipd, f->ipd[e],
-                        f->nr_pd, 0, 7, true);
+                ReadPar(r, dt ? kHuffIpdDt : kHuffIpdDf, 8, dt, e ? f->ipd[e - 1] : st->prev_ipd,
+                        f->ipd[e], f->nr_pd, 0, 7, true);
                 dt = BrBit(r) != 0;
-                ReadPar(r, dt ? kHuffOpdDt : kHuffOpdDf, 8, dt, e ? f->opd[e - 1] : st->prev_opd, f->opd[e],
-                        f->nr_pd, 0, 7, true);
+                ReadPar(r, dt ? kHuffOpdDt : kHuffOpdDf, 8, dt, e ? f->opd[e - 1] : st->prev_opd,
+                        f->opd[e], f->nr_pd, 0, 7, true);
             }
             BrSkip(r, 1);  // reserved_ps
             cnt -= static_cast<int32_t>(r->pos - at);
@@ -204,10 +205,8 @@ bool ParsePs(BitReader *r, PsState *st, PsFrame *f, bool *header_out) {
     }
     f->num_env = static_cast<uint8_t>(num_env);
 
-    if (en_iid || en_icc)
-        f->is34 = (en_iid && f->nr_iid == 34) || (en_icc && f->nr_icc == 34);
-    else
-        f->is34 = st->is34;
+    if (en_iid || en_icc) f->is34 = (en_iid && f->nr_iid == 34) || (en_icc && f->nr_icc == 34);
+    else f->is34 = st->is34;
 
     st->enable_iid = en_iid;
     st->iid_mode = iid_mode;
@@ -358,7 +357,7 @@ void MapPar(int8_t *o, const int8_t *p, int nr, bool is34, bool full) {
 void MapVal20To34(int32_t *p) {
     int32_t v[20];
     std::memcpy(v, p, sizeof(v));
-    const int8_t src[34] = {0, 0, 1, 2, 0, 3, 4, 4, 5, 5, 6, 7, 8, 8, 9, 9, 10,
+    const int8_t src[34] = {0,  0,  1,  2,  0,  3,  4,  4,  5,  5,  6,  7,  8,  8,  9,  9,  10,
                             11, 12, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18, 18, 18, 19, 19};
     for (int i = 0; i < 34; ++i) p[i] = v[src[i]];
     p[1] = static_cast<int32_t>((static_cast<int64_t>(v[0]) + v[1]) / 2);
@@ -406,7 +405,8 @@ void PackH(const int32_t h[8][kPsMaxPar], int16_t re[4][kPsMaxPar], int16_t im[4
     }
 }
 
-void UnpackH(const int16_t re[4][kPsMaxPar], const int16_t im[4][kPsMaxPdPar], int32_t h[8][kPsMaxPar]) {
+void UnpackH(const int16_t re[4][kPsMaxPar], const int16_t im[4][kPsMaxPdPar],
+             int32_t h[8][kPsMaxPar]) {
     std::memset(h, 0, sizeof(int32_t) * 8 * kPsMaxPar);
     for (int j = 0; j < 4; ++j) {
         for (int b = 0; b < kPsMaxPar; ++b) h[j][b] = re[j][b] * 65536;
@@ -436,7 +436,8 @@ inline void HybridRe2(const int32_t (*in)[2], int32_t lo[2], int32_t hi[2]) {
         int64_t centre = static_cast<int64_t>(kPsHyb2[6]) * in[6][c];
         int64_t side = 0;
         for (int j = 1; j < 6; j += 2)
-            side += static_cast<int64_t>(kPsHyb2[j]) * (static_cast<int64_t>(in[j][c]) + in[12 - j][c]);
+            side +=
+                static_cast<int64_t>(kPsHyb2[j]) * (static_cast<int64_t>(in[j][c]) + in[12 - j][c]);
         lo[c] = Sat32((centre + side + (int64_t{1} << 30)) >> 31);
         hi[c] = Sat32((centre - side + (int64_t{1} << 30)) >> 31);
     }
@@ -448,7 +449,8 @@ void HybridAnalysis(const int32_t (*taps)[13][2], bool is34, int32_t (*s)[2]) {
         for (int q = 0; q < 12; ++q) HybridCx(taps[0], kPsHyb12[q], s[q]);
         for (int q = 0; q < 8; ++q) HybridCx(taps[1], kPsHyb8b[q], s[12 + q]);
         for (int band = 2; band < 5; ++band)
-            for (int q = 0; q < 4; ++q) HybridCx(taps[band], kPsHyb4[q], s[20 + 4 * (band - 2) + q]);
+            for (int q = 0; q < 4; ++q)
+                HybridCx(taps[band], kPsHyb4[q], s[20 + 4 * (band - 2) + q]);
         return;
     }
     int32_t t[8][2];
@@ -468,8 +470,8 @@ void HybridAnalysis(const int32_t (*taps)[13][2], bool is34, int32_t (*s)[2]) {
 }
 
 // Mixing targets of one envelope for every parameter band (re x4, then im x4).
-void EnvelopeTargets(int8_t pd_hist[2][kPsMaxPdPar], const PsFrame *f, int e, bool is34, bool ipd_active,
-                     int32_t h[8][kPsMaxPar]) {
+void EnvelopeTargets(int8_t pd_hist[2][kPsMaxPdPar], const PsFrame *f, int e, bool is34,
+                     bool ipd_active, int32_t h[8][kPsMaxPar]) {
     const PsMode &m = kMode[is34 ? 1 : 0];
     int8_t iid[kPsMaxPar], icc[kPsMaxPar], ipd[kPsMaxPar], opd[kPsMaxPar];
     MapPar(iid, f->iid[e], f->nr_iid, is34, true);
@@ -478,7 +480,7 @@ void EnvelopeTargets(int8_t pd_hist[2][kPsMaxPdPar], const PsFrame *f, int e, bo
         MapPar(ipd, f->ipd[e], f->nr_pd, is34, false);
         MapPar(opd, f->opd[e], f->nr_pd, is34, false);
     }
-    const int32_t (*lut)[8][4] = f->mix_b ? kPsMixB : kPsMixA;
+    const int32_t(*lut)[8][4] = f->mix_b ? kPsMixB : kPsMixA;
     int lim = f->iid_fine ? 15 : 7;
     int base = f->iid_fine ? 30 : 7;
     std::memset(h, 0, sizeof(int32_t) * 8 * kPsMaxPar);
@@ -520,11 +522,11 @@ inline int32_t Interp(int32_t from, int32_t step, int t) {
 struct MixPlan {
     const PsFrame *f;  // null: identity (the mono signal on both sides)
     bool ipd;
-    bool is34;         // resolution of the parameters
-    bool out34;        // resolution of the signal
+    bool is34;   // resolution of the parameters
+    bool out34;  // resolution of the signal
     int num_env;
     int8_t border[kPsMaxEnv + 1];
-    int e;             // envelope of the last slot asked for; -1 before the first
+    int e;  // envelope of the last slot asked for; -1 before the first
     int8_t pd_hist[2][kPsMaxPdPar];
     int32_t hs[8][kPsMaxPar], he[8][kPsMaxPar], step[8][kPsMaxPar];
 };
@@ -570,7 +572,10 @@ void PlanSeek(MixPlan *p, int t) {
         int len = p->border[p->e + 1] - p->border[p->e];
         for (int j = 0; j < 8; ++j)
             for (int b = 0; b < kPsMaxPar; ++b)
-                p->step[j][b] = len > 0 ? static_cast<int32_t>((static_cast<int64_t>(p->he[j][b]) - p->hs[j][b]) / len) : 0;
+                p->step[j][b] = len > 0
+                                    ? static_cast<int32_t>(
+                                          (static_cast<int64_t>(p->he[j][b]) - p->hs[j][b]) / len)
+                                    : 0;
     }
 }
 
@@ -615,7 +620,8 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
         std::memset(st->pd_hist, 0, sizeof(st->pd_hist));
     }
     MixPlan prev, cur;
-    PlanInit(&prev, st->prev_use ? &st->prev_frame : nullptr, prev_h0, st->prev_pd, st->prev_is34 != 0, old34);
+    PlanInit(&prev, st->prev_use ? &st->prev_frame : nullptr, prev_h0, st->prev_pd,
+             st->prev_is34 != 0, old34);
     PlanInit(&cur, f, h_prev, st->pd_hist, is34, is34);
 
     // Per-band all-pass gains: a(m) times the decay slope, for each resolution in use.
@@ -624,9 +630,12 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
         if (res != static_cast<int>(is34) && res != static_cast<int>(old34)) continue;
         const PsMode &mm = kMode[res];
         for (int k = 0; k < mm.allpass; ++k) {
-            int64_t slope64 = kOneQ30 - int64_t{k - mm.decay_cutoff} * 53687091;  // 1 - 0.05 (k - cutoff)
-            int32_t slope = static_cast<int32_t>(slope64 < 0 ? 0 : (slope64 > kOneQ30 ? kOneQ30 : slope64));
-            for (int l = 0; l < kPsLinks; ++l) ag[res][k][l] = static_cast<int32_t>(MulQ30(kPsAllpassA[l], slope));
+            int64_t slope64 =
+                kOneQ30 - int64_t{k - mm.decay_cutoff} * 53687091;  // 1 - 0.05 (k - cutoff)
+            int32_t slope =
+                static_cast<int32_t>(slope64 < 0 ? 0 : (slope64 > kOneQ30 ? kOneQ30 : slope64));
+            for (int l = 0; l < kPsLinks; ++l)
+                ag[res][k][l] = static_cast<int32_t>(MulQ30(kPsAllpassA[l], slope));
         }
     }
 
@@ -653,7 +662,7 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
         const int link_idx[kPsLinks] = {pos % 3, pos % 4, pos % 5};
         // Hybrid analysis of QMF bands 0..4 (their history is kept in both resolutions).
         for (int qb = 0; qb < 5; ++qb) {
-            int32_t (*hist)[2] = st->hyb_hist[qb];
+            int32_t(*hist)[2] = st->hyb_hist[qb];
             for (int j = 0; j < 12; ++j) {
                 taps[qb][j][0] = hist[(pos + j) % 12][0];
                 taps[qb][j][1] = hist[(pos + j) % 12][1];
@@ -670,7 +679,7 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
             s[q + qmf_shift][1] = taps[q][6][1];
         }
         for (int q = 5; q < 64; ++q) {
-            int32_t (*line)[2] = st->align[q - 5];
+            int32_t(*line)[2] = st->align[q - 5];
             int i = pos % 6;
             s[q + qmf_shift][0] = line[i][0];
             s[q + qmf_shift][1] = line[i][1];
@@ -708,12 +717,12 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
             int32_t g = gain[m.band_of[k]];
             int32_t v[2];
             if (k < m.allpass) {
-                int32_t (*pre)[2] = reinterpret_cast<int32_t (*)[2]>(cell);
+                int32_t(*pre)[2] = reinterpret_cast<int32_t(*)[2]>(cell);
                 int32_t u[2] = {pre[pos % 2][0], pre[pos % 2][1]};
                 pre[pos % 2][0] = s[k][0];
                 pre[pos % 2][1] = s[k][1];
                 CMulQ30(u, kPsPhiFract[res34][k], v);
-                int32_t (*link)[2] = pre + 2;
+                int32_t(*link)[2] = pre + 2;
                 for (int li = 0; li < kPsLinks; ++li) {
                     int dl = 3 + li;
                     int idx = link_idx[li];
@@ -729,7 +738,7 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
                 }
                 cell += 2 * kAllpassCells;
             } else if (k < m.short_delay) {
-                int32_t (*ring)[2] = reinterpret_cast<int32_t (*)[2]>(cell);
+                int32_t(*ring)[2] = reinterpret_cast<int32_t(*)[2]>(cell);
                 int idx = pos % kMidCells;
                 v[0] = ring[idx][0];
                 v[1] = ring[idx][1];
@@ -775,7 +784,10 @@ void ApplyPs(PsState *st, const PsFrame *f, int32_t (*x)[64][2], int32_t (*y)[64
                 for (int j = 0; j < 4; ++j) {
                     if (neg) {
                         int32_t h0 = Neg32(pl->hs[4 + j][b]);
-                        int32_t stp = len > 0 ? static_cast<int32_t>((static_cast<int64_t>(pl->he[4 + j][b]) - h0) / len) : 0;
+                        int32_t stp = len > 0
+                                          ? static_cast<int32_t>(
+                                                (static_cast<int64_t>(pl->he[4 + j][b]) - h0) / len)
+                                          : 0;
                         hi[j] = Interp(h0, stp, t);
                     } else {
                         hi[j] = Interp(pl->hs[4 + j][b], pl->step[4 + j][b], t);

@@ -7,23 +7,23 @@
 
 namespace aacdec {
 
-constexpr int kPsMaxEnv = 5;        // four coded envelopes plus one appended to reach the frame end
-constexpr int kPsMaxPar = 34;       // IID/ICC parameter bands
-constexpr int kPsMaxPdPar = 17;     // IPD/OPD parameter bands
-constexpr int kPsSlots = 32;        // QMF slots per 1024-sample frame
-constexpr int kPsHybridHist = 12;   // the hybrid filters have 13 taps
-constexpr int kPsLinks = 3;         // all-pass links of the decorrelator
+constexpr int kPsMaxEnv = 5;       // four coded envelopes plus one appended to reach the frame end
+constexpr int kPsMaxPar = 34;      // IID/ICC parameter bands
+constexpr int kPsMaxPdPar = 17;    // IPD/OPD parameter bands
+constexpr int kPsSlots = 32;       // QMF slots per 1024-sample frame
+constexpr int kPsHybridHist = 12;  // the hybrid filters have 13 taps
+constexpr int kPsLinks = 3;        // all-pass links of the decorrelator
 
 // Parameters read for one frame, as indices in their coded resolution.
 struct PsFrame {
-    uint8_t usable;                     // 0: no PS header seen yet, the frame is output as mono
-    uint8_t num_env;                    // envelopes after the frame-end fix-up (1..5)
-    uint8_t is34;                       // processed in 34-band resolution
-    uint8_t iid_fine;                   // 31-step IID quantisation
-    uint8_t mix_b;                      // ICC mode 3..5: mixing procedure R_B
-    uint8_t ipdopd;                     // IPD/OPD present
-    uint8_t nr_iid, nr_icc, nr_pd;      // coded band counts (0 when the parameter is off)
-    int8_t border[kPsMaxEnv + 1];       // last slot of each envelope; border[0] = -1
+    uint8_t usable;                 // 0: no PS header seen yet, the frame is output as mono
+    uint8_t num_env;                // envelopes after the frame-end fix-up (1..5)
+    uint8_t is34;                   // processed in 34-band resolution
+    uint8_t iid_fine;               // 31-step IID quantisation
+    uint8_t mix_b;                  // ICC mode 3..5: mixing procedure R_B
+    uint8_t ipdopd;                 // IPD/OPD present
+    uint8_t nr_iid, nr_icc, nr_pd;  // coded band counts (0 when the parameter is off)
+    int8_t border[kPsMaxEnv + 1];   // last slot of each envelope; border[0] = -1
     int8_t iid[kPsMaxEnv][kPsMaxPar];
     int8_t icc[kPsMaxEnv][kPsMaxPar];
     int8_t ipd[kPsMaxEnv][kPsMaxPdPar];
@@ -32,7 +32,7 @@ struct PsFrame {
 
 struct PsState {
     // Header, kept until the next one.
-    uint8_t header_seen;                 // cleared by a damaged payload until the next header
+    uint8_t header_seen;  // cleared by a damaged payload until the next header
     uint8_t enable_iid, iid_mode, enable_icc, icc_mode, enable_ext;
     // Last envelope of the previous frame, the reference of time-differential coding.
     int8_t prev_iid[kPsMaxPar];
@@ -41,9 +41,9 @@ struct PsState {
     int8_t prev_opd[kPsMaxPdPar];
     // Processing state.
     uint8_t started;
-    uint8_t is34;                        // resolution of the filter states below
-    int8_t pd_hist[2][kPsMaxPdPar];      // IPD and OPD smoothing history (two previous values)
-    uint16_t ring_pos;                   // slot counter of the delay lines, modulo 840
+    uint8_t is34;                    // resolution of the filter states below
+    int8_t pd_hist[2][kPsMaxPdPar];  // IPD and OPD smoothing history (two previous values)
+    uint16_t ring_pos;               // slot counter of the delay lines, modulo 840
     // Mixing matrices (re x4 per band, im x4 per IPD band) in Q14: at the end of the last frame,
     // and at the start of the last frame, whose final 6 slots of mixing fall into the next call.
     int16_t h_prev[4][kPsMaxPar];
@@ -54,12 +54,12 @@ struct PsState {
     uint8_t prev_is34;
     int8_t prev_pd[2][kPsMaxPdPar];
     PsFrame prev_frame;
-    int64_t peak_decay[kPsMaxPar];       // transient detector
+    int64_t peak_decay[kPsMaxPar];  // transient detector
     int64_t power_smooth[kPsMaxPar];
     int64_t peak_diff_smooth[kPsMaxPar];
-    int32_t hyb_hist[5][kPsHybridHist][2];   // QMF bands 0..4 feeding the hybrid filters
-    int32_t align[59][6][2];             // QMF bands 5..63 wait out the hybrid filters' delay
-                                         // (bands 3 and 4 wait in hyb_hist)
+    int32_t hyb_hist[5][kPsHybridHist][2];  // QMF bands 0..4 feeding the hybrid filters
+    int32_t align[59][6][2];                // QMF bands 5..63 wait out the hybrid filters' delay
+                                            // (bands 3 and 4 wait in hyb_hist)
     // Decorrelator lines: 2-slot pre-delay and links of 3, 4 and 5 slots in the all-pass
     // bands, 14 slots in the middle bands, 1 slot at the top.
     int32_t decor[897][2];

@@ -39,14 +39,14 @@ enum SbrError {
     kSbrErrCrc = 8,
 };
 
-constexpr int kSbrSlots = 32;      // QMF slots per 1024-sample core frame
-constexpr int kSbrTimeSlots = 16;  // SBR time slots (two QMF slots each)
-constexpr int kSbrHfAdj = 2;       // t_HFAdj
-constexpr int kSbrHfGen = 8;       // t_HFGen
+constexpr int kSbrSlots = 32;                        // QMF slots per 1024-sample core frame
+constexpr int kSbrTimeSlots = 16;                    // SBR time slots (two QMF slots each)
+constexpr int kSbrHfAdj = 2;                         // t_HFAdj
+constexpr int kSbrHfGen = 8;                         // t_HFGen
 constexpr int kSbrLowSlots = kSbrSlots + kSbrHfGen;  // rows of the low-band matrix
 constexpr int kSbrMaxEnv = 5;
 constexpr int kSbrMaxNoise = 5;
-constexpr int kSbrMaxOver = 6;     // QMF slots an envelope can reach past the frame end
+constexpr int kSbrMaxOver = 6;  // QMF slots an envelope can reach past the frame end
 // Fraction bits of the QMF samples relative to the PCM scale of the standard's formulas.
 constexpr int kQmfFrac = 6;
 // QMF samples are kept below this magnitude (the PS stage's input bound).
@@ -105,34 +105,34 @@ struct SbrChannelData {
 // two channels of a pair share theirs (both copies are written together).
 struct SbrChannelHeader {
     int32_t header_seen;
-    int32_t reset;                  // tables changed: restart the gain smoothing
+    int32_t reset;  // tables changed: restart the gain smoothing
     SbrHeader hdr;
     SbrFreq freq;
 };
 
 struct SbrControl {
     int32_t coupling;
-    int32_t num_ch;                 // channels of the last SBR element read (1 or 2)
-    int32_t ps_in_frame;            // PS data parsed in this frame
+    int32_t num_ch;       // channels of the last SBR element read (1 or 2)
+    int32_t ps_in_frame;  // PS data parsed in this frame
     int32_t ps_error;
-    int32_t out_rate;               // SBR rate (twice the core rate)
-    int32_t ps_enabled;             // PS decision taken at set-up
-    int32_t core_channels;          // core channels of the last frame through the SBR stage
+    int32_t out_rate;       // SBR rate (twice the core rate)
+    int32_t ps_enabled;     // PS decision taken at set-up
+    int32_t core_channels;  // core channels of the last frame through the SBR stage
     SbrChannelHeader hs[kMaxChannels];
     SbrChannelData ch[kMaxChannels];
-    int32_t ps_active;              // PS seen since set-up: keeps running so its delay never jumps
+    int32_t ps_active;  // PS seen since set-up: keeps running so its delay never jumps
     PsFrame ps_frame;
     PsState ps;
 };
 
 // Block 4 part: signal histories of one channel.
 struct SbrChannel {
-    int32_t ana[320];               // analysis input history, newest first
-    int32_t syn[1280];              // synthesis history (640 used when downsampled)
+    int32_t ana[320];                    // analysis input history, newest first
+    int32_t syn[1280];                   // synthesis history (640 used when downsampled)
     int32_t low_hist[kSbrHfGen][32][2];  // last analysis slots, rows 0..7 of the next frame
     int32_t over[kSbrMaxOver][64][2];    // HF output past the frame end
-    int32_t over_slots;             // valid rows of over
-    int32_t over_kx, over_m;        // band range of over
+    int32_t over_slots;                  // valid rows of over
+    int32_t over_kx, over_m;             // band range of over
     int32_t kx_prev;
     int32_t bw_prev[kSbrMaxNoise];  // chirp factors, Q30
     SFlt g_hist[4][64];             // gains of the last four slots (smoothing)
@@ -140,9 +140,9 @@ struct SbrChannel {
     int32_t hist_valid;
     int32_t index_noise;
     int32_t index_sine;
-    int32_t la_prev;                // l_A of the previous frame
+    int32_t la_prev;  // l_A of the previous frame
     int32_t num_env_prev;
-    uint8_t sine_prev[64];          // sinusoid map of the previous frame's last envelope
+    uint8_t sine_prev[64];  // sinusoid map of the previous frame's last envelope
 };
 
 // Block 4 part.
@@ -150,14 +150,13 @@ struct SbrState {
     SbrChannel ch[kMaxChannels];
 };
 
-
 // Block 3 scratch after the filterbank: the whole frame in the QMF domain.
 struct SbrWork {
     int32_t x[kSbrSlots + kSbrMaxOver][64][2];  // synthesis input (left / mono); rows past 31
                                                 // hold the HF output that belongs to the next frame
     union {
-        int32_t low[kSbrLowSlots][32][2];   // analysis output, 8 history rows first
-        int32_t y[kSbrSlots][64][2];        // right output of PS, once the low band is used up
+        int32_t low[kSbrLowSlots][32][2];  // analysis output, 8 history rows first
+        int32_t y[kSbrSlots][64][2];       // right output of PS, once the low band is used up
     };
 };
 
@@ -183,9 +182,9 @@ SFlt SfMul(SFlt a, SFlt b);
 SFlt SfDiv(SFlt a, SFlt b);  // b != 0
 SFlt SfAdd(SFlt a, SFlt b);
 SFlt SfSub(SFlt a, SFlt b);
-SFlt SfSqrt(SFlt a);          // a >= 0
+SFlt SfSqrt(SFlt a);              // a >= 0
 SFlt SfPow2Half(int32_t halves);  // 2^(halves / 2)
-int SfCmp(SFlt a, SFlt b);    // -1, 0, 1
+int SfCmp(SFlt a, SFlt b);        // -1, 0, 1
 // Rounds a * 2^shift to an int32 (saturating).
 int32_t SfToFixed(SFlt a, int32_t frac_bits);
 inline SFlt SfZero() { return SFlt{0, 0}; }
@@ -214,8 +213,8 @@ void SbrSynthesis(SbrChannel *c, int32_t (*x)[64][2], int16_t *pcm, bool downsam
 
 // ---- HF generation (sbr_hfgen.cpp) ----
 // Writes the transposed high band for QMF envelope slots [l0, l1) into dst rows (row = slot).
-void SbrHfGenerate(const SbrFreq *f, const SbrChannelData *d, SbrChannel *c,
-                   int32_t (*low)[32][2], int32_t (*dst)[64][2], int l0, int l1);
+void SbrHfGenerate(const SbrFreq *f, const SbrChannelData *d, SbrChannel *c, int32_t (*low)[32][2],
+                   int32_t (*dst)[64][2], int l0, int l1);
 
 // ---- HF adjustment (sbr_hfadj.cpp) ----
 void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64][2]);
@@ -227,7 +226,7 @@ void SbrClearHistories(Handle *h);
 // writes the PCM: 2048 samples per channel, or 1024 when downsampled. sbr_ok[c] false: no usable
 // SBR data for channel c this frame, its output carries the core band only. Returns the output
 // channels.
-int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels], bool downsampled, bool mono_out,
-                    int16_t *pcm);
+int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels], bool downsampled,
+                    bool mono_out, int16_t *pcm);
 
 }  // namespace aacdec

@@ -10,13 +10,21 @@ namespace {
 
 enum { kFixFix = 0, kFixVar = 1, kVarFix = 2, kVarVar = 3 };
 enum {
-    kHuffTEnv15 = 0, kHuffFEnv15, kHuffTBal15, kHuffFBal15, kHuffTEnv30, kHuffFEnv30,
-    kHuffTBal30, kHuffFBal30, kHuffTNoise30, kHuffTNoiseBal30
+    kHuffTEnv15 = 0,
+    kHuffFEnv15,
+    kHuffTBal15,
+    kHuffFBal15,
+    kHuffTEnv30,
+    kHuffFEnv30,
+    kHuffTBal30,
+    kHuffFBal30,
+    kHuffTNoise30,
+    kHuffTNoiseBal30
 };
 
 // Huffman value, or false on a code that leads nowhere.
 bool HuffSbr(BitReader *br, int table, int *value) {
-    const int16_t (*t)[2] = kSbrHuffTrees[table];
+    const int16_t(*t)[2] = kSbrHuffTrees[table];
     int n = 0;
     for (int i = 0; i < 24; ++i) {
         int v = t[n][BrBit(br)];
@@ -277,7 +285,8 @@ int32_t ReadExtended(BitReader *br, SbrControl *c, bool mono, bool want_ps) {
         int id = static_cast<int>(BrRead(br, 2));
         left -= 2;
         if (id == 2 && mono && want_ps && !c->ps_in_frame) {
-            if (ReadPsData(br, static_cast<int32_t>(left), &c->ps, &c->ps_frame) && br->pos <= end) {
+            if (ReadPsData(br, static_cast<int32_t>(left), &c->ps, &c->ps_frame) &&
+                br->pos <= end) {
                 c->ps_in_frame = 1;
             } else {
                 c->ps_error = 1;
@@ -333,10 +342,10 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
         ReadHeader(&br, &h);
         if (br.overrun) return kSbrErrOverrun;
         const SbrHeader &o = hs->hdr;
-        bool changed = !hs->header_seen || h.start_freq != o.start_freq || h.stop_freq != o.stop_freq ||
-                       h.xover_band != o.xover_band || h.freq_scale != o.freq_scale ||
-                       h.alter_scale != o.alter_scale || h.noise_bands != o.noise_bands ||
-                       h.limiter_bands != o.limiter_bands;
+        bool changed = !hs->header_seen || h.start_freq != o.start_freq ||
+                       h.stop_freq != o.stop_freq || h.xover_band != o.xover_band ||
+                       h.freq_scale != o.freq_scale || h.alter_scale != o.alter_scale ||
+                       h.noise_bands != o.noise_bands || h.limiter_bands != o.limiter_bands;
         const bool rebuild = changed || !hs->freq.valid;
         c->out_rate = 2 * core_rate;
         for (int ch = first; ch < first + count; ++ch) {
@@ -359,7 +368,8 @@ int32_t ReadSbrPayload(SbrControl *c, const SbrPayload *p, int32_t core_rate, bo
         }
         if (!hs->freq.valid) return kSbrErrTables;
     }
-    if (!hs->header_seen) return kSbrErrNoHeader;  // not reported: data before the first header is skipped
+    if (!hs->header_seen)
+        return kSbrErrNoHeader;  // not reported: data before the first header is skipped
     if (!hs->freq.valid) return kSbrErrTables;
     const SbrFreq *f = &hs->freq;
     int32_t e = kSbrErrNone;

@@ -12,7 +12,8 @@ namespace {
 constexpr size_t kCtlOffset = (sizeof(StreamState) + 7) & ~size_t{7};
 constexpr size_t kStateOffset = (sizeof(MiscState) + 7) & ~size_t{7};
 
-static_assert(kCtlOffset + sizeof(SbrControl) <= kBlockSize[1], "SBR control state does not fit block 1");
+static_assert(kCtlOffset + sizeof(SbrControl) <= kBlockSize[1],
+              "SBR control state does not fit block 1");
 static_assert(kStateOffset + sizeof(SbrState) <= kBlockSize[4], "SBR state does not fit block 4");
 static_assert(sizeof(SbrWork) + 31 <= kBlockSize[3] && sizeof(WorkState) + 31 <= kBlockSize[3],
               "SBR work space does not fit block 3");
@@ -63,8 +64,12 @@ void AssembleChannel(Handle *h, int ch, bool sbr_ok, SbrWork *w) {
 
 }  // namespace
 
-SbrControl *SbrCtl(Handle *h) { return reinterpret_cast<SbrControl *>(reinterpret_cast<char *>(h->stream) + kCtlOffset); }
-SbrState *SbrSt(Handle *h) { return reinterpret_cast<SbrState *>(reinterpret_cast<char *>(h->misc) + kStateOffset); }
+SbrControl *SbrCtl(Handle *h) {
+    return reinterpret_cast<SbrControl *>(reinterpret_cast<char *>(h->stream) + kCtlOffset);
+}
+SbrState *SbrSt(Handle *h) {
+    return reinterpret_cast<SbrState *>(reinterpret_cast<char *>(h->misc) + kStateOffset);
+}
 SbrWork *SbrWk(Handle *h) { return reinterpret_cast<SbrWork *>(h->work); }
 
 void SbrClearHistories(Handle *h) {
@@ -80,8 +85,8 @@ void SbrClearHistories(Handle *h) {
     ctl->ps_active = 0;
 }
 
-int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels], bool downsampled, bool mono_out,
-                    int16_t *pcm) {
+int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels], bool downsampled,
+                    bool mono_out, int16_t *pcm) {
     SbrControl *ctl = SbrCtl(h);
     SbrState *st = SbrSt(h);
     SbrWork *w = SbrWk(h);
@@ -93,7 +98,8 @@ int SbrProcessFrame(Handle *h, int core_channels, const bool sbr_ok[kMaxChannels
         // delay changes when it does.
         if (ctl->ps_in_frame) ctl->ps_active = 1;
         if ((ctl->ps_enabled || ctl->ps_active) && !mono_out) {
-            ApplyPs(&ctl->ps, ctl->ps_in_frame && sbr_ok[0] ? &ctl->ps_frame : nullptr, w->x, w->y, kSbrSlots);
+            ApplyPs(&ctl->ps, ctl->ps_in_frame && sbr_ok[0] ? &ctl->ps_frame : nullptr, w->x, w->y,
+                    kSbrSlots);
             SbrSynthesis(&st->ch[0], w->x, pcm, downsampled);
             SbrSynthesis(&st->ch[1], w->y, pcm + AACDEC_CH1_OFFSET, downsampled);
             ClearResets(ctl);

@@ -59,7 +59,9 @@ uint64_t Exp2Q32(int64_t v) {
     return static_cast<uint64_t>(r << (-sh));
 }
 
-int RoundQ(int64_t v, int frac) { return static_cast<int>((v + (int64_t{1} << (frac - 1))) >> frac); }
+int RoundQ(int64_t v, int frac) {
+    return static_cast<int>((v + (int64_t{1} << (frac - 1))) >> frac);
+}
 
 void SortBytes(int *v, int n) {
     for (int i = 1; i < n; ++i)

@@ -71,12 +71,13 @@ inline int32_t ClipQmf(int64_t v) {
 }
 
 // Gain smoothing filter h_smooth, Q30.
-const SFlt kSmooth[5] = {{715827883, -31}, {647472402, -31}, {937030863, -32}, {989249804, -33}, {546843842, -34}};
+const SFlt kSmooth[5] = {
+    {715827883, -31}, {647472402, -31}, {937030863, -32}, {989249804, -33}, {546843842, -34}};
 // Limiter gains 0.70795, 1, 1.41254 and 1e10.
 const SFlt kLimGain[4] = {{760155524, -30}, {536870912, -29}, {758351638, -29}, {625000000, 4}};
-const SFlt kGainCap = {819200000, -13};      // 1e5
-const SFlt kBoostCap = {850883053, -29};     // 1.584893192
-const SFlt kEps = {1 << 29, -69};            // 1e-12 (2^-40)
+const SFlt kGainCap = {819200000, -13};   // 1e5
+const SFlt kBoostCap = {850883053, -29};  // 1.584893192
+const SFlt kEps = {1 << 29, -69};         // 1e-12 (2^-40)
 
 // l_A of the current grid (-1 when there is no transient).
 int TransientEnv(const SbrChannelData *d) {
@@ -226,8 +227,9 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
                         int64_t re = dst[i][k][0], im = dst[i][k][1];
                         acc += static_cast<uint64_t>(re * re) + static_cast<uint64_t>(im * im);
                     }
-                SFlt en = SfDiv(SfFromU128(acc, -2 * kQmfFrac),
-                                SfFromInt64(static_cast<int64_t>(s1 - s0) * (tab[j + 1] - tab[j]), 0));
+                SFlt en =
+                    SfDiv(SfFromU128(acc, -2 * kQmfFrac),
+                          SfFromInt64(static_cast<int64_t>(s1 - s0) * (tab[j + 1] - tab[j]), 0));
                 for (int k = tab[j]; k < tab[j + 1]; ++k) e_curr[k - kx] = en;
             }
         }
@@ -255,7 +257,8 @@ void SbrHfAdjust(const SbrControl *ctl, int ch, SbrChannel *c, int32_t (*dst)[64
                 sum_o = SfAdd(sum_o, e_orig[m]);
                 sum_c = SfAdd(sum_c, e_curr[m]);
             }
-            SFlt gmax = SfMul(kLimGain[hs->hdr.limiter_gains], SfSqrt(SfDiv(SfAdd(kEps, sum_o), SfAdd(kEps, sum_c))));
+            SFlt gmax = SfMul(kLimGain[hs->hdr.limiter_gains],
+                              SfSqrt(SfDiv(SfAdd(kEps, sum_o), SfAdd(kEps, sum_c))));
             if (SfCmp(gmax, kGainCap) > 0) gmax = kGainCap;
             for (int m = m0; m < m1; ++m) {
                 if (SfCmp(gain[m], gmax) > 0) {

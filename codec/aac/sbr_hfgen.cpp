@@ -11,14 +11,15 @@ namespace {
 // Chirp factor targets in Q30: 0.6 for a switch between off and low, else by the current mode.
 constexpr int32_t kBw06 = 644245094;
 constexpr int32_t kBwTab[4] = {0, 805306368, 966367642, 1052266988};  // 0, 0.75, 0.9, 0.98
-constexpr int32_t kBwMin = 1 << 24;                                     // 0.015625
+constexpr int32_t kBwMin = 1 << 24;                                   // 0.015625
 
 struct Cplx {
     SFlt re, im;
 };
 
 Cplx CMul(Cplx a, Cplx b) {
-    return {SfSub(SfMul(a.re, b.re), SfMul(a.im, b.im)), SfAdd(SfMul(a.re, b.im), SfMul(a.im, b.re))};
+    return {SfSub(SfMul(a.re, b.re), SfMul(a.im, b.im)),
+            SfAdd(SfMul(a.re, b.im), SfMul(a.im, b.re))};
 }
 
 // Prediction coefficients of one low band, Q29; zero when unstable or undefined.

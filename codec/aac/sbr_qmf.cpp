@@ -32,7 +32,8 @@ inline int Headroom(int32_t mx) {
 }
 
 inline int64_t Scale(int32_t v, int head) {
-    return head >= 0 ? static_cast<int64_t>(v) * (int64_t{1} << head) : static_cast<int64_t>(v) >> -head;
+    return head >= 0 ? static_cast<int64_t>(v) * (int64_t{1} << head)
+                     : static_cast<int64_t>(v) >> -head;
 }
 
 }  // namespace
@@ -121,7 +122,8 @@ void Fft32(const int32_t (*src)[2], int32_t (*a)[2]) {
     constexpr int n = 32;
     const uint8_t *rev = kBitRev.r32;
     for (int i = 0; i < n; i += 4) {
-        const int32_t *p0 = src[rev[i]], *p1 = src[rev[i + 1]], *p2 = src[rev[i + 2]], *p3 = src[rev[i + 3]];
+        const int32_t *p0 = src[rev[i]], *p1 = src[rev[i + 1]], *p2 = src[rev[i + 2]],
+                      *p3 = src[rev[i + 3]];
         int32_t b0[2], b1[2], b2[2], b3[2];
         for (int c = 0; c < 2; ++c) {
             b0[c] = static_cast<int32_t>((static_cast<int64_t>(p0[c]) + p1[c] + 1) >> 1);
@@ -139,9 +141,10 @@ void Fft32(const int32_t (*src)[2], int32_t (*a)[2]) {
     for (int len = 8; len <= n; len <<= 1) {
         const int half = len >> 1, step = 128 / len;
         for (int i = 0; i < n; i += len) {
-            int32_t (*u)[2] = a + i, (*v)[2] = a + i + half;
+            int32_t(*u)[2] = a + i, (*v)[2] = a + i + half;
             Butterfly(u[0], v[0], v[0][0], v[0][1]);
-            Butterfly(u[half / 2], v[half / 2], -static_cast<int64_t>(v[half / 2][1]), v[half / 2][0]);
+            Butterfly(u[half / 2], v[half / 2], -static_cast<int64_t>(v[half / 2][1]),
+                      v[half / 2][0]);
             for (int j = 1; j < half; ++j) {
                 if (j == half / 2) continue;
                 const int64_t wr = kQmfTwiddle[j * step][0], wi = kQmfTwiddle[j * step][1];
@@ -156,25 +159,30 @@ void Fft32(const int32_t (*src)[2], int32_t (*a)[2]) {
 // v[n] = Re(post[n] * FFT(pre[k] * X[k])) << shift: the modulation of the synthesis banks
 // (sum over k of X[k] exp(i pi (k + 0.5)(2n - n0) / bands)) split into a pre-twiddle, an FFT of
 // twice the band count and a post-twiddle.
-void Modulate(const int32_t (*in)[2], int bands, const int32_t (*pre)[2], const int32_t (*post)[2], int shift,
-              int32_t *v) {
+void Modulate(const int32_t (*in)[2], int bands, const int32_t (*pre)[2], const int32_t (*post)[2],
+              int shift, int32_t *v) {
     int32_t z[64][2], f[64][2];  // bands is 32 here
     const int n = 2 * bands;
     // Quiet slots are scaled up first so the FFT's halving costs no precision.
     int32_t mx = 0;
-    for (int k = 0; k < bands; ++k) mx |= (in[k][0] < 0 ? ~in[k][0] : in[k][0]) | (in[k][1] < 0 ? ~in[k][1] : in[k][1]);
+    for (int k = 0; k < bands; ++k)
+        mx |= (in[k][0] < 0 ? ~in[k][0] : in[k][0]) | (in[k][1] < 0 ? ~in[k][1] : in[k][1]);
     const int head = Headroom(mx);
     shift -= head;
     for (int k = 0; k < bands; ++k) {
         const int64_t xr = Scale(in[k][0], head), xi = Scale(in[k][1], head);
-        z[k][0] = static_cast<int32_t>((xr * pre[k][0] - xi * pre[k][1] + (int64_t{1} << 30)) >> 31);
-        z[k][1] = static_cast<int32_t>((xr * pre[k][1] + xi * pre[k][0] + (int64_t{1} << 30)) >> 31);
+        z[k][0] =
+            static_cast<int32_t>((xr * pre[k][0] - xi * pre[k][1] + (int64_t{1} << 30)) >> 31);
+        z[k][1] =
+            static_cast<int32_t>((xr * pre[k][1] + xi * pre[k][0] + (int64_t{1} << 30)) >> 31);
     }
     Fft(z, f, n, true);
     for (int i = 0; i < n; ++i) {
-        int64_t r = (static_cast<int64_t>(f[i][0]) * post[i][0] - static_cast<int64_t>(f[i][1]) * post[i][1] +
-                     (int64_t{1} << 30)) >> 31;
-        v[i] = shift >= 0 ? Sat32(r * (int64_t{1} << shift)) : static_cast<int32_t>((r + (int64_t{1} << (-shift - 1))) >> -shift);
+        int64_t r = (static_cast<int64_t>(f[i][0]) * post[i][0] -
+                     static_cast<int64_t>(f[i][1]) * post[i][1] + (int64_t{1} << 30)) >>
+                    31;
+        v[i] = shift >= 0 ? Sat32(r * (int64_t{1} << shift))
+                          : static_cast<int32_t>((r + (int64_t{1} << (-shift - 1))) >> -shift);
     }
 }
 
@@ -193,7 +201,8 @@ void Dct4x64(const int32_t *a, int32_t *d) {
     for (int m = 0; m < 32; ++m) {
         const int64_t c = kQmfTwiddle[m][0], s = kQmfTwiddle[m][1];
         d[2 * m] = static_cast<int32_t>((f[m][0] * c - f[m][1] * s + (int64_t{1} << 30)) >> 31);
-        d[63 - 2 * m] = static_cast<int32_t>((f[m][0] * s + f[m][1] * c + (int64_t{1} << 30)) >> 31);
+        d[63 - 2 * m] =
+            static_cast<int32_t>((f[m][0] * s + f[m][1] * c + (int64_t{1} << 30)) >> 31);
     }
 }
 
@@ -204,7 +213,8 @@ void Dct4x64(const int32_t *a, int32_t *d) {
 // S[p] = (-1)^p DCT-IV(Xi reversed)[p]. Two 64-value DCT-IVs instead of a 128-point FFT.
 void Modulate64(const int32_t (*in)[2], int32_t *v) {
     int32_t mx = 0;
-    for (int k = 0; k < 64; ++k) mx |= (in[k][0] < 0 ? ~in[k][0] : in[k][0]) | (in[k][1] < 0 ? ~in[k][1] : in[k][1]);
+    for (int k = 0; k < 64; ++k)
+        mx |= (in[k][0] < 0 ? ~in[k][0] : in[k][0]) | (in[k][1] < 0 ? ~in[k][1] : in[k][1]);
     const int head = Headroom(mx);
     int32_t a[64], b[64], ca[64], cb[64];
     for (int k = 0; k < 64; ++k) {
@@ -240,7 +250,8 @@ void SbrAnalysis(SbrChannel *c, const int32_t *time, int32_t (*low)[32][2]) {
         int32_t mx = 0;
         for (int n = 0; n < 64; ++n) {
             int64_t s = 0;
-            for (int j = 0; j < 5; ++j) s += static_cast<int64_t>(x[n + 64 * j]) * kSbrQmfWindow[2 * (n + 64 * j)];
+            for (int j = 0; j < 5; ++j)
+                s += static_cast<int64_t>(x[n + 64 * j]) * kSbrQmfWindow[2 * (n + 64 * j)];
             // Two more fraction bits than the time samples.
             u[n] = Sat32((s + (int64_t{1} << 28)) >> 29);
             mx |= u[n] < 0 ? ~u[n] : u[n];
@@ -259,7 +270,8 @@ void SbrAnalysis(SbrChannel *c, const int32_t *time, int32_t (*low)[32][2]) {
             z[n][1] = static_cast<int32_t>((re * s + im * c + (int64_t{1} << 30)) >> 31);
         }
         Fft32(z, f);
-        const int shift = kTimeFrac + 2 - kQmfFrac - 6 + head;  // right shift after the post-twiddle
+        const int shift =
+            kTimeFrac + 2 - kQmfFrac - 6 + head;  // right shift after the post-twiddle
         for (int k = 0; k < 32; ++k) {
             const int j = (k & 1) ? (63 - k) >> 1 : k >> 1;
             const int64_t fr = f[j][0], fi = (k & 1) ? -static_cast<int64_t>(f[j][1]) : f[j][1];
@@ -287,7 +299,8 @@ void SbrSynthesis(SbrChannel *c, int32_t (*x)[64][2], int16_t *pcm, bool downsam
                 int64_t s = 0;
                 for (int n = 0; n < 5; ++n) {
                     s += static_cast<int64_t>(v[256 * n + k]) * kSbrQmfWindow[128 * n + k];
-                    s += static_cast<int64_t>(v[256 * n + 192 + k]) * kSbrQmfWindow[128 * n + 64 + k];
+                    s += static_cast<int64_t>(v[256 * n + 192 + k]) *
+                         kSbrQmfWindow[128 * n + 64 + k];
                 }
                 out[k] = SatPcm(s, 31 + kVFrac);
             }
@@ -302,7 +315,8 @@ void SbrSynthesis(SbrChannel *c, int32_t (*x)[64][2], int16_t *pcm, bool downsam
             int64_t s = 0;
             for (int n = 0; n < 5; ++n) {
                 s += static_cast<int64_t>(v[128 * n + k]) * kSbrQmfWindow[2 * (64 * n + k)];
-                s += static_cast<int64_t>(v[128 * n + 96 + k]) * kSbrQmfWindow[2 * (64 * n + 32 + k)];
+                s += static_cast<int64_t>(v[128 * n + 96 + k]) *
+                     kSbrQmfWindow[2 * (64 * n + 32 + k)];
             }
             out[k] = SatPcm(s, 31 + kVFrac);
         }

@@ -13,7 +13,9 @@ void ApplyMidSide(const StreamState *s, const ChannelData *l, const ChannelData 
         for (int sfb = 0; sfb < ics.max_sfb; ++sfb) {
             int idx = g * ics.num_swb + sfb;
             // Bands that carry noise or intensity in either channel are not mid/side coded.
-            if (!s->ms_used[idx] || l->band_type[idx] >= kNoiseHcb || r->band_type[idx] >= kNoiseHcb) continue;
+            if (!s->ms_used[idx] || l->band_type[idx] >= kNoiseHcb ||
+                r->band_type[idx] >= kNoiseHcb)
+                continue;
             for (int w = 0; w < ics.group_len[g]; ++w) {
                 int32_t *pl = spec_l + (win + w) * win_len;
                 int32_t *pr = spec_r + (win + w) * win_len;
@@ -28,7 +30,8 @@ void ApplyMidSide(const StreamState *s, const ChannelData *l, const ChannelData 
     }
 }
 
-void ApplyIntensity(const StreamState *s, const ChannelData *r, const int32_t *spec_l, int32_t *spec_r) {
+void ApplyIntensity(const StreamState *s, const ChannelData *r, const int32_t *spec_l,
+                    int32_t *spec_r) {
     const IcsInfo &ics = r->ics;
     int win_len = ics.num_windows == 8 ? kShortLen : kFrameLen;
     int win = 0;

@@ -11,7 +11,8 @@ namespace {
 
 constexpr uint16_t CrcEntry(int i) {
     uint16_t c = static_cast<uint16_t>(i << 8);
-    for (int b = 0; b < 8; ++b) c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ 0x8005 : (c << 1));
+    for (int b = 0; b < 8; ++b)
+        c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ 0x8005 : (c << 1));
     return c;
 }
 
@@ -25,15 +26,16 @@ constexpr CrcTable kCrcTable;
 
 uint16_t CrcZeros(uint16_t crc, int64_t nbits) {
     for (; nbits >= 8; nbits -= 8) crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable.v[crc >> 8]);
-    for (; nbits > 0; --nbits) crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : (crc << 1));
+    for (; nbits > 0; --nbits)
+        crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : (crc << 1));
     return crc;
 }
 
 // Parts of a raw data block that the ADTS CRC protects.
 struct CrcPart {
     int64_t start;
-    int64_t end;       // end of the element's own bits
-    int32_t protect;   // bits fed (zero padded past end); 0 = everything up to end
+    int64_t end;      // end of the element's own bits
+    int32_t protect;  // bits fed (zero padded past end); 0 = everything up to end
 };
 constexpr int kMaxCrcParts = 24;
 
@@ -44,7 +46,7 @@ struct BlockCtx {
     CrcPart parts[kMaxCrcParts];
     int nparts;
     int crc_overflow;
-    int spec_base;  // channel slot whose spectrum buffer takes channel 0 of the element
+    int spec_base;       // channel slot whose spectrum buffer takes channel 0 of the element
     int64_t second_ics;  // multichannel: start of a pair's second channel stream, else -1
 };
 
@@ -127,7 +129,8 @@ int32_t ReadSectionData(BlockCtx *c, ChannelData *cd) {
             }
             if (br->overrun) return AACDEC_ERR_FATAL;
             if (k + len > ics.max_sfb) return AACDEC_ERR_BAND_COUNT;
-            for (int i = 0; i < len; ++i) cd->band_type[g * ics.num_swb + k + i] = static_cast<uint8_t>(cb);
+            for (int i = 0; i < len; ++i)
+                cd->band_type[g * ics.num_swb + k + i] = static_cast<uint8_t>(cb);
             k += len;
         }
     }
@@ -186,7 +189,8 @@ int32_t ReadPulse(BlockCtx *c, ChannelData *cd) {
         p.offset[i] = static_cast<uint8_t>(BrRead(br, 5));
         p.amp[i] = static_cast<uint8_t>(BrRead(br, 4));
     }
-    if (cd->ics.num_windows == 8) return AACDEC_ERR_BAND_COUNT;  // pulses exist for long windows only
+    if (cd->ics.num_windows == 8)
+        return AACDEC_ERR_BAND_COUNT;  // pulses exist for long windows only
     if (p.start_sfb >= cd->ics.num_swb) return AACDEC_ERR_BAND_COUNT;
     return 0;
 }
@@ -298,10 +302,8 @@ int32_t ReadSpectralData(BlockCtx *c, ChannelData *cd, int32_t *spec) {
         for (int i = 0; i < p.num; ++i) {
             k += p.offset[i];
             if (k >= kFrameLen) return AACDEC_ERR_BAND_COUNT;
-            if (spec[k] > 0)
-                spec[k] += p.amp[i];
-            else
-                spec[k] -= p.amp[i];
+            if (spec[k] > 0) spec[k] += p.amp[i];
+            else spec[k] -= p.amp[i];
         }
     }
     return 0;
@@ -414,8 +416,9 @@ void ReadFill(BlockCtx *c, int prev_element, int prev_channel) {
     if (count <= 0) return;
     int64_t start = br->pos;
     uint32_t ext_type = BrPeek(br, 4);
-    if ((ext_type == 13 || ext_type == 14) && (prev_element == kIdSce || prev_element == kIdCpe) && prev_channel >= 0 &&
-        count < kMaxSbrPayload && s->num_sbr < kMaxSbrElements && BrLeft(br) >= 8 * count) {
+    if ((ext_type == 13 || ext_type == 14) && (prev_element == kIdSce || prev_element == kIdCpe) &&
+        prev_channel >= 0 && count < kMaxSbrPayload && s->num_sbr < kMaxSbrElements &&
+        BrLeft(br) >= 8 * count) {
         SbrPayload &p = s->sbr[s->num_sbr++];
         p.size = count;
         p.ext_type = static_cast<uint8_t>(ext_type);
@@ -459,7 +462,9 @@ int32_t ReadMultichannelElement(BlockCtx *c, int id, FrameResult *res, int *slot
             s->mc_role[first + 1] = front ? kRoleFrontRight : kRoleSurroundRight;
         } else {
             // A single channel ahead of every pair is the front centre; one after them is behind.
-            s->mc_role[first] = id == kIdLfe ? kRoleLfe : s->mc_pairs ? kRoleBackCentre : kRoleCentre;
+            s->mc_role[first] = id == kIdLfe  ? kRoleLfe
+                                : s->mc_pairs ? kRoleBackCentre
+                                              : kRoleCentre;
         }
     }
     const int32_t mask = (count == 2 ? 3 : 1) << first;
@@ -548,8 +553,8 @@ int32_t ReadAdtsHeader(Handle *h, BitReader *br, int32_t *frame_length, int32_t 
 int32_t ReadAdifHeader(Handle *h, BitReader *br) {
     StreamState *s = h->stream;
     if (BrRead(br, 32) != 0x41444946u) return AACDEC_ERR_NO_ADIF_HEADER;  // "ADIF"
-    if (BrBit(br)) BrSkip(br, 72);  // copyright_id
-    BrSkip(br, 2);                  // original_copy, home
+    if (BrBit(br)) BrSkip(br, 72);                                        // copyright_id
+    BrSkip(br, 2);                                                        // original_copy, home
     bool vbr = BrBit(br) != 0;
     BrSkip(br, 23);  // bitrate
     int npce = static_cast<int>(BrRead(br, 4)) + 1;
@@ -604,7 +609,8 @@ void ReadRawDataBlock(Handle *h, BitReader *br, int32_t crc_start_bit, int32_t c
             int slot = -1;
             int32_t e = ReadMultichannelElement(&c, id, res, &slot);
             if (slot < 0) break;
-            prev_ch = slot == 0 && id == kIdCpe ? 0 : -1;  // SBR data is used for the front pair only
+            prev_ch =
+                slot == 0 && id == kIdCpe ? 0 : -1;  // SBR data is used for the front pair only
             if (e) {
                 SetError(&c, e);
                 if (e == AACDEC_ERR_FATAL) res->fatal = 1;

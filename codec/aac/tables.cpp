@@ -9,9 +9,10 @@ const int32_t kSampleRates[12] = {96000, 88200, 64000, 48000, 44100, 32000,
 
 namespace {
 
-const uint16_t kSwbLong96[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,  44,  48,  52,
-                               56,  64,  72,  80,  88,  96,  108, 120, 132, 144, 156, 172, 188, 212,
-                               240, 276, 320, 384, 448, 512, 576, 640, 704, 768, 832, 896, 960, 1024};
+const uint16_t kSwbLong96[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,
+                               44,  48,  52,  56,  64,  72,  80,  88,  96,  108, 120,
+                               132, 144, 156, 172, 188, 212, 240, 276, 320, 384, 448,
+                               512, 576, 640, 704, 768, 832, 896, 960, 1024};
 const uint16_t kSwbLong64[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,  44,
                                48,  52,  56,  64,  72,  80,  88,  100, 112, 124, 140, 156,
                                172, 192, 216, 240, 268, 304, 344, 384, 424, 464, 504, 544,
@@ -47,7 +48,8 @@ struct SwbTable {
     uint8_t count;
 };
 
-#define VT_SWB(t) {t, static_cast<uint8_t>(sizeof(t) / sizeof(t[0]) - 1)}
+#define VT_SWB(t) \
+    { t, static_cast<uint8_t>(sizeof(t) / sizeof(t[0]) - 1) }
 const SwbTable kLong[12] = {VT_SWB(kSwbLong96), VT_SWB(kSwbLong96), VT_SWB(kSwbLong64),
                             VT_SWB(kSwbLong48), VT_SWB(kSwbLong48), VT_SWB(kSwbLong32),
                             VT_SWB(kSwbLong24), VT_SWB(kSwbLong24), VT_SWB(kSwbLong16),

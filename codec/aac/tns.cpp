@@ -30,7 +30,8 @@ int ToLpc(const TnsFilter &f, int32_t *lpc) {
     }
     int shift = 0;
     while ((maxabs >> shift) >= (int64_t{1} << 27)) ++shift;
-    for (int i = 1; i <= f.order; ++i) lpc[i] = static_cast<int32_t>((a[i] + ((int64_t{1} << shift) >> 1)) >> shift);
+    for (int i = 1; i <= f.order; ++i)
+        lpc[i] = static_cast<int32_t>((a[i] + ((int64_t{1} << shift) >> 1)) >> shift);
     return 30 - shift;
 }
 

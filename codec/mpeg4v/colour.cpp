@@ -7,8 +7,8 @@ namespace {
 inline uint8_t Clip(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 template <int kBytes>
-void Convert(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t y_stride, int32_t width,
-             int32_t height, uint8_t *dst, int32_t dst_stride, int32_t bgr) {
+void Convert(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t y_stride,
+             int32_t width, int32_t height, uint8_t *dst, int32_t dst_stride, int32_t bgr) {
     if (!py || !pu || !pv || !dst || width <= 0 || height <= 0) return;
     const int32_t c_stride = y_stride / 2;
     const int r_at = bgr ? 2 : 0, b_at = bgr ? 0 : 2;

@@ -223,10 +223,8 @@ bool HandleVop(Instance *d, BitReader *br) {
         PreparePicture(d, type, si->iModuloTimeBase, si->iVopTimeIncrement);
         if (srcIdx >= 0 && srcIdx != d->cur) src = &d->frames[srcIdx];
         FrameDesc *t = &d->frames[d->cur];
-        if (src)
-            CopyPicture(d, t, src);
-        else
-            FillGrey(d, t);
+        if (src) CopyPicture(d, t, src);
+        else FillGrey(d, t);
         d->mbNext = d->mbCount;
         return true;
     }
@@ -291,7 +289,8 @@ bool SetupGeometry(Instance *d, int width, int height) {
     // Field motion of the latest reference (interlaced direct mode) sits at the end of the block,
     // clear of the scratch laid out above.
     uintptr_t fieldAt = (reinterpret_cast<uintptr_t>(d->blocks[1].pBlock) + d->blocks[1].uSize -
-                         size_t(d->mbCount) * 9) & ~uintptr_t(3);
+                         size_t(d->mbCount) * 9) &
+                        ~uintptr_t(3);
     d->fieldMv = reinterpret_cast<int16_t *>(fieldAt);
     d->fieldFlags = reinterpret_cast<uint8_t *>(fieldAt) + size_t(d->mbCount) * 8;
     std::memset(d->fieldFlags, 0, size_t(d->mbCount));
@@ -378,8 +377,8 @@ void *Mp4vDecInit(Mp4vDecMemBlock *mem, const Mp4vDecConfig *cfg, Mp4vDecInitRes
         uint32_t n = ci->uConfigDataLen;
         bool vol = false;
         for (uint32_t i = 0; i + 3 < n && !vol; ++i)
-            vol = p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] >= 0x20 &&
-                  p[i + 3] <= 0x2F;
+            vol =
+                p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] >= 0x20 && p[i + 3] <= 0x2F;
         d->shortHdr = vol ? 0 : 1;
         if (vol) {
             BitReader br;
@@ -467,12 +466,12 @@ uint32_t Mp4vDecDecode(void *h, const Mp4vDecInput *in, Mp4vDecOutput *out) {
         }
         if (d->state == kDecodeMbs) {
             const bool general = !d->shortHdr && UsesGeneralPath(d);
-            bool complete = d->vopType == kTypeB ? (general ? DecodeMbsGeneralB(d, &br)
-                                                            : DecodeMbsB(d, &br))
-                            : d->shortHdr        ? DecodeMbsH263(d, &br)
+            bool complete = d->vopType == kTypeB
+                                ? (general ? DecodeMbsGeneralB(d, &br) : DecodeMbsB(d, &br))
+                            : d->shortHdr             ? DecodeMbsH263(d, &br)
                             : d->si->iDataPartitioned ? DecodeMbsPartitioned(d, &br)
                             : general                 ? DecodeMbsGeneral(d, &br)
-                                                 : DecodeMbsIP(d, &br);
+                                                      : DecodeMbsIP(d, &br);
             if (complete) {
                 done = true;
                 break;

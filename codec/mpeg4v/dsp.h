@@ -30,14 +30,14 @@ const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int plane
                          int w, int h, uint8_t *emu, int *pitch);
 // Predicts a w x h block (w, h in {8, 16}) from `ref` at half-sample position (hx, hy) of a plane
 // of planeW x planeH samples. Positions outside the plane read the clamped edge samples.
-void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
-               int planeH, int hx, int hy, int w, int h, int rounding, uint8_t *emu);
+void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW, int planeH,
+               int hx, int hy, int w, int h, int rounding, uint8_t *emu);
 // The interpolation step alone (fx, fy half-sample flags); the Ref variant is the portable C
 // that the optimised one is checked against.
 void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx, int fy,
                    int rnd);
-void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx,
-                      int fy, int rnd);
+void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx, int fy,
+                      int rnd);
 // Averages src into dst: (a + b + 1) >> 1.
 void AverageBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h);
 void CopyBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h);
@@ -46,12 +46,13 @@ void CopyBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int
 // first, then each entry the CPU can run faster replaced (SSE2 on x86, checked at run time). Every
 // entry gives exactly the results of its portable version; the kernel checker holds them to it.
 using IdctFn = void (*)(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);
-using InterpolateFn = void (*)(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx, int fy, int rnd);
+using InterpolateFn = void (*)(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx,
+                               int fy, int rnd);
 using AverageFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int h);
 using QpelFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd);
 struct DspTable {
-    IdctFn idctPut;   // as IdctPut
-    IdctFn idctAdd;   // as IdctAdd
+    IdctFn idctPut;                // as IdctPut
+    IdctFn idctAdd;                // as IdctAdd
     InterpolateFn interpolate[2];  // as McInterpolate, [0] 8 and [1] 16 samples wide
     AverageFn average[2];          // as AverageBlock, [0] 8 and [1] 16 samples wide
     QpelFn qpel[3];                // as QpelInterpolate: [0] 8x8, [1] 16x8, [2] 16x16

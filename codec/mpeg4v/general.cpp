@@ -138,8 +138,8 @@ void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const in
     int bx = x * 16, by = y * 16;
     int cmx, cmy;
     if (!four) {
-        QpelPredict(dy, dp, ref->y, c.pitch, c.lumaW, c.lumaH, 4 * bx + mvx[0], 4 * by + mvy[0],
-                    16, 16, rnd, emu);
+        QpelPredict(dy, dp, ref->y, c.pitch, c.lumaW, c.lumaH, 4 * bx + mvx[0], 4 * by + mvy[0], 16,
+                    16, rnd, emu);
         cmx = ChromaFromQpel(mvx[0]);
         cmy = ChromaFromQpel(mvy[0]);
     } else {
@@ -151,8 +151,8 @@ void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const in
             if (ox && mvx[k] == mvx[k - 1] && mvy[k] == mvy[k - 1]) continue;  // done as a pair
             bool pair = !ox && mvx[k] == mvx[k + 1] && mvy[k] == mvy[k + 1];
             QpelPredict(dy + oy * dp + ox, dp, ref->y, c.pitch, c.lumaW, c.lumaH,
-                        4 * (bx + ox) + mvx[k], 4 * (by + oy) + mvy[k], pair ? 16 : 8, 8, rnd,
-                        emu, pair);
+                        4 * (bx + ox) + mvx[k], 4 * (by + oy) + mvy[k], pair ? 16 : 8, 8, rnd, emu,
+                        pair);
         }
         cmx = ChromaFromSum(sx);
         cmy = ChromaFromSum(sy);

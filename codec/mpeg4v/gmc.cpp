@@ -15,8 +15,8 @@ int64_t RoundedDiv(int64_t a, int64_t b) { return (a >= 0 ? a + b / 2 : a - b / 
 inline int Clamp(int64_t v, int hi) { return v < 0 ? 0 : v > hi ? hi : int(v); }
 
 // One plane's block through the warp; x0/y0 are the scaled positions of its top-left sample.
-void WarpBlock(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
-               int n, int64_t x0, int64_t y0, int64_t dxx, int64_t dxy, int64_t dyx, int64_t dyy,
+void WarpBlock(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp, int n,
+               int64_t x0, int64_t y0, int64_t dxx, int64_t dxy, int64_t dyx, int64_t dyy,
                int shift, int accuracy, int rounding) {
     const int bits = accuracy + 1;
     const int s = 1 << bits;

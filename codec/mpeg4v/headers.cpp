@@ -36,8 +36,8 @@ void ReadComplexityHeader(Mp4vStreamInfo *si, BitReader *br) {
         if (!br->Bit()) word |= br->Read(6) << 16;  // shape
         if (!br->Bit()) word |= br->Read(4) << 12;  // texture set 1
         br->Skip(1);
-        if (!br->Bit()) word |= br->Read(4) << 8;   // texture set 2
-        if (!br->Bit()) word |= br->Read(6) << 2;   // motion compensation
+        if (!br->Bit()) word |= br->Read(4) << 8;  // texture set 2
+        if (!br->Bit()) word |= br->Read(6) << 2;  // motion compensation
         br->Skip(1);
         if (method == 1 && !br->Bit()) word |= br->Read(2);  // version 2
     }
@@ -63,7 +63,7 @@ void SkipVopComplexity(const Mp4vStreamInfo *si, BitReader *br, int type) {
     f(11, 8);
     f(10, 8);
     f(9, 8);
-    f(8, 4);   // vlc_bits
+    f(8, 4);  // vlc_bits
     if (type != kTypeI) {
         f(14, 8);  // inter blocks
         f(13, 8);  // inter4v blocks
@@ -159,12 +159,9 @@ void SniffUserData(Instance *d, BitReader *br) {
         if (ReadDecimal(text, n, &pos, &value)) d->xvidBuild = value;
     } else if (n >= 4 && std::memcmp(text, "DivX", 4) == 0) {
         if (ReadDecimal(text, n, &pos, &value)) {
-            if (n - pos >= 5 && std::memcmp(text + pos, "Build", 5) == 0)
-                pos += 5;
-            else if (pos < n && text[pos] == 'b')
-                pos += 1;
-            else
-                pos = -1;
+            if (n - pos >= 5 && std::memcmp(text + pos, "Build", 5) == 0) pos += 5;
+            else if (pos < n && text[pos] == 'b') pos += 1;
+            else pos = -1;
             if (pos >= 0 && ReadDecimal(text, n, &pos, &value)) {
                 d->divxBuild = value;
                 if (pos < n && text[pos] == 'p') d->si->iPackedBitstream = 1;
@@ -251,10 +248,8 @@ bool ParseVol(Instance *d, BitReader *br) {
         }
     }
     si->iQuarterSample = verid != 1 ? int32_t(br->Bit()) : 0;
-    if (!br->Bit())
-        ReadComplexityHeader(si, br);
-    else
-        si->iComplexityEstimation = 0;
+    if (!br->Bit()) ReadComplexityHeader(si, br);
+    else si->iComplexityEstimation = 0;
     br->Skip(1);
     si->iDataPartitioned = int32_t(br->Bit());
     si->iReversibleVlc = 0;
@@ -332,7 +327,7 @@ bool ParseVop(Instance *d, BitReader *br) {
         si->iResyncMarkerBits = 17;
     } else if (type == kTypeB) {
         int f = si->iVopFcodeForward > si->iVopFcodeBackward ? si->iVopFcodeForward
-                                                               : si->iVopFcodeBackward;
+                                                             : si->iVopFcodeBackward;
         si->iResyncMarkerBits = 16 + f < 18 ? 18 : 16 + f;
     } else {
         si->iResyncMarkerBits = 16 + si->iVopFcodeForward;
@@ -368,8 +363,7 @@ int ParseVideoPacket(Instance *d, BitReader *br) {
             br->Skip(1);
             int type = int(br->Read(2));
             br->Skip(3);
-            if (type == kTypeS && si->iSpriteEnable == 2)
-                ReadSpriteTrajectory(si, br, nullptr);
+            if (type == kTypeS && si->iSpriteEnable == 2) ReadSpriteTrajectory(si, br, nullptr);
             if (type != kTypeI) br->Skip(3);
             if (type == kTypeB) br->Skip(3);
         }

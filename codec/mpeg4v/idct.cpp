@@ -131,7 +131,6 @@ inline void ColPass32(const int32_t *in, int32_t *out) {
     out[7] = int32_t((x7 - x1) >> 14);
 }
 
-
 #if VT_X86
 #pragma GCC push_options
 #pragma GCC target("sse2")
@@ -149,7 +148,10 @@ inline __m128i Mul181(__m128i v) {
     r = _mm_add_epi32(r, _mm_slli_epi32(v, 2));
     return _mm_add_epi32(r, v);
 }
-inline __m128i Pair(int a, int b) { return _mm_set_epi16(int16_t(b), int16_t(a), int16_t(b), int16_t(a), int16_t(b), int16_t(a), int16_t(b), int16_t(a)); }
+inline __m128i Pair(int a, int b) {
+    return _mm_set_epi16(int16_t(b), int16_t(a), int16_t(b), int16_t(a), int16_t(b), int16_t(a),
+                         int16_t(b), int16_t(a));
+}
 
 // rows[k]: 4 int16 inputs of row k in the low half. Writes 8 rows of 4 residuals.
 inline void ColPass4(const __m128i *rows, Col4 *out) {
@@ -230,10 +232,8 @@ inline bool Transform(const int16_t *blk, BlockShape shape, int32_t *res) {
         } else {
             uint64_t high;
             std::memcpy(&high, blk + 8 * r + 4, 8);
-            if (high == 0)
-                RowPassT<true>(blk + 8 * r, o);
-            else
-                RowPassT<false>(blk + 8 * r, o);
+            if (high == 0) RowPassT<true>(blk + 8 * r, o);
+            else RowPassT<false>(blk + 8 * r, o);
         }
     }
     if (shape.rows == 1) {
@@ -261,12 +261,9 @@ inline bool Transform(const int16_t *blk, BlockShape shape, int32_t *res) {
     bool small = lo >= -32768 && hi <= 32767;
     bool low = (shape.rows & 0xF0) == 0;
     for (int c = 0; c < 8; ++c) {
-        if (!small)
-            ColPass(tmp + c, col);
-        else if (low)
-            ColPass32<true>(tmp + c, col);
-        else
-            ColPass32<false>(tmp + c, col);
+        if (!small) ColPass(tmp + c, col);
+        else if (low) ColPass32<true>(tmp + c, col);
+        else ColPass32<false>(tmp + c, col);
         for (int r = 0; r < 8; ++r) res[8 * r + c] = col[r];
     }
     return false;
@@ -312,13 +309,15 @@ void IdctAddC(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
                 for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + v);
     } else {
         for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + res[8 * r + c]);
+            for (int c = 0; c < 8; ++c)
+                dst[r * pitch + c] = Clip255(dst[r * pitch + c] + res[8 * r + c]);
     }
     ClearBlock(blk, shape);
 }
 
 #if VT_X86
-__attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+__attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape, uint8_t *dst,
+                                                 int pitch) {
     int32_t res[64];
     if (Transform<true>(blk, shape, res)) {
         uint8_t v = Clip255(res[0]);
@@ -333,7 +332,8 @@ __attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape,
     ClearBlock(blk, shape);
 }
 
-__attribute__((target("sse2"))) void IdctAddSse2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+__attribute__((target("sse2"))) void IdctAddSse2(int16_t *blk, BlockShape shape, uint8_t *dst,
+                                                 int pitch) {
     int32_t res[64];
     if (Transform<true>(blk, shape, res)) {
         int v = res[0];
@@ -347,7 +347,8 @@ __attribute__((target("sse2"))) void IdctAddSse2(int16_t *blk, BlockShape shape,
             const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
             __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
             uint8_t *d = dst + r * pitch;
-            __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(d)), zero);
+            __m128i p =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(d)), zero);
             __m128i sum = _mm_adds_epi16(p, w);
             _mm_storel_epi64(reinterpret_cast<__m128i *>(d), _mm_packus_epi16(sum, sum));
         }
@@ -358,8 +359,12 @@ __attribute__((target("sse2"))) void IdctAddSse2(int16_t *blk, BlockShape shape,
 
 }  // namespace
 
-void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) { Dsp().idctPut(blk, shape, dst, pitch); }
-void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) { Dsp().idctAdd(blk, shape, dst, pitch); }
+void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    Dsp().idctPut(blk, shape, dst, pitch);
+}
+void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    Dsp().idctAdd(blk, shape, dst, pitch);
+}
 
 void DspInitIdct(DspTable *t, bool sse2) {
     t->idctPut = IdctPutC;

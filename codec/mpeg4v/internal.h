@@ -44,12 +44,12 @@ struct Instance {
     uint32_t nframes;
     uint32_t maxW, maxH;
     int32_t shortHdr, deblock, lowDelay;
-    int32_t volSeen;        // a layer header gave a nonzero size
-    int32_t forceGeneral;   // test switch: progressive layers through the general decoders
-    int16_t *fieldMv;       // latest reference, per macroblock: top and bottom field vectors
-    uint8_t *fieldFlags;    // bit 0 field prediction, bits 1 and 2 the fields they referenced
-    int32_t fieldT;         // TRB of the first B-VOP: the unit of interlaced field distances
-    int16_t bPred[2][2][2]; // B-VOP vector predictors: direction, field (0 also frame), x/y
+    int32_t volSeen;           // a layer header gave a nonzero size
+    int32_t forceGeneral;      // test switch: progressive layers through the general decoders
+    int16_t *fieldMv;          // latest reference, per macroblock: top and bottom field vectors
+    uint8_t *fieldFlags;       // bit 0 field prediction, bits 1 and 2 the fields they referenced
+    int32_t fieldT;            // TRB of the first B-VOP: the unit of interlaced field distances
+    int16_t bPred[2][2][2];    // B-VOP vector predictors: direction, field (0 also frame), x/y
     int16_t spriteTraj[3][2];  // current S-VOP's sprite trajectory: du, dv per warping point
     struct GmcWarp *gmc;       // its warp (in block 1)
     uint32_t gmcMbs;           // macroblocks predicted through a warp (diagnostics and tests)
@@ -57,10 +57,10 @@ struct Instance {
     // geometry
     int32_t width, height;  // display
     int32_t mbw, mbh, mbCount, pitch, rows, mbNumBits;
-    int32_t gobRows;        // short header: macroblock rows per GOB
+    int32_t gobRows;  // short header: macroblock rows per GOB
 
     // per-macroblock arrays (in block 2) and scratch (in block 1)
-    int16_t *mv;          // 4 vectors per macroblock, x then y
+    int16_t *mv;  // 4 vectors per macroblock, x then y
     uint8_t *status;
     uint8_t *skip;
     uint8_t *quantMap[2];
@@ -108,7 +108,7 @@ bool ParseVop(Instance *d, BitReader *br);
 int ParseVideoPacket(Instance *d, BitReader *br);  // 1 packet, 0 picture ends, -1 none found
 bool FindShortHeader(BitReader *br);
 bool ParseShortHeader(Instance *d, BitReader *br);
-int ParseGob(Instance *d, BitReader *br);          // like ParseVideoPacket
+int ParseGob(Instance *d, BitReader *br);  // like ParseVideoPacket
 void Print(const Instance *d, const char *text);
 
 // decoder.cpp

@@ -26,7 +26,8 @@ int32_t Mp4vDecIsKeyFrame(const uint8_t *pData, uint32_t uDataLen, int32_t iIsSh
     }
     // vop_start_code 00 00 01 B6, then vop_coding_type (2 bits): 0 intra.
     for (uint32_t i = 0; i + 5 <= uDataLen; ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6) return (p[i + 4] >> 6) == 0 ? 1 : 0;
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6)
+            return (p[i + 4] >> 6) == 0 ? 1 : 0;
     return -1;
 }
 
@@ -35,7 +36,8 @@ uint32_t Mp4vDecDecodeKeyFrame(void *hDecoder, const Mp4vDecInput *pInput, Mp4vD
     if (!d || !pInput || !pOutput) return 0;
     // Each key frame comes back from its own call: nothing is held back for reordering.
     d->lowDelay = 1;
-    if (pInput->uDataLen && pInput->pData && Mp4vDecIsKeyFrame(pInput->pData, pInput->uDataLen, d->shortHdr) == 0) {
+    if (pInput->uDataLen && pInput->pData &&
+        Mp4vDecIsKeyFrame(pInput->pData, pInput->uDataLen, d->shortHdr) == 0) {
         pOutput->pY = pOutput->pU = pOutput->pV = nullptr;
         if (pOutput->piPicInfo) pOutput->piPicInfo[0] = -1;
         return pInput->uDataLen;

@@ -65,9 +65,7 @@ void PredictMv(const Instance *d, int idx, int x, int y, int k, int *px, int *py
                 m = idx - d->mbw + 1;
                 valid = y > 0 && x < d->mbw - 1 && m >= d->sliceStart;
                 break;
-            default:
-                m = idx;
-                valid = true;
+            default: m = idx; valid = true;
         }
         ok[i] = valid;
         if (valid) {
@@ -313,7 +311,6 @@ void FinishMb(Instance *d, const Ctx &c, int idx, uint8_t type, int q) {
     if (IsIntraType(type)) d->status[idx] = 0;
 }
 
-
 void CopyMbFromRef(Instance *d, int mb, const FrameDesc *ref) {
     FrameDesc *t = &d->frames[d->cur];
     if (ref == t) return;
@@ -379,9 +376,9 @@ bool DecodeMbsIP(Instance *d, BitReader *br) {
                 }
             }
             int pitch = d->pitch;
-            PredictMb(c, c.past, x, y, mvx, mvy, four, c.rounding,
-                      c.y + y * 16 * pitch + x * 16, c.u + y * 8 * (pitch / 2) + x * 8,
-                      c.v + y * 8 * (pitch / 2) + x * 8, pitch, pitch / 2);
+            PredictMb(c, c.past, x, y, mvx, mvy, four, c.rounding, c.y + y * 16 * pitch + x * 16,
+                      c.u + y * 8 * (pitch / 2) + x * 8, c.v + y * 8 * (pitch / 2) + x * 8, pitch,
+                      pitch / 2);
             if (!InterResidual(c, br, x, y, cbp, q)) return false;
         }
         if (br->over) return false;

@@ -89,10 +89,8 @@ inline bool ReadMvComponent(BitReader *br, int fcode, int pred, int *out) {
         v += negative ? -diff : diff;
     }
     int range = 32 << (fcode - 1);
-    if (v < -range)
-        v += 2 * range;
-    else if (v >= range)
-        v -= 2 * range;
+    if (v < -range) v += 2 * range;
+    else if (v >= range) v -= 2 * range;
     *out = v;
     return true;
 }

@@ -46,17 +46,13 @@ void AverageC(uint8_t *dst, int dp, const uint8_t *src, int sp, int h) {
 // 8 or 16 samples per row; results equal InterpolateC.
 template <int W>
 inline __m128i Load(const uint8_t *p) {
-    if constexpr (W == 16)
-        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    else
-        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+    if constexpr (W == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    else return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
 }
 template <int W>
 inline void Store(uint8_t *p, __m128i v) {
-    if constexpr (W == 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
-    else
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+    if constexpr (W == 16) _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+    else _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
 }
 
 // (a + b + 1 - rnd) >> 1: pavgb rounds up; with rounding control subtract the odd bit.
@@ -101,7 +97,8 @@ void InterpolateSse2(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int 
 
 template <int W>
 void AverageSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int h) {
-    for (int y = 0; y < h; ++y, dst += dp, src += sp) Store<W>(dst, _mm_avg_epu8(Load<W>(dst), Load<W>(src)));
+    for (int y = 0; y < h; ++y, dst += dp, src += sp)
+        Store<W>(dst, _mm_avg_epu8(Load<W>(dst), Load<W>(src)));
 }
 #pragma GCC pop_options
 #endif
@@ -125,12 +122,10 @@ void DspInitMc(DspTable *t, bool sse2) {
 #endif
 }
 
-void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx,
-                      int fy, int rnd) {
-    if (w == 16)
-        InterpolateC<16>(dst, dp, s, sp, h, fx, fy, rnd);
-    else
-        InterpolateC<8>(dst, dp, s, sp, h, fx, fy, rnd);
+void McInterpolateRef(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx, int fy,
+                      int rnd) {
+    if (w == 16) InterpolateC<16>(dst, dp, s, sp, h, fx, fy, rnd);
+    else InterpolateC<8>(dst, dp, s, sp, h, fx, fy, rnd);
 }
 
 void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h, int fx, int fy,
@@ -159,8 +154,8 @@ const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int plane
     return emu;
 }
 
-void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
-               int planeH, int hx, int hy, int w, int h, int rounding, uint8_t *emu) {
+void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW, int planeH,
+               int hx, int hy, int w, int h, int rounding, uint8_t *emu) {
     int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
     int sp;
     const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);

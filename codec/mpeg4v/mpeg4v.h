@@ -19,11 +19,11 @@ struct Mp4vDecMemBlock {
 struct Mp4vDecConfigInfo {
     const uint8_t *pConfigData;  // the stream's header bytes as stored by the container, or null
     uint32_t uReserved0;
-    uint32_t uConfigDataLen;     // 0 when there are none
+    uint32_t uConfigDataLen;  // 0 when there are none
     uint32_t uReserved1[2];
-    int32_t iIsShortHdrMode;     // 1 short header, 0 full MPEG-4, -1 decide from pConfigData
-    int32_t iDeblocking;         // nonzero: post-filter the returned pictures
-    int32_t iLowDelay;           // nonzero: no reordering delay (forced on in short-header mode)
+    int32_t iIsShortHdrMode;  // 1 short header, 0 full MPEG-4, -1 decide from pConfigData
+    int32_t iDeblocking;      // nonzero: post-filter the returned pictures
+    int32_t iLowDelay;        // nonzero: no reordering delay (forced on in short-header mode)
 };
 
 // A frame buffer: pitch P = width rounded up to 16, Hp = height rounded up to 16; Y holds P*Hp
@@ -66,8 +66,8 @@ struct Mp4vDecOutput {
     int32_t *piPicInfo;  // [0] coding type 0 I, 1 P, 2 B, 3 S or -1; [1] duration in 90 kHz ticks
     uint32_t uWidth;     // display size
     uint32_t uHeight;
-    uint32_t uPitch;     // luma pitch; chroma pitch is half
-    uint8_t *pY;         // planes of the returned picture, or null
+    uint32_t uPitch;  // luma pitch; chroma pitch is half
+    uint8_t *pY;      // planes of the returned picture, or null
     uint8_t *pU;
     uint8_t *pV;
     uint32_t uReserved;
@@ -118,8 +118,7 @@ uint32_t Mp4vDecGetMemNum(void);
 uint32_t Mp4vDecQueryMem(const Mp4vDecConfig *pConfig, Mp4vDecMemBlock *pMem);
 
 // Lays an instance into the blocks. Returns the handle, or null after a message on failure.
-void *Mp4vDecInit(Mp4vDecMemBlock *pMem, const Mp4vDecConfig *pConfig,
-                  Mp4vDecInitResult *pResult);
+void *Mp4vDecInit(Mp4vDecMemBlock *pMem, const Mp4vDecConfig *pConfig, Mp4vDecInitResult *pResult);
 
 // Decodes from one access unit. Returns the number of input bytes used (uDataLen when the whole
 // buffer was used or no complete picture was found; 0 for a flush). Never fails: broken data is

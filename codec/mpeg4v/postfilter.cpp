@@ -9,8 +9,7 @@ namespace {
 
 inline int Clip(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
-void FilterPlane(uint8_t *p, int pitch, int w, int h, const uint8_t *qmap, int mbw,
-                 bool chroma) {
+void FilterPlane(uint8_t *p, int pitch, int w, int h, const uint8_t *qmap, int mbw, bool chroma) {
     int bw = w / 8, bh = h / 8;
     for (int by = 0; by < bh; ++by) {
         // Quantiser row: luma blocks map to their macroblock; chroma block rows after the

@@ -48,12 +48,9 @@ inline void FilterLine(uint8_t *out, int ost, const uint8_t *s, int st, int f, i
         int h = (i >= 3 && i + 4 <= N) ? Tap8Direct(s, st, i, bias) : Tap8<N>(s, st, i, bias);
         int hv = Clip(h);
         int v;
-        if (f == 2)
-            v = hv;
-        else if (f == 1)
-            v = (s[i * st] + hv + r) >> 1;
-        else
-            v = (s[(i + 1) * st] + hv + r) >> 1;
+        if (f == 2) v = hv;
+        else if (f == 1) v = (s[i * st] + hv + r) >> 1;
+        else v = (s[(i + 1) * st] + hv + r) >> 1;
         out[i * ost] = uint8_t(v);
     }
 }
@@ -94,17 +91,13 @@ void QpelPairC(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy,
 // table, so both work on W samples at once in 16-bit lanes (the sums stay within -3570..11730).
 template <int W>
 inline __m128i LoadW(const uint8_t *p) {
-    if constexpr (W == 16)
-        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    else
-        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+    if constexpr (W == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    else return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
 }
 template <int W>
 inline void StoreW(uint8_t *p, __m128i v) {
-    if constexpr (W == 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
-    else
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+    if constexpr (W == 16) _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+    else _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
 }
 
 // Eight taps over 16-bit lanes u[0..7].
@@ -160,10 +153,8 @@ inline __m128i MirrorRow8(const uint8_t *s) {
 
 template <int K>
 inline __m128i TapAt16(__m128i a, __m128i b) {
-    if constexpr (K == 0)
-        return a;
-    else
-        return _mm_or_si128(_mm_srli_si128(a, K), _mm_slli_si128(b, 16 - K));
+    if constexpr (K == 0) return a;
+    else return _mm_or_si128(_mm_srli_si128(a, K), _mm_slli_si128(b, 16 - K));
 }
 
 template <int W, bool Pair>
@@ -229,15 +220,11 @@ void QpelSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, 
             __m128i t[8];
             RowTaps<W, Pair>(src + r * sp, t);
             __m128i h = Taps<W>(t, bias);
-            if (fx == 1)
-                h = Average(t[3], h, rnd);
-            else if (fx == 3)
-                h = Average(t[4], h, rnd);
+            if (fx == 1) h = Average(t[3], h, rnd);
+            else if (fx == 3) h = Average(t[4], h, rnd);
             // Without a vertical step the rows go straight to the destination.
-            if (fy)
-                StoreW<W>(mid + r * W, h);
-            else
-                StoreW<W>(dst + r * dp, h);
+            if (fy) StoreW<W>(mid + r * W, h);
+            else StoreW<W>(dst + r * dp, h);
         }
         if (!fy) return;
         m = mid;
@@ -248,15 +235,14 @@ void QpelSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, 
         return;
     }
     const uint8_t *rows[H + 8];
-    for (int k = -3; k <= H + 4; ++k) rows[3 + k] = m + (k < 0 ? -1 - k : k > H ? 2 * H + 1 - k : k) * mp;
+    for (int k = -3; k <= H + 4; ++k)
+        rows[3 + k] = m + (k < 0 ? -1 - k : k > H ? 2 * H + 1 - k : k) * mp;
     for (int r = 0; r < H; ++r) {
         __m128i t[8];
         for (int k = 0; k < 8; ++k) t[k] = LoadW<W>(rows[r + k]);
         __m128i v = Taps<W>(t, bias);
-        if (fy == 1)
-            v = Average(t[3], v, rnd);
-        else if (fy == 3)
-            v = Average(t[4], v, rnd);
+        if (fy == 1) v = Average(t[3], v, rnd);
+        else if (fy == 3) v = Average(t[4], v, rnd);
         StoreW<W>(dst + r * dp, v);
     }
 }
@@ -267,16 +253,13 @@ void QpelSse2(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, 
 
 void QpelInterpolateRef(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
                         int fy, int rnd) {
-    if (w == 16 && h == 16)
-        Qpel<16, 16>(dst, dp, src, sp, fx, fy, rnd);
-    else if (w == 16)
-        Qpel<16, 8>(dst, dp, src, sp, fx, fy, rnd);
-    else
-        Qpel<8, 8>(dst, dp, src, sp, fx, fy, rnd);
+    if (w == 16 && h == 16) Qpel<16, 16>(dst, dp, src, sp, fx, fy, rnd);
+    else if (w == 16) Qpel<16, 8>(dst, dp, src, sp, fx, fy, rnd);
+    else Qpel<8, 8>(dst, dp, src, sp, fx, fy, rnd);
 }
 
-void QpelInterpolate(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
-                     int fy, int rnd) {
+void QpelInterpolate(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx, int fy,
+                     int rnd) {
     Dsp().qpel[w == 16 ? (h == 16 ? 2 : 1) : 0](dst, dp, src, sp, fx, fy, rnd);
 }
 
@@ -303,15 +286,12 @@ void DspInitQpel(DspTable *t, bool sse2) {
 }
 
 void QpelPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
-                 int planeH, int qx, int qy, int w, int h, int rounding, uint8_t *emu,
-                 bool pair) {
+                 int planeH, int qx, int qy, int w, int h, int rounding, uint8_t *emu, bool pair) {
     int ix = qx >> 2, iy = qy >> 2, fx = qx & 3, fy = qy & 3;
     int sp;
     const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
-    if (pair)
-        QpelInterpolatePair(dst, dstPitch, src, sp, fx, fy, rounding);
-    else
-        QpelInterpolate(dst, dstPitch, src, sp, w, h, fx, fy, rounding);
+    if (pair) QpelInterpolatePair(dst, dstPitch, src, sp, fx, fy, rounding);
+    else QpelInterpolate(dst, dstPitch, src, sp, w, h, fx, fy, rounding);
 }
 
 }  // namespace mp4v

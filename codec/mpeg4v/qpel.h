@@ -14,12 +14,11 @@ void QpelPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, i
 
 // The interpolation alone over (w+1) x (h+1) source samples; fx, fy are quarter phases 0..3.
 // The Ref variant is the portable C that the optimised one is checked against.
-void QpelInterpolate(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
-                     int fy, int rnd);
+void QpelInterpolate(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx, int fy,
+                     int rnd);
 void QpelInterpolateRef(uint8_t *dst, int dp, const uint8_t *src, int sp, int w, int h, int fx,
                         int fy, int rnd);
 // Two 8x8 blocks side by side with one vector over 17 x 9 source samples.
-void QpelInterpolatePair(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy,
-                         int rnd);
+void QpelInterpolatePair(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd);
 
 }  // namespace mp4v

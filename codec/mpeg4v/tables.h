@@ -28,10 +28,10 @@ extern const std::array<TcoefEntry, 4096> kTcoefIntraLut;  // 14496-2 Table B-16
 extern const std::array<std::array<uint8_t, 64>, 2> kInterMaxLevel, kIntraMaxLevel;
 extern const std::array<std::array<uint8_t, 64>, 2> kInterMaxRun, kIntraMaxRun;
 
-extern const std::array<Vlc, 512> kMcbpcIntraLut;  // peek 9; val = type << 2 | cbpc
-extern const std::array<Vlc, 512> kMcbpcInterLut;  // peek 9
-extern const std::array<Vlc, 64> kCbpyLut;         // peek 6; val = intra cbpy
-extern const std::array<Vlc, 4096> kMvdLut;        // peek 12; val = |motion_code|
+extern const std::array<Vlc, 512> kMcbpcIntraLut;     // peek 9; val = type << 2 | cbpc
+extern const std::array<Vlc, 512> kMcbpcInterLut;     // peek 9
+extern const std::array<Vlc, 64> kCbpyLut;            // peek 6; val = intra cbpy
+extern const std::array<Vlc, 4096> kMvdLut;           // peek 12; val = |motion_code|
 extern const std::array<Vlc, 4096> kDcSizeLumaLut;    // peek 12
 extern const std::array<Vlc, 4096> kDcSizeChromaLut;  // peek 12
 
@@ -41,9 +41,7 @@ extern const uint8_t kAltVertical[64];
 extern const uint8_t kDefaultIntraMatrix[64];  // raster order
 extern const uint8_t kDefaultInterMatrix[64];
 
-inline int DcScalerLuma(int q) {
-    return q < 5 ? 8 : q < 9 ? 2 * q : q < 25 ? q + 8 : 2 * q - 16;
-}
+inline int DcScalerLuma(int q) { return q < 5 ? 8 : q < 9 ? 2 * q : q < 25 ? q + 8 : 2 * q - 16; }
 inline int DcScalerChroma(int q) { return q < 5 ? 8 : q < 25 ? (q + 13) / 2 : q - 6; }
 
 }  // namespace mp4v

@@ -15,7 +15,8 @@ struct CoefList {
 
 // Stores one event's level at scan index *i + run and moves *i past it. False when the run
 // passes the end of the block.
-inline bool PutTcoef(int16_t *blk, int *i, const uint8_t *scan, int run, int level, CoefList *list) {
+inline bool PutTcoef(int16_t *blk, int *i, const uint8_t *scan, int run, int level,
+                     CoefList *list) {
     *i += run;
     if (*i > 63) return false;
     const int p = scan[(*i)++];

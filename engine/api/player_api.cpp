@@ -111,11 +111,10 @@ int PlayerBackward(Player *player, int32_t amount_ms, int32_t kind) {
         case PLAYER_MOVE_VIDEO_FIRST: {
             int64_t t = now - (amount_ms > 0 ? amount_ms : 0);
             if (t < 0) t = 0;
-            return RequestSeek(player, t,
-                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST,
-                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_KIND_AUDIO_FIRST
-                                                               : SEEK_KIND_VIDEO_FIRST,
-                               STEP_BACKWARD);
+            return RequestSeek(
+                player, t, kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST,
+                kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_KIND_AUDIO_FIRST : SEEK_KIND_VIDEO_FIRST,
+                STEP_BACKWARD);
         }
         case PLAYER_MOVE_KEY_FRAME:
             if (!player->has_video.load()) return 0;
@@ -126,8 +125,7 @@ int PlayerBackward(Player *player, int32_t amount_ms, int32_t kind) {
             int64_t t = player->have_pending ? player->pending_time.load() : now;
             return RequestSeek(player, t, SEEK_VIDEO_FIRST, SEEK_KIND_EXACT_BACK, STEP_BACKWARD);
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -139,11 +137,10 @@ int PlayerForward(Player *player, int32_t amount_ms, int32_t kind) {
         case PLAYER_MOVE_VIDEO_FIRST: {
             int64_t t = now + (amount_ms > 0 ? amount_ms : 0);
             if (t > Duration(player)) t = Duration(player);
-            return RequestSeek(player, t,
-                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST,
-                               kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_KIND_AUDIO_FIRST
-                                                               : SEEK_KIND_VIDEO_FIRST,
-                               STEP_FORWARD);
+            return RequestSeek(
+                player, t, kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_AUDIO_FIRST : SEEK_VIDEO_FIRST,
+                kind == PLAYER_MOVE_AUDIO_FIRST ? SEEK_KIND_AUDIO_FIRST : SEEK_KIND_VIDEO_FIRST,
+                STEP_FORWARD);
         }
         case PLAYER_MOVE_KEY_FRAME:
             if (!player->has_video.load()) return 0;
@@ -151,8 +148,7 @@ int PlayerForward(Player *player, int32_t amount_ms, int32_t kind) {
         case PLAYER_MOVE_PICTURE:
             if (!player->has_video.load()) return 0;
             return PlayerRequest(player, STATE_STEPPING);
-        default:
-            return 0;
+        default: return 0;
     }
 }
 

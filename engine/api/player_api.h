@@ -12,7 +12,7 @@
 // and none may block waiting for the user-interface thread: post to it instead.
 #include <cstdint>
 
-#include "engine/core/result.h"        // MeResult, the ME_ERR_* codes and MeErrorText
+#include "engine/core/result.h"      // MeResult, the ME_ERR_* codes and MeErrorText
 #include "engine/display/display.h"  // the display surface's program-wide settings
 
 struct Player;
@@ -77,15 +77,15 @@ struct PlayerConfig {
 };
 
 struct PlayerOpenParams {
-    const char *path;         // UTF-8 path of the recording; required
-    uint8_t *memory;          // optional memory source used instead of the path: a block whose
-    uint32_t memory_length;   //   first 4 bytes hold the payload length, big-endian
+    const char *path;        // UTF-8 path of the recording; required
+    uint8_t *memory;         // optional memory source used instead of the path: a block whose
+    uint32_t memory_length;  //   first 4 bytes hold the payload length, big-endian
     int32_t start_ms;
-    int32_t no_wait_stop;     // a later PlayerStop does not wait for the playback to end
-    int32_t repeat;           // restart from 0 at the end
-    int32_t pause_at_end;     // pause on the last picture at the end instead of ending
-    void *app;                // not used by the engine
-    int32_t audio_track;      // 0 = the first track of the kind
+    int32_t no_wait_stop;  // a later PlayerStop does not wait for the playback to end
+    int32_t repeat;        // restart from 0 at the end
+    int32_t pause_at_end;  // pause on the last picture at the end instead of ending
+    void *app;             // not used by the engine
+    int32_t audio_track;   // 0 = the first track of the kind
     int32_t video_track;
     int32_t data_track;
     int32_t key_frames_only;  // show only key frames
@@ -93,11 +93,11 @@ struct PlayerOpenParams {
 
 // PlayerAudioParams::flags selects the fields to apply.
 enum : uint32_t {
-    PLAYER_AUDIO_OUTPUT = 0x1,    // output_type: 2 = the audio device (re-initialises the output)
-    PLAYER_AUDIO_VOLUME = 0x2,    // volume: low 16 bits used for both channels, 0..0xFFFF
+    PLAYER_AUDIO_OUTPUT = 0x1,  // output_type: 2 = the audio device (re-initialises the output)
+    PLAYER_AUDIO_VOLUME = 0x2,  // volume: low 16 bits used for both channels, 0..0xFFFF
     PLAYER_AUDIO_MUTE = 0x4,
-    PLAYER_AUDIO_FORMAT = 0x8,    // out_rate / out_channels: a converter is put in front
-    PLAYER_AUDIO_EFFECTS = 0xFF0, // 0x10..0x800: stored effect settings without audible effect
+    PLAYER_AUDIO_FORMAT = 0x8,     // out_rate / out_channels: a converter is put in front
+    PLAYER_AUDIO_EFFECTS = 0xFF0,  // 0x10..0x800: stored effect settings without audible effect
 };
 inline constexpr int32_t PLAYER_AUDIO_OUTPUT_NONE = -1;  // no output type given yet
 inline constexpr int32_t PLAYER_AUDIO_OUTPUT_DEVICE = 2;
@@ -113,11 +113,11 @@ struct PlayerAudioParams {
 };
 
 enum : uint32_t {
-    PLAYER_VIDEO_RENDER_TYPE = 0x1,  // render_type: 1 or 129 (129 = direct-render mode too)
-    PLAYER_VIDEO_WINDOW = 0x2,       // window, left/top/width/height, tv_format
-    PLAYER_VIDEO_OPTION = 0x4,       // display_option, handed to the display with every picture
-    PLAYER_VIDEO_PRESENT = 0x8,      // present_enabled: 0 decodes without presenting
-    PLAYER_VIDEO_ENGINE_WORD = 0x10, // engine_word: set by the engine in key-frames-only mode
+    PLAYER_VIDEO_RENDER_TYPE = 0x1,   // render_type: 1 or 129 (129 = direct-render mode too)
+    PLAYER_VIDEO_WINDOW = 0x2,        // window, left/top/width/height, tv_format
+    PLAYER_VIDEO_OPTION = 0x4,        // display_option, handed to the display with every picture
+    PLAYER_VIDEO_PRESENT = 0x8,       // present_enabled: 0 decodes without presenting
+    PLAYER_VIDEO_ENGINE_WORD = 0x10,  // engine_word: set by the engine in key-frames-only mode
 };
 inline constexpr int32_t PLAYER_RENDER_WINDOW = 1;
 inline constexpr int32_t PLAYER_RENDER_DIRECT = 129;
@@ -125,22 +125,22 @@ inline constexpr int32_t PLAYER_RENDER_DIRECT = 129;
 struct PlayerVideoParams {
     uint32_t flags;
     int32_t render_type;
-    void *window;             // opaque: handed to the display back-end's open (null: offscreen)
-    int32_t left, top;        // the window's area, as the application knows it
+    void *window;       // opaque: handed to the display back-end's open (null: offscreen)
+    int32_t left, top;  // the window's area, as the application knows it
     int32_t width, height;
-    int32_t tv_format;        // nonzero forces an output of 720x480 (1) or 720x525 (other)
+    int32_t tv_format;  // nonzero forces an output of 720x480 (1) or 720x525 (other)
     uint32_t display_option;
     int32_t present_enabled;
     uint32_t engine_word;
 };
 
 struct PlayerStatus {
-    int32_t state;             // PlayerEngineState
-    MeResult last_error;       // reading it through PlayerGetStatus clears it
+    int32_t state;        // PlayerEngineState
+    MeResult last_error;  // reading it through PlayerGetStatus clears it
     int32_t percent_buffered;
     int32_t percent_available;
-    int32_t position_ms;       // the media clock, never beyond the duration
-    int32_t reserved[3];       // 0 for files
+    int32_t position_ms;  // the media clock, never beyond the duration
+    int32_t reserved[3];  // 0 for files
 };
 
 struct MediaSummaryAudio {
@@ -183,19 +183,19 @@ static_assert(sizeof(MediaSummary) == (6 + 2 * 37 + 2 * 38 + 3 * 2) * 4);
 
 // Measurements of the current (or last) playback, for tools and tests.
 struct PlayerStats {
-    uint32_t frames_presented;   // pictures shown on time (forced repaints not counted)
-    uint32_t frames_late;        // dropped 300..600 ms late
-    uint32_t frames_late_drop;   // dropped 600..1000 ms late (decoder skipped to a key frame)
-    uint32_t frames_late_skip;   // dropped over 1000 ms late
-    uint32_t early_waits;        // 10 ms waits for a picture more than 40 ms early
-    uint32_t audio_blocks;       // device blocks that finished playing
-    int32_t first_picture_ms;    // from PlayerOpen to the first picture shown; PLAYER_TIME_NONE
-    int32_t last_picture_ms;     // time stamp of the last picture shown (forced ones too), or none
+    uint32_t frames_presented;  // pictures shown on time (forced repaints not counted)
+    uint32_t frames_late;       // dropped 300..600 ms late
+    uint32_t frames_late_drop;  // dropped 600..1000 ms late (decoder skipped to a key frame)
+    uint32_t frames_late_skip;  // dropped over 1000 ms late
+    uint32_t early_waits;       // 10 ms waits for a picture more than 40 ms early
+    uint32_t audio_blocks;      // device blocks that finished playing
+    int32_t first_picture_ms;   // from PlayerOpen to the first picture shown; PLAYER_TIME_NONE
+    int32_t last_picture_ms;    // time stamp of the last picture shown (forced ones too), or none
     // |clock - picture time| at each on-time presentation while audio drives the clock, in ms
     // (the last bucket collects everything from 1000 ms on).
     uint32_t av_offset_count;
     uint32_t av_offset_histogram[1001];
-    uint32_t recordings;         // recordings of the trip begun so far (1 for a single one)
+    uint32_t recordings;  // recordings of the trip begun so far (1 for a single one)
 };
 
 Player *PlayerCreate(const PlayerConfig *config);  // config may be null

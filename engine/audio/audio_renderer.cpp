@@ -90,8 +90,8 @@ MeResult AudioRendererInit(AudioRenderer *r, int backend_type) {
     if (r->resampler) {
         // The converter changes the block size the device sees.
         ring_samples = AudioRingSamples(
-            r->out_rate, ResamplerMaxOutput(r->resampler, r->block_samples ? r->block_samples
-                                                                          : 1024));
+            r->out_rate,
+            ResamplerMaxOutput(r->resampler, r->block_samples ? r->block_samples : 1024));
     }
     r->ring_bytes = ring_samples * AudioDeviceChannels(r->out_channels) * 2;
     r->backend_type = backend_type;
@@ -108,7 +108,9 @@ MeResult AudioRendererInit(AudioRenderer *r, int backend_type) {
 }
 
 // Samples of one output block in the renderer's device format.
-static uint32_t DeviceChannels(const AudioRenderer *r) { return AudioDeviceChannels(r->out_channels); }
+static uint32_t DeviceChannels(const AudioRenderer *r) {
+    return AudioDeviceChannels(r->out_channels);
+}
 
 int AudioRendererWrite(AudioRenderer *r, const int16_t *const *planes, uint32_t count,
                        int64_t time_ms) {
@@ -144,7 +146,7 @@ int AudioRendererWrite(AudioRenderer *r, const int16_t *const *planes, uint32_t 
     for (;;) {
         {
             std::lock_guard<std::mutex> g(r->ring_lock);
-            if (r->resetting) break;  // dropped: a reset is under way
+            if (r->resetting) break;     // dropped: a reset is under way
             if (need > r->ring_bytes) {  // can never fit: refuse rather than wait forever
                 result = 0;
                 break;
@@ -255,7 +257,8 @@ int AudioRendererDrained(AudioRenderer *r) {
     if (!r->end_of_stream.load()) return 0;
     std::lock_guard<std::mutex> g(r->ring_lock);
     uint64_t left = 0;
-    for (uint32_t i = 0, k = r->stamp_read; i < r->stamp_count; ++i, k = (k + 1) % kAudioStampEntries)
+    for (uint32_t i = 0, k = r->stamp_read; i < r->stamp_count;
+         ++i, k = (k + 1) % kAudioStampEntries)
         left += r->stamps[k].samples;
     return left <= uint64_t(r->out_rate) * kAudioBlockMs / 1000 ? 1 : 0;
 }

@@ -39,8 +39,8 @@ struct AudioBackendOps {
 };
 
 struct AudioStamp {
-    uint32_t samples;    // not yet played
-    uint32_t original;   // as written, to stamp a block that starts inside the entry
+    uint32_t samples;   // not yet played
+    uint32_t original;  // as written, to stamp a block that starts inside the entry
     int64_t time_ms;
 };
 
@@ -61,8 +61,8 @@ struct AudioRenderer {
     AudioClockFn clock_fn;
     void *clock_ctx;
     int audio_only;
-    int writer_waiting;   // ring_lock
-    int resetting;        // ring_lock: a reset or destroy is under way; a waiting writer returns
+    int writer_waiting;  // ring_lock
+    int resetting;       // ring_lock: a reset or destroy is under way; a waiting writer returns
     std::atomic<int> end_of_stream;
     std::atomic<int> muted;
     std::atomic<uint32_t> volume;  // low 16 bits: level 0..0xFFFF for both channels

@@ -191,8 +191,7 @@ uint32_t DevFreeSpace(AudioRenderer *r) {
     return d->geo.ring_bytes > d->queued ? d->geo.ring_bytes - d->queued : 0;
 }
 
-int DevWrite(AudioRenderer *r, const int16_t *const *planes, uint32_t channels_in,
-             uint32_t count) {
+int DevWrite(AudioRenderer *r, const int16_t *const *planes, uint32_t channels_in, uint32_t count) {
     DeviceState *d = State(r);
     const uint32_t ch = d->channels;
     for (uint32_t i = 0; i < count; ++i) {

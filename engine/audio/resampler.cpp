@@ -17,8 +17,8 @@ constexpr int kCoefShift = 14;
 
 struct Resampler {
     uint32_t in_rate, out_rate, channels;
-    uint64_t step;  // input samples per output sample, 32.32
-    uint64_t pos;   // position in the work buffer, 32.32
+    uint64_t step;   // input samples per output sample, 32.32
+    uint64_t pos;    // position in the work buffer, 32.32
     int16_t *coefs;  // kPhases x kTaps, Q14, each phase summing to 1.0
     int16_t *work;   // channels x (kHistory + kChunk)
 };
@@ -46,8 +46,8 @@ static void BuildFilter(int16_t *coefs, double cutoff) {
             total += v;
         }
         // Keep unity gain exact so that DC passes unchanged.
-        coefs[p * kTaps + kTaps / 2 - 1] = int16_t(coefs[p * kTaps + kTaps / 2 - 1] +
-                                                   ((1 << kCoefShift) - total));
+        coefs[p * kTaps + kTaps / 2 - 1] =
+            int16_t(coefs[p * kTaps + kTaps / 2 - 1] + ((1 << kCoefShift) - total));
     }
 }
 
@@ -60,8 +60,8 @@ Resampler *ResamplerCreate(uint32_t in_rate, uint32_t out_rate, uint32_t channel
     rs->channels = channels;
     rs->step = (uint64_t(in_rate) << 32) / out_rate;
     rs->coefs = static_cast<int16_t *>(MemAllocZero(sizeof(int16_t) * kPhases * kTaps));
-    rs->work = static_cast<int16_t *>(
-        MemAllocZero(sizeof(int16_t) * channels * (kHistory + kChunk)));
+    rs->work =
+        static_cast<int16_t *>(MemAllocZero(sizeof(int16_t) * channels * (kHistory + kChunk)));
     if (!rs->coefs || !rs->work) {
         ResamplerDestroy(rs);
         return nullptr;

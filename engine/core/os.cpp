@@ -134,7 +134,8 @@ int OsUnlock(OsLockHandle lock) {
     return 1;
 }
 
-OsThreadHandle OsCreateThread(const char *, OsThreadEntry entry, void *arg, int, uint32_t stack_size) {
+OsThreadHandle OsCreateThread(const char *, OsThreadEntry entry, void *arg, int,
+                              uint32_t stack_size) {
     if (!entry) return INVALID_THREAD;
     auto *rec = new (std::nothrow) ThreadRecord;
     auto *start = new (std::nothrow) ThreadStart{entry, arg};

@@ -25,7 +25,7 @@ int OsReleaseSemaphore(OsHandle sem);  // releases one count; 1 on success (0 at
 int OsWait(OsHandle handle, uint32_t ms);
 int OsCloseHandle(OsHandle handle);  // 0 (none) is success
 
-OsLockHandle OsCreateLock();  // recursive; INVALID_LOCK if no memory
+OsLockHandle OsCreateLock();          // recursive; INVALID_LOCK if no memory
 int OsDeleteLock(OsLockHandle lock);  // 0 and INVALID_LOCK tolerated; always 1
 int OsLock(OsLockHandle lock);
 int OsUnlock(OsLockHandle lock);
@@ -46,8 +46,9 @@ using OsThreadEntry = void (*)(void *arg);
 // Creates and starts a thread (stack sizes below a safe floor are raised to it); INVALID_THREAD on
 // failure. The thread runs detached: its owner learns of its end from the task's own handle field.
 OsThreadHandle OsCreateThread(const char *name, OsThreadEntry entry, void *arg, int priority,
-                        uint32_t stack_size);
-void OsCloseThread(OsThreadHandle thread);  // frees the handle record; 0 and INVALID_THREAD tolerated
-[[noreturn]] void OsExitThread();     // ends the calling thread (exit code 0)
+                              uint32_t stack_size);
+void OsCloseThread(
+    OsThreadHandle thread);        // frees the handle record; 0 and INVALID_THREAD tolerated
+[[noreturn]] void OsExitThread();  // ends the calling thread (exit code 0)
 void OsSleep(uint32_t ms);
 uint32_t OsTickCount();  // CLOCK_MONOTONIC in ms, wrapping at 2^32

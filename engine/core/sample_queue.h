@@ -20,10 +20,10 @@ struct SampleSlot {
 struct SampleQueue {
     OsLockHandle lock;
     uint8_t *arena;
-    uint8_t *pending;         // leftover of a released sample that had no successor
+    uint8_t *pending;  // leftover of a released sample that had no successor
     uint32_t pending_size;
-    uint32_t arena_size;      // payload + margin
-    uint32_t largest;         // guaranteed contiguous room for one write (the capacity)
+    uint32_t arena_size;  // payload + margin
+    uint32_t largest;     // guaranteed contiguous room for one write (the capacity)
     uint32_t nominal;
     uint32_t depth;
     uint32_t zero_fill;

@@ -33,8 +33,8 @@ void Compress(uint32_t h[8], const uint8_t *p) {
     }
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
     for (int i = 0; i < 64; ++i) {
-        uint32_t t1 = k + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                      kRound[i] + w[i];
+        uint32_t t1 =
+            k + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         k = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
     }
@@ -80,7 +80,8 @@ void Sha256Final(Sha256State *s, uint8_t digest[32]) {
     for (int i = 0; i < 8; ++i) s->block[56 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
     Compress(s->h, s->block);
     for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<uint8_t>(s->h[i] >> (24 - 8 * j));
+        for (int j = 0; j < 4; ++j)
+            digest[4 * i + j] = static_cast<uint8_t>(s->h[i] >> (24 - 8 * j));
 }
 
 void Sha256Hex(const uint8_t digest[32], char hex[kSha256HexSize]) {

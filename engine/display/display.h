@@ -59,5 +59,5 @@ void DisplaySetPictureObserver(DisplayPictureObserver observer, void *user);
 // Copy of the offscreen surface's last picture (for tests and tools). Returns 1 and fills the
 // size and time, copying the pixels when `pixels` has room for width x height; 0 when no picture
 // has been drawn since the surface was opened.
-int DisplayCopyOffscreen(uint32_t *pixels, int32_t capacity_pixels, int32_t *width,
-                         int32_t *height, int32_t *time_ms);
+int DisplayCopyOffscreen(uint32_t *pixels, int32_t capacity_pixels, int32_t *width, int32_t *height,
+                         int32_t *time_ms);

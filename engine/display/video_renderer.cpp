@@ -315,8 +315,8 @@ MeResult VideoRendererDraw(const uint8_t *y, const uint8_t *u, const uint8_t *v,
     int32_t h = r.pic_height < r.height ? r.pic_height : r.height;
     if (w > stride) w = stride;
     ImageYuvToRgb32(y, u, v, stride, w, h, r.compose, r.width * 4);
-    if (text_len > 0) DisplayDrawText(r.compose, r.width, r.height, r.width * 4, r.text, text_len,
-                                      0xFF0000);
+    if (text_len > 0)
+        DisplayDrawText(r.compose, r.width, r.height, r.width * 4, r.text, text_len, 0xFF0000);
     r.last_time = time_ms;
     r.have_picture = true;
     MeResult res = Present(r);
@@ -361,8 +361,8 @@ void DisplaySetWindowBackend(const DisplayBackendOps *ops) {
     Globals().window_ops = ops;
 }
 
-int DisplayCopyOffscreen(uint32_t *pixels, int32_t capacity_pixels, int32_t *width,
-                         int32_t *height, int32_t *time_ms) {
+int DisplayCopyOffscreen(uint32_t *pixels, int32_t capacity_pixels, int32_t *width, int32_t *height,
+                         int32_t *time_ms) {
     Shared &s = Globals();
     std::lock_guard<std::mutex> g(s.lock);
     if (!s.off_valid) return 0;

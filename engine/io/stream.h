@@ -10,7 +10,7 @@
 inline constexpr int kStreamMaxCursors = 20;
 
 struct StreamCursor {
-    int64_t position;   // file offset just after the bytes held in the buffer
+    int64_t position;  // file offset just after the bytes held in the buffer
     uint8_t *buffer;
     uint32_t buffer_size;  // 0 = unbuffered
     uint8_t *current;

@@ -19,8 +19,8 @@ bool StartsWithStartCode(const uint8_t *p, uint32_t n) {
 
 // Raw picture tags: the sample is the picture.
 bool IsRawTag(uint32_t tag) {
-    return tag == 0 || tag == MakeTag("I420") || tag == MakeTag("YV12") ||
-           tag == MakeTag("YUY2") || tag == MakeTag("UYVY") || tag == MakeTag("YVYU");
+    return tag == 0 || tag == MakeTag("I420") || tag == MakeTag("YV12") || tag == MakeTag("YUY2") ||
+           tag == MakeTag("UYVY") || tag == MakeTag("YVYU");
 }
 
 void *AlignUp(void *p, uint32_t align) {
@@ -234,8 +234,8 @@ static void RawToPicture(VideoDecoder *d, const uint8_t *s, uint32_t n, VideoPic
     pic->height = int32_t(h);
 }
 
-MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t length,
-                            int64_t time_ms, uint32_t *consumed, VideoPicture *pic, int *got) {
+MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t length, int64_t time_ms,
+                            uint32_t *consumed, VideoPicture *pic, int *got) {
     *got = 0;
     *consumed = length;
     if (!d || !data || length == 0) return ME_FAIL;
@@ -347,7 +347,8 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
         frame_length = asc.iFrameLength;
         // An SBR output rate signalled equal to the core's asks for downsampled SBR; a
         // configuration that says PS is absent keeps a mono core mono.
-        if (asc.iSbrSignalled == 1 && asc.iExtSampleRate > 0 && asc.iExtSampleRate <= asc.iSampleRate)
+        if (asc.iSbrSignalled == 1 && asc.iExtSampleRate > 0 &&
+            asc.iExtSampleRate <= asc.iSampleRate)
             params.iSbrDownsampled = 1;
         if (asc.iPsSignalled == 0) params.iPsMode = 1;
     }
@@ -383,9 +384,11 @@ MeResult AudioDecoderCreate(const AudioTrackInfo *track, const uint8_t *first,
         AacDecProbe(h, &params, &in);
     }
     d->format = params.iFormat;
-    d->out_rate = uint32_t(params.iSampleRate > 0 ? params.iSampleRate : int32_t(track->sample_rate));
+    d->out_rate =
+        uint32_t(params.iSampleRate > 0 ? params.iSampleRate : int32_t(track->sample_rate));
     d->out_channels = uint32_t(params.iChannels == 2 ? 2 : 1);
-    d->frame_length = params.iSbrPresent && !d->init_downsampled ? 2 * kAudioFrameLength : kAudioFrameLength;
+    d->frame_length =
+        params.iSbrPresent && !d->init_downsampled ? 2 * kAudioFrameLength : kAudioFrameLength;
     // The engine's own identifiers for HE-AAC: 254 SBR, 253 SBR with parametric stereo.
     if (params.iSbrPresent) d->codec_tag = params.iPsPresent ? 253 : 254;
     if (d->out_rate == 0) {
@@ -438,9 +441,8 @@ MeResult AudioDecoderDecode(AudioDecoder *d, const uint8_t *data, uint32_t lengt
     int32_t res = AacDecDecode(d->handle, &params, &in, &out);
     uint32_t used = params.iBytesUsed > 0 ? uint32_t(params.iBytesUsed) : 0;
     if (used > length) used = length;
-    const bool no_output = res == AACDEC_ERR_FATAL || res < 0 ||
-                           (res > 0 && res < 4101) || res == AACDEC_ERR_FRAME_LENGTH ||
-                           res >= 8192;
+    const bool no_output = res == AACDEC_ERR_FATAL || res < 0 || (res > 0 && res < 4101) ||
+                           res == AACDEC_ERR_FRAME_LENGTH || res >= 8192;
     if (no_output) {
         *consumed = length;  // a frame we cannot read is skipped whole
         return ME_ERR_STREAM_SYNTAX;

@@ -20,12 +20,12 @@ struct VideoPicture {
 
 struct VideoDecoder {
     uint32_t codec_tag;
-    int raw;          // the sample is the picture
+    int raw;  // the sample is the picture
     int short_header;
-    void *handle;     // the MPEG-4 decoder instance
+    void *handle;  // the MPEG-4 decoder instance
     void *mem[4];
     uint32_t mem_size[4];
-    uint8_t *frames;  // three frame buffers
+    uint8_t *frames;         // three frame buffers
     uint32_t width, height;  // picture size, as opened
     uint32_t pitch;          // width rounded up to 16
     uint8_t *raw_picture;    // converted packed raw pictures
@@ -50,8 +50,8 @@ int VideoDecoderIsBidirectional(const VideoDecoder *d, const uint8_t *data, uint
 // as if its picture had come out, so the pictures after it keep their own stamps.
 void VideoDecoderSkipBidirectional(VideoDecoder *d, int64_t time_ms);
 // Decodes from a sample. *consumed gets the bytes used; *got is set when *pic holds a picture.
-MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t length,
-                            int64_t time_ms, uint32_t *consumed, VideoPicture *pic, int *got);
+MeResult VideoDecoderDecode(VideoDecoder *d, const uint8_t *data, uint32_t length, int64_t time_ms,
+                            uint32_t *consumed, VideoPicture *pic, int *got);
 // The picture still held back for reordering, at the end of the stream. 1 when one came out.
 int VideoDecoderFlush(VideoDecoder *d, VideoPicture *pic);
 // The time a picture decoded before VideoDecoderForgetStamps carries when it comes out after it.
@@ -79,8 +79,8 @@ struct AudioDecoder {
     int16_t *scratch;       // the decoder's 8192-byte output block
     void *blocks[5];        // the aligned block pointers handed to the decoder
     int32_t init_rate, init_channels, init_format, init_frame_length;
-    int32_t init_downsampled;  // SBR at the core rate, as the configuration asked
-    int32_t ps_mode;           // the decoder's iPsMode for every frame
+    int32_t init_downsampled;           // SBR at the core rate, as the configuration asked
+    int32_t ps_mode;                    // the decoder's iPsMode for every frame
     uint8_t config[kDecoderConfigMax];  // the track's AudioSpecificConfig, reapplied on reset
     uint32_t config_length;
 };

@@ -8,8 +8,8 @@
 
 struct MediaClock {
     int running;
-    int enabled;   // playback wants the clock to run: the first audio stamp starts it
-    int rate;      // percent
+    int enabled;  // playback wants the clock to run: the first audio stamp starts it
+    int rate;     // percent
     int64_t last_set;
     int64_t last_reported;
     int64_t base;

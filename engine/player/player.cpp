@@ -54,8 +54,8 @@ bool AcceptedFrom(int req, int s, bool *toggle_to_play) {
         case STATE_STARTING:
             return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_SEEKING, STATE_AT_END});
         case STATE_PLAY_REQUESTED:
-            return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_STARTING,
-                          STATE_PAUSE_REQUESTED, STATE_PAUSED, STATE_SEEKING});
+            return In(s, {STATE_BUFFERING, STATE_BUFFER_WAIT, STATE_STARTING, STATE_PAUSE_REQUESTED,
+                          STATE_PAUSED, STATE_SEEKING});
         case STATE_PLAYING: return s == STATE_PLAY_REQUESTED;
         case STATE_PAUSE_REQUESTED:
             return In(s, {STATE_BUFFER_WAIT, STATE_STARTING, STATE_PLAY_REQUESTED, STATE_PLAYING,
@@ -63,9 +63,10 @@ bool AcceptedFrom(int req, int s, bool *toggle_to_play) {
         case STATE_PAUSED: return s == STATE_PAUSE_REQUESTED;
         case STATE_TOGGLE:
             *toggle_to_play = In(s, {STATE_PAUSE_REQUESTED, STATE_PAUSED});
-            return In(s, {STATE_PLAY_REQUESTED, STATE_PLAYING, STATE_AT_END,
-                          STATE_PAUSE_REQUESTED, STATE_PAUSED});
-        case STATE_SEEKING: return In(s, {STATE_PLAYING, STATE_PAUSED, STATE_STEPPING, STATE_AT_END});
+            return In(s, {STATE_PLAY_REQUESTED, STATE_PLAYING, STATE_AT_END, STATE_PAUSE_REQUESTED,
+                          STATE_PAUSED});
+        case STATE_SEEKING:
+            return In(s, {STATE_PLAYING, STATE_PAUSED, STATE_STEPPING, STATE_AT_END});
         case STATE_STEPPING: return s == STATE_PAUSED;
         case STATE_ENDING: return s != STATE_IDLE && s != STATE_STOPPING;
         case STATE_STOPPING: return s != STATE_IDLE;
@@ -140,13 +141,15 @@ MeResult FillQueue(Player *p, int kind) {
             MeLog("%s sample of %u bytes cannot be held: the %s track is given up", KindName(kind),
                   req.capacity, KindName(kind));
             SetError(p, ME_ERR_MEMORY);
-            if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
+            if (kind == TRACK_AUDIO) p->audio_eof = 1;
+            else p->video_eof = 1;
             return ME_ERR_MEMORY;
         }
         return ME_ERR_BUFFER_TOO_SMALL;
     } else if (r == ME_ERR_END_OF_DATA || r == ME_ERR_NO_TRACK) {
         if (r == ME_ERR_END_OF_DATA && MoveOnToNext(p, kind)) return kMovedOn;
-        if (kind == TRACK_AUDIO) p->audio_eof = 1; else p->video_eof = 1;
+        if (kind == TRACK_AUDIO) p->audio_eof = 1;
+        else p->video_eof = 1;
         if (SampleQueueCount(q) == 0 && kind == TRACK_AUDIO) {
             p->pcm.ended = 1;
             p->audio_ended.store(1);
@@ -230,9 +233,10 @@ bool CopyPicture(Player *p, const VideoPicture &pic, PictureCopy *c) {
     }
     std::memcpy(c->data, pic.y, luma);
     for (int32_t r = 0; r < (pic.height + 1) / 2; ++r) {
-        std::memcpy(c->data + luma + size_t(r) * (stride / 2), pic.u + size_t(r) * (stride / 2), size_t(stride / 2));
-        std::memcpy(c->data + luma + chroma + size_t(r) * (stride / 2), pic.v + size_t(r) * (stride / 2),
+        std::memcpy(c->data + luma + size_t(r) * (stride / 2), pic.u + size_t(r) * (stride / 2),
                     size_t(stride / 2));
+        std::memcpy(c->data + luma + chroma + size_t(r) * (stride / 2),
+                    pic.v + size_t(r) * (stride / 2), size_t(stride / 2));
     }
     c->pic = pic;
     c->pic.y = c->data;
@@ -323,7 +327,8 @@ int DecodeNextPicture(Player *p) {
     if (!SampleQueuePeek(p->vq, &slot)) {
         if (p->video_eof && !p->video_ended.load()) {
             VideoPicture pic;
-            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) && pic.time_ms != kVideoStaleTime) {
+            if (!p->key_search && VideoDecoderFlush(p->vdec, &pic) &&
+                pic.time_ms != kVideoStaleTime) {
                 if (!StepBackPicture(p, pic)) TakePicture(p, pic);
                 return 1;
             }
@@ -366,7 +371,9 @@ int DecodeNextPicture(Player *p) {
             return 1;
         }
         if (d > 300) {
-            Count(d <= 600 ? p->frames_late : d <= 1000 ? p->frames_late_drop : p->frames_late_skip);
+            Count(d <= 600    ? p->frames_late
+                  : d <= 1000 ? p->frames_late_drop
+                              : p->frames_late_skip);
             EngineResetVideoDecoder(p);
             SampleQueueRelease(p->vq, nullptr, 0);
             return 1;
@@ -452,8 +459,7 @@ int DecodeAudioStep(Player *p) {
     MeResult r = AudioDecoderDecode(p->adec, slot.data, slot.size, planes, &used, &n);
     if (r == ME_ERR_MORE_OUTPUT && used > 0)
         SampleQueueUpdateHead(p->aq, slot.data + used, slot.size - used, slot.time_ms);
-    else
-        SampleQueueRelease(p->aq, nullptr, 0);
+    else SampleQueueRelease(p->aq, nullptr, 0);
     if (MeFailed(r) && r != ME_ERR_MORE_OUTPUT) SetError(p, r);
     if (n == 0) return 1;
     if (slot.time_ms != p->audio_base_src) {
@@ -544,10 +550,8 @@ const char *SourceName(const Player *p) { return p->open.memory ? "(memory)" : p
 // Opens the reader, selects the tracks and goes to the start position. ME_OK or the failure.
 MeResult OpenReader(Player *p) {
     MeResult r;
-    if (p->open.memory)
-        r = ReaderOpenMemory(p->open.memory, p->open.memory_length, &p->reader);
-    else
-        r = ReaderOpen(p->path, &p->reader);
+    if (p->open.memory) r = ReaderOpenMemory(p->open.memory, p->open.memory_length, &p->reader);
+    else r = ReaderOpen(p->path, &p->reader);
     if (MeFailed(r)) {
         MeLog("open %s: the reader refused it: %s", SourceName(p), MeErrorText(r));
         return r;
@@ -613,12 +617,12 @@ struct TagText {
 MeResult SetupVideo(Player *p) {
     const VideoTrackInfo &vt = p->info.video[TrackIndex(p->open.video_track, p->info.video_count)];
     const uint32_t tag = vt.codec_tag;
-    p->direct_render = (p->vparams.flags != PLAYER_PARAMS_NONE &&
-                        (p->vparams.flags & PLAYER_VIDEO_RENDER_TYPE) &&
-                        p->vparams.render_type == PLAYER_RENDER_DIRECT &&
-                        (tag == TAG_MP4V || tag == TAG_H263 || tag == TAG_AVC1 ||
-                         tag == MakeTag("H264")))
-                           ? 1 : 0;
+    p->direct_render =
+        (p->vparams.flags != PLAYER_PARAMS_NONE && (p->vparams.flags & PLAYER_VIDEO_RENDER_TYPE) &&
+         p->vparams.render_type == PLAYER_RENDER_DIRECT &&
+         (tag == TAG_MP4V || tag == TAG_H263 || tag == TAG_AVC1 || tag == MakeTag("H264")))
+            ? 1
+            : 0;
     if (!p->vdec) {
         SampleSlot first{};
         SampleQueuePeek(p->vq, &first);
@@ -748,31 +752,46 @@ bool Start(Player *p) {
     if (p->has_audio.load()) {
         if (!p->aq) p->aq = SampleQueueCreate(kQueueDepth, LargestOf(p, TRACK_AUDIO), 0, false);
         else SampleQueueClear(p->aq);
-        if (!p->aq) { SetError(p, ME_ERR_QUEUE_CREATE); return false; }
+        if (!p->aq) {
+            SetError(p, ME_ERR_QUEUE_CREATE);
+            return false;
+        }
     }
     if (p->has_video.load()) {
         if (!p->vq) p->vq = SampleQueueCreate(kQueueDepth, LargestOf(p, TRACK_VIDEO), 0, false);
         else SampleQueueClear(p->vq);
-        if (!p->vq) { SetError(p, ME_ERR_QUEUE_CREATE); return false; }
+        if (!p->vq) {
+            SetError(p, ME_ERR_QUEUE_CREATE);
+            return false;
+        }
     }
     MeResult audio_fill = ME_OK, video_fill = ME_OK;
     if (p->has_audio.load()) audio_fill = Prefill(p, TRACK_AUDIO);
     if (MeFailed(audio_fill) && audio_fill != ME_ERR_MEMORY) {
-        if (audio_fill != ME_FAIL) MeLog("start: no audio to begin with: %s", MeErrorText(audio_fill));
+        if (audio_fill != ME_FAIL)
+            MeLog("start: no audio to begin with: %s", MeErrorText(audio_fill));
         return false;
     }
     if (p->has_video.load()) video_fill = Prefill(p, TRACK_VIDEO);
     if (MeFailed(video_fill) && video_fill != ME_ERR_MEMORY) {
-        if (video_fill != ME_FAIL) MeLog("start: no video to begin with: %s", MeErrorText(video_fill));
+        if (video_fill != ME_FAIL)
+            MeLog("start: no video to begin with: %s", MeErrorText(video_fill));
         return false;
     }
     bool audio_left = p->has_audio.load() && SampleQueueCount(p->aq) > 0;
     bool video_left = p->has_video.load() && SampleQueueCount(p->vq) > 0;
-    if (!audio_left) { p->has_audio.store(0); p->audio_ended.store(1); }
-    if (!video_left) { p->has_video.store(0); p->video_ended.store(1); }
+    if (!audio_left) {
+        p->has_audio.store(0);
+        p->audio_ended.store(1);
+    }
+    if (!video_left) {
+        p->has_video.store(0);
+        p->video_ended.store(1);
+    }
     if (!audio_left && !video_left) {
-        MeResult why = MeFailed(audio_fill) ? audio_fill
-                       : MeFailed(video_fill) ? video_fill : ME_ERR_END_OF_DATA;
+        MeResult why = MeFailed(audio_fill)   ? audio_fill
+                       : MeFailed(video_fill) ? video_fill
+                                              : ME_ERR_END_OF_DATA;
         MeLog("start: nothing to play: %s", MeErrorText(why));
         SetError(p, why);
         return false;
@@ -855,14 +874,13 @@ void Seek(Player *p) {
         const int64_t off = p->trip_offset;
         auto seek = [&](int64_t *t, bool step, int how) {
             int64_t local = *t - off < 0 ? 0 : *t - off;
-            int r = step ? ReaderSeekStep(p->reader, &local, how) : ReaderSeek(p->reader, &local, how);
+            int r =
+                step ? ReaderSeekStep(p->reader, &local, how) : ReaderSeek(p->reader, &local, how);
             if (r) *t = local + off;
             return r;
         };
-        if (by_step)
-            ok = seek(&pos, true, req.direction);
-        else
-            ok = seek(&pos, false, req.mode);
+        if (by_step) ok = seek(&pos, true, req.direction);
+        else ok = seek(&pos, false, req.mode);
         if (!ok && !by_step) {
             // At the very end there is no next key frame to snap to, and the tracks may stop
             // short of the file's duration: fall back to the last position every track has.
@@ -1178,8 +1196,10 @@ void StatusTask(void *arg) {
                             vp = p->config.video_priority;
                             ap = p->config.audio_priority;
                         }
-                        StartTask(p, p->audio_task, "Player Audio Task", AudioTask, ap, kAudioStack);
-                        StartTask(p, p->video_task, "Player Video Task", VideoTask, vp, kVideoStack);
+                        StartTask(p, p->audio_task, "Player Audio Task", AudioTask, ap,
+                                  kAudioStack);
+                        StartTask(p, p->video_task, "Player Video Task", VideoTask, vp,
+                                  kVideoStack);
                     }
                 } else {
                     PlayerRequest(p, STATE_ENDING);
@@ -1197,8 +1217,8 @@ void StatusTask(void *arg) {
                 PrepareNext(p);
                 CompleteMove(p, false);
                 if (p->audio_ended.load() && p->video_ended.load()) {
-                    bool drained = !p->has_audio.load() || !p->arend ||
-                                   AudioRendererDrained(p->arend);
+                    bool drained =
+                        !p->has_audio.load() || !p->arend || AudioRendererDrained(p->arend);
                     if (p->open.pause_at_end) {
                         // The sound plays out before the picture holds.
                         if (drained) PlayerRequest(p, STATE_PAUSE_REQUESTED);
@@ -1224,9 +1244,7 @@ void StatusTask(void *arg) {
                     VideoRendererRepaint();
                 }
                 break;
-            case STATE_STEPPING:
-                Step(p);
-                break;
+            case STATE_STEPPING: Step(p); break;
             case STATE_PAUSED:
                 EndIfSourceGone(p);
                 PrepareNext(p);
@@ -1234,9 +1252,7 @@ void StatusTask(void *arg) {
                 OsWait(p->wake, 100);
                 break;
             case STATE_ENDING:
-            case STATE_STOPPING:
-                p->tasks_exit.store(1);
-                break;
+            case STATE_STOPPING: p->tasks_exit.store(1); break;
             case STATE_AT_END:
                 if (!p->has_audio.load() || !p->arend || AudioRendererDrained(p->arend)) {
                     if (p->open.repeat) {
@@ -1256,9 +1272,7 @@ void StatusTask(void *arg) {
                 }
                 OsWait(p->wake, 100);
                 break;
-            default:
-                OsWait(p->wake, 100);
-                break;
+            default: OsWait(p->wake, 100); break;
         }
         if (State(p) != STATE_SEEKING && p->config.status_tick && !p->tasks_exit.load())
             p->config.status_tick(p->config.user);
@@ -1299,8 +1313,7 @@ Player *PlayerNew(const PlayerConfig *config) {
     p->last_picture_ms.store(PLAYER_TIME_NONE);
     if (p->state_lock == INVALID_LOCK || p->video_lock == INVALID_LOCK ||
         p->audio_lock == INVALID_LOCK || p->params_lock == INVALID_LOCK ||
-        p->clock_lock == INVALID_LOCK || !p->stop_event ||
-        !p->wake) {
+        p->clock_lock == INVALID_LOCK || !p->stop_event || !p->wake) {
         PlayerFree(p);
         return nullptr;
     }

@@ -32,7 +32,7 @@ struct PcmBuffer {
     uint32_t count;
     uint32_t channels;
     uint32_t rate;
-    int64_t time_ms;    // of the first sample held
+    int64_t time_ms;  // of the first sample held
     int ended;
 };
 
@@ -90,7 +90,7 @@ struct Player {
     // start on the trip's time line. trip_moved: the kind (audio, video) reads from it already.
     std::atomic<Reader *> next_reader;
     MediaInfo next_info;
-    int next_tried;                  // the queued path was opened (or refused) already
+    int next_tried;  // the queued path was opened (or refused) already
     int64_t next_offset, trip_offset;
     std::atomic<int> trip_moved[2];
 
@@ -104,17 +104,17 @@ struct Player {
     VideoDecoder *vdec;
     SampleQueue *vq;
     int renderer_open;
-    VideoPicture pending;              // the pending picture
-    int pending_showable;              // ... at or after the target: may be shown
-    std::atomic<int> have_pending;     // pending holds a picture (shown or not)
-    std::atomic<int64_t> pending_time; // its time, for the API's exact step back
-    std::atomic<int> frame_pending;    // ... that is still to be presented on time
+    VideoPicture pending;               // the pending picture
+    int pending_showable;               // ... at or after the target: may be shown
+    std::atomic<int> have_pending;      // pending holds a picture (shown or not)
+    std::atomic<int64_t> pending_time;  // its time, for the API's exact step back
+    std::atomic<int> frame_pending;     // ... that is still to be presented on time
     uint32_t pending_serial, drawn_serial;
-    int key_search, key_found;         // engine-side decoder reset: searching for a key frame
-    int leading_b;                     // ... found: B pictures before the next reference follow
-    int step_back;                     // an exact step back is looking for the picture before
-    PictureCopy before, after;         // its candidate, and the picture it started from
-    PlayerVideoParams vparams;         // also written by the API thread under this lock
+    int key_search, key_found;  // engine-side decoder reset: searching for a key frame
+    int leading_b;              // ... found: B pictures before the next reference follow
+    int step_back;              // an exact step back is looking for the picture before
+    PictureCopy before, after;  // its candidate, and the picture it started from
+    PlayerVideoParams vparams;  // also written by the API thread under this lock
 
     // ---- Guarded by audio_lock: the audio pipeline (never held while writing to the device) ----
     OsLockHandle audio_lock;

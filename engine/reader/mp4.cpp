@@ -29,19 +29,19 @@ struct Table {
 
 // Where a track's sample iteration stands; copied whole to save and restore it around a seek.
 struct Iter {
-    uint32_t sample;          // index of the next sample
-    uint32_t stts_entry;      // next stts entry to read
-    uint32_t stts_left;       // samples left in the current run
+    uint32_t sample;      // index of the next sample
+    uint32_t stts_entry;  // next stts entry to read
+    uint32_t stts_left;   // samples left in the current run
     uint32_t stts_delta;
-    uint64_t decode_time;     // media units
-    uint32_t stsc_entry;      // next stsc entry to read
+    uint64_t decode_time;  // media units
+    uint32_t stsc_entry;   // next stsc entry to read
     uint32_t samples_per_chunk;
-    uint32_t next_boundary;   // chunk index at which the next stsc entry applies
-    uint32_t chunk;           // next chunk index
-    uint32_t chunk_left;      // samples left in the current chunk
-    int64_t byte_pos;         // file position of the next sample
+    uint32_t next_boundary;  // chunk index at which the next stsc entry applies
+    uint32_t chunk;          // next chunk index
+    uint32_t chunk_left;     // samples left in the current chunk
+    int64_t byte_pos;        // file position of the next sample
     // Fragments.
-    int64_t top_pos;          // next top-level box to look at
+    int64_t top_pos;  // next top-level box to look at
     int64_t moof_start, moof_end, traf_end, scan_pos;
     bool in_moof, in_traf, traf_match, frag_started;
     uint32_t trun_flags, trun_left;
@@ -53,8 +53,8 @@ struct Iter {
     bool has_first_flags;
     uint32_t tfhd_flags;
     bool tfhd_has_flags;
-    uint32_t trun_index;      // samples of the current trun already taken
-    uint64_t frag_time;       // media units accumulated in fragments
+    uint32_t trun_index;  // samples of the current trun already taken
+    uint64_t frag_time;   // media units accumulated in fragments
 };
 
 struct Track {
@@ -62,7 +62,7 @@ struct Track {
     int kind;
     uint32_t codec_tag;
     uint32_t timescale;
-    uint64_t duration;        // media units (or movie units from tkhd until mdhd)
+    uint64_t duration;  // media units (or movie units from tkhd until mdhd)
     uint32_t duration_ms;
     uint32_t channels, sample_size, sample_rate;
     uint32_t width, height;
@@ -70,15 +70,15 @@ struct Track {
     uint8_t *config;
     uint32_t config_length;
     uint32_t nal_length_size;
-    bool data_track;          // hdlr says this is the camera's data track
+    bool data_track;  // hdlr says this is the camera's data track
     bool have_mdia;
     Table stts, stsc, stsz, stco, stss;
     uint32_t constant_size, sample_count;
     uint32_t trex_duration, trex_size, trex_flags;
     uint32_t trun_count;
-    uint64_t stbl_duration;   // media units covered by the sample tables
+    uint64_t stbl_duration;  // media units covered by the sample tables
     Iter it;
-    Stream *stream;           // the track's own handle: table cursors and data
+    Stream *stream;  // the track's own handle: table cursors and data
     int table_cursor[5];
     int data_cursor;
 };
@@ -93,8 +93,8 @@ struct Mp4 {
     int64_t first_moof;
     Track tracks[kMaxTracks];
     uint32_t track_count;
-    int current[4];           // per kind: track table index, -1 = none
-    int described[4][3];     // per kind: the described tracks' table indexes
+    int current[4];       // per kind: track table index, -1 = none
+    int described[4][3];  // per kind: the described tracks' table indexes
     uint32_t described_count[4];
     int walk_cursor;
     bool walked;
@@ -165,10 +165,10 @@ struct Walker {
     }
     uint32_t Read(int n) {
         uint32_t v = 0;
-        MeResult res = n == 1 ? StreamReadU8(s, cur, &v)
-                     : n == 2 ? StreamReadU16(s, cur, &v)
-                     : n == 3 ? StreamReadU24(s, cur, &v)
-                              : StreamReadU32(s, cur, &v);
+        MeResult res = n == 1   ? StreamReadU8(s, cur, &v)
+                       : n == 2 ? StreamReadU16(s, cur, &v)
+                       : n == 3 ? StreamReadU24(s, cur, &v)
+                                : StreamReadU32(s, cur, &v);
         if (res != ME_OK) short_read = true;
         return v;
     }
@@ -178,7 +178,8 @@ struct Walker {
     bool short_read = false;
 };
 
-void WalkLevel(Walker &w, int64_t start, int64_t end, int depth, void (*visit)(Walker &, const Box &, int));
+void WalkLevel(Walker &w, int64_t start, int64_t end, int depth,
+               void (*visit)(Walker &, const Box &, int));
 
 Table TableAt(Walker &w, const Box &box, uint32_t count, int64_t start, uint32_t width) {
     Table t{};
@@ -237,7 +238,8 @@ void ParseEsds(Track *t, const uint8_t *p, uint32_t n) {
     if (i + 11 > n) return;
     t->buffer_size = uint32_t(p[i]) << 16 | uint32_t(p[i + 1]) << 8 | p[i + 2];
     i += 3 + 4;  // buffer size, maximum bit rate
-    t->bitrate = uint32_t(p[i]) << 24 | uint32_t(p[i + 1]) << 16 | uint32_t(p[i + 2]) << 8 | p[i + 3];
+    t->bitrate =
+        uint32_t(p[i]) << 24 | uint32_t(p[i + 1]) << 16 | uint32_t(p[i + 2]) << 8 | p[i + 3];
     i += 4;
     switch (object_type) {
         case 0xD3: t->codec_tag = TAG_VNTR; break;
@@ -264,8 +266,10 @@ void ParseEsds(Track *t, const uint8_t *p, uint32_t n) {
 void ParseEntryChildren(Track *t, const uint8_t *p, uint32_t n, int depth) {
     uint32_t i = 0;
     while (i + 8 <= n && depth < 3) {
-        uint32_t size = uint32_t(p[i]) << 24 | uint32_t(p[i + 1]) << 16 | uint32_t(p[i + 2]) << 8 | p[i + 3];
-        uint32_t type = uint32_t(p[i + 4]) << 24 | uint32_t(p[i + 5]) << 16 | uint32_t(p[i + 6]) << 8 | p[i + 7];
+        uint32_t size =
+            uint32_t(p[i]) << 24 | uint32_t(p[i + 1]) << 16 | uint32_t(p[i + 2]) << 8 | p[i + 3];
+        uint32_t type = uint32_t(p[i + 4]) << 24 | uint32_t(p[i + 5]) << 16 |
+                        uint32_t(p[i + 6]) << 8 | p[i + 7];
         if (size < 8 || size > n - i) break;
         if (type == Fourcc("esds")) {
             ParseEsds(t, p + i + 8, size - 8);
@@ -300,15 +304,46 @@ void ParseStsd(Walker &w, const Box &box) {
         enum { kNone, kAudio, kVideo } kind = kNone;
         uint32_t forced_rate = 0;
         switch (format) {
-            case Fourcc(".mp3"): t->codec_tag = AUDIO_TAG_MP3; kind = kAudio; break;
-            case Fourcc("mp4a"): t->codec_tag = AUDIO_TAG_AAC; kind = kAudio; break;
-            case Fourcc("samr"): t->codec_tag = 310; kind = kAudio; forced_rate = 8000; break;
-            case Fourcc("sawb"): t->codec_tag = 41220; kind = kAudio; forced_rate = 16000; break;
-            case Fourcc("sevc"): t->codec_tag = 337; kind = kAudio; forced_rate = 8000; break;
-            case Fourcc("sqcp"): t->codec_tag = 336; kind = kAudio; forced_rate = 8000; break;
-            case Fourcc("mp4v"): t->codec_tag = TAG_MP4V; kind = kVideo; break;
-            case Fourcc("avc1"): t->codec_tag = TAG_AVC1; kind = kVideo; break;
-            case Fourcc("s263"): t->codec_tag = TAG_H263; kind = kVideo; break;
+            case Fourcc(".mp3"):
+                t->codec_tag = AUDIO_TAG_MP3;
+                kind = kAudio;
+                break;
+            case Fourcc("mp4a"):
+                t->codec_tag = AUDIO_TAG_AAC;
+                kind = kAudio;
+                break;
+            case Fourcc("samr"):
+                t->codec_tag = 310;
+                kind = kAudio;
+                forced_rate = 8000;
+                break;
+            case Fourcc("sawb"):
+                t->codec_tag = 41220;
+                kind = kAudio;
+                forced_rate = 16000;
+                break;
+            case Fourcc("sevc"):
+                t->codec_tag = 337;
+                kind = kAudio;
+                forced_rate = 8000;
+                break;
+            case Fourcc("sqcp"):
+                t->codec_tag = 336;
+                kind = kAudio;
+                forced_rate = 8000;
+                break;
+            case Fourcc("mp4v"):
+                t->codec_tag = TAG_MP4V;
+                kind = kVideo;
+                break;
+            case Fourcc("avc1"):
+                t->codec_tag = TAG_AVC1;
+                kind = kVideo;
+                break;
+            case Fourcc("s263"):
+                t->codec_tag = TAG_H263;
+                kind = kVideo;
+                break;
             default: break;
         }
         if (kind == kAudio) {
@@ -540,7 +575,8 @@ void VisitTop(Walker &w, const Box &box, int depth) {
     }
 }
 
-void WalkLevel(Walker &w, int64_t start, int64_t end, int depth, void (*visit)(Walker &, const Box &, int)) {
+void WalkLevel(Walker &w, int64_t start, int64_t end, int depth,
+               void (*visit)(Walker &, const Box &, int)) {
     if (depth > kMaxDepth) return;
     int64_t pos = start;
     Box box;
@@ -556,8 +592,8 @@ void WalkLevel(Walker &w, int64_t start, int64_t end, int depth, void (*visit)(W
 
 enum { kStts, kStsc, kStsz, kStco, kStss };
 
-bool ReadEntry(Track *t, int which, const Table &table, uint32_t index, uint32_t *a, uint32_t *b = nullptr,
-               uint32_t *c = nullptr) {
+bool ReadEntry(Track *t, int which, const Table &table, uint32_t index, uint32_t *a,
+               uint32_t *b = nullptr, uint32_t *c = nullptr) {
     if (!table.present || index >= table.count) return false;
     int cur = t->table_cursor[which];
     int64_t want = table.start + int64_t(index) * table.width;
@@ -635,11 +671,10 @@ bool EnterChunk(Track *t) {
             it.samples_per_chunk = per_chunk;
             ++it.stsc_entry;
             uint32_t next_first = 0;
-            if (it.stsc_entry < t->stsc.count && ReadEntry(t, kStsc, t->stsc, it.stsc_entry, &next_first) &&
-                next_first > 0)
+            if (it.stsc_entry < t->stsc.count &&
+                ReadEntry(t, kStsc, t->stsc, it.stsc_entry, &next_first) && next_first > 0)
                 it.next_boundary = next_first - 1;
-            else
-                it.next_boundary = UINT32_MAX;
+            else it.next_boundary = UINT32_MAX;
         }
         int64_t offset;
         if (!ChunkOffset(t, it.chunk, &offset)) return false;
@@ -678,7 +713,8 @@ uint32_t FragU32(Track *t, int64_t pos, bool *ok) {
     uint32_t v = 0;
     int cur = t->table_cursor[kStts];
     int64_t at = StreamTell(t->stream, cur);
-    if ((at != pos && StreamSkip(t->stream, cur, pos - at) != ME_OK) || StreamReadU32(t->stream, cur, &v) != ME_OK)
+    if ((at != pos && StreamSkip(t->stream, cur, pos - at) != ME_OK) ||
+        StreamReadU32(t->stream, cur, &v) != ME_OK)
         *ok = false;
     return v;
 }
@@ -744,8 +780,10 @@ bool NextTrun(Track *t, int64_t file_size) {
                 }
                 if (!ok) continue;
                 // Entries that cannot fit in the box are not there.
-                uint32_t entry = 4 * (((vf >> 8) & 1) + ((vf >> 9) & 1) + ((vf >> 10) & 1) + ((vf >> 11) & 1));
-                if (entry && uint64_t(count) * entry > uint64_t(box.end - p)) count = static_cast<uint32_t>((box.end - p) / entry);
+                uint32_t entry =
+                    4 * (((vf >> 8) & 1) + ((vf >> 9) & 1) + ((vf >> 10) & 1) + ((vf >> 11) & 1));
+                if (entry && uint64_t(count) * entry > uint64_t(box.end - p))
+                    count = static_cast<uint32_t>((box.end - p) / entry);
                 // A run of default-sized samples has no table to bound it; no real run is this long.
                 if (count > kMaxRunSamples) count = kMaxRunSamples;
                 it.trun_left = count;
@@ -797,9 +835,18 @@ bool PeekFragSample(Track *t, FragSample *out, int64_t *next_entry) {
     // the fragment's default, else the movie's.
     uint32_t flags = it.tfhd_has_flags ? it.tfhd_flags : t->trex_flags;
     if (it.trun_index == 0 && it.has_first_flags) flags = it.first_flags;
-    if (f & 0x100) { out->duration = FragU32(t, p, &ok); p += 4; }
-    if (f & 0x200) { out->size = FragU32(t, p, &ok); p += 4; }
-    if (f & 0x400) { flags = FragU32(t, p, &ok); p += 4; }
+    if (f & 0x100) {
+        out->duration = FragU32(t, p, &ok);
+        p += 4;
+    }
+    if (f & 0x200) {
+        out->size = FragU32(t, p, &ok);
+        p += 4;
+    }
+    if (f & 0x400) {
+        flags = FragU32(t, p, &ok);
+        p += 4;
+    }
     if (f & 0x800) p += 4;
     out->sync = !(flags & 0x10000);  // sample_is_non_sync_sample
     *next_entry = p;
@@ -846,7 +893,8 @@ MeResult CopyPayload(Track *t, int64_t pos, uint32_t size, SampleRequest *req) {
         req->written = static_cast<uint32_t>(out);
         return ME_OK;
     }
-    if (size && StreamRead(t->stream, t->data_cursor, req->data, size) != static_cast<int32_t>(size))
+    if (size &&
+        StreamRead(t->stream, t->data_cursor, req->data, size) != static_cast<int32_t>(size))
         return ME_ERR_END_OF_DATA;
     req->written = size;
     return ME_OK;
@@ -950,7 +998,8 @@ bool LocateSample(Track *t, uint32_t index, int64_t file_size) {
             if (!ReadEntry(t, kStsc, t->stsc, entry + 1, &nf)) return false;
             next_first = nf ? nf - 1 : 0;
         }
-        uint64_t chunks_in_run = next_first == UINT32_MAX ? UINT64_MAX : uint64_t(next_first) - run_first_chunk;
+        uint64_t chunks_in_run =
+            next_first == UINT32_MAX ? UINT64_MAX : uint64_t(next_first) - run_first_chunk;
         if (next_first < run_first_chunk) chunks_in_run = 0;
         uint64_t samples_in_run = chunks_in_run == UINT64_MAX ? UINT64_MAX : chunks_in_run * spc;
         if (spc && (samples_in_run == UINT64_MAX || index < first_sample + samples_in_run)) {
@@ -976,8 +1025,7 @@ bool LocateSample(Track *t, uint32_t index, int64_t file_size) {
     uint32_t nf = 0;
     if (it.stsc_entry < t->stsc.count && ReadEntry(t, kStsc, t->stsc, it.stsc_entry, &nf) && nf > 0)
         it.next_boundary = nf - 1;
-    else
-        it.next_boundary = UINT32_MAX;
+    else it.next_boundary = UINT32_MAX;
     it.chunk = chunk + 1;
     it.chunk_left = per_chunk - (index - first_sample);
     it.byte_pos = offset;
@@ -1002,7 +1050,8 @@ void FragAdvance(Track *t, const FragSample &fs, int64_t next_entry) {
 }
 
 // Positions within the fragments by the same rules as the sample tables use.
-bool PositionInFragments(Reader *r, Track *t, uint64_t target, Rule rule, uint64_t *reached, int64_t first_moof) {
+bool PositionInFragments(Reader *r, Track *t, uint64_t target, Rule rule, uint64_t *reached,
+                         int64_t first_moof) {
     ResetFragments(t, first_moof);
     Iter &it = t->it;
     it.sample = t->sample_count;
@@ -1107,7 +1156,8 @@ bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *rea
     Iter saved = t->it;
     uint64_t target = t->timescale ? uint64_t(time_ms < 0 ? 0 : time_ms) * t->timescale / 1000 : 0;
     // Round up so that a time in ms maps to the first unit at or after it.
-    if (t->timescale && MsFromUnits(target, t->timescale) < uint64_t(time_ms < 0 ? 0 : time_ms)) ++target;
+    if (t->timescale && MsFromUnits(target, t->timescale) < uint64_t(time_ms < 0 ? 0 : time_ms))
+        ++target;
     if (target >= t->stbl_duration && m->first_moof >= 0 && t->trun_count) {
         uint64_t reached = 0;
         if (!PositionInFragments(r, t, target, rule, &reached, m->first_moof)) {
@@ -1163,8 +1213,10 @@ bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *rea
             else hi = mid;
         }
         uint32_t at_or_before = UINT32_MAX, after = UINT32_MAX, number = 0;
-        if (lo > 0 && ReadEntry(t, kStss, t->stss, lo - 1, &number) && number >= 1) at_or_before = number - 1;
-        if (lo < t->stss.count && ReadEntry(t, kStss, t->stss, lo, &number) && number >= 1) after = number - 1;
+        if (lo > 0 && ReadEntry(t, kStss, t->stss, lo - 1, &number) && number >= 1)
+            at_or_before = number - 1;
+        if (lo < t->stss.count && ReadEntry(t, kStss, t->stss, lo, &number) && number >= 1)
+            after = number - 1;
         uint64_t reached_time = 0;
         bool is_sync = at_or_before == reached;
         // The sample reached counts as "passed" only when it lies exactly at the time; a sync
@@ -1172,10 +1224,12 @@ bool PositionTrack(Reader *r, Track *t, int64_t time_ms, Rule rule, int64_t *rea
         uint32_t previous = at_or_before;
         if (is_sync) {
             previous = UINT32_MAX;
-            if (lo >= 2 && ReadEntry(t, kStss, t->stss, lo - 2, &number) && number >= 1) previous = number - 1;
+            if (lo >= 2 && ReadEntry(t, kStss, t->stss, lo - 2, &number) && number >= 1)
+                previous = number - 1;
         }
         if (rule == kPrevious) {
-            if (is_sync && SttsTime(t, reached, &reached_time) && reached_time == target) chosen = reached;
+            if (is_sync && SttsTime(t, reached, &reached_time) && reached_time == target)
+                chosen = reached;
             else chosen = previous;
         } else if (is_sync) {
             chosen = reached;
@@ -1209,7 +1263,8 @@ struct Placement {
 
 // Positions the given kinds in order; each after the first at the time the previous reached (or
 // at the first track's time when `follow_first`). Restores everything on any failure.
-int PositionKinds(Reader *r, int64_t *time_ms, const int *kinds, const Rule *rules, int n, bool follow_first_only) {
+int PositionKinds(Reader *r, int64_t *time_ms, const int *kinds, const Rule *rules, int n,
+                  bool follow_first_only) {
     Mp4 *m = State(r);
     Placement done[3];
     int count = 0;
@@ -1219,7 +1274,8 @@ int PositionKinds(Reader *r, int64_t *time_ms, const int *kinds, const Rule *rul
         if (!track) continue;
         done[count].track = track;
         done[count].saved = track->it;
-        int64_t at = (follow_first_only && first_reached >= 0 && kinds[i] == TRACK_DATA) ? first_reached : t;
+        int64_t at =
+            (follow_first_only && first_reached >= 0 && kinds[i] == TRACK_DATA) ? first_reached : t;
         int64_t reached = 0;
         if (!PositionTrack(r, track, at, rules[i], &reached)) {
             for (int k = count; k >= 0; --k) done[k].track->it = done[k].saved;
@@ -1239,7 +1295,8 @@ int Mp4Seek(Reader *r, int64_t *time_ms, int mode) {
     static const Rule kVideoRules[3] = {kNearest, kNearest, kPrevious};
     static const int kAudioFirst[3] = {TRACK_AUDIO, TRACK_VIDEO, TRACK_DATA};
     static const Rule kAudioRules[3] = {kPrevious, kPrevious, kPrevious};
-    if (mode == SEEK_AUDIO_FIRST) return PositionKinds(r, time_ms, kAudioFirst, kAudioRules, 3, true);
+    if (mode == SEEK_AUDIO_FIRST)
+        return PositionKinds(r, time_ms, kAudioFirst, kAudioRules, 3, true);
     return PositionKinds(r, time_ms, kVideoFirst, kVideoRules, 3, true);
 }
 
@@ -1389,7 +1446,8 @@ MeResult Mp4GetInfo(Reader *r, MediaInfo *info) {
         if (m->described_count[t->kind] >= kLimit[t->kind]) continue;
         MeResult res = OpenTrackStream(r, t, m->mdat_start);
         if (res != ME_OK) return res;
-        if (t->constant_size == 0 && t->stsz.count < t->sample_count) t->sample_count = t->stsz.count;
+        if (t->constant_size == 0 && t->stsz.count < t->sample_count)
+            t->sample_count = t->stsz.count;
         t->stbl_duration = TableDuration(t);
         ResetIter(t, m->mdat_start);
         ResetFragments(t, m->first_moof);
@@ -1408,7 +1466,8 @@ MeResult Mp4GetInfo(Reader *r, MediaInfo *info) {
         a.bits_per_sample = t->sample_size;
         a.duration_ms = t->duration_ms;
         a.max_sample_size = t->buffer_size < kMaxAudioSample ? t->buffer_size : kMaxAudioSample;
-        a.config_length = t->config_length < kDecoderConfigMax ? t->config_length : kDecoderConfigMax;
+        a.config_length =
+            t->config_length < kDecoderConfigMax ? t->config_length : kDecoderConfigMax;
         if (a.config_length) std::memcpy(a.config, t->config, a.config_length);
         a.timed_packets = 1;
     }
@@ -1423,7 +1482,8 @@ MeResult Mp4GetInfo(Reader *r, MediaInfo *info) {
         v.max_sample_size = t->buffer_size < kMaxVideoSample ? t->buffer_size : kMaxVideoSample;
         uint32_t frame_ms = t->sample_count ? t->duration_ms / t->sample_count : 0;
         if (t->duration_ms && frame_ms) v.frame_rate = 1000000 / frame_ms;
-        v.config_length = t->config_length < kDecoderConfigMax ? t->config_length : kDecoderConfigMax;
+        v.config_length =
+            t->config_length < kDecoderConfigMax ? t->config_length : kDecoderConfigMax;
         if (v.config_length) std::memcpy(v.config, t->config, v.config_length);
         // The full configuration (not the 128 bytes kept) is searched for the picture size.
         ReaderPictureSizeFromConfig(v.codec_tag, t->config, t->config_length, &v.width, &v.height,
@@ -1452,16 +1512,8 @@ MeResult Mp4GetInfo(Reader *r, MediaInfo *info) {
 }  // namespace
 
 const ContainerOps kMp4ContainerOps = {
-    "mp4",
-    Mp4Open,
-    Mp4Close,
-    Mp4GetInfo,
-    Mp4ReadSample,
-    Mp4Seek,
-    Mp4SeekStep,
-    Mp4SeekDataFirst,
-    Mp4SeekKind,
-    Mp4SelectTrack,
+    "mp4",      Mp4Open,     Mp4Close,         Mp4GetInfo,  Mp4ReadSample,
+    Mp4Seek,    Mp4SeekStep, Mp4SeekDataFirst, Mp4SeekKind, Mp4SelectTrack,
     nullptr,  // no index is built for MP4
     nullptr,  // start: the generic seek
     Mp4Command,

@@ -65,9 +65,9 @@ void FromVol(const uint8_t *config, uint32_t length, uint32_t *width, uint32_t *
     int64_t at = FindStartCode(config, length, [](uint8_t b) { return b >= 0x20 && b <= 0x2F; });
     if (at < 0) return;
     Bits b(config + at + 1, length - static_cast<uint32_t>(at) - 1);
-    b.Get(1);  // random accessible
-    b.Get(8);  // object type
-    if (b.Get(1)) b.Get(7);  // verid, priority
+    b.Get(1);                       // random accessible
+    b.Get(8);                       // object type
+    if (b.Get(1)) b.Get(7);         // verid, priority
     if (b.Get(4) == 15) b.Get(16);  // extended pixel aspect ratio
     if (b.Get(1)) {                 // control parameters
         b.Get(3);                   // chroma format, low delay
@@ -119,7 +119,8 @@ void FromAvc(const uint8_t *config, uint32_t length, uint32_t *width, uint32_t *
     uint32_t profile = b.Get(8);
     b.Get(16);  // constraints, level
     b.Ue();     // sps id
-    static const uint32_t kHighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
+    static const uint32_t kHighProfiles[] = {100, 110, 122, 244, 44,  83, 86,
+                                             118, 128, 138, 139, 134, 135};
     bool high = false;
     for (uint32_t p : kHighProfiles) high |= p == profile;
     if (high) {
@@ -145,8 +146,8 @@ void FromAvc(const uint8_t *config, uint32_t length, uint32_t *width, uint32_t *
         uint32_t cycle = b.Ue();
         for (uint32_t i = 0; i < cycle && i < 256 && !b.over(); ++i) b.Se();
     }
-    b.Ue();     // max ref frames
-    b.Get(1);   // gaps allowed
+    b.Ue();    // max ref frames
+    b.Get(1);  // gaps allowed
     uint32_t w = b.Ue(), h = b.Ue();
     if (!b.over()) {
         *width = (w + 1) * 16;

@@ -73,13 +73,13 @@ struct MediaInfo {
 };
 
 struct SampleRequest {
-    uint8_t *data;       // in
-    uint32_t written;    // out
-    uint32_t capacity;   // in; the needed size on ME_ERR_BUFFER_TOO_SMALL
-    int64_t time_ms;     // out
-    int64_t duration_ms; // out
-    int kind;            // in
-    uint32_t flags;      // out
+    uint8_t *data;        // in
+    uint32_t written;     // out
+    uint32_t capacity;    // in; the needed size on ME_ERR_BUFFER_TOO_SMALL
+    int64_t time_ms;      // out
+    int64_t duration_ms;  // out
+    int kind;             // in
+    uint32_t flags;       // out
 };
 
 struct Reader;
@@ -91,8 +91,8 @@ struct ContainerOps {
     void (*close)(Reader *r);
     MeResult (*get_info)(Reader *r, MediaInfo *info);
     MeResult (*read_sample)(Reader *r, SampleRequest *req);
-    int (*seek)(Reader *r, int64_t *time_ms, int mode);             // 1/0
-    int (*seek_step)(Reader *r, int64_t *time_ms, int direction);   // 1/0
+    int (*seek)(Reader *r, int64_t *time_ms, int mode);            // 1/0
+    int (*seek_step)(Reader *r, int64_t *time_ms, int direction);  // 1/0
     int (*seek_data_first)(Reader *r, int64_t *time_ms, int direction);
     int (*seek_kind)(Reader *r, int kind, int64_t *time_ms);
     void (*select_track)(Reader *r, int number, int kind);
@@ -103,11 +103,11 @@ struct ContainerOps {
 
 struct Reader {
     Stream *stream;
-    void *priv;  // the container's own state
+    void *priv;                            // the container's own state
     int64_t start_limit_ms, end_limit_ms;  // 0 = none
-    int64_t last_time_ms[4];    // per kind
-    int64_t time_offset_ms[4];  // per kind, added to every time stamp read
-    uint32_t present[4];        // per kind: the file has a track of it
+    int64_t last_time_ms[4];               // per kind
+    int64_t time_offset_ms[4];             // per kind, added to every time stamp read
+    uint32_t present[4];                   // per kind: the file has a track of it
     OsThreadHandle index_task;
     volatile int index_stop, index_finished;
     OsLockHandle lock;
@@ -165,11 +165,11 @@ enum ReaderIndexState {
 
 struct ReaderTopLevel {
     int64_t file_size;
-    int64_t mdat_start;     // the first media data box (its size field); -1 = none
-    int64_t mdat_payload;   // its first payload byte
-    int64_t mdat_end;       // where its size says it ends (may lie past the file's end)
-    bool mdat_to_end;       // size 0: the box was left open, running to the end of the file
-    int64_t moov_start;     // -1 = none
+    int64_t mdat_start;    // the first media data box (its size field); -1 = none
+    int64_t mdat_payload;  // its first payload byte
+    int64_t mdat_end;      // where its size says it ends (may lie past the file's end)
+    bool mdat_to_end;      // size 0: the box was left open, running to the end of the file
+    int64_t moov_start;    // -1 = none
     int64_t moov_end;
     bool moov_complete;
     bool has_fragments;

@@ -178,7 +178,8 @@ bool InterleaveKnown(const TrackFacts *tracks[3]) {
     for (int k = 0; k < 3; ++k)
         if (tracks[k])
             for (uint64_t o : tracks[k]->chunks) all.push_back({o, k});
-    std::sort(all.begin(), all.end(), [](const Chunk &a, const Chunk &b) { return a.offset < b.offset; });
+    std::sort(all.begin(), all.end(),
+              [](const Chunk &a, const Chunk &b) { return a.offset < b.offset; });
     // Only the stretch every track still covers tells the order.
     uint64_t covered = UINT64_MAX;
     for (int k = 0; k < 3; ++k)
@@ -206,7 +207,8 @@ MeResult LearnFromMovie(Span moov, RepairLayout *out, uint64_t *first_record) {
     for (const TrackFacts &t : tracks)
         if (t.kind >= 0 && !by_kind[t.kind] && !t.chunks.empty()) by_kind[t.kind] = &t;
     // Without its sensor records the scanner has nothing to find the 100 ms stretches by.
-    const TrackFacts *v = by_kind[REPAIR_VIDEO], *a = by_kind[REPAIR_AUDIO], *d = by_kind[REPAIR_DATA];
+    const TrackFacts *v = by_kind[REPAIR_VIDEO], *a = by_kind[REPAIR_AUDIO],
+                     *d = by_kind[REPAIR_DATA];
     if (!d || d->timescale == 0 || d->delta == 0) return ME_ERR_UNSUPPORTED_FILE;
     if (!InterleaveKnown(by_kind)) return ME_ERR_UNSUPPORTED_FILE;
     for (const TrackFacts &t : tracks) out->index_reach = std::max(out->index_reach, t.furthest);
@@ -250,7 +252,8 @@ MeResult RepairLearnLayoutFromBytes(const uint8_t *file, size_t size, RepairLayo
             uint64_t record = 0;
             MeResult r = LearnFromMovie(Span{file + pos + 8, box - 8u}, out, &record);
             if (r != ME_OK) return r;
-            if (record + kRepairModelIdOffset + kRepairModelIdSize > size) return ME_ERR_UNSUPPORTED_FILE;
+            if (record + kRepairModelIdOffset + kRepairModelIdSize > size)
+                return ME_ERR_UNSUPPORTED_FILE;
             const uint8_t *model = file + record + kRepairModelIdOffset;
             if (!PlausibleModel(model)) return ME_ERR_UNSUPPORTED_FILE;
             out->model_id.assign(reinterpret_cast<const char *>(model), kRepairModelIdSize);
@@ -275,18 +278,19 @@ MeResult RepairLearnLayout(const char *reference_path, RepairLayout *out) {
     MeResult result = ME_OK;
     uint64_t record = 0;
     uint8_t model[kRepairModelIdSize];
-    if (FileReadAt(f, top.moov_start + 8, moov.data(), uint32_t(moov.size())) != int32_t(moov.size())) {
+    if (FileReadAt(f, top.moov_start + 8, moov.data(), uint32_t(moov.size())) !=
+        int32_t(moov.size())) {
         result = ME_ERR_FILE_IO;
     } else {
         result = LearnFromMovie(Span{moov.data(), moov.size()}, out, &record);
-        if (result == ME_OK &&
-            (FileReadAt(f, int64_t(record) + kRepairModelIdOffset, model, kRepairModelIdSize) !=
-                 int32_t(kRepairModelIdSize) ||
-             !PlausibleModel(model)))
+        if (result == ME_OK && (FileReadAt(f, int64_t(record) + kRepairModelIdOffset, model,
+                                           kRepairModelIdSize) != int32_t(kRepairModelIdSize) ||
+                                !PlausibleModel(model)))
             result = ME_ERR_UNSUPPORTED_FILE;
     }
     FileClose(f);
-    if (result == ME_OK) out->model_id.assign(reinterpret_cast<const char *>(model), kRepairModelIdSize);
+    if (result == ME_OK)
+        out->model_id.assign(reinterpret_cast<const char *>(model), kRepairModelIdSize);
     return result;
 }
 

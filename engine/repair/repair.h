@@ -54,20 +54,20 @@ inline constexpr uint32_t kRepairModelIdOffset = 121;  // inside a sensor record
 inline constexpr uint32_t kRepairModelIdSize = 10;
 
 enum RepairOutcome {
-    REPAIR_REBUILT = 0,          // samples were found; see the counts
-    REPAIR_NOTHING_TO_DO = 1,    // the index is intact and names only data the file holds
-    REPAIR_NO_MEDIA = 2,         // not a recording of this camera, or no sample could be found
+    REPAIR_REBUILT = 0,        // samples were found; see the counts
+    REPAIR_NOTHING_TO_DO = 1,  // the index is intact and names only data the file holds
+    REPAIR_NO_MEDIA = 2,       // not a recording of this camera, or no sample could be found
 };
 
 struct RepairScan {
     RepairOutcome outcome = REPAIR_NO_MEDIA;
-    RepairLayout layout;               // the set-up the repaired file is written with
+    RepairLayout layout;  // the set-up the repaired file is written with
     std::vector<RepairSample> samples[3];
     bool with_reference = false;
-    bool audio_left_out = false;       // audio was present but not recovered (say so)
+    bool audio_left_out = false;             // audio was present but not recovered (say so)
     int64_t media_start = 0, media_end = 0;  // the stretch of the file that was scanned
-    uint32_t damaged_stretches = 0;    // 100 ms stretches that did not read cleanly
-    uint64_t duration_ms = 0;          // of the longest recovered track
+    uint32_t damaged_stretches = 0;          // 100 ms stretches that did not read cleanly
+    uint64_t duration_ms = 0;                // of the longest recovered track
 };
 
 // Learns the camera's layout from a recording whose index is intact. ME_ERR_FILE_NOT_FOUND,

@@ -165,10 +165,12 @@ public:
     }
     // The length of the frame at p, or 0 when no whole frame reads cleanly there.
     uint32_t Frame(const uint8_t *p, uint32_t n) {
-        AacDecInBuf in{int32_t(std::min<uint32_t>(n, 0x7FFFFFFF)), int32_t(std::min<uint32_t>(n, 0x7FFFFFFF)), p};
+        AacDecInBuf in{int32_t(std::min<uint32_t>(n, 0x7FFFFFFF)),
+                       int32_t(std::min<uint32_t>(n, 0x7FFFFFFF)), p};
         AacDecOutBuf out{0, int32_t(m_pcm.size() * 2), m_pcm.data()};
         int32_t e = AacDecDecode(m_handle, &m_params, &in, &out);
-        if (e != AACDEC_OK || m_params.iBytesUsed <= 0 || uint32_t(m_params.iBytesUsed) > n) return 0;
+        if (e != AACDEC_OK || m_params.iBytesUsed <= 0 || uint32_t(m_params.iBytesUsed) > n)
+            return 0;
         return uint32_t(m_params.iBytesUsed);
     }
 
@@ -198,7 +200,8 @@ std::vector<uint8_t> LeadingHeaders(const uint8_t *p, size_t n) {
 
 bool HasObjectLayer(const std::vector<uint8_t> &c) {
     for (size_t i = 0; i + 4 <= c.size(); ++i)
-        if (c[i] == 0 && c[i + 1] == 0 && c[i + 2] == 1 && c[i + 3] >= 0x20 && c[i + 3] <= 0x2F) return true;
+        if (c[i] == 0 && c[i + 1] == 0 && c[i + 2] == 1 && c[i + 3] >= 0x20 && c[i + 3] <= 0x2F)
+            return true;
     return false;
 }
 
@@ -215,7 +218,8 @@ public:
         out->with_reference = reference != nullptr;
         if (reference) out->layout = *reference;
         m_model = out->layout.model_id;
-        m_record = std::max<uint32_t>(out->layout.record_size, kRepairModelIdOffset + kRepairModelIdSize);
+        m_record =
+            std::max<uint32_t>(out->layout.record_size, kRepairModelIdOffset + kRepairModelIdSize);
     }
 
     MeResult Run(int64_t start) {
@@ -267,16 +271,19 @@ private:
         if (m_video_tried) return m_video != nullptr;
         m_video_tried = true;
         // The file's own headers win over the reference's: the picture size may have been changed.
-        std::vector<uint8_t> own = l.video_short_header ? std::vector<uint8_t>() : LeadingHeaders(p, n);
+        std::vector<uint8_t> own =
+            l.video_short_header ? std::vector<uint8_t>() : LeadingHeaders(p, n);
         bool short_header = l.video_short_header;
-        if (!l.have_video && n >= 4 && p[0] == 0 && p[1] == 0 && (p[2] & 0xFC) == 0x80) short_header = true;
+        if (!l.have_video && n >= 4 && p[0] == 0 && p[1] == 0 && (p[2] & 0xFC) == 0x80)
+            short_header = true;
         if (!short_header && HasObjectLayer(own)) l.video_config = own;
         if (!short_header && !HasObjectLayer(l.video_config)) return false;
         int w = l.width, h = l.height;
         if (!short_header) {
             uint32_t vw = 0, vh = 0;
-            ReaderPictureSizeFromConfig(TAG_MP4V, l.video_config.data(), uint32_t(l.video_config.size()),
-                                        &vw, &vh, nullptr, nullptr);
+            ReaderPictureSizeFromConfig(TAG_MP4V, l.video_config.data(),
+                                        uint32_t(l.video_config.size()), &vw, &vh, nullptr,
+                                        nullptr);
             if (vw && vh) w = int(vw), h = int(vh);
         }
         if (w <= 0 || h <= 0) w = h = 0;
@@ -345,7 +352,8 @@ private:
                 std::vector<RepairSample> frames;
                 size_t at = off;
                 while (at < n) {
-                    uint32_t used = m_audio->Frame(p + at, uint32_t(std::min<size_t>(n - at, 1u << 20)));
+                    uint32_t used =
+                        m_audio->Frame(p + at, uint32_t(std::min<size_t>(n - at, 1u << 20)));
                     if (used == 0) break;
                     frames.push_back({base + int64_t(at), used, 1});
                     at += used;
@@ -392,7 +400,8 @@ void Finish(RepairScan *out, int32_t time_resolution) {
     bool had_video = !video.empty();
     if (!video.empty() && !video.front().sync) {
         // A picture that refers to one before it cannot start the track.
-        auto first = std::find_if(video.begin(), video.end(), [](const RepairSample &s) { return s.sync; });
+        auto first =
+            std::find_if(video.begin(), video.end(), [](const RepairSample &s) { return s.sync; });
         video.erase(video.begin(), first);
     }
     l.have_video = !video.empty();
@@ -408,13 +417,17 @@ void Finish(RepairScan *out, int32_t time_resolution) {
     if (!had_video) l.have_video = false;
     uint64_t longest = 0;
     if (l.have_video)
-        longest = std::max(longest, uint64_t(video.size()) * l.video_delta * 1000 / l.video_timescale);
+        longest =
+            std::max(longest, uint64_t(video.size()) * l.video_delta * 1000 / l.video_timescale);
     if (l.have_audio && l.audio_rate)
-        longest = std::max(longest, uint64_t(audio.size()) * l.audio_frame_length * 1000 / l.audio_rate);
+        longest =
+            std::max(longest, uint64_t(audio.size()) * l.audio_frame_length * 1000 / l.audio_rate);
     if (l.have_data)
-        longest = std::max(longest, uint64_t(data.size()) * l.data_delta * 1000 / std::max<uint32_t>(l.data_timescale, 1));
+        longest = std::max(longest, uint64_t(data.size()) * l.data_delta * 1000 /
+                                        std::max<uint32_t>(l.data_timescale, 1));
     out->duration_ms = longest;
-    out->outcome = video.empty() && audio.empty() && data.empty() ? REPAIR_NO_MEDIA : REPAIR_REBUILT;
+    out->outcome =
+        video.empty() && audio.empty() && data.empty() ? REPAIR_NO_MEDIA : REPAIR_REBUILT;
 }
 
 // The camera's own signature block in front of the media data carries its model identifier.
@@ -431,8 +444,8 @@ void ModelFromHeader(const uint8_t *p, size_t n, RepairLayout *l) {
 
 }  // namespace
 
-MeResult RepairScanBytes(const uint8_t *data, size_t size, int64_t base, const RepairLayout *reference,
-                         RepairScan *out) {
+MeResult RepairScanBytes(const uint8_t *data, size_t size, int64_t base,
+                         const RepairLayout *reference, RepairScan *out) {
     *out = RepairScan{};
     MemorySource src(data, size, base);
     out->media_start = base;
@@ -448,7 +461,8 @@ MeResult RepairScanFile(const char *broken_path, const RepairLayout *reference, 
     *out = RepairScan{};
     ReaderTopLevel top;
     ReaderIndexState state = ReaderCheckIndex(broken_path, &top);
-    if (state == READER_INDEX_UNREADABLE) return top.file_size ? ME_ERR_FILE_IO : ME_ERR_FILE_NOT_FOUND;
+    if (state == READER_INDEX_UNREADABLE)
+        return top.file_size ? ME_ERR_FILE_IO : ME_ERR_FILE_NOT_FOUND;
     RepairLayout own;
     if (state == READER_INDEX_PRESENT) {
         // An index that names data past the file's end was written for more than the card kept
@@ -466,7 +480,8 @@ MeResult RepairScanFile(const char *broken_path, const RepairLayout *reference, 
     if (!f) return ME_ERR_FILE_NOT_FOUND;
     if (!reference) {
         uint8_t head[512];
-        int32_t n = FileReadAt(f, 0, head, uint32_t(std::min<int64_t>(sizeof head, top.mdat_start)));
+        int32_t n =
+            FileReadAt(f, 0, head, uint32_t(std::min<int64_t>(sizeof head, top.mdat_start)));
         if (n > 0) ModelFromHeader(head, size_t(n), &own);
     }
     int64_t stop = top.mdat_to_end ? top.file_size : std::min(top.mdat_end, top.file_size);

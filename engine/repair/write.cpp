@@ -25,7 +25,8 @@ MeResult ReadSample(void *ctx, int kind, uint32_t index, uint8_t *dst, uint32_t 
     int k = kind == WRITER_VIDEO ? REPAIR_VIDEO : kind == WRITER_AUDIO ? REPAIR_AUDIO : REPAIR_DATA;
     const auto &list = r->scan->samples[k];
     if (index >= list.size() || list[index].size != size) return ME_ERR_INVALID_REQUEST;
-    return FileReadAt(r->file, list[index].offset, dst, size) == int32_t(size) ? ME_OK : ME_ERR_FILE_IO;
+    return FileReadAt(r->file, list[index].offset, dst, size) == int32_t(size) ? ME_OK
+                                                                               : ME_ERR_FILE_IO;
 }
 
 void Fill(const std::vector<RepairSample> &samples, uint32_t delta, bool with_sync, Track *t) {
@@ -43,7 +44,8 @@ WriterTrack Table(const Track &t, uint32_t timescale) {
 
 bool SameFile(const char *a, const char *b) {
     struct stat sa, sb;
-    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 }  // namespace

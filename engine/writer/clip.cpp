@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/core/sha256.h"
@@ -94,7 +94,8 @@ const char *SetupDifference(const IndexTrack &a, const IndexTrack &b) {
     if (std::strcmp(a.format, b.format) != 0) return "codec";
     if (a.timescale != b.timescale) return "time scale";
     if (a.width != b.width || a.height != b.height) return "picture size";
-    if (a.sample_rate != b.sample_rate || a.channels != b.channels) return "sample rate or channels";
+    if (a.sample_rate != b.sample_rate || a.channels != b.channels)
+        return "sample rate or channels";
     if (a.config != b.config) return "decoder configuration";
     return nullptr;
 }
@@ -122,8 +123,8 @@ MeResult ReadPick(void *ctx, int kind, uint32_t index, uint8_t *dst, uint32_t si
     const Pick &p = s->tracks[kind]->picks[index];
     uint32_t done = 0;
     while (done < size) {
-        ssize_t n = ::pread(s->fds[p.source], dst + done, size - done,
-                            static_cast<off_t>(p.offset + done));
+        ssize_t n =
+            ::pread(s->fds[p.source], dst + done, size - done, static_cast<off_t>(p.offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return ME_ERR_FILE_IO;
         done += static_cast<uint32_t>(n);
@@ -187,7 +188,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     for (size_t i = 0; i < n; ++i) {
         const char *detail = nullptr;
         MeResult r = Mp4IndexRead(req.sources[i].c_str(), &idx[i], &detail);
-        if (MeFailed(r)) return Failed(result, r, req.sources[i] + ": " + (detail ? detail : "unreadable"));
+        if (MeFailed(r))
+            return Failed(result, r, req.sources[i] + ": " + (detail ? detail : "unreadable"));
         durations[i] = std::max({TrackDurationMs(idx[i].video), TrackDurationMs(idx[i].audio),
                                  TrackDurationMs(idx[i].data)});
     }
@@ -196,7 +198,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     // Recordings are taken in trip-time order, whatever order they were named in.
     std::vector<size_t> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
 
     // A start past the last recording's end would otherwise reach back to its last key frame.
     int64_t trip_end = 0;
@@ -260,7 +263,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     }
     if (out[WRITER_VIDEO].picks.empty() && out[WRITER_AUDIO].picks.empty() &&
         out[WRITER_DATA].picks.empty())
-        return Failed(result, ME_ERR_INVALID_REQUEST, "the recordings have no samples in that range");
+        return Failed(result, ME_ERR_INVALID_REQUEST,
+                      "the recordings have no samples in that range");
 
     // Every recording that gives samples must have been made with the same set-up as the first.
     size_t first_used = n;
@@ -271,7 +275,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
             continue;
         }
         for (int kind : {WRITER_VIDEO, WRITER_AUDIO, WRITER_DATA}) {
-            const char *why = SetupDifference(TrackOf(idx[first_used], kind), TrackOf(idx[i], kind));
+            const char *why =
+                SetupDifference(TrackOf(idx[first_used], kind), TrackOf(idx[i], kind));
             if (why)
                 return Failed(result, ME_ERR_INVALID_REQUEST,
                               "the recordings differ in their " + std::string(KindName(kind)) +
@@ -286,7 +291,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     if (::stat(req.output.c_str(), &out_stat) == 0) {
         for (const std::string &s : req.sources)
             if (SameFile(s, out_stat))
-                return Failed(result, ME_ERR_INVALID_REQUEST, "the output would replace the source " + s);
+                return Failed(result, ME_ERR_INVALID_REQUEST,
+                              "the output would replace the source " + s);
     }
 
     WriterMovie m{};
@@ -300,10 +306,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     }
     if (m.video.count) {
         const IndexTrack &v = model.video;
-        if (std::strcmp(v.format, "mp4v") == 0)
-            m.video_codec = WRITER_VIDEO_MPEG4;
-        else if (std::strcmp(v.format, "s263") == 0)
-            m.video_codec = WRITER_VIDEO_H263;
+        if (std::strcmp(v.format, "mp4v") == 0) m.video_codec = WRITER_VIDEO_MPEG4;
+        else if (std::strcmp(v.format, "s263") == 0) m.video_codec = WRITER_VIDEO_H263;
         else
             return Failed(result, ME_ERR_INVALID_REQUEST,
                           std::string("video format '") + v.format + "' cannot be exported");
@@ -341,7 +345,8 @@ MeResult ClipExport(const ClipRequest &req, ClipResult *result) {
     uint8_t model_id[kWriterModelIdSize];
     if (m.data.count && out[WRITER_DATA].sizes[0] >= kWriterRecordSize) {
         std::vector<uint8_t> rec(out[WRITER_DATA].sizes[0]);
-        if (!MeFailed(ReadPick(&src, WRITER_DATA, 0, rec.data(), static_cast<uint32_t>(rec.size())))) {
+        if (!MeFailed(
+                ReadPick(&src, WRITER_DATA, 0, rec.data(), static_cast<uint32_t>(rec.size())))) {
             std::memcpy(model_id, rec.data() + 121, kWriterModelIdSize);
             m.model_id = model_id;
         }

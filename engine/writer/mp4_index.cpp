@@ -168,7 +168,8 @@ bool ParseTables(Span stbl, uint64_t file_size, IndexTrack *t, const char **deta
         !FindChild(stbl, Fourcc("stsc"), &stsc))
         return Fail(detail, "a track lacks its sample tables");
     if (!FindChild(stbl, Fourcc("stco"), &stco)) {
-        if (!FindChild(stbl, Fourcc("co64"), &stco)) return Fail(detail, "a track lacks chunk offsets");
+        if (!FindChild(stbl, Fourcc("co64"), &stco))
+            return Fail(detail, "a track lacks chunk offsets");
         co64 = true;
     }
 
@@ -219,7 +220,8 @@ bool ParseTables(Span stbl, uint64_t file_size, IndexTrack *t, const char **deta
     Span c = stsc.body;
     c.Skip(4);
     uint32_t entries = c.U32();
-    if (c.bad || !c.Has(uint64_t(entries) * 12)) return Fail(detail, "sample-to-chunk table damaged");
+    if (c.bad || !c.Has(uint64_t(entries) * 12))
+        return Fail(detail, "sample-to-chunk table damaged");
     t->offsets.resize(count);
     uint64_t sample = 0;
     for (uint32_t e = 0; e < entries && sample < count; ++e) {
@@ -247,7 +249,8 @@ bool ParseTrak(Span trak, uint64_t file_size, Mp4Index *out, const char **detail
     if (!FindChild(trak, Fourcc("mdia"), &mdia) || !FindChild(mdia.body, Fourcc("mdhd"), &mdhd) ||
         !FindChild(mdia.body, Fourcc("hdlr"), &hdlr) ||
         !FindChild(mdia.body, Fourcc("minf"), &minf) ||
-        !FindChild(minf.body, Fourcc("stbl"), &stbl) || !FindChild(stbl.body, Fourcc("stsd"), &stsd))
+        !FindChild(minf.body, Fourcc("stbl"), &stbl) ||
+        !FindChild(stbl.body, Fourcc("stsd"), &stsd))
         return true;  // not a media track we copy
     Span h = hdlr.body;
     h.Skip(8);

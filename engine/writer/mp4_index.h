@@ -11,16 +11,16 @@
 #include "engine/core/result.h"
 
 struct IndexTrack {
-    int kind = 0;              // WRITER_VIDEO, WRITER_AUDIO or WRITER_DATA; 0: not present
+    int kind = 0;  // WRITER_VIDEO, WRITER_AUDIO or WRITER_DATA; 0: not present
     uint32_t timescale = 0;
-    char format[5] = {};       // sample entry type: "mp4v", "s263", "mp4a", "mp4s", ...
-    uint32_t width = 0, height = 0;          // video
+    char format[5] = {};             // sample entry type: "mp4v", "s263", "mp4a", "mp4s", ...
+    uint32_t width = 0, height = 0;  // video
     uint32_t sample_rate = 0, channels = 0;  // audio, from the sample entry
-    std::vector<uint8_t> config;   // decoder configuration from the esds, when there is one
+    std::vector<uint8_t> config;    // decoder configuration from the esds, when there is one
     std::vector<uint64_t> offsets;  // file offset per sample
     std::vector<uint32_t> sizes;
     std::vector<uint32_t> durations;
-    std::vector<uint8_t> sync;     // 1 for a key frame; every sample when the file lists none
+    std::vector<uint8_t> sync;  // 1 for a key frame; every sample when the file lists none
 };
 
 struct Mp4Index {

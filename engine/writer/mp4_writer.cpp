@@ -129,7 +129,8 @@ bool Validate(const WriterMovie &m, const char **detail) {
             return Fail(detail, "audio rate, channels or frame length is not set");
         if (m.audio_config_length == 0 || !m.audio_config)
             return Fail(detail, "audio configuration (AudioSpecificConfig) is missing");
-        if (m.audio_config_length > 0x0FFFFFFF) return Fail(detail, "audio configuration too large");
+        if (m.audio_config_length > 0x0FFFFFFF)
+            return Fail(detail, "audio configuration too large");
     }
     if (m.data.count && !ValidTrack(m.data, "data track timing is not set", detail)) return false;
     return true;
@@ -158,8 +159,8 @@ struct Cursor {
 };
 
 bool MakePlan(const WriterMovie &m, uint64_t header_size, Plan *p, const char **detail) {
-    if (!PlanDurations(&p->video, &m.video, detail) || !PlanDurations(&p->audio, &m.audio, detail) ||
-        !PlanDurations(&p->data, &m.data, detail))
+    if (!PlanDurations(&p->video, &m.video, detail) ||
+        !PlanDurations(&p->audio, &m.audio, detail) || !PlanDurations(&p->data, &m.data, detail))
         return false;
     p->header_size = header_size;
     uint64_t pos = header_size + 8;  // first payload byte in mdat
@@ -198,12 +199,9 @@ bool MakePlan(const WriterMovie &m, uint64_t header_size, Plan *p, const char **
 // --- boxes ------------------------------------------------------------------------------------
 
 void ModelBytes(const WriterMovie &m, uint8_t *out, bool for_signature) {
-    if (m.model_id)
-        std::memcpy(out, m.model_id, kWriterModelIdSize);
-    else if (for_signature)
-        std::memcpy(out, kWriterDefaultModelId, kWriterModelIdSize);
-    else
-        std::memset(out, 0, kWriterModelIdSize);
+    if (m.model_id) std::memcpy(out, m.model_id, kWriterModelIdSize);
+    else if (for_signature) std::memcpy(out, kWriterDefaultModelId, kWriterModelIdSize);
+    else std::memset(out, 0, kWriterModelIdSize);
 }
 
 void HeaderBoxes(const WriterMovie &m, Buf *b) {
@@ -258,8 +256,8 @@ void Bitrates(const TrackPlan &p, uint32_t *max_bps, uint32_t *avg_bps) {
                    ? static_cast<uint32_t>(std::min<uint64_t>(
                          0xFFFFFFFFu, p.total_bytes * 8 * t.timescale / p.duration_media))
                    : 0;
-    uint64_t window = t.count && t.durations[0] ? std::max<uint64_t>(1, t.timescale / t.durations[0])
-                                                : 1;
+    uint64_t window =
+        t.count && t.durations[0] ? std::max<uint64_t>(1, t.timescale / t.durations[0]) : 1;
     uint64_t sum = 0, best = 0;
     for (uint64_t i = 0; i < t.count; ++i) {
         sum += t.sizes[i];
@@ -409,8 +407,7 @@ void VideoTrak(const WriterMovie &m, const Plan &p, uint32_t created, Buf *b) {
     } else {
         uint32_t max_bps, avg_bps;
         Bitrates(t, &max_bps, &avg_bps);
-        Esds(b, 1, 0x20, 0x04, t.max_size, max_bps, avg_bps, m.video_config,
-             m.video_config_length);
+        Esds(b, 1, 0x20, 0x04, t.max_size, max_bps, avg_bps, m.video_config, m.video_config_length);
     }
     b->End(entry);
     b->End(stsd);
@@ -553,14 +550,10 @@ void Moov(const WriterMovie &m, const Plan &p, Buf *b) {
     b->Descriptor(0x10, {0x00, 0x4F, 0xFF, 0xFF, audio, visual, 0xFF});
     b->End(iods);
 
-    if (p.video.present)
-        VideoTrak(m, p, created, b);
-    else
-        Placeholder(b);
-    if (p.audio.present)
-        AudioTrak(m, p, created, b);
-    else
-        Placeholder(b);
+    if (p.video.present) VideoTrak(m, p, created, b);
+    else Placeholder(b);
+    if (p.audio.present) AudioTrak(m, p, created, b);
+    else Placeholder(b);
     DataTrak(m, p, created, b);
     b->End(moov);
 }
@@ -651,8 +644,9 @@ MeResult WriterWrite(const WriterMovie *movie, const WriterSourceOps *source, vo
     std::vector<uint8_t> sample;
     for (const Placed &at : plan.order) {
         const WriterTrack &t = *TrackOf(m, at.kind);
-        const TrackPlan &tp =
-            at.kind == WRITER_VIDEO ? plan.video : at.kind == WRITER_AUDIO ? plan.audio : plan.data;
+        const TrackPlan &tp = at.kind == WRITER_VIDEO   ? plan.video
+                              : at.kind == WRITER_AUDIO ? plan.audio
+                                                        : plan.data;
         const Chunk &c = tp.chunks[at.chunk];
         for (uint32_t i = c.first; i < c.first + c.count; ++i) {
             uint32_t size = t.sizes[i];

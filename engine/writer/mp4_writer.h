@@ -21,7 +21,7 @@
 
 #include "engine/core/result.h"
 
-inline constexpr uint32_t kWriterRecordSize = 131;     // one sensor record
+inline constexpr uint32_t kWriterRecordSize = 131;  // one sensor record
 inline constexpr uint32_t kWriterRecordIntervalMs = 100;
 inline constexpr uint32_t kWriterModelIdSize = 10;
 inline constexpr const char *kWriterDefaultModelId = "ZRDMODEL25";

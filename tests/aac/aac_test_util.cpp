@@ -9,7 +9,9 @@
 namespace aactest {
 
 namespace {
-bool Fatal(int32_t e) { return e == AACDEC_ERR_FATAL || (e > 0 && e < 4101) || e == AACDEC_ERR_FRAME_LENGTH; }
+bool Fatal(int32_t e) {
+    return e == AACDEC_ERR_FATAL || (e > 0 && e < 4101) || e == AACDEC_ERR_FRAME_LENGTH;
+}
 
 void Append(Decoded *d, const AacDecParams &p, const std::vector<int16_t> &out, int written) {
     if (!d->channels) {
@@ -19,7 +21,8 @@ void Append(Decoded *d, const AacDecParams &p, const std::vector<int16_t> &out, 
     int ch = p.iChannels > 0 ? p.iChannels : 1;
     int n = written / (2 * ch);
     for (int i = 0; i < n; ++i)
-        for (int c = 0; c < d->channels; ++c) d->pcm.push_back(out[(c < ch ? c : ch - 1) * AACDEC_CH1_OFFSET + i]);
+        for (int c = 0; c < d->channels; ++c)
+            d->pcm.push_back(out[(c < ch ? c : ch - 1) * AACDEC_CH1_OFFSET + i]);
 }
 }  // namespace
 
@@ -42,8 +45,8 @@ Decoded DecodeStream(const std::vector<uint8_t> &data, int format) {
     size_t pos = 0;
     bool probed = false;
     while (pos < data.size()) {
-        AacDecInBuf in = {static_cast<int32_t>(data.size() - pos), static_cast<int32_t>(data.size() - pos),
-                          data.data() + pos};
+        AacDecInBuf in = {static_cast<int32_t>(data.size() - pos),
+                          static_cast<int32_t>(data.size() - pos), data.data() + pos};
         if (!probed) {
             int32_t e = AacDecProbe(dec.handle(), &dec.params(), &in);
             if (Fatal(e)) {
@@ -83,8 +86,10 @@ Decoded DecodeUnits(const std::vector<std::vector<uint8_t>> &units, int rate, in
     return d;
 }
 
-std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &a, int *rate, int *channels) {
-    static const int kRates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
+std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &a, int *rate,
+                                            int *channels) {
+    static const int kRates[12] = {96000, 88200, 64000, 48000, 44100, 32000,
+                                   24000, 22050, 16000, 12000, 11025, 8000};
     std::vector<std::vector<uint8_t>> units;
     size_t pos = 0;
     while (pos + 7 <= a.size()) {
@@ -96,10 +101,12 @@ std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &a, int *
         int sfi = (a[pos + 2] >> 2) & 15;
         if (sfi < 12) *rate = kRates[sfi];
         *channels = ((a[pos + 2] & 1) << 2) | (a[pos + 3] >> 6);
-        size_t len = (static_cast<size_t>(a[pos + 3] & 3) << 11) | (static_cast<size_t>(a[pos + 4]) << 3) | (a[pos + 5] >> 5);
+        size_t len = (static_cast<size_t>(a[pos + 3] & 3) << 11) |
+                     (static_cast<size_t>(a[pos + 4]) << 3) | (a[pos + 5] >> 5);
         size_t hdr = crc ? 9 : 7;
         if (len < hdr || pos + len > a.size()) break;
-        units.emplace_back(a.begin() + static_cast<long>(pos + hdr), a.begin() + static_cast<long>(pos + len));
+        units.emplace_back(a.begin() + static_cast<long>(pos + hdr),
+                           a.begin() + static_cast<long>(pos + len));
         pos += len;
     }
     return units;
@@ -109,8 +116,9 @@ std::vector<int16_t> ReferenceDecode(const std::string &file, int *channels, boo
     std::vector<int16_t> pcm;
     if (!vt::test::HaveProgram("ffmpeg")) return pcm;
     std::string out;
-    std::string probe_cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=channels -of csv=p=0 " +
-                            vt::test::Quote(file);
+    std::string probe_cmd =
+        "ffprobe -v error -select_streams a:0 -show_entries stream=channels -of csv=p=0 " +
+        vt::test::Quote(file);
     if (vt::test::Run(probe_cmd, &out) != 0) return pcm;
     *channels = stereo ? 2 : std::atoi(out.c_str());
     vt::test::TempDir tmp;
@@ -143,7 +151,8 @@ Comparison Compare(const std::vector<int16_t> &ours, const std::vector<int16_t> 
             for (int ch = 0; ch < channels; ++ch) {
                 int rc = ref_channel >= 0 ? ref_channel : ch;
                 int a = ours[i * static_cast<size_t>(channels) + static_cast<size_t>(ch)];
-                int b = ref[(start + i) * static_cast<size_t>(ref_channels) + static_cast<size_t>(rc)];
+                int b =
+                    ref[(start + i) * static_cast<size_t>(ref_channels) + static_cast<size_t>(rc)];
                 int d = std::abs(a - b);
                 if (d > c.max_diff) c.max_diff = d;
                 se += static_cast<double>(d) * d;
@@ -165,7 +174,9 @@ std::vector<double> BandEnergiesDb(const std::vector<int16_t> &pcm, int channels
     size_t frames = pcm.size() / static_cast<size_t>(channels);
     std::vector<std::complex<double>> x(n);
     for (size_t s = 0; s + n <= frames; s += n) {
-        for (int i = 0; i < n; ++i) x[i] = pcm[(s + static_cast<size_t>(i)) * static_cast<size_t>(channels) + static_cast<size_t>(c)];
+        for (int i = 0; i < n; ++i)
+            x[i] = pcm[(s + static_cast<size_t>(i)) * static_cast<size_t>(channels) +
+                       static_cast<size_t>(c)];
         // Iterative radix-2 FFT.
         for (int i = 1, j = 0; i < n; ++i) {
             int bit = n >> 1;
@@ -191,7 +202,8 @@ std::vector<double> BandEnergiesDb(const std::vector<int16_t> &pcm, int channels
         }
     }
     std::vector<double> db;
-    for (size_t b = 0; b + 1 < edges.size(); ++b) db.push_back(energy[b] > 0 ? 10 * std::log10(energy[b]) : -1000);
+    for (size_t b = 0; b + 1 < edges.size(); ++b)
+        db.push_back(energy[b] > 0 ? 10 * std::log10(energy[b]) : -1000);
     return db;
 }
 

@@ -39,7 +39,8 @@ Decoded DecodeStream(const std::vector<uint8_t> &data, int format);
 // Decodes raw access units (one per call).
 Decoded DecodeUnits(const std::vector<std::vector<uint8_t>> &units, int rate, int channels);
 // Splits an ADTS stream into its raw data blocks (headers and CRC removed).
-std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &adts, int *rate, int *channels);
+std::vector<std::vector<uint8_t>> SplitAdts(const std::vector<uint8_t> &adts, int *rate,
+                                            int *channels);
 
 // ffmpeg's decode of FILE as interleaved 16-bit PCM; empty when ffmpeg is missing or fails. With
 // stereo, ffmpeg downmixes a multichannel stream to two channels (its default matrix is the

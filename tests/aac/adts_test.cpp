@@ -16,16 +16,19 @@ namespace {
 
 // A tone per channel; layout names ffmpeg's channel layout when it is not the default for the count.
 // No noise substitution: its random noise differs between decoders.
-std::vector<uint8_t> Encode(vt::test::TempDir &tmp, int channels, int rate, int kbps, const std::string &layout = "") {
+std::vector<uint8_t> Encode(vt::test::TempDir &tmp, int channels, int rate, int kbps,
+                            const std::string &layout = "") {
     fs::path out = tmp / ("enc" + std::to_string(channels) + layout + ".aac");
     std::string src;
     const char *tones[] = {"0.3*sin(2*PI*440*t)",  "0.25*sin(2*PI*660*t)", "0.2*sin(2*PI*1000*t)",
                            "0.05*sin(2*PI*60*t)",  "0.2*sin(2*PI*1500*t)", "0.15*sin(2*PI*2200*t)",
                            "0.1*sin(2*PI*3100*t)", "0.1*sin(2*PI*350*t)"};
     for (int c = 0; c < channels; ++c) src += std::string(c ? "|" : "") + tones[c % 8];
-    std::string cmd = "ffmpeg -v error -y -f lavfi -i \"aevalsrc='" + src + "':s=" + std::to_string(rate) +
-                      ":d=2\"" + (layout.empty() ? "" : " -af channelmap=channel_layout=" + layout) +
-                      " -c:a aac -aac_pns 0 -b:a " + std::to_string(kbps) + "k -f adts " + vt::test::Quote(out.string());
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i \"aevalsrc='" + src +
+                      "':s=" + std::to_string(rate) + ":d=2\"" +
+                      (layout.empty() ? "" : " -af channelmap=channel_layout=" + layout) +
+                      " -c:a aac -aac_pns 0 -b:a " + std::to_string(kbps) + "k -f adts " +
+                      vt::test::Quote(out.string());
     if (vt::test::Run(cmd) != 0) return {};
     return vt::test::ReadFileBytes(out);
 }
@@ -95,13 +98,14 @@ TEST(AdtsBlocks, EveryRawDataBlockOfAFrameIsDecoded) {
         ASSERT_EQ(want.channels, channels);
         for (int blocks = 2; blocks <= 4; ++blocks)
             for (bool crc : {false, true}) {
-                SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(blocks) + " blocks" +
-                             (crc ? ", protected" : ""));
+                SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(blocks) +
+                             " blocks" + (crc ? ", protected" : ""));
                 Decoded got = DecodeStream(Regroup(frames, blocks, crc), AACDEC_FORMAT_ADTS);
                 EXPECT_EQ(got.frames, want.frames);
                 for (int32_t code : got.codes) EXPECT_EQ(code, 0);
                 EXPECT_EQ(got.channels, channels);
-                EXPECT_TRUE(got.pcm == want.pcm) << got.pcm.size() << " samples, want " << want.pcm.size();
+                EXPECT_TRUE(got.pcm == want.pcm)
+                    << got.pcm.size() << " samples, want " << want.pcm.size();
             }
     }
 }
@@ -116,7 +120,8 @@ TEST(AdtsBlocks, AHeaderInPlaceOfTheNextBlockStartsAFreshFrame) {
     auto grouped = Regroup(frames, 3, false);
     Decoder dec(AACDEC_FORMAT_ADTS);
     std::vector<int16_t> out(4096);
-    AacDecInBuf in = {static_cast<int32_t>(grouped.size()), static_cast<int32_t>(grouped.size()), grouped.data()};
+    AacDecInBuf in = {static_cast<int32_t>(grouped.size()), static_cast<int32_t>(grouped.size()),
+                      grouped.data()};
     AacDecOutBuf ob = {0, 8192, out.data()};
     ASSERT_EQ(AacDecDecode(dec.handle(), &dec.params(), &in, &ob), 0);  // block 1 of frame 1
     const int32_t first_block = dec.params().iBytesUsed;
@@ -172,7 +177,8 @@ TEST_P(Downmix, MatchesTheReferenceStereoMix) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Aac, Downmix,
-                         testing::Values(Layout{"3.0", 3}, Layout{"4.0", 4}, Layout{"5.0", 5}, Layout{"5.1", 6}),
+                         testing::Values(Layout{"3.0", 3}, Layout{"4.0", 4}, Layout{"5.0", 5},
+                                         Layout{"5.1", 6}),
                          [](const testing::TestParamInfo<Layout> &i) {
                              return std::string("ch") + std::to_string(i.param.channels);
                          });
@@ -194,8 +200,10 @@ TEST(DownmixMatrix, ProgramConfigurationChoosesTheSurroundGainAndPseudoSurround)
     std::vector<int16_t> want;
     for (size_t i = 0; i + 5 <= five.size(); i += 5) {
         const double surround = five[i + 3] + five[i + 4];
-        want.push_back(static_cast<int16_t>(std::lround((five[i] + c * five[i + 2] - a * surround) / norm)));
-        want.push_back(static_cast<int16_t>(std::lround((five[i + 1] + c * five[i + 2] + a * surround) / norm)));
+        want.push_back(
+            static_cast<int16_t>(std::lround((five[i] + c * five[i + 2] - a * surround) / norm)));
+        want.push_back(static_cast<int16_t>(
+            std::lround((five[i + 1] + c * five[i + 2] + a * surround) / norm)));
     }
 
     // AudioSpecificConfig: AAC-LC, 48 kHz, channel configuration 0, then the PCE: front SCE 0 and
@@ -204,15 +212,18 @@ TEST(DownmixMatrix, ProgramConfigurationChoosesTheSurroundGainAndPseudoSurround)
     auto put = [&bits](uint32_t v, int n) {
         for (int i = n - 1; i >= 0; --i) bits.push_back(static_cast<int>(v >> i & 1));
     };
-    put(2, 5), put(3, 4), put(0, 4), put(0, 3);                    // ASC and GASpecificConfig
-    put(0, 4), put(1, 2), put(3, 4), put(2, 4), put(0, 4), put(1, 4);  // tag, profile, rate, front, side, back
-    put(0, 2), put(0, 3), put(0, 4), put(0, 1), put(0, 1);          // lfe, assoc, cc, mono/stereo mixdown
-    put(1, 1), put(1, 2), put(1, 1);                               // matrix mixdown 1, pseudo surround
-    put(0, 1), put(0, 4), put(1, 1), put(0, 4), put(1, 1), put(1, 4);  // front SCE 0, CPE 0; back CPE 1
+    put(2, 5), put(3, 4), put(0, 4), put(0, 3);  // ASC and GASpecificConfig
+    put(0, 4), put(1, 2), put(3, 4), put(2, 4), put(0, 4),
+        put(1, 4);                                          // tag, profile, rate, front, side, back
+    put(0, 2), put(0, 3), put(0, 4), put(0, 1), put(0, 1);  // lfe, assoc, cc, mono/stereo mixdown
+    put(1, 1), put(1, 2), put(1, 1);                        // matrix mixdown 1, pseudo surround
+    put(0, 1), put(0, 4), put(1, 1), put(0, 4), put(1, 1),
+        put(1, 4);  // front SCE 0, CPE 0; back CPE 1
     while (bits.size() % 8) bits.push_back(0);
     put(0, 8);  // no comment
     std::vector<uint8_t> asc(bits.size() / 8);
-    for (size_t i = 0; i < bits.size(); ++i) asc[i / 8] = static_cast<uint8_t>(asc[i / 8] << 1 | bits[i]);
+    for (size_t i = 0; i < bits.size(); ++i)
+        asc[i / 8] = static_cast<uint8_t>(asc[i / 8] << 1 | bits[i]);
 
     int rate = 0, channels = 0;
     auto units = SplitAdts(bytes, &rate, &channels);
@@ -250,7 +261,8 @@ TEST(AdtsBlocks, DamagedMultichannelFramesDecodeSafely) {
     for (const auto &clean : inputs)
         for (int round = 0; round < 12; ++round) {
             auto bad = clean;
-            for (int k = 0; k < 40; ++k) bad[rng() % bad.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            for (int k = 0; k < 40; ++k)
+                bad[rng() % bad.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
             Decoded d = DecodeStream(bad, AACDEC_FORMAT_ADTS);
             EXPECT_GT(d.frames, 0) << "round " << round;
             EXPECT_LE(d.channels, 2);

@@ -81,7 +81,8 @@ Call DecodeOne(Decoder *d, const std::vector<uint8_t> &unit, std::vector<int16_t
     std::vector<int16_t> local(4096, 0x5555);
     std::vector<int16_t> &out = pcm ? *pcm : local;
     out.assign(4096, 0x5555);
-    AacDecInBuf in = {static_cast<int32_t>(unit.size()), static_cast<int32_t>(unit.size()), unit.data()};
+    AacDecInBuf in = {static_cast<int32_t>(unit.size()), static_cast<int32_t>(unit.size()),
+                      unit.data()};
     AacDecOutBuf ob = {0, 8192, out.data()};
     int32_t e = AacDecDecode(d->handle(), &d->params(), &in, &ob);
     return {e, ob.iBytesWritten, d->params().iChannels};
@@ -97,7 +98,8 @@ TEST(AacApi, MemoryBlocksAreFiveAlignedBlocks) {
     EXPECT_EQ(AacDecQueryMem(nullptr), AACDEC_E_POINTER);
     AacDecMemBlock m[AACDEC_NUM_MEM_BLOCKS] = {};
     ASSERT_EQ(AacDecQueryMem(m), 0);
-    const uint32_t sizes[5] = {static_cast<uint32_t>(4 * sizeof(void *)), 18496, 65768, 35872, 31600};
+    const uint32_t sizes[5] = {static_cast<uint32_t>(4 * sizeof(void *)), 18496, 65768, 35872,
+                               31600};
     for (int i = 0; i < AACDEC_NUM_MEM_BLOCKS; ++i) {
         EXPECT_EQ(m[i].uSize, sizes[i]) << i;
         EXPECT_EQ(m[i].uAlignment, 4u) << i;
@@ -131,7 +133,8 @@ TEST(AacApi, InitRejectsBadArguments) {
         if (c.kind == 0) bad[c.block].pMem = nullptr;
         if (c.kind == 1) bad[c.block].pMem = static_cast<uint8_t *>(bad[c.block].pMem) + 2;
         if (c.kind == 2) bad[c.block].uSize -= 4;
-        EXPECT_EQ(AacDecInit(AACDEC_VERSION, &h, &p, bad), AACDEC_E_INVALIDARG) << c.block << " " << c.kind;
+        EXPECT_EQ(AacDecInit(AACDEC_VERSION, &h, &p, bad), AACDEC_E_INVALIDARG)
+            << c.block << " " << c.kind;
         EXPECT_EQ(h, nullptr);
     }
     EXPECT_EQ(AacDecInit(AACDEC_VERSION, &h, &p, m), 0);
@@ -164,7 +167,8 @@ TEST(AacApi, DecodeChecksArgumentsInOrder) {
     ASSERT_EQ(d.init_result(), 0);
     auto unit = SilentMono();
     std::vector<int16_t> pcm(4096);
-    AacDecInBuf in = {static_cast<int32_t>(unit.size()), static_cast<int32_t>(unit.size()), unit.data()};
+    AacDecInBuf in = {static_cast<int32_t>(unit.size()), static_cast<int32_t>(unit.size()),
+                      unit.data()};
     AacDecOutBuf out = {0, 8192, pcm.data()};
     AacDecParams *p = &d.params();
 
@@ -344,7 +348,8 @@ TEST(AacApi, OddInputAddressReadsOnlyTheGivenBytes) {
     Decoder d(AACDEC_FORMAT_RAW, 44100, 1);
     std::vector<int16_t> pcm(4096);
     for (int i = 0; i < 2; ++i) {
-        AacDecInBuf in = {static_cast<int32_t>(unit.size()), static_cast<int32_t>(unit.size()), buf.data() + 1};
+        AacDecInBuf in = {static_cast<int32_t>(unit.size()), static_cast<int32_t>(unit.size()),
+                          buf.data() + 1};
         AacDecOutBuf ob = {0, 8192, pcm.data()};
         EXPECT_EQ(AacDecDecode(d.handle(), &d.params(), &in, &ob), 0);
         EXPECT_EQ(d.params().iBytesUsed, static_cast<int32_t>(unit.size()));
@@ -370,7 +375,7 @@ TEST(AacApi, ConfigParsing) {
         {{0x12, 0x10}, 2, 44100, 2, 1024, -1},
         {{0x11, 0x88}, 2, 48000, 1, 1024, -1},
         {{0x11, 0x8C}, 2, 48000, 1, 960, -1},
-        {{0x2B, 0x92, 0x08, 0x00}, 2, 22050, 2, 1024, 1},  // explicit SBR (object type 5)
+        {{0x2B, 0x92, 0x08, 0x00}, 2, 22050, 2, 1024, 1},        // explicit SBR (object type 5)
         {{0x13, 0x10, 0x56, 0xE5, 0x98}, 2, 24000, 2, 1024, 1},  // sync extension 0x2b7
     };
     for (const Case &c : cases) {

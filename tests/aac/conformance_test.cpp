@@ -21,8 +21,8 @@ namespace {
 // stream that differs by at most 1 LSB measures 84 dB).
 constexpr double kSnrMinRms = 1500;
 
-void ExpectClose(const Decoded &ours, const std::vector<int16_t> &ref, int ref_channels, const std::string &what,
-                 int ref_channel = -1) {
+void ExpectClose(const Decoded &ours, const std::vector<int16_t> &ref, int ref_channels,
+                 const std::string &what, int ref_channel = -1) {
     ASSERT_GT(ours.frames, 1) << what;
     ASSERT_FALSE(ref.empty()) << what;
     Comparison c = Compare(ours.pcm, ref, ours.channels, ref_channels, ref_channel);
@@ -33,7 +33,8 @@ void ExpectClose(const Decoded &ours, const std::vector<int16_t> &ref, int ref_c
     }
 }
 
-void ExpectBandEnergies(const Decoded &ours, const std::vector<int16_t> &ref, int rate, const std::string &what) {
+void ExpectBandEnergies(const Decoded &ours, const std::vector<int16_t> &ref, int rate,
+                        const std::string &what) {
     for (int c = 0; c < ours.channels; ++c) {
         // Drop the reference's first frame so both cover the same span.
         std::vector<int16_t> r(ref.begin() + 1024 * ours.channels, ref.end());
@@ -56,8 +57,9 @@ struct EncodeCase {
 
 std::string CaseName(const testing::TestParamInfo<EncodeCase> &info) {
     const EncodeCase &c = info.param;
-    return std::to_string(c.channels) + "ch_" + std::to_string(c.rate) + "_" + std::to_string(c.kbps) + "k" +
-           (c.tns ? "_tns" : "") + (c.ms ? "_ms" : "") + (c.is ? "_is" : "") + (c.pns ? "_pns" : "");
+    return std::to_string(c.channels) + "ch_" + std::to_string(c.rate) + "_" +
+           std::to_string(c.kbps) + "k" + (c.tns ? "_tns" : "") + (c.ms ? "_ms" : "") +
+           (c.is ? "_is" : "") + (c.pns ? "_pns" : "");
 }
 
 class FfmpegStreams : public testing::TestWithParam<EncodeCase> {};
@@ -70,13 +72,15 @@ TEST_P(FfmpegStreams, MatchReference) {
     // Tones, a sweep and clicks (the clicks force short windows); the right channel shares part of
     // the left so mid/side and intensity have something to do.
     std::string src =
-        "aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*(200+3000*t)*t)+0.4*lt(mod(t,0.5),0.002)*sin(2*PI*3000*t)"
+        "aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*(200+3000*t)*t)+0.4*lt(mod(t,0.5),0.002)*sin(2*"
+        "PI*3000*t)"
         "|0.25*sin(2*PI*440*t)+0.1*sin(2*PI*1250*t)+0.15*sin(2*PI*(200+3000*t)*t)':s=" +
         std::to_string(c.rate) + ":d=2";
-    std::string cmd = "ffmpeg -v error -y -f lavfi -i \"" + src + "\" -ac " + std::to_string(c.channels) +
-                      " -c:a aac -b:a " + std::to_string(c.kbps) + "k -aac_tns " + (c.tns ? "1" : "0") +
-                      " -aac_ms " + (c.ms ? "1" : "0") + " -aac_is " + (c.is ? "1" : "0") + " -aac_pns " +
-                      (c.pns ? "1" : "0") + " -f adts " + vt::test::Quote(adts.string());
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i \"" + src + "\" -ac " +
+                      std::to_string(c.channels) + " -c:a aac -b:a " + std::to_string(c.kbps) +
+                      "k -aac_tns " + (c.tns ? "1" : "0") + " -aac_ms " + (c.ms ? "1" : "0") +
+                      " -aac_is " + (c.is ? "1" : "0") + " -aac_pns " + (c.pns ? "1" : "0") +
+                      " -f adts " + vt::test::Quote(adts.string());
     ASSERT_EQ(vt::test::Run(cmd), 0) << cmd;
     auto bytes = vt::test::ReadFileBytes(adts);
     int ref_ch = 0;
@@ -101,16 +105,22 @@ TEST_P(FfmpegStreams, MatchReference) {
     EXPECT_EQ(raw.pcm, ours.pcm);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Aac, FfmpegStreams,
-    testing::Values(EncodeCase{1, 8000, 16, true, false, false, false}, EncodeCase{1, 11025, 24, false, false, false, false},
-                    EncodeCase{1, 16000, 32, true, false, false, false}, EncodeCase{1, 22050, 64, true, false, false, false},
-                    EncodeCase{1, 32000, 96, false, false, false, false}, EncodeCase{1, 48000, 256, true, false, false, false},
-                    EncodeCase{2, 12000, 32, true, true, false, false}, EncodeCase{2, 24000, 64, true, true, true, false},
-                    EncodeCase{2, 44100, 128, true, true, false, false}, EncodeCase{2, 44100, 64, false, true, true, false},
-                    EncodeCase{2, 44100, 256, false, false, false, false}, EncodeCase{2, 48000, 160, true, true, true, false},
-                    EncodeCase{2, 44100, 96, true, true, false, true}, EncodeCase{1, 32000, 48, true, false, false, true}),
-    CaseName);
+INSTANTIATE_TEST_SUITE_P(Aac, FfmpegStreams,
+                         testing::Values(EncodeCase{1, 8000, 16, true, false, false, false},
+                                         EncodeCase{1, 11025, 24, false, false, false, false},
+                                         EncodeCase{1, 16000, 32, true, false, false, false},
+                                         EncodeCase{1, 22050, 64, true, false, false, false},
+                                         EncodeCase{1, 32000, 96, false, false, false, false},
+                                         EncodeCase{1, 48000, 256, true, false, false, false},
+                                         EncodeCase{2, 12000, 32, true, true, false, false},
+                                         EncodeCase{2, 24000, 64, true, true, true, false},
+                                         EncodeCase{2, 44100, 128, true, true, false, false},
+                                         EncodeCase{2, 44100, 64, false, true, true, false},
+                                         EncodeCase{2, 44100, 256, false, false, false, false},
+                                         EncodeCase{2, 48000, 160, true, true, true, false},
+                                         EncodeCase{2, 44100, 96, true, true, false, true},
+                                         EncodeCase{1, 32000, 48, true, false, false, true}),
+                         CaseName);
 
 enum class Expect { kExact, kEnergy, kFirstChannel, kDownmix, kDecodesOnly };
 
@@ -134,12 +144,13 @@ TEST_P(TestVectors, MatchReference) {
         // Until the container reader lands, take the access units out of the MP4 with ffmpeg; the
         // payload bits are unchanged.
         stream = tmp / "s.aac";
-        std::string cmd = "ffmpeg -v error -y -i " + vt::test::Quote(path.string()) + " -vn -c:a copy -f adts " +
-                          vt::test::Quote(stream.string());
+        std::string cmd = "ffmpeg -v error -y -i " + vt::test::Quote(path.string()) +
+                          " -vn -c:a copy -f adts " + vt::test::Quote(stream.string());
         ASSERT_EQ(vt::test::Run(cmd), 0);
     }
     auto bytes = vt::test::ReadFileBytes(stream);
-    int format = bytes.size() >= 4 && bytes[0] == 'A' && bytes[1] == 'D' && bytes[2] == 'I' && bytes[3] == 'F'
+    int format = bytes.size() >= 4 && bytes[0] == 'A' && bytes[1] == 'D' && bytes[2] == 'I' &&
+                         bytes[3] == 'F'
                      ? AACDEC_FORMAT_ADIF
                      : AACDEC_FORMAT_ADTS;
     Decoded ours = DecodeStream(bytes, format);
@@ -152,9 +163,7 @@ TEST_P(TestVectors, MatchReference) {
             ASSERT_EQ(ref_ch, ours.channels);
             ExpectClose(ours, ref, ref_ch, v.file);
             break;
-        case Expect::kEnergy:
-            ExpectBandEnergies(ours, ref, ours.rate, v.file);
-            break;
+        case Expect::kEnergy: ExpectBandEnergies(ours, ref, ours.rate, v.file); break;
         case Expect::kFirstChannel:
             ASSERT_EQ(ours.channels, 1);
             ExpectClose(ours, ref, ref_ch, v.file, v.ref_channel);
@@ -163,8 +172,7 @@ TEST_P(TestVectors, MatchReference) {
             ASSERT_EQ(ours.channels, 2);
             ExpectClose(ours, ref, 2, v.file);
             break;
-        case Expect::kDecodesOnly:
-            break;
+        case Expect::kDecodesOnly: break;
     }
 }
 
@@ -196,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
         VectorCase{"androidx_sine.aac", Expect::kEnergy, -1},
         VectorCase{"bento4_video-h264-001.mp4", Expect::kExact, -1},
         VectorCase{"exo_sample.adts", Expect::kExact, -1},
-        VectorCase{"gst_sine-1kHztone-48kHzrate-mono-s32le-200000samples-itunes.m4a", Expect::kExact, -1},
+        VectorCase{"gst_sine-1kHztone-48kHzrate-mono-s32le-200000samples-itunes.m4a",
+                   Expect::kExact, -1},
         VectorCase{"fate_tones_dolby_44100_stereo_aac_lc.mp4", Expect::kExact, -1},
         VectorCase{"fate_tones_faac_16000_stereo_aac_lc.adts", Expect::kExact, -1},
         VectorCase{"fate_tones_nero_44100_stereo_aac_lc.m4a", Expect::kExact, -1},
@@ -231,7 +240,8 @@ TEST(AacVectors, MuteFlagsSilenceTheirChannel) {
     struct Case {
         int left, right;
         bool ch0_silent, ch1_silent;
-    } cases[] = {{0, 0, false, false}, {1, 0, true, false}, {0, 1, false, true}, {1, 1, true, false}};
+    } cases[] = {
+        {0, 0, false, false}, {1, 0, true, false}, {0, 1, false, true}, {1, 1, true, false}};
     for (const Case &c : cases) {
         Decoder d(AACDEC_FORMAT_ADTS);
         d.params().iMuteLeft = c.left;
@@ -240,8 +250,8 @@ TEST(AacVectors, MuteFlagsSilenceTheirChannel) {
         size_t pos = 0;
         long energy[2] = {0, 0};
         for (int f = 0; f < 20; ++f) {
-            AacDecInBuf in = {static_cast<int32_t>(bytes.size() - pos), static_cast<int32_t>(bytes.size() - pos),
-                              bytes.data() + pos};
+            AacDecInBuf in = {static_cast<int32_t>(bytes.size() - pos),
+                              static_cast<int32_t>(bytes.size() - pos), bytes.data() + pos};
             AacDecOutBuf out = {0, 8192, pcm.data()};
             ASSERT_EQ(AacDecDecode(d.handle(), &d.params(), &in, &out), 0);
             for (int i = 0; i < out.iBytesWritten / 4; ++i) {
@@ -288,8 +298,9 @@ TEST(AacTool, DecodeAudioWritesWavAndSummary) {
     // 85 complete frames, the first of which writes nothing; the cut last frame gives nothing.
     EXPECT_EQ(wavb.size() - 44, static_cast<size_t>(84) * 1024 * 2 * 2);
 
-    std::string bad = vt::test::Quote(vt::test::ToolPath().string()) + " decode-audio /nonexistent.aac " +
-                      vt::test::Quote(wav.string()) + " 2>/dev/null";
+    std::string bad = vt::test::Quote(vt::test::ToolPath().string()) +
+                      " decode-audio /nonexistent.aac " + vt::test::Quote(wav.string()) +
+                      " 2>/dev/null";
     EXPECT_EQ(vt::test::Run(bad), 2);
 }
 
@@ -302,11 +313,12 @@ TEST(AacTool, Mp4TrackDecodesLikeItsAccessUnits) {
         vt::test::TempDir tmp;
         fs::path wav = tmp / "out.wav";
         std::string cmd = vt::test::Quote(vt::test::ToolPath().string()) + " decode-audio " +
-                          vt::test::Quote(path.string()) + " " + vt::test::Quote(wav.string()) + " 2>/dev/null";
+                          vt::test::Quote(path.string()) + " " + vt::test::Quote(wav.string()) +
+                          " 2>/dev/null";
         ASSERT_EQ(vt::test::Run(cmd), 0) << name;
         fs::path adts = tmp / "s.aac";
-        ASSERT_EQ(vt::test::Run("ffmpeg -v error -y -i " + vt::test::Quote(path.string()) + " -vn -c:a copy -f adts " +
-                                vt::test::Quote(adts.string())),
+        ASSERT_EQ(vt::test::Run("ffmpeg -v error -y -i " + vt::test::Quote(path.string()) +
+                                " -vn -c:a copy -f adts " + vt::test::Quote(adts.string())),
                   0);
         Decoded ref = DecodeStream(vt::test::ReadFileBytes(adts), AACDEC_FORMAT_ADTS);
         auto bytes = vt::test::ReadFileBytes(wav);

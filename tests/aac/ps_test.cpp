@@ -55,11 +55,12 @@ struct Table {
 };
 const Table kIidDf{kHuffIidDf, 29}, kIidDt{kHuffIidDt, 29}, kIidFineDf{kHuffIidFineDf, 61};
 const Table kIidFineDt{kHuffIidFineDt, 61}, kIccDf{kHuffIccDf, 15}, kIccDt{kHuffIccDt, 15};
-const Table kIpdDf{kHuffIpdDf, 8}, kOpdDf{kHuffOpdDf, 8}, kIpdDt{kHuffIpdDt, 8}, kOpdDt{kHuffOpdDt, 8};
+const Table kIpdDf{kHuffIpdDf, 8}, kOpdDf{kHuffOpdDf, 8}, kIpdDt{kHuffIpdDt, 8},
+    kOpdDt{kHuffOpdDt, 8};
 
 // Writes one envelope of values, frequency- or time-differential.
-void PutEnvelope(BitWriter *w, const Table &tab, const std::vector<int> &v, const std::vector<int> *prev,
-                 bool wrap = false) {
+void PutEnvelope(BitWriter *w, const Table &tab, const std::vector<int> &v,
+                 const std::vector<int> *prev, bool wrap = false) {
     int acc = 0;
     for (size_t b = 0; b < v.size(); ++b) {
         int d = v[b] - (prev ? (*prev)[b] : acc);
@@ -130,9 +131,10 @@ TEST(PsHuffman, TablesArePrefixFreeCompleteAndCoverTheirRange) {
         Table tab;
         int lo, hi;
     };
-    const Case cases[] = {{kIidDf, -14, 14},    {kIidDt, -14, 14}, {kIidFineDf, -30, 30}, {kIidFineDt, -30, 30},
-                          {kIccDf, -7, 7},      {kIccDt, -7, 7},   {kIpdDf, 0, 7},        {kIpdDt, 0, 7},
-                          {kOpdDf, 0, 7},       {kOpdDt, 0, 7}};
+    const Case cases[] = {{kIidDf, -14, 14},     {kIidDt, -14, 14}, {kIidFineDf, -30, 30},
+                          {kIidFineDt, -30, 30}, {kIccDf, -7, 7},   {kIccDt, -7, 7},
+                          {kIpdDf, 0, 7},        {kIpdDt, 0, 7},    {kOpdDf, 0, 7},
+                          {kOpdDt, 0, 7}};
     for (const Case &c : cases) {
         ASSERT_EQ(c.tab.n, c.hi - c.lo + 1);
         double kraft = 0;
@@ -152,7 +154,8 @@ TEST(PsHuffman, TablesArePrefixFreeCompleteAndCoverTheirRange) {
             for (int j = 0; j < c.tab.n; ++j) {
                 const PsHuffEntry &b = c.tab.t[j];
                 if (i == j || b.len < a.len) continue;
-                EXPECT_NE(b.code >> (b.len - a.len), a.code) << "code " << i << " prefixes code " << j;
+                EXPECT_NE(b.code >> (b.len - a.len), a.code)
+                    << "code " << i << " prefixes code " << j;
             }
         }
         EXPECT_DOUBLE_EQ(kraft, 1.0);
@@ -287,10 +290,12 @@ TEST(PsRead, EnvelopeFixUp) {
             last = v;
         }
         Parsed p = Parse(&st, w);
-        std::string what = "class " + std::to_string(c.frame_class) + " idx " + std::to_string(c.num_env_idx);
+        std::string what =
+            "class " + std::to_string(c.frame_class) + " idx " + std::to_string(c.num_env_idx);
         ASSERT_TRUE(p.ok) << what;
         ASSERT_EQ(p.f.num_env, c.want_env) << what;
-        for (int e = 0; e <= c.want_env; ++e) EXPECT_EQ(p.f.border[e], c.want_borders[static_cast<size_t>(e)]) << what;
+        for (int e = 0; e <= c.want_env; ++e)
+            EXPECT_EQ(p.f.border[e], c.want_borders[static_cast<size_t>(e)]) << what;
         ExpectRow(p.f.iid[c.want_env - 1], last, what);
         EXPECT_EQ(p.f.icc[0][0], 0) << "ICC off reads as full correlation";
     }
@@ -344,7 +349,8 @@ TEST(PsRead, FineIidThirtyFourBandsAndIpdOpdExtension) {
     e2.Put(0, 2);
     e2.Put(1, 1);
     std::vector<int> ipd2(17), opd2 = opd;
-    for (int b = 0; b < 17; ++b) ipd2[static_cast<size_t>(b)] = (ipd[static_cast<size_t>(b)] + 3) & 7;
+    for (int b = 0; b < 17; ++b)
+        ipd2[static_cast<size_t>(b)] = (ipd[static_cast<size_t>(b)] + 3) & 7;
     e2.Put(1, 1);
     PutEnvelope(&e2, kIpdDt, ipd2, &ipd, true);
     e2.Put(1, 1);
@@ -376,8 +382,11 @@ TEST(PsRead, DamagedPayloadsAreRejected) {
     };
     const Case cases[] = {
         {"truncated", good_frame, 5},
-        {"reserved iid mode", [](BitWriter *w) { w->Put(1, 1), w->Put(1, 1), w->Put(6, 3), w->Put(0, 8); }, 0},
-        {"reserved icc mode", [](BitWriter *w) { w->Put(1, 1), w->Put(0, 1), w->Put(1, 1), w->Put(7, 3), w->Put(0, 8); }, 0},
+        {"reserved iid mode",
+         [](BitWriter *w) { w->Put(1, 1), w->Put(1, 1), w->Put(6, 3), w->Put(0, 8); }, 0},
+        {"reserved icc mode",
+         [](BitWriter *w) { w->Put(1, 1), w->Put(0, 1), w->Put(1, 1), w->Put(7, 3), w->Put(0, 8); },
+         0},
         {"borders going back",
          [](BitWriter *w) {
              PutHeader(w, -1, -1, false);
@@ -441,7 +450,8 @@ TEST(PsRead, RandomPayloadsStayInsideTheirBits) {
     for (int iter = 0; iter < 3000; ++iter) {
         int len = 1 + static_cast<int>(rng() % 40);
         BitWriter w;
-        if (iter % 3 == 0) PutHeader(&w, static_cast<int>(rng() % 6), static_cast<int>(rng() % 6), rng() & 1);
+        if (iter % 3 == 0)
+            PutHeader(&w, static_cast<int>(rng() % 6), static_cast<int>(rng() % 6), rng() & 1);
         while (w.bits() < len * 8) w.Put(rng() & 0xFF, 8);
         int bits = len * 8 - static_cast<int>(rng() % 8);
         Parsed p = Parse(&st, w, bits);
@@ -467,7 +477,7 @@ Slots Noise(std::mt19937 *rng, int amplitude) {
     return s;
 }
 
-inline int32_t (*Rows(Slots &s))[64][2] { return reinterpret_cast<int32_t (*)[64][2]>(s.data()); }
+inline int32_t (*Rows(Slots &s))[64][2] { return reinterpret_cast<int32_t(*)[64][2]>(s.data()); }
 
 // A frame with one envelope of the given IID/ICC indices in every band.
 PsFrame ConstantFrame(bool is34, int iid, int icc) {
@@ -491,7 +501,8 @@ struct PsRun {
     std::vector<int32_t> in, left, right;
     int slots = 0;
 };
-PsRun RunFrames(const std::vector<const PsFrame *> &frames, int amplitude, uint32_t seed = 1, int scale = 1) {
+PsRun RunFrames(const std::vector<const PsFrame *> &frames, int amplitude, uint32_t seed = 1,
+                int scale = 1) {
     std::mt19937 rng(seed);
     PsState st;
     ResetPs(&st);
@@ -508,7 +519,9 @@ PsRun RunFrames(const std::vector<const PsFrame *> &frames, int amplitude, uint3
     return r;
 }
 
-inline size_t At(int slot, int band, int c) { return (static_cast<size_t>(slot) * 64 + band) * 2 + c; }
+inline size_t At(int slot, int band, int c) {
+    return (static_cast<size_t>(slot) * 64 + band) * 2 + c;
+}
 
 // IID 0 with full correlation is the identity: both outputs are the mono input 6 slots late,
 // whatever the resolution, and also across resolution changes; frames that cannot be used (no
@@ -554,12 +567,16 @@ TEST(PsApply, LargeIidPans) {
         int iid;
         double db;
     };
-    const Case cases[] = {{false, false, 7, 25}, {false, false, -7, -25}, {true, false, 4, 10},
-                          {false, true, 15, 50}, {true, true, -11, -30}};
+    const Case cases[] = {{false, false, 7, 25},
+                          {false, false, -7, -25},
+                          {true, false, 4, 10},
+                          {false, true, 15, 50},
+                          {true, true, -11, -30}};
     for (const Case &c : cases) {
         PsFrame f = ConstantFrame(c.is34, c.iid, 0);
         f.iid_fine = c.fine;
-        PsRun r = RunFrames({&f, nullptr, nullptr}, 1 << 24);  // frames without parameters hold them
+        PsRun r =
+            RunFrames({&f, nullptr, nullptr}, 1 << 24);  // frames without parameters hold them
         double cc = std::pow(10.0, c.db / 20);
         double c1 = std::sqrt(2.0) / std::sqrt(1 + cc * cc), c2 = cc * c1;
         double ein = Energy(r.in, 32, 90, 0, 64);
@@ -578,7 +595,8 @@ TEST(PsApply, NegativeCorrelationGivesAntiphaseDecorrelatedOutput) {
         int32_t worst = 0;
         for (int n = 64; n < r.slots; ++n)
             for (int k = 0; k < 64; ++k)
-                for (int c = 0; c < 2; ++c) worst = std::max(worst, std::abs(r.left[At(n, k, c)] + r.right[At(n, k, c)]));
+                for (int c = 0; c < 2; ++c)
+                    worst = std::max(worst, std::abs(r.left[At(n, k, c)] + r.right[At(n, k, c)]));
         EXPECT_LE(worst, 2) << is34;
         double ein = Energy(r.in, 58, 122, 0, 64), el = Energy(r.left, 64, 128, 0, 64);
         EXPECT_GT(el / ein, 0.5) << is34;
@@ -600,7 +618,8 @@ TEST(PsApply, LinearInInputScaleAndNoOverflow) {
         PsRun a = RunFrames({p, p, p}, 1 << 20, 3), b = RunFrames({p, p, p}, 1 << 20, 3, 64);
         double err = 0, ref = 0;
         for (size_t i = 0; i < a.left.size(); ++i) {
-            err += std::pow(b.left[i] - 64.0 * a.left[i], 2) + std::pow(b.right[i] - 64.0 * a.right[i], 2);
+            err += std::pow(b.left[i] - 64.0 * a.left[i], 2) +
+                   std::pow(b.right[i] - 64.0 * a.right[i], 2);
             ref += std::pow(64.0 * a.left[i], 2) + std::pow(64.0 * a.right[i], 2);
         }
         EXPECT_LT(err / ref, 1e-8);
@@ -663,7 +682,9 @@ namespace e2e {
 std::vector<int16_t> ReadWav(const std::filesystem::path &p, int *channels) {
     std::vector<uint8_t> b = vt::test::ReadFileBytes(p);
     std::vector<int16_t> s;
-    if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[36], "data", 4) != 0) return s;
+    if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) != 0 ||
+        std::memcmp(&b[36], "data", 4) != 0)
+        return s;
     *channels = b[22] | b[23] << 8;
     s.resize((b.size() - 44) / 2);
     std::memcpy(s.data(), &b[44], s.size() * 2);
@@ -671,15 +692,20 @@ std::vector<int16_t> ReadWav(const std::filesystem::path &p, int *channels) {
 }
 
 // SNR of each stereo channel of ours against the reference after the best alignment.
-std::vector<double> AlignedSnr(const std::vector<int16_t> &ours, const std::vector<int16_t> &ref, int *lag_out) {
-    const long n_ours = static_cast<long>(ours.size() / 2), n_ref = static_cast<long>(ref.size() / 2);
-    auto at = [](const std::vector<int16_t> &v, long i, int c) { return static_cast<double>(v[2 * i + c]); };
+std::vector<double> AlignedSnr(const std::vector<int16_t> &ours, const std::vector<int16_t> &ref,
+                               int *lag_out) {
+    const long n_ours = static_cast<long>(ours.size() / 2),
+               n_ref = static_cast<long>(ref.size() / 2);
+    auto at = [](const std::vector<int16_t> &v, long i, int c) {
+        return static_cast<double>(v[2 * i + c]);
+    };
     const long base = n_ref / 4, win = std::min<long>(16384, n_ref / 2);
     double best = -1e300;
     for (int lag = -6144; lag <= 6144; ++lag) {
         double acc = 0;
         for (long i = base; i < base + win; i += 3)
-            if (i + lag >= 0 && i + lag < n_ours) acc += at(ours, i + lag, 0) * at(ref, i, 0) + at(ours, i + lag, 1) * at(ref, i, 1);
+            if (i + lag >= 0 && i + lag < n_ours)
+                acc += at(ours, i + lag, 0) * at(ref, i, 0) + at(ours, i + lag, 1) * at(ref, i, 1);
         if (acc > best) best = acc, *lag_out = lag;
     }
     std::vector<double> snr;
@@ -706,7 +732,8 @@ TEST_P(PsStreams, MatchFloatReference) {
     if (!std::filesystem::exists(tool)) GTEST_SKIP() << "vantrec-tool not built";
     vt::test::TempDir tmp;
     std::string err;
-    std::string cmd = vt::test::Quote(tool.string()) + " decode-audio " + vt::test::Quote(file.string()) + " " +
+    std::string cmd = vt::test::Quote(tool.string()) + " decode-audio " +
+                      vt::test::Quote(file.string()) + " " +
                       vt::test::Quote((tmp / "ours.wav").string()) + " 2>&1";
     ASSERT_EQ(vt::test::Run(cmd, &err), 0) << err;
     if (err.find("sbr=1") == std::string::npos) GTEST_SKIP() << "decoder without SBR: " << err;
@@ -715,7 +742,8 @@ TEST_P(PsStreams, MatchFloatReference) {
     std::vector<int16_t> ours = ReadWav(tmp / "ours.wav", &ours_ch);
     ASSERT_EQ(ours_ch, 2);
     std::string ref_cmd = "ffmpeg -v error -y -c:a aac -i " + vt::test::Quote(file.string()) +
-                          " -ac 2 -f s16le -acodec pcm_s16le " + vt::test::Quote((tmp / "ref.raw").string());
+                          " -ac 2 -f s16le -acodec pcm_s16le " +
+                          vt::test::Quote((tmp / "ref.raw").string());
     ASSERT_EQ(vt::test::Run(ref_cmd), 0) << ref_cmd;
     std::vector<uint8_t> raw = vt::test::ReadFileBytes(tmp / "ref.raw");
     std::vector<int16_t> ref(raw.size() / 2);
@@ -725,7 +753,8 @@ TEST_P(PsStreams, MatchFloatReference) {
     // Not bit-exact between decoders, but ours agrees with the float reference at 88 dB or more
     // on all of these; 60 dB leaves room for rounding changes upstream, a real fault falls far
     // below.
-    for (size_t c = 0; c < snr.size(); ++c) EXPECT_GE(snr[c], 60.0) << GetParam() << " channel " << c << " lag " << lag;
+    for (size_t c = 0; c < snr.size(); ++c)
+        EXPECT_GE(snr[c], 60.0) << GetParam() << " channel " << c << " lag " << lag;
     std::printf("%s: lag %d, SNR %.1f / %.1f dB\n", GetParam(), lag, snr[0], snr[1]);
 }
 

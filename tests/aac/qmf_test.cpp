@@ -22,11 +22,13 @@ using aacdec::kTimeFrac;
 
 double Window(int i) { return aacdec::kSbrQmfWindow[i] / 2147483648.0; }
 
-int16_t ToPcm(double v) { return static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L)); }
+int16_t ToPcm(double v) {
+    return static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+}
 
 struct Level {
     const char *name;
-    double amplitude;  // of the random input, in the input's integer units
+    double amplitude;   // of the random input, in the input's integer units
     double min_snr_db;  // analysis only: quiet input is bounded by the output's integer steps
 };
 
@@ -44,7 +46,8 @@ TEST_P(QmfSynthesis, MatchesTheStandardsFormula) {
         std::vector<int32_t> x(kSbrSlots * 64 * 2);
         for (auto &s : x) s = static_cast<int32_t>(std::lround(GetParam().amplitude * uni(rng)));
         std::vector<int16_t> pcm(2048);
-        aacdec::SbrSynthesis(c.get(), reinterpret_cast<int32_t (*)[64][2]>(x.data()), pcm.data(), false);
+        aacdec::SbrSynthesis(c.get(), reinterpret_cast<int32_t(*)[64][2]>(x.data()), pcm.data(),
+                             false);
         for (int l = 0; l < kSbrSlots; ++l) {
             std::memmove(v.data() + 128, v.data(), (1280 - 128) * sizeof(double));
             for (int n = 0; n < 128; ++n) {
@@ -58,7 +61,8 @@ TEST_P(QmfSynthesis, MatchesTheStandardsFormula) {
             for (int k = 0; k < 64; ++k) {
                 double out = 0;
                 for (int n = 0; n < 5; ++n)
-                    out += v[256 * n + k] * Window(128 * n + k) + v[256 * n + 192 + k] * Window(128 * n + 64 + k);
+                    out += v[256 * n + k] * Window(128 * n + k) +
+                           v[256 * n + 192 + k] * Window(128 * n + 64 + k);
                 const int16_t ref = ToPcm(out);
                 worst = std::max(worst, std::abs(pcm[64 * l + k] - ref));
                 saturated += ref == 32767 || ref == -32768;
@@ -75,7 +79,9 @@ INSTANTIATE_TEST_SUITE_P(Levels, QmfSynthesis,
                          testing::Values(Level{"quiet", 300, 0}, Level{"loud", 1 << 23, 0},
                                          Level{"full_scale", (1 << 28) - 1, 0},
                                          Level{"past_the_limit", 2147483647.0, 0}),
-                         [](const testing::TestParamInfo<Level> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Level> &info) {
+                             return std::string(info.param.name);
+                         });
 
 class QmfAnalysis : public testing::TestWithParam<Level> {};
 
@@ -91,7 +97,7 @@ TEST_P(QmfAnalysis, MatchesTheStandardsFormula) {
         std::vector<int32_t> time(1024);
         for (auto &s : time) s = static_cast<int32_t>(std::lround(GetParam().amplitude * uni(rng)));
         std::vector<int32_t> low(aacdec::kSbrLowSlots * 32 * 2);
-        aacdec::SbrAnalysis(c.get(), time.data(), reinterpret_cast<int32_t (*)[32][2]>(low.data()));
+        aacdec::SbrAnalysis(c.get(), time.data(), reinterpret_cast<int32_t(*)[32][2]>(low.data()));
         for (int l = 0; l < kSbrSlots; ++l) {
             std::memmove(xs.data() + 32, xs.data(), (320 - 32) * sizeof(double));
             for (int n = 0; n < 32; ++n) xs[31 - n] = time[32 * l + n] / double(1 << kTimeFrac);
@@ -105,7 +111,8 @@ TEST_P(QmfAnalysis, MatchesTheStandardsFormula) {
             }
             for (int k = 0; k < 32; ++k) {
                 std::complex<double> sum = 0;
-                for (int n = 0; n < 64; ++n) sum += 2 * u[n] * std::polar(1.0, M_PI * (k + 0.5) * (2 * n - 0.5) / 64);
+                for (int n = 0; n < 64; ++n)
+                    sum += 2 * u[n] * std::polar(1.0, M_PI * (k + 0.5) * (2 * n - 0.5) / 64);
                 sum *= 1 << kQmfFrac;
                 const int32_t *got = &low[((aacdec::kSbrHfGen + l) * 32 + k) * 2];
                 for (int part = 0; part < 2; ++part) {
@@ -114,18 +121,24 @@ TEST_P(QmfAnalysis, MatchesTheStandardsFormula) {
                     const double clipped = std::clamp(ref, -lim, lim);
                     err += (got[part] - clipped) * (got[part] - clipped);
                     sig += clipped * clipped;
-                    if (std::abs(ref) < 4096) worst_small = std::max(worst_small, static_cast<int>(std::abs(got[part] - ref) + 0.5));
+                    if (std::abs(ref) < 4096)
+                        worst_small = std::max(worst_small,
+                                               static_cast<int>(std::abs(got[part] - ref) + 0.5));
                 }
             }
         }
     }
-    EXPECT_GT(10 * std::log10(sig / std::max(err, 1e-30)), GetParam().min_snr_db) << GetParam().name;
+    EXPECT_GT(10 * std::log10(sig / std::max(err, 1e-30)), GetParam().min_snr_db)
+        << GetParam().name;
     EXPECT_LE(worst_small, 2) << GetParam().name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, QmfAnalysis,
-                         testing::Values(Level{"quiet", 600, 60}, Level{"loud", 20000 << kTimeFrac, 90},
+                         testing::Values(Level{"quiet", 600, 60},
+                                         Level{"loud", 20000 << kTimeFrac, 90},
                                          Level{"past_pcm_range", 1 << 29, 90}),
-                         [](const testing::TestParamInfo<Level> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Level> &info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

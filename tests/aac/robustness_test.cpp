@@ -22,10 +22,8 @@ bool KnownCode(int32_t e) {
         case AACDEC_ERR_RESERVED_CODEBOOK:
         case AACDEC_ERR_PREDICTION:
         case AACDEC_ERR_COUPLING:
-        case AACDEC_ERR_TNS_RANGE:
-            return true;
-        default:
-            return false;
+        case AACDEC_ERR_TNS_RANGE: return true;
+        default: return false;
     }
 }
 
@@ -35,7 +33,8 @@ std::vector<uint8_t> LoadVector(const char *name) {
 }
 
 TEST(AacRobustness, FlippedBitsInEveryKindOfStream) {
-    const char *files[] = {"fate_ct_faac-adts.aac", "fate_id3v1.aac", "mutagen_adif.aac", "fate_foo.aac"};
+    const char *files[] = {"fate_ct_faac-adts.aac", "fate_id3v1.aac", "mutagen_adif.aac",
+                           "fate_foo.aac"};
     bool any = false;
     for (const char *f : files) {
         auto clean = LoadVector(f);
@@ -113,7 +112,8 @@ TEST(AacRobustness, RandomBytesAsEveryFormat) {
                 data[0] = 0xFF;
                 data[1] = 0xF1;
             }
-            Decoded d = format == AACDEC_FORMAT_RAW ? DecodeUnits({data, data}, 44100, 2) : DecodeStream(data, format);
+            Decoded d = format == AACDEC_FORMAT_RAW ? DecodeUnits({data, data}, 44100, 2)
+                                                    : DecodeStream(data, format);
             for (int32_t e : d.codes) EXPECT_TRUE(KnownCode(e)) << format << " " << e;
         }
     }

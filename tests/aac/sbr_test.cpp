@@ -19,7 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Fatal(int32_t e) { return e == AACDEC_ERR_FATAL || (e > 0 && e < 4101) || e == AACDEC_ERR_FRAME_LENGTH; }
+bool Fatal(int32_t e) {
+    return e == AACDEC_ERR_FATAL || (e > 0 && e < 4101) || e == AACDEC_ERR_FRAME_LENGTH;
+}
 
 struct Options {
     int sbr_off = 0, downsampled = 0, mono_out = 0, ps_mode = 0;
@@ -52,8 +54,8 @@ DecodeRun DecodeWith(const std::vector<uint8_t> &data, const Options &o) {
     size_t pos = 0;
     bool probed = false;
     while (pos < data.size()) {
-        AacDecInBuf in = {static_cast<int32_t>(data.size() - pos), static_cast<int32_t>(data.size() - pos),
-                          data.data() + pos};
+        AacDecInBuf in = {static_cast<int32_t>(data.size() - pos),
+                          static_cast<int32_t>(data.size() - pos), data.data() + pos};
         if (!probed) {
             int32_t e = AacDecProbe(h, &p, &in);
             if (Fatal(e)) {
@@ -77,7 +79,8 @@ DecodeRun DecodeWith(const std::vector<uint8_t> &data, const Options &o) {
             int ch = p.iChannels > 0 ? p.iChannels : 1;
             int n = ob.iBytesWritten / (2 * ch);
             for (int i = 0; i < n; ++i)
-                for (int c = 0; c < r.d.channels; ++c) r.d.pcm.push_back(out[(c < ch ? c : ch - 1) * AACDEC_CH1_OFFSET + i]);
+                for (int c = 0; c < r.d.channels; ++c)
+                    r.d.pcm.push_back(out[(c < ch ? c : ch - 1) * AACDEC_CH1_OFFSET + i]);
             r.sbr = p.iSbrPresent;
             r.ps = p.iPsPresent;
         }
@@ -91,8 +94,9 @@ DecodeRun DecodeWith(const std::vector<uint8_t> &data, const Options &o) {
 // silent, PS adds its own delay, and ffmpeg keeps encoder priming that MP4 edit lists would
 // trim): a coarse search on a window in the middle of the stream, a
 // fine one around its best, then the whole stream.
-std::vector<double> AlignedSnr(const std::vector<int16_t> &ours, int och, const std::vector<int16_t> &ref, int rch,
-                               int ref_channel, int *offset) {
+std::vector<double> AlignedSnr(const std::vector<int16_t> &ours, int och,
+                               const std::vector<int16_t> &ref, int rch, int ref_channel,
+                               int *offset) {
     const long no = static_cast<long>(ours.size()) / och, nr = static_cast<long>(ref.size()) / rch;
     auto rc = [&](int c) { return ref_channel >= 0 ? ref_channel : std::min(c, rch - 1); };
     auto snr_at = [&](long off, long from, long to, int c) {
@@ -100,7 +104,8 @@ std::vector<double> AlignedSnr(const std::vector<int16_t> &ours, int och, const 
         for (long i = from; i < to; ++i) {
             long j = i + off;
             if (j < 0 || j >= nr) continue;
-            double x = ref[static_cast<size_t>(j * rch + rc(c))], y = ours[static_cast<size_t>(i * och + c)];
+            double x = ref[static_cast<size_t>(j * rch + rc(c))],
+                   y = ours[static_cast<size_t>(i * och + c)];
             s += x * x;
             e += (x - y) * (x - y);
         }
@@ -130,17 +135,17 @@ std::vector<uint8_t> AdtsOf(const fs::path &path, vt::test::TempDir &tmp) {
     std::string ext = path.extension().string();
     if (ext != ".mp4" && ext != ".m4a") return vt::test::ReadFileBytes(path);
     fs::path out = tmp / "s.aac";
-    std::string cmd = "ffmpeg -v error -y -i " + vt::test::Quote(path.string()) + " -vn -c:a copy -f adts " +
-                      vt::test::Quote(out.string());
+    std::string cmd = "ffmpeg -v error -y -i " + vt::test::Quote(path.string()) +
+                      " -vn -c:a copy -f adts " + vt::test::Quote(out.string());
     if (vt::test::Run(cmd) != 0) return {};
     return vt::test::ReadFileBytes(out);
 }
 
 struct HeVector {
     const char *file;
-    int rate;          // output rate (ffmpeg's)
-    int channels;      // our output channels
-    int ref_channel;   // reference channel all of ours compare with; -1: the same index
+    int rate;         // output rate (ffmpeg's)
+    int channels;     // our output channels
+    int ref_channel;  // reference channel all of ours compare with; -1: the same index
     double min_snr;
     bool downmix = false;  // compare with ffmpeg's stereo downmix
 };
@@ -170,7 +175,8 @@ TEST_P(HeAacVectors, MatchFloatReference) {
     for (int32_t code : r.d.codes) EXPECT_EQ(code, 0);
     // 2048 samples per channel for every frame after the first.
     EXPECT_EQ(r.bytes[0], 0);
-    for (size_t i = 1; i < r.bytes.size(); ++i) ASSERT_EQ(r.bytes[i], v.channels * 2048 * 2) << "frame " << i;
+    for (size_t i = 1; i < r.bytes.size(); ++i)
+        ASSERT_EQ(r.bytes[i], v.channels * 2048 * 2) << "frame " << i;
 
     fs::path adts = tmp / "ref_in.aac";
     ASSERT_TRUE(vt::test::WriteFileBytes(adts, bytes));
@@ -179,14 +185,15 @@ TEST_P(HeAacVectors, MatchFloatReference) {
     ASSERT_FALSE(ref.empty());
     int off = 0;
     auto snr = AlignedSnr(r.d.pcm, r.d.channels, ref, ref_ch, v.ref_channel, &off);
-    for (size_t c = 0; c < snr.size(); ++c) EXPECT_GE(snr[c], v.min_snr) << v.file << " channel " << c << " offset " << off;
+    for (size_t c = 0; c < snr.size(); ++c)
+        EXPECT_GE(snr[c], v.min_snr) << v.file << " channel " << c << " offset " << off;
     std::printf("%s: offset %d, SNR %.1f / %.1f dB\n", v.file, off, snr[0], snr.back());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sbr, HeAacVectors,
     testing::Values(
-        HeVector{"fate_al_sbr_cm_48_2.mp4", 48000, 2, -1, 60},          // header only after 380 frames
+        HeVector{"fate_al_sbr_cm_48_2.mp4", 48000, 2, -1, 60},  // header only after 380 frames
         // 5.1 to stereo: the SBR stage runs on the downmix with the front pair's SBR data, so the
         // high band is only close to a mix of every channel's own.
         HeVector{"fate_al_sbr_cm_48_5.1.mp4", 48000, 2, -1, 15, true},
@@ -202,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeVector{"fate_tones_nero_44100_mono_aac_he.m4a", 44100, 2, 0, 60},
         HeVector{"fate_tones_nero_44100_stereo_aac_he.m4a", 44100, 2, -1, 60},
         // Parametric stereo.
-        HeVector{"fate_al_sbr_ps_04_new.mp4", 32000, 2, -1, 40},       // PS from the 53rd frame on
+        HeVector{"fate_al_sbr_ps_04_new.mp4", 32000, 2, -1, 40},  // PS from the 53rd frame on
         HeVector{"fate_al_sbr_ps_06_new.mp4", 32000, 2, -1, 40},
         HeVector{"fate_tones_afconvert_16000_stereo_aac_he2.m4a", 32000, 2, -1, 40},
         HeVector{"fate_tones_afconvert_44100_stereo_aac_he2.m4a", 44100, 2, -1, 40},
@@ -239,8 +246,8 @@ uint32_t Crc10ByDivision(std::vector<uint8_t> bits) {
 // frequency with every delta 0, noise floors likewise, optional PS-free extended data. With crc
 // the payload is EXT_SBR_DATA_CRC with a correct bs_sbr_crc_bits. start and stop choose the band
 // layout.
-std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header, bool crc = false, int start = 5,
-                                    int stop = 8) {
+std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header, bool crc = false,
+                                    int start = 5, int stop = 8) {
     aacdec::SbrHeader h = {};
     h.amp_res = 1;
     h.start_freq = static_cast<uint8_t>(start);
@@ -268,19 +275,19 @@ std::vector<uint8_t> SbrPayloadBits(int core_rate, int level, bool header, bool 
         w.Put(0, 1);  // header_extra_1: defaults 2, 1, 2
         w.Put(0, 1);  // header_extra_2: defaults 2, 2, 1, 1
     }
-    w.Put(0, 1);      // bs_data_extra
-    w.Put(0, 2);      // FIXFIX
-    w.Put(0, 2);      // one envelope (1.5 dB steps then)
-    w.Put(1, 1);      // high frequency resolution
-    w.Put(0, 1);      // df_env: frequency
-    w.Put(0, 1);      // df_noise
+    w.Put(0, 1);                                  // bs_data_extra
+    w.Put(0, 2);                                  // FIXFIX
+    w.Put(0, 2);                                  // one envelope (1.5 dB steps then)
+    w.Put(1, 1);                                  // high frequency resolution
+    w.Put(0, 1);                                  // df_env: frequency
+    w.Put(0, 1);                                  // df_noise
     for (int i = 0; i < f.n_q; ++i) w.Put(2, 2);  // invf mode
     w.Put(static_cast<uint32_t>(level), 7);
     for (int j = 1; j < f.n_high; ++j) w.Put(0, 2);  // delta 0 in the 1.5 dB frequency table
     w.Put(10, 5);
-    for (int j = 1; j < f.n_q; ++j) w.Put(0, 1);     // delta 0 in the 3 dB frequency table
-    w.Put(0, 1);      // add_harmonic_flag
-    w.Put(0, 1);      // bs_extended_data
+    for (int j = 1; j < f.n_q; ++j) w.Put(0, 1);  // delta 0 in the 3 dB frequency table
+    w.Put(0, 1);                                  // add_harmonic_flag
+    w.Put(0, 1);                                  // bs_extended_data
     while (w.bits.size() % 8) w.bits.push_back(0);
     if (crc) {
         uint32_t c = Crc10ByDivision(std::vector<uint8_t>(w.bits.begin() + 14, w.bits.end()));
@@ -293,7 +300,8 @@ std::vector<uint8_t> Pack(const std::vector<uint8_t> &bits) {
     std::vector<uint8_t> out;
     for (size_t i = 0; i < bits.size(); i += 8) {
         uint8_t b = 0;
-        for (size_t k = 0; k < 8; ++k) b = static_cast<uint8_t>((b << 1) | (i + k < bits.size() ? bits[i + k] : 0));
+        for (size_t k = 0; k < 8; ++k)
+            b = static_cast<uint8_t>((b << 1) | (i + k < bits.size() ? bits[i + k] : 0));
         out.push_back(b);
     }
     return out;
@@ -325,8 +333,9 @@ void PutFill(BitWriter *w, const std::vector<uint8_t> &payload) {
 
 // Inserts a FIL element with the SBR payload before the END element of every ADTS frame (but
 // skip_frame). payload_at: the stream bit where each frame's payload starts.
-std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int level, bool headers = true,
-                            bool crc = false, int skip_frame = -1, std::vector<size_t> *payload_at = nullptr) {
+std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int level,
+                            bool headers = true, bool crc = false, int skip_frame = -1,
+                            std::vector<size_t> *payload_at = nullptr) {
     std::vector<uint8_t> out;
     size_t pos = 0;
     int frame = 0;
@@ -340,7 +349,8 @@ std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int
         auto payload = SbrPayloadBits(core_rate, level, headers && frame % 8 == 0, crc);
         if (frame != skip_frame) {
             PutFill(&w, payload);
-            if (payload_at) payload_at->push_back(8 * (out.size() + 7) + w.bits.size() - payload.size());
+            if (payload_at)
+                payload_at->push_back(8 * (out.size() + 7) + w.bits.size() - payload.size());
         } else if (payload_at) {
             payload_at->push_back(0);
         }
@@ -360,11 +370,13 @@ std::vector<uint8_t> AddSbr(const std::vector<uint8_t> &adts, int core_rate, int
     return out;
 }
 
-std::vector<uint8_t> EncodeLc(vt::test::TempDir &tmp, int rate, int channels, const std::string &extra = "") {
+std::vector<uint8_t> EncodeLc(vt::test::TempDir &tmp, int rate, int channels,
+                              const std::string &extra = "") {
     fs::path adts = tmp / "lc.aac";
-    std::string cmd = "ffmpeg -v error -y -f lavfi -i \"aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*2500*t)':s=" +
-                      std::to_string(rate) + ":d=1\" -ac " + std::to_string(channels) +
-                      " -c:a aac -b:a 48k " + extra + " -f adts " + vt::test::Quote(adts.string());
+    std::string cmd =
+        "ffmpeg -v error -y -f lavfi -i \"aevalsrc='0.3*sin(2*PI*440*t)+0.2*sin(2*PI*2500*t)':s=" +
+        std::to_string(rate) + ":d=1\" -ac " + std::to_string(channels) + " -c:a aac -b:a 48k " +
+        extra + " -f adts " + vt::test::Quote(adts.string());
     if (vt::test::Run(cmd) != 0) return {};
     return vt::test::ReadFileBytes(adts);
 }
@@ -434,9 +446,12 @@ TEST_F(OwnStreams, DamagedSbrFallsBackToTheCoreBandWithTheErrorCode) {
         o.ps_mode = 1;
         DecodeRun r = DecodeWith(bad, o);
         ASSERT_GT(r.d.frames, 10);
-        for (size_t i = 1; i < r.bytes.size(); ++i) ASSERT_EQ(r.bytes[i], 4096) << "round " << round;
+        for (size_t i = 1; i < r.bytes.size(); ++i)
+            ASSERT_EQ(r.bytes[i], 4096) << "round " << round;
         for (int32_t code : r.d.codes) {
-            if (code >= AACDEC_ERR_SBR_BASE && code <= AACDEC_ERR_SBR_BASE + static_cast<int>(aacdec::kSbrErrPs)) any_sbr_error = true;
+            if (code >= AACDEC_ERR_SBR_BASE &&
+                code <= AACDEC_ERR_SBR_BASE + static_cast<int>(aacdec::kSbrErrPs))
+                any_sbr_error = true;
         }
     }
     EXPECT_TRUE(any_sbr_error);
@@ -491,7 +506,9 @@ TEST_F(OwnStreams, EveryFlippedBitUnderTheSbrCrcDropsThatFramesHighBand) {
         DecodeRun r = DecodeWith(bad, o);
         ASSERT_EQ(r.d.codes.size(), clean.d.codes.size()) << "bit " << bit;
         for (size_t i = 0; i < r.d.codes.size(); ++i)
-            ASSERT_EQ(r.d.codes[i], static_cast<int>(i) == kFrame ? AACDEC_ERR_SBR_BASE + static_cast<int>(aacdec::kSbrErrCrc) : 0)
+            ASSERT_EQ(r.d.codes[i], static_cast<int>(i) == kFrame
+                                        ? AACDEC_ERR_SBR_BASE + static_cast<int>(aacdec::kSbrErrCrc)
+                                        : 0)
                 << "bit " << bit << " frame " << i;
         ASSERT_EQ(r.d.pcm, without.d.pcm) << "bit " << bit;
     }
@@ -547,7 +564,8 @@ TEST_P(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
             size_t count = field(3, 4), skip = 7;
             if (count == 15) count += field(7, 8) - 1, skip += 8;
             ASSERT_LT(skip + 8 * count + 7, elements.size());
-            elements.erase(elements.begin(), elements.begin() + static_cast<long>(skip + 8 * count));
+            elements.erase(elements.begin(),
+                           elements.begin() + static_cast<long>(skip + 8 * count));
         }
         ASSERT_EQ(elements[0] + elements[1] + elements[2], 0) << "block does not start with an SCE";
         auto second = elements;
@@ -589,9 +607,12 @@ TEST_P(SbrElements, EachSingleChannelElementUsesItsOwnSbrData) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sbr, SbrElements, testing::Values(0, 1, 2), [](const testing::TestParamInfo<int> &i) {
-    return i.param == 0 ? "SameHeader" : i.param == 1 ? "OwnBandLayouts" : "LastPatchDropped";
-});
+INSTANTIATE_TEST_SUITE_P(Sbr, SbrElements, testing::Values(0, 1, 2),
+                         [](const testing::TestParamInfo<int> &i) {
+                             return i.param == 0   ? "SameHeader"
+                                    : i.param == 1 ? "OwnBandLayouts"
+                                                   : "LastPatchDropped";
+                         });
 
 // ---- options on the public vectors ----
 
@@ -676,7 +697,8 @@ TEST(SbrOptions, PsModeSelectsParametricStereo) {
         EXPECT_EQ(r.d.rate, 44100);
         bool differ = false;
         if (c.channels == 2)
-            for (size_t i = 0; i + 1 < r.d.pcm.size(); i += 2) differ |= r.d.pcm[i] != r.d.pcm[i + 1];
+            for (size_t i = 0; i + 1 < r.d.pcm.size(); i += 2)
+                differ |= r.d.pcm[i] != r.d.pcm[i + 1];
         EXPECT_EQ(differ, c.channels == 2) << "mode " << c.mode;
     }
 }
@@ -692,12 +714,14 @@ TEST(SbrRobustness, DamagedHeAacV2FramesKeepTheirLength) {
         while (pos + 7 <= bad.size()) {
             size_t len = ((bad[pos + 3] & 3) << 11) | (bad[pos + 4] << 3) | (bad[pos + 5] >> 5);
             if (len < 24 || pos + len > bad.size()) break;
-            for (int k = 0; k < 3; ++k) bad[pos + len - 1 - rng() % 16] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            for (int k = 0; k < 3; ++k)
+                bad[pos + len - 1 - rng() % 16] ^= static_cast<uint8_t>(1u << (rng() % 8));
             pos += len;
         }
         DecodeRun r = DecodeWith(bad, Options());
         ASSERT_GT(r.d.frames, 5);
-        for (size_t i = 1; i < r.bytes.size(); ++i) ASSERT_EQ(r.bytes[i], 2 * 2048 * 2) << "round " << round;
+        for (size_t i = 1; i < r.bytes.size(); ++i)
+            ASSERT_EQ(r.bytes[i], 2 * 2048 * 2) << "round " << round;
     }
 }
 

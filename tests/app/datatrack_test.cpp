@@ -38,9 +38,10 @@ TEST(DataTrack, PlaybackStepsThroughTheEntries) {
         const std::string got = Lookup(t.get(), time);
         // At an exact stamp either neighbour is acceptable; elsewhere the covering entry.
         if (time % 100 == 0)
-            EXPECT_TRUE(got == "rec" + std::to_string(time / 100) || got == "rec" + std::to_string(expect)) << time;
-        else
-            EXPECT_EQ(got, "rec" + std::to_string(expect)) << time;
+            EXPECT_TRUE(got == "rec" + std::to_string(time / 100) ||
+                        got == "rec" + std::to_string(expect))
+                << time;
+        else EXPECT_EQ(got, "rec" + std::to_string(expect)) << time;
     }
     EXPECT_EQ(Lookup(t.get(), 4950), "rec49");
     EXPECT_EQ(Lookup(t.get(), 99999), "rec49") << "the last entry stays up to the end";
@@ -77,7 +78,8 @@ TEST(DataTrack, KeepsTheFirst1024SamplesAndTerminatesFullTexts) {
     auto u = std::make_unique<DataTrackTable>();
     app::ClearDataTrack(u.get());
     std::string full(1024, 'x');
-    ASSERT_TRUE(app::AddDataTrackEntry(u.get(), 0, reinterpret_cast<const uint8_t *>(full.data()), 1024));
+    ASSERT_TRUE(
+        app::AddDataTrackEntry(u.get(), 0, reinterpret_cast<const uint8_t *>(full.data()), 1024));
     EXPECT_EQ(Lookup(u.get(), 0).size(), 1023u);
     char small[8];
     EXPECT_EQ(app::LookupDataTrackText(u.get(), 0, small, sizeof small), 7);
@@ -98,7 +100,8 @@ TEST(TimeText, SwitchesToHoursWithTheDuration) {
         {3600000, 61000, "00:01:01/01:00:00"},
         {4500000, 4499000, "01:14:59/01:15:00"},
     };
-    for (const Case &c : cases) EXPECT_EQ(app::FormatTimeText(c.d, c.p), c.text) << c.d << " " << c.p;
+    for (const Case &c : cases)
+        EXPECT_EQ(app::FormatTimeText(c.d, c.p), c.text) << c.d << " " << c.p;
 }
 
 TEST(Volume, PercentToBothChannels) {

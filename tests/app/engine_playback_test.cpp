@@ -41,14 +41,15 @@ public:
 protected:
     bool event(QEvent *e) override {
         const int t = static_cast<int>(e->type());
-        if (t == app::WM_PLAYER_OPENED || t == app::WM_PLAYER_STATUS || t == app::WM_PLAYER_HALTED) {
-            got.push_back({t, static_cast<intptr_t>(static_cast<app::CWindowMessage *>(e)->wParam())});
+        if (t == app::WM_PLAYER_OPENED || t == app::WM_PLAYER_STATUS ||
+            t == app::WM_PLAYER_HALTED) {
+            got.push_back(
+                {t, static_cast<intptr_t>(static_cast<app::CWindowMessage *>(e)->wParam())});
             return true;
         }
         return QObject::event(e);
     }
 };
-
 
 class EnginePlayback : public ::testing::Test {
 protected:
@@ -87,7 +88,8 @@ TEST_F(EnginePlayback, PlaysASampleWithItsTextsAndPictures) {
     EXPECT_GT(player->DataTrack().count, 100) << "one text per 100 ms";
 
     // Status reports move the position on; pictures arrive in the window.
-    ASSERT_TRUE(RunUntil([&] { return player->GetPosition() > 1500 && video.PicturesShown() > 10; }, 15000));
+    ASSERT_TRUE(RunUntil([&] { return player->GetPosition() > 1500 && video.PicturesShown() > 10; },
+                         15000));
     EXPECT_EQ(player->GetState(), app::kStatePlaying);
     EXPECT_TRUE(sink.Has(app::WM_PLAYER_STATUS));
     EXPECT_EQ(video.Picture().size(), QSize(640, 480));
@@ -101,11 +103,16 @@ TEST_F(EnginePlayback, PlaysASampleWithItsTextsAndPictures) {
     EXPECT_EQ(player->GetState(), app::kStatePaused);
     ASSERT_EQ(player->Seek(8000), 1);
     // The engine takes the next seek once this one has settled back into the pause.
-    ASSERT_TRUE(RunUntil([&] {
-        return std::abs(player->GetPosition() - 8000) < 1500 && player->GetState() == app::kStatePaused;
-    }, 10000)) << player->GetPosition();
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            return std::abs(player->GetPosition() - 8000) < 1500 &&
+                   player->GetState() == app::kStatePaused;
+        },
+        10000))
+        << player->GetPosition();
     EXPECT_EQ(player->Seek(-500), 1);
-    ASSERT_TRUE(RunUntil([&] { return player->GetPosition() < 1000; }, 10000)) << player->GetPosition();
+    ASSERT_TRUE(RunUntil([&] { return player->GetPosition() < 1000; }, 10000))
+        << player->GetPosition();
 
     player->Stop();
     EXPECT_EQ(player->GetState(), app::kStateStopped);
@@ -129,13 +136,15 @@ TEST_F(EnginePlayback, TheWindowStepsAPictureAndSnapshotsItWithoutTheOverlay) {
     if (!fs::exists(SamplesDir() / "20261108_083000.mp4")) GTEST_SKIP() << "samples/ missing";
     TempDir program_dir, pictures;
     QStringList messages;
-    auto dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    auto dlg = std::make_unique<app::CPlayerDlg>(
+        nullptr, QString::fromStdString(program_dir.path().string()));
     dlg->SetMessageSink([&](const QString &t) { messages << t; });
     dlg->SetSnapshotFolder(QString::fromStdString(pictures.path().string()));
     dlg->show();
     dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
     app::CVideoWindow *video = dlg->VideoWindow();
-    ASSERT_TRUE(RunUntil([&] { return dlg->Player()->GetPosition() > 1500 && video->PicturesShown() > 10; }, 15000));
+    ASSERT_TRUE(RunUntil(
+        [&] { return dlg->Player()->GetPosition() > 1500 && video->PicturesShown() > 10; }, 15000));
 
     dlg->StepPicture(true);
     EXPECT_EQ(dlg->LastKnownState(), app::kStatePaused) << "stepping pauses first";
@@ -143,11 +152,13 @@ TEST_F(EnginePlayback, TheWindowStepsAPictureAndSnapshotsItWithoutTheOverlay) {
     const QImage before = video->Picture();
     const int shown = video->PicturesShown();
     dlg->StepPicture(true);
-    ASSERT_TRUE(RunUntil([&] { return video->PicturesShown() > shown; }, 5000)) << "one more picture";
+    ASSERT_TRUE(RunUntil([&] { return video->PicturesShown() > shown; }, 5000))
+        << "one more picture";
     EXPECT_NE(video->Picture(), before) << "the next picture of a moving scene";
 
     const QImage on_screen = video->Picture();
-    ASSERT_GT(RedPixels(on_screen, QRect(0, 0, 200, 24)), 40) << "the date and time drawn over the picture";
+    ASSERT_GT(RedPixels(on_screen, QRect(0, 0, 200, 24)), 40)
+        << "the date and time drawn over the picture";
     const QString path = dlg->TakeSnapshot();
     ASSERT_FALSE(path.isEmpty());
     const QImage snap(path);
@@ -156,7 +167,9 @@ TEST_F(EnginePlayback, TheWindowStepsAPictureAndSnapshotsItWithoutTheOverlay) {
     // Away from the text it is the same picture.
     const QPoint at(320, 400);
     const QColor a = snap.pixelColor(at), b = on_screen.pixelColor(at);
-    EXPECT_LT(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()), 40);
+    EXPECT_LT(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                  std::abs(a.blue() - b.blue()),
+              40);
     EXPECT_TRUE(messages.isEmpty());
     dlg.reset();
 }
@@ -164,7 +177,8 @@ TEST_F(EnginePlayback, TheWindowStepsAPictureAndSnapshotsItWithoutTheOverlay) {
 TEST_F(EnginePlayback, TheWindowReachesTheRealEndAtFourTimesSpeedAndOpensTheNext) {
     if (!fs::exists(SamplesDir() / "20261108_083000.mp4")) GTEST_SKIP() << "samples/ missing";
     TempDir program_dir;
-    auto dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    auto dlg = std::make_unique<app::CPlayerDlg>(
+        nullptr, QString::fromStdString(program_dir.path().string()));
     dlg->SetMessageSink([](const QString &) {});
     dlg->show();
     dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));

@@ -107,7 +107,9 @@ MeResult ReadData(Player *, uint8_t *buffer, int32_t *length, int32_t *time_ms) 
     *time_ms = t;
     return ME_OK;
 }
-void SetTextProvider(DisplayTextProvider provider) { FakeEngine::Get().has_text_provider = provider != nullptr; }
+void SetTextProvider(DisplayTextProvider provider) {
+    FakeEngine::Get().has_text_provider = provider != nullptr;
+}
 int RequestCapture(const char *path) {
     FakeEngine &e = FakeEngine::Get();
     e.captures.push_back(path);

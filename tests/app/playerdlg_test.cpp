@@ -39,7 +39,8 @@ protected:
     void SetUp() override {
         EnsureQtApp();
         Engine().Reset();
-        for (int i = 0; i < 20; ++i) Engine().data.push_back({i * 100, "text " + std::to_string(i)});
+        for (int i = 0; i < 20; ++i)
+            Engine().data.push_back({i * 100, "text " + std::to_string(i)});
         MakeWindow();
     }
     void TearDown() override {
@@ -47,7 +48,8 @@ protected:
         PumpEvents();
     }
     void MakeWindow() {
-        dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+        dlg = std::make_unique<CPlayerDlg>(nullptr,
+                                           QString::fromStdString(program_dir.path().string()));
         dlg->SetMessageSink([this](const QString &t) { messages << t; });
         dlg->SetFolderChooser([this](QWidget *, const QString &title, const QString &) {
             chooser_titles << title;
@@ -68,11 +70,10 @@ protected:
     }
     // Keys go where the platform would send them: the widget with the focus.
     void Key(Qt::Key key, bool press, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QWidget *to = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : dlg.get();
-        if (press)
-            QTest::keyPress(to, key, mods);
-        else
-            QTest::keyRelease(to, key, mods);
+        QWidget *to =
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : dlg.get();
+        if (press) QTest::keyPress(to, key, mods);
+        else QTest::keyRelease(to, key, mods);
         PumpEvents();
     }
     QString Text(int id) const { return dlg->LabelText(id); }
@@ -93,16 +94,16 @@ TEST_F(PlayerWindow, StartsIdleWithEveryControlAtItsRectangle) {
         int id, l, t, r, b;
     };
     const Place places[] = {
-        {app::IDC_VIDEO, 13, 42, 653, 522},      {app::IDC_LIST, 666, 67, 940, 466},
-        {app::IDC_REWIND, 12, 654, 140, 705},    {app::IDC_PLAY, 140, 654, 269, 705},
-        {app::IDC_STOP, 269, 654, 397, 705},     {app::IDC_FORWARD, 397, 654, 526, 705},
-        {app::IDC_OPEN, 526, 654, 654, 705},     {app::IDC_SEEK_BAR, 89, 639, 650, 646},
+        {app::IDC_VIDEO, 13, 42, 653, 522},         {app::IDC_LIST, 666, 67, 940, 466},
+        {app::IDC_REWIND, 12, 654, 140, 705},       {app::IDC_PLAY, 140, 654, 269, 705},
+        {app::IDC_STOP, 269, 654, 397, 705},        {app::IDC_FORWARD, 397, 654, 526, 705},
+        {app::IDC_OPEN, 526, 654, 654, 705},        {app::IDC_SEEK_BAR, 89, 639, 650, 646},
         {app::IDC_POSITION_TEXT, 18, 636, 44, 647}, {app::IDC_DURATION_TEXT, 46, 636, 77, 647},
         {app::IDC_VOLUME_DOWN, 661, 669, 687, 692}, {app::IDC_VOLUME_BAR, 689, 676, 800, 683},
-        {app::IDC_VOLUME_UP, 804, 661, 841, 698},  {app::IDC_PRINT, 866, 661, 909, 696},
-        {app::IDC_SETUP, 913, 662, 948, 697},     {app::IDC_MINIMISE, 900, 5, 922, 27},
-        {app::IDC_EXIT, 925, 5, 947, 27},         {app::IDC_REPEAT, 924, 477, 937, 490},
-        {app::IDC_G_X, 681, 573, 739, 589},       {app::IDC_G_Y, 865, 606, 923, 621},
+        {app::IDC_VOLUME_UP, 804, 661, 841, 698},   {app::IDC_PRINT, 866, 661, 909, 696},
+        {app::IDC_SETUP, 913, 662, 948, 697},       {app::IDC_MINIMISE, 900, 5, 922, 27},
+        {app::IDC_EXIT, 925, 5, 947, 27},           {app::IDC_REPEAT, 924, 477, 937, 490},
+        {app::IDC_G_X, 681, 573, 739, 589},         {app::IDC_G_Y, 865, 606, 923, 621},
         {app::IDC_G_Z, 825, 529, 883, 544},
     };
     for (const Place &p : places) {
@@ -143,7 +144,8 @@ TEST_F(PlayerWindow, ListingSamplesOpensTheFirstRecording) {
     EXPECT_EQ(dlg->PlayButton()->CurrentFrame(), 3) << "pause picture while playing";
     EXPECT_TRUE(Engine().has_text_provider);
     EXPECT_EQ(dlg->Player()->DataTrack().count, 20);
-    for (int id : {app::IDC_G_X, app::IDC_G_Y, app::IDC_G_Z}) EXPECT_TRUE(Text(id).endsWith('G')) << id;
+    for (int id : {app::IDC_G_X, app::IDC_G_Y, app::IDC_G_Z})
+        EXPECT_TRUE(Text(id).endsWith('G')) << id;
 
     // The panel carries the three curves.
     const QImage graph = dlg->GraphImage();
@@ -396,7 +398,8 @@ TEST_F(PlayerWindow, VolumeStaysWithinItsBounds) {
     ListSamples();
     QTest::mouseClick(dlg->Control(app::IDC_VOLUME_UP), Qt::LeftButton);
     EXPECT_EQ(dlg->Volume(), 100);
-    for (int i = 0; i < 11; ++i) QTest::mouseClick(dlg->Control(app::IDC_VOLUME_DOWN), Qt::LeftButton);
+    for (int i = 0; i < 11; ++i)
+        QTest::mouseClick(dlg->Control(app::IDC_VOLUME_DOWN), Qt::LeftButton);
     EXPECT_EQ(dlg->Volume(), 0);
     EXPECT_EQ(dlg->VolumeBar()->GetValue(), 0);
     EXPECT_EQ(Engine().volume, 0u);
@@ -421,15 +424,15 @@ TEST_F(PlayerWindow, DragSnapsToTheScreenEdges) {
     const QPoint grab_at(300, 20);  // the title bar, no control there
     auto drag_to = [&](QPoint top_left) {
         const QPoint start = dlg->frameGeometry().topLeft() + grab_at;
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(grab_at), QPointF(grab_at), QPointF(start),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(grab_at), QPointF(grab_at),
+                          QPointF(start), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(dlg.get(), &press);
         const QPoint end = top_left + grab_at;
-        QMouseEvent move(QEvent::MouseMove, QPointF(grab_at), QPointF(grab_at), QPointF(end), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(grab_at), QPointF(grab_at), QPointF(end),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(dlg.get(), &move);
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(grab_at), QPointF(grab_at), QPointF(end),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(grab_at), QPointF(grab_at),
+                            QPointF(end), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(dlg.get(), &release);
         PumpEvents();
         return dlg->pos();
@@ -443,20 +446,24 @@ TEST_F(PlayerWindow, DragSnapsToTheScreenEdges) {
     struct Case {
         QPoint in, out;
     };
-    for (Case c : {Case{{5, 100}, {0, 100}}, Case{{20, 100}, {20, 100}}, Case{{-9, 10}, {0, 10}},
-                   Case{{-10, 10}, {-10, 10}}, Case{{1920 - 956 + 9, 364 - 9}, {964, 364}},
-                   Case{{955, 373}, {964, 364}}, Case{{954, 374}, {954, 374}}, Case{{300, 374}, {300, 374}}})
+    for (Case c :
+         {Case{{5, 100}, {0, 100}}, Case{{20, 100}, {20, 100}}, Case{{-9, 10}, {0, 10}},
+          Case{{-10, 10}, {-10, 10}}, Case{{1920 - 956 + 9, 364 - 9}, {964, 364}},
+          Case{{955, 373}, {964, 364}}, Case{{954, 374}, {954, 374}}, Case{{300, 374}, {300, 374}}})
         EXPECT_EQ(app::SnapToScreenEdges(c.in, QRect(QPoint(0, 0), screen), window), c.out)
             << c.in.x() << "," << c.in.y();
     // A second monitor to the right of the first: its own edges, in desktop coordinates.
     const QRect second(1920, 0, 1280, 1024);
-    for (Case c : {Case{{1925, 100}, {1920, 100}}, Case{{1912, 100}, {1920, 100}}, Case{{5, 100}, {5, 100}},
-                   Case{{3200 - 956 - 4, 1024 - 716 + 3}, {3200 - 956, 1024 - 716}},
-                   Case{{2500, 1}, {2500, 0}}})
-        EXPECT_EQ(app::SnapToScreenEdges(c.in, second, window), c.out) << c.in.x() << "," << c.in.y();
+    for (Case c :
+         {Case{{1925, 100}, {1920, 100}}, Case{{1912, 100}, {1920, 100}}, Case{{5, 100}, {5, 100}},
+          Case{{3200 - 956 - 4, 1024 - 716 + 3}, {3200 - 956, 1024 - 716}},
+          Case{{2500, 1}, {2500, 0}}})
+        EXPECT_EQ(app::SnapToScreenEdges(c.in, second, window), c.out)
+            << c.in.x() << "," << c.in.y();
     const QRect below(0, 1080, 1920, 1080);  // stacked under the first
     EXPECT_EQ(app::SnapToScreenEdges(QPoint(300, 1085), below, window), QPoint(300, 1080));
-    EXPECT_EQ(app::SnapToScreenEdges(QPoint(300, 2160 - 716 + 8), below, window), QPoint(300, 2160 - 716));
+    EXPECT_EQ(app::SnapToScreenEdges(QPoint(300, 2160 - 716 + 8), below, window),
+              QPoint(300, 2160 - 716));
 }
 
 TEST_F(PlayerWindow, AboutIsTheLastMenuItemAfterASeparator) {

@@ -32,7 +32,8 @@
 // fontconfig's caches, the SDL audio subsystem and the print system's libraries live until the
 // process ends.
 extern "C" const char *__lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libSDL2-2.0.so\nleak:libcups.so\nleak:libgnutls.so\nleak:libavahi\n";
+    return "leak:libfontconfig.so\nleak:libSDL2-2.0.so\nleak:libcups.so\nleak:libgnutls.so\nleak:"
+           "libavahi\n";
 }
 
 namespace vt::test {
@@ -51,7 +52,6 @@ void StartQt() {
     static char *argv[] = {name, nullptr};
     if (QCoreApplication::instance() == nullptr) new QApplication(argc, argv);
 }
-
 
 QImage LoadBmp(const fs::path &file) {
     ImageBgr img{};
@@ -76,7 +76,8 @@ QColor MeanColour(const QImage &img, QRect r) {
 }
 
 int Distance(QColor a, QColor b) {
-    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+           std::abs(a.blue() - b.blue());
 }
 
 // A picture with four coloured quarters, so that a stretched copy shows where it went.
@@ -92,7 +93,8 @@ QImage Quarters(int w, int h) {
 
 bool WriteBmp(const fs::path &file, const QImage &picture) {
     const QImage bgr = picture.convertToFormat(QImage::Format_BGR888);
-    return ImageWriteBmp(file.c_str(), bgr.constBits(), bgr.width(), bgr.height(), int(bgr.bytesPerLine())) != 0;
+    return ImageWriteBmp(file.c_str(), bgr.constBits(), bgr.width(), bgr.height(),
+                         int(bgr.bytesPerLine())) != 0;
 }
 
 TEST(PrintPage, LaysOutTextsBarsAndTheStretchedPicture) {
@@ -105,7 +107,8 @@ TEST(PrintPage, LaysOutTextsBarsAndTheStretchedPicture) {
     page.fill(Qt::white);
     QPainter p(&page);
     const QColor bar(240, 240, 240);
-    ASSERT_TRUE(app::DrawPrintPage(&p, W, H, "20261108_083000.mp4", QDateTime(QDate(2026, 3, 7), QTime(9, 5, 0)),
+    ASSERT_TRUE(app::DrawPrintPage(&p, W, H, "20261108_083000.mp4",
+                                   QDateTime(QDate(2026, 3, 7), QTime(9, 5, 0)),
                                    QString::fromStdString((dir / "print.bmp").string()), bar));
     p.end();
 
@@ -113,8 +116,9 @@ TEST(PrintPage, LaysOutTextsBarsAndTheStretchedPicture) {
     const QRect pic(500, 1200, W - 1000, H / 2 - 500);
     const QImage quarters = Quarters(2, 2);
     for (int q = 0; q < 4; ++q) {
-        const QRect inner(pic.left() + (q % 2) * pic.width() / 2 + 20, pic.top() + (q / 2) * pic.height() / 2 + 20,
-                          pic.width() / 2 - 40, pic.height() / 2 - 40);
+        const QRect inner(pic.left() + (q % 2) * pic.width() / 2 + 20,
+                          pic.top() + (q / 2) * pic.height() / 2 + 20, pic.width() / 2 - 40,
+                          pic.height() / 2 - 40);
         EXPECT_LT(Distance(MeanColour(page, inner), quarters.pixelColor(q % 2, q / 2)), 12) << q;
     }
     EXPECT_EQ(page.pixelColor(pic.left() - 3, pic.center().y()), QColor(Qt::white));
@@ -143,7 +147,8 @@ TEST(PrintPage, LaysOutTextsBarsAndTheStretchedPicture) {
     EXPECT_TRUE(ink(QRect(W - 1050, 500, 300, 60), dark));
     EXPECT_TRUE(ink(QRect(W - 570, H - 110, 200, 60), blue));
     EXPECT_FALSE(ink(QRect(0, H - 112, W - 572, 100), blue));
-    EXPECT_EQ(app::PrintTimeText(QDateTime(QDate(2026, 3, 7), QTime(9, 5, 0))), "2026/03/07  09:05:00");
+    EXPECT_EQ(app::PrintTimeText(QDateTime(QDate(2026, 3, 7), QTime(9, 5, 0))),
+              "2026/03/07  09:05:00");
 
     // A page narrower than the layout still gets its texts and bars; without the bitmap the page
     // is reported unfinished.
@@ -164,7 +169,8 @@ int LateCapture(const char *path) {
     g_late_writer = std::thread([file = std::string(path)] {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
         const QImage img = Quarters(64, 48).convertToFormat(QImage::Format_BGR888);
-        ImageWriteJpeg(file.c_str(), img.constBits(), img.width(), img.height(), int(img.bytesPerLine()), 90);
+        ImageWriteJpeg(file.c_str(), img.constBits(), img.width(), img.height(),
+                       int(img.bytesPerLine()), 90);
     });
     return 1;
 }
@@ -172,7 +178,8 @@ int LateCapture(const char *path) {
 TEST(PrintLateCapture, IsWaitedForRatherThanPrintedWithoutPicture) {
     StartQt();
     if (!fs::exists(SamplesDir() / kSample)) GTEST_SKIP() << "samples/ missing";
-    setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1);  // no printer: the files are what is checked
+    setenv("CUPS_SERVER", "/nonexistent/cups.sock",
+           1);  // no printer: the files are what is checked
     static app::EngineOps ops = *FakeEngineOps();
     ops.request_capture = LateCapture;
     FakeEngine::Get().Reset();
@@ -213,7 +220,8 @@ protected:
     void SetUp() override {
         StartQt();
         if (!fs::exists(SamplesDir() / kSample)) GTEST_SKIP() << "samples/ missing";
-        dlg = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+        dlg = std::make_unique<app::CPlayerDlg>(
+            nullptr, QString::fromStdString(program_dir.path().string()));
         dlg->SetMessageSink([this](const QString &t) { messages << t; });
         dlg->show();
         QCoreApplication::processEvents();
@@ -226,8 +234,12 @@ protected:
     void Play() {
         dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
         ASSERT_TRUE(dlg->Loaded());
-        ASSERT_TRUE(RunUntil([&] { return dlg->VideoWindow()->PicturesShown() > 10 && dlg->Player()->GetPosition() > 1000; },
-                             20000));
+        ASSERT_TRUE(RunUntil(
+            [&] {
+                return dlg->VideoWindow()->PicturesShown() > 10 &&
+                       dlg->Player()->GetPosition() > 1000;
+            },
+            20000));
         ASSERT_EQ(dlg->LastKnownState(), app::kStatePlaying);
     }
     void Print() {
@@ -240,14 +252,16 @@ protected:
     void ExpectBothFiles() {
         ImageBgr jpeg{};
         ASSERT_EQ(ImageReadJpeg(Capture().c_str(), &jpeg), 1);
-        const QImage from_jpeg = QImage(jpeg.bgr, jpeg.width, jpeg.height, jpeg.stride, QImage::Format_BGR888).copy();
+        const QImage from_jpeg =
+            QImage(jpeg.bgr, jpeg.width, jpeg.height, jpeg.stride, QImage::Format_BGR888).copy();
         ImageFree(&jpeg);
         EXPECT_EQ(from_jpeg.size(), QSize(640, 480));
         const QImage bmp = LoadBmp(Bmp());
         ASSERT_FALSE(bmp.isNull());
         EXPECT_EQ(bmp, from_jpeg);
         // A real frame, not a blank one.
-        EXPECT_GT(Distance(MeanColour(bmp, QRect(0, 0, 320, 240)), MeanColour(bmp, QRect(320, 240, 320, 240))) +
+        EXPECT_GT(Distance(MeanColour(bmp, QRect(0, 0, 320, 240)),
+                           MeanColour(bmp, QRect(320, 240, 320, 240))) +
                       Distance(MeanColour(bmp, bmp.rect()), QColor(0, 0, 0)),
                   20);
     }
@@ -284,7 +298,8 @@ TEST_F(PrintButton, WithoutAPrinterAsksForOneAndStillWritesBothFiles) {
 
 TEST_F(PrintButton, PrintsThePictureAndTextsOnTheDefaultPrinter) {
     const char *queue_dir = std::getenv("VT_PRINT_QUEUE_DIR");
-    if (queue_dir == nullptr) GTEST_SKIP() << "no print queue: run through ctest, whose fixture starts one";
+    if (queue_dir == nullptr)
+        GTEST_SKIP() << "no print queue: run through ctest, whose fixture starts one";
     const fs::path queue(queue_dir);
     if (fs::exists(queue / "skip")) {
         const std::vector<uint8_t> why = ReadFileBytes(queue / "skip");
@@ -294,9 +309,11 @@ TEST_F(PrintButton, PrintsThePictureAndTextsOnTheDefaultPrinter) {
     setenv("CUPS_SERVER", (queue / "cups.sock").c_str(), 1);
     if (!HaveProgram("pdftotext") || !HaveProgram("pdftoppm"))
         GTEST_SKIP() << "poppler-utils is not installed (tools/setup.sh installs it)";
-    ASSERT_FALSE(QPrinterInfo::defaultPrinter().isNull()) << "the fixture's queue is the default printer";
+    ASSERT_FALSE(QPrinterInfo::defaultPrinter().isNull())
+        << "the fixture's queue is the default printer";
     const fs::path pdfs = queue / "pdf";
-    const size_t before = fs::exists(pdfs) ? size_t(std::distance(fs::directory_iterator(pdfs), {})) : 0;
+    const size_t before =
+        fs::exists(pdfs) ? size_t(std::distance(fs::directory_iterator(pdfs), {})) : 0;
 
     Play();
     // Print while playing (also when the window still shows a stale state) leaves it paused.
@@ -336,7 +353,9 @@ TEST_F(PrintButton, PrintsThePictureAndTextsOnTheDefaultPrinter) {
     // The page's picture is the captured frame: render the page and compare the stretched picture's
     // middle with the frame's middle.
     const fs::path png_stem = program_dir / "page";
-    ASSERT_EQ(vt::test::Run("pdftoppm -r 60 -png -singlefile " + Quote(pdf.string()) + " " + Quote(png_stem.string())), 0);
+    ASSERT_EQ(vt::test::Run("pdftoppm -r 60 -png -singlefile " + Quote(pdf.string()) + " " +
+                            Quote(png_stem.string())),
+              0);
     QImage page(QString::fromStdString(png_stem.string() + ".png"));
     ASSERT_FALSE(page.isNull());
     QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
@@ -350,15 +369,18 @@ TEST_F(PrintButton, PrintsThePictureAndTextsOnTheDefaultPrinter) {
                       int(picture.height() * sy));
     const QImage frame = LoadBmp(Bmp());
     // Compare the middle halves, away from edges that resampling blurs.
-    const QRect inner = shown.adjusted(shown.width() / 4, shown.height() / 4, -shown.width() / 4, -shown.height() / 4);
+    const QRect inner = shown.adjusted(shown.width() / 4, shown.height() / 4, -shown.width() / 4,
+                                       -shown.height() / 4);
     const QColor on_page = MeanColour(page.convertToFormat(QImage::Format_RGB32), inner);
     const QColor in_frame = MeanColour(frame, QRect(160, 120, 320, 240));
-    EXPECT_LT(Distance(on_page, in_frame), 45) << on_page.name().toStdString() << " vs " << in_frame.name().toStdString();
+    EXPECT_LT(Distance(on_page, in_frame), 45)
+        << on_page.name().toStdString() << " vs " << in_frame.name().toStdString();
     // Outside the picture the page is white.
-    EXPECT_GT(MeanColour(page.convertToFormat(QImage::Format_RGB32),
-                         QRect(int(area.left() * sx) + 2, shown.top(), int(400 * sx), shown.height()))
-                  .lightness(),
-              245);
+    EXPECT_GT(
+        MeanColour(page.convertToFormat(QImage::Format_RGB32),
+                   QRect(int(area.left() * sx) + 2, shown.top(), int(400 * sx), shown.height()))
+            .lightness(),
+        245);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ TEST(RememberedFolder, RoundTripsUpTo259BytesInA260ByteFile) {
         EXPECT_EQ(app::ReadRememberedFolder(file), folder);
     }
     EXPECT_FALSE(app::WriteRememberedFolder(file, std::string(260, 'f')));
-    EXPECT_EQ(app::ReadRememberedFolder(file), std::string(259, 'f')) << "a refused write keeps the old file";
+    EXPECT_EQ(app::ReadRememberedFolder(file), std::string(259, 'f'))
+        << "a refused write keeps the old file";
 }
 
 TEST(RememberedFolder, ReadsUpToTheNulOr260Bytes) {
@@ -47,9 +48,10 @@ TEST(RecordingNames, MatchTheExtensionInAnyCase) {
         const char *name;
         bool listed;
     };
-    for (Case c : {Case{"a.mp4", true}, Case{"B.MP4", true}, Case{"c.Mp4", true}, Case{"a.mp4.txt", false},
-                   Case{"mp4", false}, Case{".mp4", false}, Case{".hidden.mp4", false}, Case{"x.mp", false},
-                   Case{"x_mp4", false}, Case{"x.m4v", false}})
+    for (Case c :
+         {Case{"a.mp4", true}, Case{"B.MP4", true}, Case{"c.Mp4", true}, Case{"a.mp4.txt", false},
+          Case{"mp4", false}, Case{".mp4", false}, Case{".hidden.mp4", false}, Case{"x.mp", false},
+          Case{"x_mp4", false}, Case{"x.m4v", false}})
         EXPECT_EQ(app::IsRecordingName(c.name), c.listed) << c.name;
 }
 
@@ -74,7 +76,8 @@ TEST(TripHeaders, AreDisplayRowsOnly) {
     EnsureQtApp();
     app::CSkinListBox list;
     list.resize(274, 399);
-    for (const char *name : {"b.mp4", "a.mp4", "c.mp4", "d.mp4"}) list.AddItem(QString::fromLatin1(name));
+    for (const char *name : {"b.mp4", "a.mp4", "c.mp4", "d.mp4"})
+        list.AddItem(QString::fromLatin1(name));
     list.SetHeaders({{QStringLiteral("a.mp4"), QStringLiteral("trip one")},
                      {QStringLiteral("c.mp4"), QStringLiteral("trip two")}});
     EXPECT_EQ(list.HeaderCount(), 2);
@@ -146,7 +149,7 @@ TEST(TripHeaders, FolderIsGroupedOffTheUiThread) {
 
     TempDir dir;
     for (const char *n : drive) std::filesystem::copy_file(samples / n, dir / n);
-    std::filesystem::copy_file(other, dir / "20261108_083020.mp4");  // another camera, mid-trip
+    std::filesystem::copy_file(other, dir / "20261108_083020.mp4");    // another camera, mid-trip
     std::filesystem::copy_file(samples / drive[0], dir / "clip.mp4");  // not a time
     std::filesystem::copy_file(samples / drive[2], dir / "20261108_100000.MP4");  // a later trip
 

@@ -40,7 +40,8 @@ int main(int argc, char **argv) {
     int result = 0;
     {
         vt::app::CPlayerDlg dlg;
-        dlg.SetMessageSink([](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+        dlg.SetMessageSink(
+            [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
         dlg.show();
         dlg.move(0, 0);
         QApplication::processEvents();
@@ -57,9 +58,11 @@ int main(int argc, char **argv) {
         QScreen *screen = dlg.VideoWindow()->screen();
         const QPixmap full = screen->grabWindow(0);
         if (full.isNull() || !full.save(QString::fromLocal8Bit(argv[2]))) result = 2;
-        std::fprintf(stderr, "full screen=%d zoom=%.2f events=%lld position=%d pictures=%d\n", dlg.IsFullScreen(),
-                     dlg.VideoWindow()->Zoom().Factor(), static_cast<long long>(dlg.Events().size()),
-                     dlg.Player() ? dlg.Player()->GetPosition() : -1, dlg.VideoWindow()->PicturesShown());
+        std::fprintf(stderr, "full screen=%d zoom=%.2f events=%lld position=%d pictures=%d\n",
+                     dlg.IsFullScreen(), dlg.VideoWindow()->Zoom().Factor(),
+                     static_cast<long long>(dlg.Events().size()),
+                     dlg.Player() ? dlg.Player()->GetPosition() : -1,
+                     dlg.VideoWindow()->PicturesShown());
         dlg.SetFullScreen(false);
         dlg.ChangeSpeed(100);
         Run(2000);
@@ -68,7 +71,8 @@ int main(int argc, char **argv) {
         QPixmap window = dlg.screen()->grabWindow(0, dlg.x(), dlg.y(), dlg.width(), dlg.height());
         if (window.isNull()) window = dlg.grab();
         if (!window.save(QString::fromLocal8Bit(argv[3]))) result = 2;
-        if (result == 0 && (dlg.Events().isEmpty() || dlg.VideoWindow()->PicturesShown() == 0)) result = 3;
+        if (result == 0 && (dlg.Events().isEmpty() || dlg.VideoWindow()->PicturesShown() == 0))
+            result = 3;
     }
     vt::app::CPlayerControl::Release();
     return result;

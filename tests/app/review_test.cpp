@@ -36,7 +36,8 @@ void StartQt() {
 
 // Where a picture point (in fractions of the picture) is drawn.
 QPointF Drawn(const QRectF &target, QPointF fraction) {
-    return target.topLeft() + QPointF(fraction.x() * target.width(), fraction.y() * target.height());
+    return target.topLeft() +
+           QPointF(fraction.x() * target.width(), fraction.y() * target.height());
 }
 
 TEST(Zoom, StepsFromOneToEightTimesAndNoFurther) {
@@ -63,7 +64,8 @@ TEST(Zoom, KeepsThePointUnderTheAnchorAndNeverUncoversAnEdge) {
     const QRectF base(100, 50, 640, 360);  // a fitted picture inside a larger area
     ZoomView z;
     const QPointF anchor(300, 200);
-    const QPointF fraction((anchor.x() - base.left()) / base.width(), (anchor.y() - base.top()) / base.height());
+    const QPointF fraction((anchor.x() - base.left()) / base.width(),
+                           (anchor.y() - base.top()) / base.height());
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(z.ZoomBy(1, anchor, base));
         const QPointF at = Drawn(z.Target(base), fraction);
@@ -95,8 +97,10 @@ TEST(Zoom, BaseRectangleFitsTheScreenOrKeepsThePictureSize) {
     EXPECT_EQ(BaseRect(QSizeF(640, 480), QRectF(0, 0, 640, 480), false), QRectF(0, 0, 640, 480));
     EXPECT_EQ(BaseRect(QSizeF(320, 240), QRectF(0, 0, 640, 480), false), QRectF(0, 0, 320, 240));
     // 4:3 on a 16:9 screen: full height, centred with bands left and right.
-    EXPECT_EQ(BaseRect(QSizeF(640, 480), QRectF(0, 0, 1920, 1080), true), QRectF(240, 0, 1440, 1080));
-    EXPECT_EQ(BaseRect(QSizeF(640, 240), QRectF(0, 0, 1280, 1024), true), QRectF(0, 272, 1280, 480));
+    EXPECT_EQ(BaseRect(QSizeF(640, 480), QRectF(0, 0, 1920, 1080), true),
+              QRectF(240, 0, 1440, 1080));
+    EXPECT_EQ(BaseRect(QSizeF(640, 240), QRectF(0, 0, 1280, 1024), true),
+              QRectF(0, 272, 1280, 480));
 }
 
 TEST(Speed, StepsThroughTheTableAndStopsAtItsEnds) {
@@ -149,12 +153,12 @@ TEST(KeyTable, EveryReviewActionHasOneUnambiguousKey) {
     };
     const Case cases[] = {
         {Qt::Key_Period, Qt::NoModifier, Action::kStepForward},
-        {Qt::Key_Plus, Qt::ShiftModifier, Action::kZoomIn},         // Shift+= on a US layout
-        {Qt::Key_Plus, Qt::KeypadModifier, Action::kZoomIn},        // the keypad's plus
+        {Qt::Key_Plus, Qt::ShiftModifier, Action::kZoomIn},   // Shift+= on a US layout
+        {Qt::Key_Plus, Qt::KeypadModifier, Action::kZoomIn},  // the keypad's plus
         {Qt::Key_Question, Qt::ShiftModifier, Action::kKeyPanel},
         {Qt::Key_N, Qt::NoModifier, Action::kNextEvent},
-        {Qt::Key_N, Qt::ControlModifier, Action::kNone},            // the classic next recording
-        {Qt::Key_Space, Qt::NoModifier, Action::kNone},             // classic keys stay classic
+        {Qt::Key_N, Qt::ControlModifier, Action::kNone},  // the classic next recording
+        {Qt::Key_Space, Qt::NoModifier, Action::kNone},   // classic keys stay classic
         {Qt::Key_F, Qt::AltModifier, Action::kNone},
     };
     for (const Case &c : cases) {
@@ -170,7 +174,8 @@ TEST(KeyTable, ThePanelListsEveryRow) {
     CKeyPanel panel;
     ASSERT_EQ(panel.Rows(), KeyTable().size());
     const QStringList lines = KeyHelpLines();
-    for (int i = 0; i < panel.Rows(); ++i) EXPECT_EQ(panel.KeyAt(i) + "\t" + panel.HelpAt(i), lines[i]);
+    for (int i = 0; i < panel.Rows(); ++i)
+        EXPECT_EQ(panel.KeyAt(i) + "\t" + panel.HelpAt(i), lines[i]);
 }
 
 TEST(KeyTable, ThePanelComesBackWhereItWasLeft) {

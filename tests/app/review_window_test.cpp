@@ -43,7 +43,8 @@ protected:
         EnsureQtApp();
         if (!fs::exists(SamplesDir() / "20261108_083000.mp4")) GTEST_SKIP() << "samples/ missing";
         Engine().Reset();
-        dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+        dlg = std::make_unique<CPlayerDlg>(nullptr,
+                                           QString::fromStdString(program_dir.path().string()));
         dlg->SetMessageSink([this](const QString &t) { messages << t; });
         dlg->SetSnapshotFolder(QString::fromStdString(pictures.path().string()));
         // Defaults (1 G, km/h) whatever the user running the tests has set.
@@ -65,7 +66,8 @@ protected:
     }
     // A key pressed and released where the platform would send it: the widget with the focus.
     void Press(int key, Qt::KeyboardModifiers mods = Qt::NoModifier, bool repeat = false) {
-        QWidget *to = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : dlg.get();
+        QWidget *to =
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : dlg.get();
         QKeyEvent press(QEvent::KeyPress, key, mods, QString(), repeat);
         QApplication::sendEvent(to, &press);
         QKeyEvent release(QEvent::KeyRelease, key, mods, QString(), repeat);
@@ -147,7 +149,8 @@ TEST_F(ReviewWindow, SpeedKeysStepShowTheSpeedAndCarryOverToTheNextRecording) {
     EXPECT_EQ(Engine().speed, 100);
     EXPECT_EQ(Video()->Notice(), "1x");
     // The notice is short-lived.
-    EXPECT_TRUE(app::Wait(3000, app::WaitStyle::kResponsive, [this] { return Video()->Notice().isEmpty(); }));
+    EXPECT_TRUE(app::Wait(3000, app::WaitStyle::kResponsive,
+                          [this] { return Video()->Notice().isEmpty(); }));
 }
 
 TEST_F(ReviewWindow, FullScreenByKeyOrDoubleClickAndEscapeLeavesItFirst) {
@@ -194,16 +197,19 @@ TEST_F(ReviewWindow, FullScreenDrawsTheReadoutsAndThePositionBarOverTheFittedPic
     const QImage shot = Video()->grab().toImage();
     const QRectF fitted = Video()->PictureRect();
     EXPECT_NEAR(fitted.width() / fitted.height(), 4.0 / 3.0, 0.01) << "the shape is kept";
-    EXPECT_TRUE(std::abs(fitted.height() - Video()->height()) < 1 || std::abs(fitted.width() - Video()->width()) < 1)
+    EXPECT_TRUE(std::abs(fitted.height() - Video()->height()) < 1 ||
+                std::abs(fitted.width() - Video()->width()) < 1)
         << "fills the screen one way";
     EXPECT_NEAR(fitted.center().x(), Video()->width() / 2.0, 1.0);
     EXPECT_NEAR(fitted.center().y(), Video()->height() / 2.0, 1.0);
     EXPECT_EQ(Video()->size(), dlg->screen()->geometry().size());
     // The bar: played part blue up to a quarter, the event's triangle at the half.
     const QRectF bar = app::review::PositionBarRect(QRectF(Video()->rect()));
-    const QColor played = shot.pixelColor(int(bar.left() + bar.width() * 0.1), int(bar.center().y()));
+    const QColor played =
+        shot.pixelColor(int(bar.left() + bar.width() * 0.1), int(bar.center().y()));
     EXPECT_GT(played.blue(), 150);
-    const QColor unplayed = shot.pixelColor(int(bar.left() + bar.width() * 0.4), int(bar.center().y()));
+    const QColor unplayed =
+        shot.pixelColor(int(bar.left() + bar.width() * 0.4), int(bar.center().y()));
     EXPECT_LT(unplayed.blue(), 150);
     const QColor mark = shot.pixelColor(int(bar.center().x()), int(bar.top() - 5));
     EXPECT_GT(mark.red(), 200);
@@ -227,12 +233,12 @@ TEST_F(ReviewWindow, ZoomStepsToEightTimesPansAndResetsPausedOrPlaying) {
 
     // Ctrl+wheel zooms around the cursor; a plain wheel does not zoom.
     const QPointF at(480, 120);
-    QWheelEvent plain(at, Video()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent plain(at, Video()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(Video(), &plain);
     EXPECT_FALSE(Video()->Zoom().Zoomed());
-    QWheelEvent wheel(at, Video()->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::ControlModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent wheel(at, Video()->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(Video(), &wheel);
     EXPECT_DOUBLE_EQ(Video()->Zoom().Factor(), 2.0);
     const QRectF r = Video()->PictureRect();
@@ -279,12 +285,15 @@ TEST_F(ReviewWindow, EventMarksSitAtTheirTimesOnTheSeekBarAndTheGraph) {
     EXPECT_DOUBLE_EQ(marks[1].fraction, 0.75);
 
     const QImage bar = dlg->SeekBar()->grab().toImage();
-    const double x1 = dlg->SeekBar()->PixelOfFraction(0.25), x2 = dlg->SeekBar()->PixelOfFraction(0.75);
+    const double x1 = dlg->SeekBar()->PixelOfFraction(0.25),
+                 x2 = dlg->SeekBar()->PixelOfFraction(0.75);
     EXPECT_NEAR(x1, 561 * 0.25, 1.0);
     const QColor impact = app::review::EventColour(EventKind::kImpact);
     const QColor harsh = app::review::EventColour(EventKind::kHarsh);
     auto near = [](QColor a, QColor b) {
-        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 40;
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                   std::abs(a.blue() - b.blue()) <
+               40;
     };
     EXPECT_TRUE(near(bar.pixelColor(int(x1), 2), impact));
     EXPECT_TRUE(near(bar.pixelColor(int(x2), 2), harsh));
@@ -293,7 +302,8 @@ TEST_F(ReviewWindow, EventMarksSitAtTheirTimesOnTheSeekBarAndTheGraph) {
     // On the graph, at the column the time cursor would have at those times.
     const QImage window = dlg->grab().toImage();
     const int g1 = 57 + 593 / 4, g2 = 57 + 593 * 3 / 4;
-    EXPECT_TRUE(near(window.pixelColor(g1, 526), impact)) << window.pixelColor(g1, 526).name().toStdString();
+    EXPECT_TRUE(near(window.pixelColor(g1, 526), impact))
+        << window.pixelColor(g1, 526).name().toStdString();
     EXPECT_TRUE(near(window.pixelColor(g2, 526), harsh));
     EXPECT_FALSE(near(window.pixelColor(g1 + 30, 526), impact));
 
@@ -306,7 +316,9 @@ TEST_F(ReviewWindow, EventMarksSitAtTheirTimesOnTheSeekBarAndTheGraph) {
 }
 
 TEST_F(ReviewWindow, NextAndPreviousEventJumpBeforeThePeakAndStopAtTheEnds) {
-    dlg->SetEvents({{10000, EventKind::kImpact, 1.2}, {30000, EventKind::kHarsh, 1.1}, {50000, EventKind::kImpact, 3}});
+    dlg->SetEvents({{10000, EventKind::kImpact, 1.2},
+                    {30000, EventKind::kHarsh, 1.1},
+                    {50000, EventKind::kImpact, 3}});
     Press(Qt::Key_P);
     EXPECT_TRUE(Engine().seeks.size() == 1) << "nothing before the first event";
     EXPECT_EQ(Video()->Notice(), "No earlier event");
@@ -417,7 +429,8 @@ TEST_F(ReviewWindow, AShortRecordingReachesItsEnd) {
     dlg.reset();
     Engine().Reset();
     Engine().duration_ms = 80;
-    dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    dlg =
+        std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
     dlg->show();
     dlg->OpenFolder(QString::fromStdString(SamplesDir().string()));
     PumpEvents();
@@ -441,7 +454,8 @@ TEST_F(ReviewWindow, TheRecordingsOwnEventsAndSpeedFollowTheSettings) {
     // The speed at the record under the position, from the same track the tools use.
     drivedata::SensorData sd;
     drivedata::BeginOpen(&sd);
-    ASSERT_EQ(drivedata::OpenRecording(&sd, (SamplesDir() / "20261108_083000.mp4").c_str()), drivedata::OpenResult::kOk);
+    ASSERT_EQ(drivedata::OpenRecording(&sd, (SamplesDir() / "20261108_083000.mp4").c_str()),
+              drivedata::OpenResult::kOk);
     std::vector<drivedata::SensorRow> rows;
     drivedata::CollectSensorRows(&sd, &rows);
     drivedata::Track track;
@@ -452,7 +466,8 @@ TEST_F(ReviewWindow, TheRecordingsOwnEventsAndSpeedFollowTheSettings) {
     Tick(3050);
     EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), QString::number(kmh, 'f', 0) + " km/h");
     Tick(200);
-    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), "-- km/h") << "no fix 500 ms before the first records";
+    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), "-- km/h")
+        << "no fix 500 ms before the first records";
 
     // A lower threshold and miles per hour, read when a recording opens.
     const fs::path ini = program_dir / "settings.ini";
@@ -468,7 +483,8 @@ TEST_F(ReviewWindow, TheRecordingsOwnEventsAndSpeedFollowTheSettings) {
     EXPECT_EQ(dlg->Events()[0].time_ms, 4400);
     EXPECT_EQ(dlg->Events()[0].kind, EventKind::kHarsh);
     Tick(3050);
-    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED), QString::number(kmh / 1.609344, 'f', 0) + " mph");
+    EXPECT_EQ(dlg->LabelText(app::IDC_LIVE_SPEED),
+              QString::number(kmh / 1.609344, 'f', 0) + " mph");
 }
 
 TEST(WaitHelper, RespondsToTimersOnlyWhenAskedTo) {

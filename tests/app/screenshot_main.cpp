@@ -28,7 +28,8 @@ int main(int argc, char **argv) {
     int result = 0;
     {
         vt::app::CPlayerDlg dlg;
-        dlg.SetMessageSink([](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+        dlg.SetMessageSink(
+            [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
         dlg.show();
         dlg.move(0, 0);
         QApplication::processEvents();
@@ -39,11 +40,12 @@ int main(int argc, char **argv) {
         qint64 first_picture_ms = -1;
         while (timer.elapsed() < static_cast<qint64>(seconds * 1000)) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (first_picture_ms < 0 && dlg.VideoWindow()->PicturesShown() > 0) first_picture_ms = timer.elapsed();
+            if (first_picture_ms < 0 && dlg.VideoWindow()->PicturesShown() > 0)
+                first_picture_ms = timer.elapsed();
             QThread::msleep(5);
         }
-        std::fprintf(stderr, "listed_and_opened_ms=%lld first_picture_ms=%lld\n", static_cast<long long>(listed_ms),
-                     static_cast<long long>(first_picture_ms));
+        std::fprintf(stderr, "listed_and_opened_ms=%lld first_picture_ms=%lld\n",
+                     static_cast<long long>(listed_ms), static_cast<long long>(first_picture_ms));
         dlg.repaint();
         QApplication::processEvents();
         QPixmap shot = dlg.screen()->grabWindow(0, dlg.x(), dlg.y(), dlg.width(), dlg.height());
@@ -54,8 +56,9 @@ int main(int argc, char **argv) {
         }
         // The run is only worth keeping when a recording actually played.
         if (result == 0 && (!dlg.Loaded() || dlg.VideoWindow()->PicturesShown() == 0)) result = 3;
-        std::fprintf(stderr, "loaded=%d state=%d position=%d duration=%d pictures=%d\n", dlg.Loaded(),
-                     dlg.LastKnownState(), dlg.Player() ? dlg.Player()->GetPosition() : -1, dlg.Duration(),
+        std::fprintf(stderr, "loaded=%d state=%d position=%d duration=%d pictures=%d\n",
+                     dlg.Loaded(), dlg.LastKnownState(),
+                     dlg.Player() ? dlg.Player()->GetPosition() : -1, dlg.Duration(),
                      dlg.VideoWindow()->PicturesShown());
     }
     vt::app::CPlayerControl::Release();

@@ -33,8 +33,10 @@ int main(int argc, char **argv) {
         main.move(0, 0);
         vt::app::CCameraSetupDlg dlg(&main, program.path() + QStringLiteral("/opensetpath.dat"));
         const QString folder = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-        dlg.SetFolderChooser([folder](QWidget *, const QString &, const QString &) { return folder; });
-        dlg.SetMessageSink([](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+        dlg.SetFolderChooser(
+            [folder](QWidget *, const QString &, const QString &) { return folder; });
+        dlg.SetMessageSink(
+            [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
         dlg.show();
         dlg.move(main.x() + (main.width() - dlg.width()) / 2, main.y() + 160);
         QApplication::processEvents();

@@ -41,7 +41,9 @@ protected:
         PumpEvents();
         CCameraSetupDlg::ForgetSettingsFolder();
     }
-    QString SetPathFile() const { return QString::fromStdString((program_dir / "opensetpath.dat").string()); }
+    QString SetPathFile() const {
+        return QString::fromStdString((program_dir / "opensetpath.dat").string());
+    }
     CCameraSetupDlg *Open() {
         dlg = std::make_unique<CCameraSetupDlg>(nullptr, SetPathFile());
         dlg->SetMessageSink([this](const QString &t) { messages << t; });
@@ -63,7 +65,9 @@ protected:
         QTest::mouseClick(dlg->Control(app::IDC_SETUP_WRITE), Qt::LeftButton);
         PumpEvents();
     }
-    bool Checked(int id) const { return static_cast<QRadioButton *>(dlg->Control(id))->isChecked(); }
+    bool Checked(int id) const {
+        return static_cast<QRadioButton *>(dlg->Control(id))->isChecked();
+    }
     QLineEdit *Edit(int id) const { return static_cast<QLineEdit *>(dlg->Control(id)); }
     static void PutByte(const fs::path &file, uint8_t b) { ASSERT_TRUE(WriteFileBytes(file, {b})); }
     static int ByteOf(const fs::path &file) {
@@ -97,8 +101,8 @@ TEST_F(SetupDialog, OpensWithTheInitialCodesAndTheLocalTimeDisabled) {
         EXPECT_EQ(b->SkinId(), p.strip);
     }
     for (int id = app::IDC_QUALITY_3; id <= app::IDC_SENSITIVITY_1; ++id) {
-        const bool initial = id == app::IDC_QUALITY_3 || id == app::IDC_SOUND_2 || id == app::IDC_SENSITIVITY_1 ||
-                             id == app::IDC_FRAME_3;
+        const bool initial = id == app::IDC_QUALITY_3 || id == app::IDC_SOUND_2 ||
+                             id == app::IDC_SENSITIVITY_1 || id == app::IDC_FRAME_3;
         EXPECT_EQ(Checked(id), initial) << id;
         EXPECT_TRUE(dlg->Control(id)->isVisible()) << id;
     }
@@ -127,19 +131,39 @@ TEST_F(SetupDialog, OpensWithTheInitialCodesAndTheLocalTimeDisabled) {
 struct CardCase {
     const char *name;
     int quality, sensitivity, sound, frame;  // file bytes; -1: no file
-    int checked[4];                           // quality, frame, sound, sensitivity rows
-    uint8_t written[4];                       // setquality, setsound, setsensitivity, setframe
+    int checked[4];                          // quality, frame, sound, sensitivity rows
+    uint8_t written[4];                      // setquality, setsound, setsensitivity, setframe
 };
 const CardCase kCards[] = {
-    {"QualityOneIsWrittenBackAsOne", 1, 1, 2, 3,
-     {app::IDC_QUALITY_1, app::IDC_FRAME_3, app::IDC_SOUND_2, app::IDC_SENSITIVITY_1}, {1, 2, 1, 3}},
-    {"SoundZeroChecksTheHiddenButton", 3, 2, 0, 1,
-     {app::IDC_QUALITY_3, app::IDC_FRAME_1, app::IDC_SOUND_0, app::IDC_SENSITIVITY_2}, {3, 0, 2, 1}},
-    {"MissingFilesGiveTheDefaults", -1, -1, -1, -1,
-     {app::IDC_QUALITY_3, app::IDC_FRAME_3, app::IDC_SOUND_2, app::IDC_SENSITIVITY_1}, {3, 2, 1, 3}},
+    {"QualityOneIsWrittenBackAsOne",
+     1,
+     1,
+     2,
+     3,
+     {app::IDC_QUALITY_1, app::IDC_FRAME_3, app::IDC_SOUND_2, app::IDC_SENSITIVITY_1},
+     {1, 2, 1, 3}},
+    {"SoundZeroChecksTheHiddenButton",
+     3,
+     2,
+     0,
+     1,
+     {app::IDC_QUALITY_3, app::IDC_FRAME_1, app::IDC_SOUND_0, app::IDC_SENSITIVITY_2},
+     {3, 0, 2, 1}},
+    {"MissingFilesGiveTheDefaults",
+     -1,
+     -1,
+     -1,
+     -1,
+     {app::IDC_QUALITY_3, app::IDC_FRAME_3, app::IDC_SOUND_2, app::IDC_SENSITIVITY_1},
+     {3, 2, 1, 3}},
     // An ASCII digit and codes out of range leave their rows as they were.
-    {"ForeignCodesLeaveTheRows", '2', 0, 4, 0xFF,
-     {app::IDC_QUALITY_2, app::IDC_FRAME_2, app::IDC_SOUND_1, app::IDC_SENSITIVITY_3}, {2, 1, 3, 2}},
+    {"ForeignCodesLeaveTheRows",
+     '2',
+     0,
+     4,
+     0xFF,
+     {app::IDC_QUALITY_2, app::IDC_FRAME_2, app::IDC_SOUND_1, app::IDC_SENSITIVITY_3},
+     {2, 1, 3, 2}},
 };
 
 class SetupCards : public SetupDialog, public ::testing::WithParamInterface<CardCase> {};
@@ -155,7 +179,8 @@ TEST_P(SetupCards, ShowsAndWritesBackTheCodesRead) {
     Open();
     // The foreign-code case starts from other choices, which the card must not change.
     if (c.quality == '2') {
-        for (int id : {app::IDC_QUALITY_2, app::IDC_FRAME_2, app::IDC_SOUND_1, app::IDC_SENSITIVITY_3})
+        for (int id :
+             {app::IDC_QUALITY_2, app::IDC_FRAME_2, app::IDC_SOUND_1, app::IDC_SENSITIVITY_3})
             QTest::mouseClick(dlg->Control(id), Qt::LeftButton, {}, QPoint(9, 9));
     }
     Choose(card);
@@ -179,7 +204,9 @@ TEST_P(SetupCards, ShowsAndWritesBackTheCodesRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, SetupCards, ::testing::ValuesIn(kCards),
-                         [](const ::testing::TestParamInfo<CardCase> &i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<CardCase> &i) {
+                             return std::string(i.param.name);
+                         });
 
 TEST_F(SetupDialog, TheClockFileFollowsTheCheckBox) {
     // A clock file already on the card stays as it is while the box is off.
@@ -196,7 +223,7 @@ TEST_F(SetupDialog, TheClockFileFollowsTheCheckBox) {
     EXPECT_TRUE(dlg->TimeFlag());
     EXPECT_TRUE(Edit(app::IDC_TIME_SECOND)->isEnabled());
     const char *texts[6] = {"2010", "3", "7", "9", "5", "0"};
-    const int ids[6] = {app::IDC_TIME_YEAR, app::IDC_TIME_MONTH, app::IDC_TIME_DAY,
+    const int ids[6] = {app::IDC_TIME_YEAR, app::IDC_TIME_MONTH,  app::IDC_TIME_DAY,
                         app::IDC_TIME_HOUR, app::IDC_TIME_MINUTE, app::IDC_TIME_SECOND};
     for (int i = 0; i < 6; ++i) {
         Edit(ids[i])->clear();
@@ -248,7 +275,8 @@ TEST_F(SetupDialog, TheFolderChosenOnceServesLaterWritesAndDialogs) {
     QTest::mouseClick(dlg->Control(app::IDC_QUALITY_1), Qt::LeftButton, {}, QPoint(9, 9));
     Write();
     EXPECT_EQ(ByteOf(card / "setquality.dat"), 1);
-    EXPECT_EQ(messages, (QStringList{"Created Configuration File.", "Created Configuration File."}));
+    EXPECT_EQ(messages,
+              (QStringList{"Created Configuration File.", "Created Configuration File."}));
     Open();
     chosen.clear();
     QTest::mouseClick(dlg->Control(app::IDC_SETUP_FOLDER), Qt::LeftButton);
@@ -300,14 +328,15 @@ TEST_F(SetupDialog, CloseButtonClosesAndTheBackgroundDrags) {
     const QPoint before = dlg->pos();
     const QPoint grab_at(20, 300);  // background, no control there
     const QPoint start = dlg->frameGeometry().topLeft() + grab_at;
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(grab_at), QPointF(grab_at), QPointF(start), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(grab_at), QPointF(grab_at), QPointF(start),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dlg.get(), &press);
-    QMouseEvent move(QEvent::MouseMove, QPointF(grab_at), QPointF(grab_at), QPointF(start + QPoint(40, 25)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(grab_at), QPointF(grab_at),
+                     QPointF(start + QPoint(40, 25)), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dlg.get(), &move);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(grab_at), QPointF(grab_at),
-                        QPointF(start + QPoint(40, 25)), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+                        QPointF(start + QPoint(40, 25)), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(dlg.get(), &release);
     PumpEvents();
     EXPECT_EQ(dlg->pos(), before + QPoint(40, 25));
@@ -316,7 +345,8 @@ TEST_F(SetupDialog, CloseButtonClosesAndTheBackgroundDrags) {
     PumpEvents();
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_FALSE(fs::exists(program_dir / "opensetpath.dat")) << "nothing chosen, nothing remembered";
+    EXPECT_FALSE(fs::exists(program_dir / "opensetpath.dat"))
+        << "nothing chosen, nothing remembered";
 }
 
 TEST_F(SetupDialog, TheMainWindowsSetupButtonOpensItModally) {
@@ -325,7 +355,8 @@ TEST_F(SetupDialog, TheMainWindowsSetupButtonOpensItModally) {
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
     FakeEngine::Get().Reset();
-    auto main = std::make_unique<app::CPlayerDlg>(nullptr, QString::fromStdString(program_dir.path().string()));
+    auto main = std::make_unique<app::CPlayerDlg>(
+        nullptr, QString::fromStdString(program_dir.path().string()));
     QStringList main_messages;
     main->SetMessageSink([&](const QString &t) { main_messages << t; });
     main->show();
@@ -335,7 +366,8 @@ TEST_F(SetupDialog, TheMainWindowsSetupButtonOpensItModally) {
         auto *setup = qobject_cast<CCameraSetupDlg *>(QApplication::activeModalWidget());
         seen = setup != nullptr;
         if (setup == nullptr) return;
-        static_cast<QAbstractButton *>(setup->Control(app::IDC_SETUP_WRITE))->click();  // through the window's sink
+        static_cast<QAbstractButton *>(setup->Control(app::IDC_SETUP_WRITE))
+            ->click();  // through the window's sink
         static_cast<QAbstractButton *>(setup->Control(app::IDC_SETUP_CLOSE))->click();
     });
     QTimer::singleShot(5000, main.get(), [] {

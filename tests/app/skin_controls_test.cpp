@@ -180,9 +180,9 @@ TEST_F(SkinControls, SliderKeysStepAndReportRelease) {
         Qt::Key key;
         int expect;
     };
-    for (Case c : {Case{Qt::Key_PageDown, 75}, Case{Qt::Key_PageDown, 100}, Case{Qt::Key_Right, 100},
-                   Case{Qt::Key_Left, 99}, Case{Qt::Key_Home, 0}, Case{Qt::Key_Up, 0},
-                   Case{Qt::Key_End, 100}, Case{Qt::Key_PageUp, 75}}) {
+    for (Case c : {Case{Qt::Key_PageDown, 75}, Case{Qt::Key_PageDown, 100},
+                   Case{Qt::Key_Right, 100}, Case{Qt::Key_Left, 99}, Case{Qt::Key_Home, 0},
+                   Case{Qt::Key_Up, 0}, Case{Qt::Key_End, 100}, Case{Qt::Key_PageUp, 75}}) {
         QTest::keyClick(s, c.key);
         EXPECT_EQ(s->GetValue(), c.expect) << c.key;
     }
@@ -262,13 +262,15 @@ TEST_F(SkinControls, ListKeepsCaseInsensitiveOrderAndReportsUserSelection) {
 TEST_F(SkinControls, DisabledListDrawsGreyText) {
     CSkinListBox list;
     list.resize(200, 60);
-    list.SetLook(17, QStringLiteral("Arial"), QColor(230, 230, 230), QColor(0, 150, 255), false, 2, Qt::black);
+    list.SetLook(17, QStringLiteral("Arial"), QColor(230, 230, 230), QColor(0, 150, 255), false, 2,
+                 Qt::black);
     list.AddItem(QStringLiteral("MMMMMMMM.mp4"));
     auto count_colour = [&](QRgb rgb) {
         const QImage img = list.grab().toImage().convertToFormat(QImage::Format_RGB32);
         int n = 0;
         for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x) n += (img.pixel(x, y) & 0xFFFFFF) == (rgb & 0xFFFFFF);
+            for (int x = 0; x < img.width(); ++x)
+                n += (img.pixel(x, y) & 0xFFFFFF) == (rgb & 0xFFFFFF);
         return n;
     };
     EXPECT_GT(count_colour(qRgb(230, 230, 230)), 10);

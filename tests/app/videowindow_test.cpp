@@ -13,7 +13,9 @@
 namespace vt::test {
 namespace {
 
-std::vector<uint32_t> Picture(int w, int h, uint32_t colour) { return std::vector<uint32_t>(size_t(w) * h, colour); }
+std::vector<uint32_t> Picture(int w, int h, uint32_t colour) {
+    return std::vector<uint32_t>(size_t(w) * h, colour);
+}
 
 DisplayImage ImageOf(const std::vector<uint32_t> &px, int w, int h) {
     DisplayImage img{};

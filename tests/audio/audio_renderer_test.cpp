@@ -123,10 +123,10 @@ TEST(AudioStamps, ClockGetsTheStampOfTheBlockThatStartsNotTheOneWritten) {
     }
     r->stamp_count = 3;
     r->stamp_write = 3;
-    AudioRendererBlockDone(r, 50 * 2);  // half of the first entry played
-    AudioRendererBlockDone(r, 50 * 2);  // first entry done: the second starts
-    AudioRendererBlockDone(r, 150 * 2); // 1.5 entries
-    AudioRendererBlockDone(r, 50 * 2);  // everything played: nothing left to stamp
+    AudioRendererBlockDone(r, 50 * 2);   // half of the first entry played
+    AudioRendererBlockDone(r, 50 * 2);   // first entry done: the second starts
+    AudioRendererBlockDone(r, 150 * 2);  // 1.5 entries
+    AudioRendererBlockDone(r, 50 * 2);   // everything played: nothing left to stamp
     std::vector<int64_t> expect = {50, 100, 250};
     EXPECT_EQ(log.stamps, expect);
     EXPECT_EQ(r->stamp_count, 0u);

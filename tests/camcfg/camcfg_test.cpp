@@ -31,7 +31,7 @@ TEST(SettingFiles, CodesAreBytesNotDigits) {
         {"setquality.dat", {0x02}, Setting::kQuality, kQualityDefault, 2, 1},
         {"setframe.dat", {'2'}, Setting::kFrame, kFrameDefault, 0x32, -1},
         {"setquality.dat", {}, Setting::kQuality, kQualityDefault, 0, -1},  // empty file
-        {"setsound.dat", {}, Setting::kSound, kSoundDefault, 0, 3},        // sound has code 0
+        {"setsound.dat", {}, Setting::kSound, kSoundDefault, 0, 3},         // sound has code 0
         {"setsensitivity.dat", {0x01, 0x03}, Setting::kSensitivity, 1, 1, 2},
         {"setsound.dat", {0x04}, Setting::kSound, kSoundDefault, 4, -1},
         {"setquality.dat", {0xFF}, Setting::kQuality, kQualityDefault, 255, -1},
@@ -88,9 +88,18 @@ TEST(SettingFiles, DecimalConversionOfEditTexts) {
     const struct {
         const char *text;
         int value;
-    } cases[] = {{"2010", 2010}, {"05", 5},      {" 7", 7},      {"\t-3", -3}, {"+8", 8},
-                 {"12ab", 12},   {"ab12", 0},    {"", 0},        {"-", 0},     {"- 4", 0},
-                 {"99999999999999", 2147483647}, {"-99999999999999", -2147483647 - 1}};
+    } cases[] = {{"2010", 2010},
+                 {"05", 5},
+                 {" 7", 7},
+                 {"\t-3", -3},
+                 {"+8", 8},
+                 {"12ab", 12},
+                 {"ab12", 0},
+                 {"", 0},
+                 {"-", 0},
+                 {"- 4", 0},
+                 {"99999999999999", 2147483647},
+                 {"-99999999999999", -2147483647 - 1}};
     for (const auto &c : cases) EXPECT_EQ(ParseDecimal(c.text), c.value) << '"' << c.text << '"';
 }
 

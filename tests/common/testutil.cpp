@@ -1,11 +1,11 @@
 #include "tests/common/testutil.h"
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sys/wait.h>
 
 namespace vt::test {
 
@@ -56,12 +56,14 @@ std::string Quote(const std::string &s) {
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path &p) {
     std::ifstream in(p, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::filesystem::path &p, const std::vector<uint8_t> &bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 

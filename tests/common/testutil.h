@@ -11,8 +11,8 @@ namespace vt::test {
 // ../shared/testvectors beside the checkout; empty when the folder is absent.
 std::filesystem::path TestVectorsDir();
 std::filesystem::path TestVector(const std::string &relative);  // empty path when missing
-std::filesystem::path SamplesDir();                              // samples/ in the checkout
-std::filesystem::path ToolPath();                                // the built vantrec-tool
+std::filesystem::path SamplesDir();                             // samples/ in the checkout
+std::filesystem::path ToolPath();                               // the built vantrec-tool
 
 // True when the named program is on PATH.
 bool HaveProgram(const std::string &name);

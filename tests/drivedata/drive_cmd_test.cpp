@@ -64,8 +64,8 @@ protected:
     }
     int Tool(const std::string &args, std::string *out, std::string *err = nullptr) {
         auto err_path = dir_ / "stderr.txt";
-        int rc = test::Run(Quote(ToolPath().string()) + " " + args + " 2>" + Quote(err_path.string()),
-                           out);
+        int rc = test::Run(
+            Quote(ToolPath().string()) + " " + args + " 2>" + Quote(err_path.string()), out);
         if (err) {
             auto bytes = ReadFileBytes(err_path);
             err->assign(bytes.begin(), bytes.end());
@@ -144,7 +144,8 @@ TEST_F(DriveCommands, EventsOfSeveralRecordings) {
             "e=json.load(open(sys.argv[1]))\n"
             "print(len(e), e[0]['time_ms'], e[0]['peak_g'], e[0]['axis'], e[0]['kind'],\n"
             "      e[0]['file'].endswith('b.mp4'))\n";
-        ASSERT_EQ(test::Run("python3 -c " + Quote(script) + " " + Quote(json_path.string()), &check), 0);
+        ASSERT_EQ(
+            test::Run("python3 -c " + Quote(script) + " " + Quote(json_path.string()), &check), 0);
         EXPECT_EQ(check, "1 5300 1.33 y impact True\n");
     }
 
@@ -152,8 +153,8 @@ TEST_F(DriveCommands, EventsOfSeveralRecordings) {
     WriteDrive(dir_ / "other.mp4", 50, 0, 36, {}, 0, "ZRDMODEL19");
     for (const std::string &args : std::vector<std::string>{
              "events " + P("a.mp4") + " " + P("other.mp4"), "events " + P("missing.mp4"), "events",
-          "events " + P("a.mp4") + " --threshold 0", "events " + P("a.mp4") + " --threshold x1",
-          "events " + P("a.mp4") + " --threshold", "events " + P("a.mp4") + " --format xml"}) {
+             "events " + P("a.mp4") + " --threshold 0", "events " + P("a.mp4") + " --threshold x1",
+             "events " + P("a.mp4") + " --threshold", "events " + P("a.mp4") + " --format xml"}) {
         EXPECT_EQ(Tool(args, &out, &err), 2) << args;
         EXPECT_TRUE(out.empty()) << args;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
@@ -188,10 +189,13 @@ TEST_F(DriveCommands, TripsOfAFolder) {
             "t=json.load(open(sys.argv[1]))\n"
             "a,b=t\n"
             "print(len(t), a['files'], a['start'], a['duration_ms'], round(a['distance_m']),\n"
-            "      abs(a['max_speed_kmh'] - 36) < 1.5, a['max_g'], a['events'], b['max_speed_kmh'])\n";
-        ASSERT_EQ(test::Run("python3 -c " + Quote(script) + " " + Quote(json_path.string()), &check), 0);
-        EXPECT_EQ(check, "2 ['20261108_083000.mp4', '20261108_083020.mp4'] 2026-11-08T08:30:00 "
-                         "35000 349 True 2.55 1 None\n");
+            "      abs(a['max_speed_kmh'] - 36) < 1.5, a['max_g'], a['events'], "
+            "b['max_speed_kmh'])\n";
+        ASSERT_EQ(
+            test::Run("python3 -c " + Quote(script) + " " + Quote(json_path.string()), &check), 0);
+        EXPECT_EQ(check,
+                  "2 ['20261108_083000.mp4', '20261108_083020.mp4'] 2026-11-08T08:30:00 "
+                  "35000 349 True 2.55 1 None\n");
     }
 
     fs::create_directory(dir_ / "empty");

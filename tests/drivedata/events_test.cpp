@@ -42,7 +42,8 @@ TEST(Events, CalmDrivingAndGravityFindNothing) {
     EXPECT_TRUE(FindEvents({}).empty());
     // A slow tilt of the mounting (Z drifting by 2 G over 20 s) moves the median along.
     auto rows = Calm(20);
-    for (size_t i = 0; i < rows.size(); ++i) rows[i].accel[2] = static_cast<int16_t>(128 + i * 256 / 200);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i].accel[2] = static_cast<int16_t>(128 + i * 256 / 200);
     EXPECT_TRUE(FindEvents(rows).empty());
 }
 
@@ -194,7 +195,7 @@ TEST(Events, MedianOfAnEvenWindowIsTheMeanOfTheMiddleTwo) {
     far[1].accel[kAxisX] = 600;
     d = Deviations(far);
     EXPECT_EQ(d[0].component[kAxisX], 200 / 128.0);   // 1000 and 600: median 800
-    EXPECT_EQ(d[1].component[kAxisX], 0.0);            // all three: median 600
+    EXPECT_EQ(d[1].component[kAxisX], 0.0);           // all three: median 600
     EXPECT_EQ(d[2].component[kAxisX], -300 / 128.0);  // 600 and 0: median 300
 }
 

@@ -44,8 +44,8 @@ TEST(GReadoutText, RawValuesInGWithTwoDecimals) {
     const struct {
         int16_t raw;
         const char *text;
-    } cases[] = {{128, "1.00G"},  {-128, "-1.00G"},     {5, "0.03G"},         {0, "0.00G"},
-                 {-5, "-0.03G"},  {-1, "-0.00G"},       {64, "0.50G"},        {129, "1.00G"},
+    } cases[] = {{128, "1.00G"},   {-128, "-1.00G"},   {5, "0.03G"},        {0, "0.00G"},
+                 {-5, "-0.03G"},   {-1, "-0.00G"},     {64, "0.50G"},       {129, "1.00G"},
                  {-300, "-2.34G"}, {32767, "255.99G"}, {-32768, "-256.00G"}};
     for (const auto &c : cases) EXPECT_EQ(FormatGReadout(c.raw), c.text) << c.raw;
 }
@@ -115,7 +115,8 @@ TEST_F(GSensorTest, GraphOutcomesWithoutUsableData) {
 
     // Entry 5 zeroed: drawing stops there.
     test::RecordingLayout layout;
-    Open(12, [](int, int) -> int16_t { return 70; }, &layout);
+    Open(
+        12, [](int, int) -> int16_t { return 70; }, &layout);
     test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 4 * 5, 0);
     OpenBytes(layout.bytes);
     ASSERT_TRUE(sd_->loaded);
@@ -141,9 +142,9 @@ TEST_F(GSensorTest, TimeCursorColumn) {
         uint32_t position;
         int x;
     } cases[] = {
-        {60000, 0, 57},       {60000, 30000, 353},  {60000, 60000, 650},
-        {60000, 60001, 650},  {60999, 60500, 650},  {60000, 4000000000u, 650},
-        {30999, 15000, 353},  {1000, 999, 649},     {1000, 500, 353},
+        {60000, 0, 57},      {60000, 30000, 353}, {60000, 60000, 650},
+        {60000, 60001, 650}, {60999, 60500, 650}, {60000, 4000000000u, 650},
+        {30999, 15000, 353}, {1000, 999, 649},    {1000, 500, 353},
     };
     for (const auto &c : cases) {
         int x = -1;
@@ -161,8 +162,9 @@ TEST_F(GSensorTest, ReadoutsFollowTheSlot) {
     EXPECT_TRUE(sd_->readouts_frozen);
 
     test::RecordingLayout layout;
-    Open(30, [](int k, int a) -> int16_t { return static_cast<int16_t>((a + 1) * 64 * (k - 10)); },
-         &layout);
+    Open(
+        30, [](int k, int a) -> int16_t { return static_cast<int16_t>((a + 1) * 64 * (k - 10)); },
+        &layout);
     test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 4 * 25, 0);
     OpenBytes(layout.bytes);
     ASSERT_TRUE(sd_->loaded);

@@ -62,7 +62,8 @@ void PutBe16(std::vector<uint8_t> *bytes, uint64_t at, uint16_t v) {
 std::vector<uint8_t> EncodeRecord(const SensorRecord &r) {
     std::vector<uint8_t> rec(131, 0);
     std::memcpy(rec.data(), r.text.data(), std::min<size_t>(r.text.size(), 20));
-    std::memcpy(rec.data() + 20, r.second_field.data(), std::min<size_t>(r.second_field.size(), 17));
+    std::memcpy(rec.data() + 20, r.second_field.data(),
+                std::min<size_t>(r.second_field.size(), 17));
     PutBe32(&rec, 103, static_cast<uint32_t>(r.latitude));
     PutBe32(&rec, 107, static_cast<uint32_t>(r.longitude));
     for (int a = 0; a < 3; ++a) PutBe16(&rec, 114 + 2 * a, static_cast<uint16_t>(r.accel[a]));
@@ -73,7 +74,8 @@ std::vector<uint8_t> EncodeRecord(const SensorRecord &r) {
 RecordingLayout BuildRecording(const RecordingPlan &plan) {
     RecordingLayout out;
     std::vector<uint8_t> &f = out.bytes;
-    auto ftyp = Leaf("ftyp", {'m', 'p', '4', '2', 0, 0, 0, 0, 'm', 'p', '4', '2', 'i', 's', 'o', 'm'});
+    auto ftyp =
+        Leaf("ftyp", {'m', 'p', '4', '2', 0, 0, 0, 0, 'm', 'p', '4', '2', 'i', 's', 'o', 'm'});
     f.insert(f.end(), ftyp.begin(), ftyp.end());
     for (const char *t : {"free", "skip", "uuid"}) {
         auto b = Leaf(t, 8 + plan.extra_top_level);
@@ -123,16 +125,15 @@ RecordingLayout BuildRecording(const RecordingPlan &plan) {
                           {Leaf("stsd", 24), Leaf("stts", stts), Leaf("stsc", stsc),
                            Leaf("stsz", stsz), Leaf("stco", stco_payload)},
                           &stbl_at);
-    auto minf = Container("minf", {Leaf("nmhd", 4), Container("dinf", {Leaf("dref", 8)}), stbl},
-                          &minf_at);
+    auto minf =
+        Container("minf", {Leaf("nmhd", 4), Container("dinf", {Leaf("dref", 8)}), stbl}, &minf_at);
     std::vector<uint8_t> hdlr(25, 0);
     std::memcpy(hdlr.data() + 8, "data", 4);
     auto mdia = Container("mdia", {Leaf("mdhd", 24), Leaf("hdlr", hdlr), minf}, &mdia_at);
     auto trak = Container("trak", {Leaf("tkhd", 84), mdia}, &trak_at);
-    auto moov = Container("moov",
-                          {Leaf("mvhd", 100), Leaf("iods", 16), MediaTrak("vide"),
-                           MediaTrak("soun"), trak},
-                          &moov_at);
+    auto moov = Container(
+        "moov", {Leaf("mvhd", 100), Leaf("iods", 16), MediaTrak("vide"), MediaTrak("soun"), trak},
+        &moov_at);
     out.moov_offset = f.size();
     out.data_trak_offset = out.moov_offset + moov_at[4];
     out.stco_offset = out.data_trak_offset + trak_at[1] + mdia_at[2] + minf_at[2] + stbl_at[4];
@@ -154,8 +155,10 @@ std::vector<uint8_t> BuildBlockFile(const std::vector<BlockRecord> &records, uin
         uint8_t *r = block.data() + 36 * j;
         r[101] = static_cast<uint8_t>(records[j].speed);
         for (int i = 0; i < 4; ++i) {
-            r[104 + i] = static_cast<uint8_t>(static_cast<uint32_t>(records[j].latitude) >> (8 * i));
-            r[108 + i] = static_cast<uint8_t>(static_cast<uint32_t>(records[j].longitude) >> (8 * i));
+            r[104 + i] =
+                static_cast<uint8_t>(static_cast<uint32_t>(records[j].latitude) >> (8 * i));
+            r[108 + i] =
+                static_cast<uint8_t>(static_cast<uint32_t>(records[j].longitude) >> (8 * i));
         }
         for (int a = 0; a < 3; ++a) {
             uint16_t v = static_cast<uint16_t>(records[j].accel[a]);

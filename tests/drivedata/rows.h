@@ -12,7 +12,8 @@ namespace vt::test {
 // Degrees of latitude per metre along a meridian.
 inline constexpr double kDegPerMetre = 180.0 / (3.14159265358979323846 * drivedata::kEarthRadiusM);
 
-inline drivedata::SensorRow Row(uint64_t time_ms, double lat = 0, double lon = 0, bool fix = false) {
+inline drivedata::SensorRow Row(uint64_t time_ms, double lat = 0, double lon = 0,
+                                bool fix = false) {
     drivedata::SensorRow r;
     r.time_ms = time_ms;
     r.latitude = lat;

@@ -126,8 +126,7 @@ TEST_F(SensorDataTest, RefusesDamagedRecordings) {
          }},
         {"first chunk offset before mdat",
          [](RecordingLayout *l) { test::PutBe32(&l->bytes, l->stco_offset + 16, 8); }},
-        {"empty table",
-         [](RecordingLayout *l) { test::PutBe32(&l->bytes, l->stco_offset, 16); }},
+        {"empty table", [](RecordingLayout *l) { test::PutBe32(&l->bytes, l->stco_offset, 16); }},
     };
     for (const auto &d : damages) {
         RecordingLayout layout = BuildRecording(NumberedPlan(4));
@@ -138,21 +137,22 @@ TEST_F(SensorDataTest, RefusesDamagedRecordings) {
         EXPECT_FALSE(sd_->mp4_layout) << d.name;
     }
     EXPECT_EQ(OpenRecording(sd_.get(), ""), OpenResult::kInvalid);
-    EXPECT_EQ(OpenRecording(sd_.get(), (dir_.path() / "missing.mp4").c_str()), OpenResult::kInvalid);
+    EXPECT_EQ(OpenRecording(sd_.get(), (dir_.path() / "missing.mp4").c_str()),
+              OpenResult::kInvalid);
     EXPECT_FALSE(LoadMediaData(sd_.get(), (dir_.path() / "missing.mp4").c_str()));
 }
 
 TEST_F(SensorDataTest, BadLaterOffsetsFindNoRecord) {
     RecordingLayout layout = BuildRecording(NumberedPlan(5));
-    test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 4, 0);           // entry 1
-    test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 8, 0xFFFFFFFF);  // entry 2: -1
+    test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 4, 0);            // entry 1
+    test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 8, 0xFFFFFFFF);   // entry 2: -1
     test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 12, 0x7FFFFFFF);  // entry 3: far away
     // Entry 4: its record would run past the end of the media data.
     test::PutBe32(&layout.bytes, layout.stco_offset + 16 + 16,
                   static_cast<uint32_t>(layout.moov_offset - 100));
     auto path = Write(layout.bytes);
     ASSERT_EQ(OpenRecording(sd_.get(), path.c_str()), OpenResult::kOk);
-    const Lookup expected[] = {Lookup::kFound, Lookup::kBadOffset, Lookup::kBadOffset,
+    const Lookup expected[] = {Lookup::kFound,       Lookup::kBadOffset,   Lookup::kBadOffset,
                                Lookup::kOutsideData, Lookup::kOutsideData, Lookup::kPastTable};
     for (uint64_t k = 0; k < 6; ++k) {
         const uint8_t *rec;

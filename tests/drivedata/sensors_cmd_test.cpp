@@ -48,9 +48,9 @@ protected:
 
     int Tool(const std::string &args, std::string *out, std::string *err = nullptr) {
         auto err_path = dir_ / "stderr.txt";
-        int rc = test::Run(Quote(ToolPath().string()) + " sensors " + args + " 2>" +
-                         Quote(err_path.string()),
-                     out);
+        int rc = test::Run(
+            Quote(ToolPath().string()) + " sensors " + args + " 2>" + Quote(err_path.string()),
+            out);
         if (err) {
             auto bytes = ReadFileBytes(err_path);
             err->assign(bytes.begin(), bytes.end());
@@ -69,8 +69,9 @@ TEST_F(SensorsCommandTest, CsvHasOneRowPerRecord) {
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "time_ms,latitude,longitude,gx,gy,gz,text");
     EXPECT_EQ(lines[1], "0,37.5034278,127.0041667,0.000,-0.0078125,-2.000,2010/03/07 09:05:00");
-    EXPECT_EQ(lines[2], "100,37.5036111,127.0044444,1.000,-0.0078125,-1.9921875,"
-                        "\"plate 12, \"\"A\"\"\"");
+    EXPECT_EQ(lines[2],
+              "100,37.5036111,127.0044444,1.000,-0.0078125,-1.9921875,"
+              "\"plate 12, \"\"A\"\"\"");
     EXPECT_EQ(lines[3], "200,0.0000000,0.0000000,2.000,-0.0078125,-1.984375,no date here");
     // Southern and western hemispheres: 34 deg 36' 12.13" S, 58 deg 22' 53.74" W.
     EXPECT_EQ(lines[4], "300,-34.6033694,-58.3815944,3.000,-0.0078125,-1.9765625,");
@@ -94,7 +95,8 @@ TEST_F(SensorsCommandTest, JsonIsAnArrayOfRecords) {
         "assert all(sorted(r)==sorted(keys) for r in rows)\n"
         "print(len(rows), rows[3]['latitude'], rows[1]['gx'], rows[0]['gz'], rows[4]['time_ms'],\n"
         "      rows[1]['text'])\n";
-    ASSERT_EQ(test::Run("python3 -c " + Quote(script) + " " + Quote(json_path.string()), &check), 0);
+    ASSERT_EQ(test::Run("python3 -c " + Quote(script) + " " + Quote(json_path.string()), &check),
+              0);
     EXPECT_EQ(check, "5 -34.6033694 1.0 -2.0 400 plate 12, \"A\"\n");
 }
 

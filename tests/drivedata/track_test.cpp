@@ -117,7 +117,7 @@ TEST(Track, RecordsWithoutAFix) {
     gap.AddRows(rows);
     EXPECT_EQ(SpeedAt(gap, 500), -1);
     EXPECT_EQ(SpeedAt(gap, 1500), -1);
-    EXPECT_NEAR(SpeedAt(gap, 1000), 54, 1e-6);  // its own fix is not needed
+    EXPECT_NEAR(SpeedAt(gap, 1000), 54, 1e-6);     // its own fix is not needed
     EXPECT_NEAR(gap.DistanceM(), 39 * 1.5, 1e-6);  // the step over the hole still counts
 
     // A tunnel: 8 s without a fix, then 160 m further on; a jump is judged by the time elapsed.

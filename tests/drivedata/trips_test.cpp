@@ -132,8 +132,9 @@ TEST(Trips, OnlyRecordingsTheWindowWouldPlay) {
     WriteDrive(dir / "20261108_084015.MP4", 150, 15);
     trips = Read(dir.path());
     ASSERT_EQ(trips.size(), 1u);
-    EXPECT_EQ(Names(trips[0]), (std::vector<std::string>{"20261108_084000.mp4", "20261108_084015.MP4",
-                                                          "20261108_084030.mp4"}));
+    EXPECT_EQ(Names(trips[0]),
+              (std::vector<std::string>{"20261108_084000.mp4", "20261108_084015.MP4",
+                                        "20261108_084030.mp4"}));
 
     std::string error;
     std::vector<Trip> none;

@@ -10,7 +10,8 @@ int main(int argc, char **argv) {
     if (argc < 3) return 2;
     QApplication app(argc, argv);
     vt::app::evidence::CExportDlg dlg(
-        {QDir(QString::fromLocal8Bit(argv[1])).filePath(QStringLiteral("20261108_083015.mp4")), 4200});
+        {QDir(QString::fromLocal8Bit(argv[1])).filePath(QStringLiteral("20261108_083015.mp4")),
+         4200});
     dlg.show();
     const QString out = QString::fromLocal8Bit(argv[2]);
     QTimer::singleShot(500, [&] {

@@ -64,7 +64,9 @@ protected:
             EXPECT_EQ(Listing(m_dir / "card"), m_card_before) << "the card was written to";
         }
     }
-    QString Card(const char *name) const { return QString::fromStdString((m_dir / "card" / name).string()); }
+    QString Card(const char *name) const {
+        return QString::fromStdString((m_dir / "card" / name).string());
+    }
 
     TempDir m_dir;
     QByteArray m_old_home;
@@ -101,22 +103,29 @@ TEST_F(EvidenceUi, TheDialogOffersTwentySecondsBeforeToTenAfterWithinTheTrip) {
 TEST_F(EvidenceUi, AnExportAcrossTwoRecordingsFinishesWithItsFilesInTheChosenFolder) {
     CExportDlg dlg(Moment{Card(kDrive[1]), 2000});
     fs::create_directories(m_dir / "chosen");
-    dlg.SetFolderChooser([&](QWidget *, const QString &) { return QString::fromStdString((m_dir / "chosen").string()); });
+    dlg.SetFolderChooser([&](QWidget *, const QString &) {
+        return QString::fromStdString((m_dir / "chosen").string());
+    });
     // The Choose... button is the only push button besides Export and Cancel.
     for (QPushButton *b : dlg.findChildren<QPushButton *>())
         if (b->text() == QStringLiteral("Choose...")) b->click();
     EXPECT_EQ(dlg.FolderEdit()->text().toStdString(), (m_dir / "chosen").string());
     bool finished = false, ok = false;
-    QObject::connect(&dlg, &CExportDlg::Finished, [&](bool success, const QString &) { finished = true, ok = success; });
+    QObject::connect(&dlg, &CExportDlg::Finished,
+                     [&](bool success, const QString &) { finished = true, ok = success; });
     dlg.StartExport();
     ASSERT_TRUE(RunUntil([&] { return finished; }, 30000));
     EXPECT_TRUE(ok) << dlg.Status().toStdString();
     EXPECT_EQ(dlg.Progress()->value(), dlg.Progress()->maximum());
-    EXPECT_EQ(Listing(m_dir / "chosen"),
-              (std::vector<std::string>{"20261108_083015_clip.gpx", "20261108_083015_clip.mp4",
-                                        "20261108_083015_clip.sha256", "20261108_083015_clip.srt"}));
+    EXPECT_EQ(
+        Listing(m_dir / "chosen"),
+        (std::vector<std::string>{"20261108_083015_clip.gpx", "20261108_083015_clip.mp4",
+                                  "20261108_083015_clip.sha256", "20261108_083015_clip.srt"}));
     std::string check;
-    EXPECT_EQ(vt::test::Run("cd " + Quote((m_dir / "chosen").string()) + " && sha256sum -c 20261108_083015_clip.sha256 2>&1", &check), 0)
+    EXPECT_EQ(vt::test::Run("cd " + Quote((m_dir / "chosen").string()) +
+                                " && sha256sum -c 20261108_083015_clip.sha256 2>&1",
+                            &check),
+              0)
         << check;
     // Both recordings went in: 18 s before the picture at 2 s lies in the first.
     EXPECT_NE(check.find(kDrive[0]), std::string::npos) << check;
@@ -145,26 +154,31 @@ TEST_F(EvidenceUi, TheIncidentReportGoesWhereTheUserSaid) {
     if (!HaveProgram("pdftotext")) GTEST_SKIP() << "poppler-utils missing";
     QString suggested, told;
     const fs::path pdf = m_dir / "home" / "Videos" / "mine.pdf";
-    ASSERT_TRUE(MakeIncidentReport(nullptr, Moment{Card(kDrive[0]), 7600},
-                                   [&](QWidget *, const QString &s) {
-                                       suggested = s;
-                                       return QString::fromStdString(pdf.string());
-                                   },
-                                   [&](const QString &t) { told = t; }));
-    EXPECT_EQ(suggested.toStdString(), (m_dir / "home" / "Videos" / "20261108_083000_report_7.6s.pdf").string());
+    ASSERT_TRUE(MakeIncidentReport(
+        nullptr, Moment{Card(kDrive[0]), 7600},
+        [&](QWidget *, const QString &s) {
+            suggested = s;
+            return QString::fromStdString(pdf.string());
+        },
+        [&](const QString &t) { told = t; }));
+    EXPECT_EQ(suggested.toStdString(),
+              (m_dir / "home" / "Videos" / "20261108_083000_report_7.6s.pdf").string());
     EXPECT_TRUE(told.contains(QStringLiteral("mine.pdf"))) << told.toStdString();
-    EXPECT_EQ(Listing(m_dir / "home" / "Videos"), (std::vector<std::string>{"mine.pdf", "mine.sha256"}));
+    EXPECT_EQ(Listing(m_dir / "home" / "Videos"),
+              (std::vector<std::string>{"mine.pdf", "mine.sha256"}));
     std::string text;
     vt::test::Run("pdftotext " + Quote(pdf.string()) + " -", &text);
     EXPECT_NE(text.find("00:07.600"), std::string::npos);
 
     // A cancelled file dialog writes nothing; a failure is told.
-    EXPECT_FALSE(MakeIncidentReport(nullptr, Moment{Card(kDrive[0]), 1000},
-                                    [](QWidget *, const QString &) { return QString(); }, [](const QString &) {}));
+    EXPECT_FALSE(MakeIncidentReport(
+        nullptr, Moment{Card(kDrive[0]), 1000},
+        [](QWidget *, const QString &) { return QString(); }, [](const QString &) {}));
     told.clear();
-    EXPECT_FALSE(MakeIncidentReport(nullptr, Moment{Card(kDrive[0]), 99000},
-                                    [&](QWidget *, const QString &) { return QString::fromStdString(pdf.string()); },
-                                    [&](const QString &t) { told = t; }));
+    EXPECT_FALSE(MakeIncidentReport(
+        nullptr, Moment{Card(kDrive[0]), 99000},
+        [&](QWidget *, const QString &) { return QString::fromStdString(pdf.string()); },
+        [&](const QString &t) { told = t; }));
     EXPECT_TRUE(told.contains(QStringLiteral("outside the recording"))) << told.toStdString();
     EXPECT_EQ(Listing(m_dir / "home" / "Videos").size(), 2u);
 }
@@ -172,14 +186,16 @@ TEST_F(EvidenceUi, TheIncidentReportGoesWhereTheUserSaid) {
 TEST_F(EvidenceUi, TheMenuEntriesNeedARecording) {
     QMenu menu;
     Moment shown;
-    AddMenuEntries(&menu, nullptr, [&] { return shown; }, [](const QString &) {});
+    AddMenuEntries(
+        &menu, nullptr, [&] { return shown; }, [](const QString &) {});
     ASSERT_EQ(menu.actions().size(), 2);
     EXPECT_EQ(menu.actions()[0]->text(), QStringLiteral("Export clip..."));
     EXPECT_EQ(menu.actions()[1]->text(), QStringLiteral("Incident report..."));
     EXPECT_FALSE(menu.actions()[0]->isEnabled());
     QMenu loaded;
     shown = Moment{Card(kDrive[0]), 1000};
-    AddMenuEntries(&loaded, nullptr, [&] { return shown; }, [](const QString &) {});
+    AddMenuEntries(
+        &loaded, nullptr, [&] { return shown; }, [](const QString &) {});
     EXPECT_TRUE(loaded.actions()[0]->isEnabled());
     EXPECT_TRUE(loaded.actions()[1]->isEnabled());
 }

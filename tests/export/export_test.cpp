@@ -59,8 +59,8 @@ std::vector<std::string> Md5s(const std::vector<Sample> &v) {
 // The sound and the records of a clip that starts at `key_ms`: in each recording (started at its
 // offset) the samples from the one nearest the key frame up to `to`; a later recording continues
 // where the samples taken so far end.
-std::vector<std::string> ExpectedFollowers(const std::vector<fs::path> &files, int kind, int64_t key_ms,
-                                           int64_t to_ms) {
+std::vector<std::string> ExpectedFollowers(const std::vector<fs::path> &files, int kind,
+                                           int64_t key_ms, int64_t to_ms) {
     std::vector<std::string> md5;
     bool any = false;
     int64_t end = 0;
@@ -70,7 +70,8 @@ std::vector<std::string> ExpectedFollowers(const std::vector<fs::path> &files, i
         const int64_t boundary = end;
         for (const Sample &s : ReaderSamples(files[i], kind)) {
             int64_t at = offset + s.time_ms;
-            if (at < key_ms - s.duration_ms / 2 || at >= to_ms || (later && at < boundary)) continue;
+            if (at < key_ms - s.duration_ms / 2 || at >= to_ms || (later && at < boundary))
+                continue;
             md5.push_back(s.md5);
             any = true;
             end = at + s.duration_ms;
@@ -85,7 +86,7 @@ std::string Sha256Of(const fs::path &p) {
 }
 
 int RunExport(const std::vector<fs::path> &files, int64_t from, int64_t to, const fs::path &out,
-           std::string *output, const std::string &prefix = "") {
+              std::string *output, const std::string &prefix = "") {
     std::string cmd = prefix + Quote(ToolPath().string()) + " export";
     for (const auto &f : files) cmd += " " + Quote(f.string());
     cmd += " --from " + std::to_string(from) + " --to " + std::to_string(to) + " -o " +
@@ -183,9 +184,10 @@ TEST_F(Export, AClipAcrossTwoFilesPlaysThroughTheWholeEngine) {
     std::string log;
     ASSERT_EQ(RunExport({m_drive[0], m_drive[1]}, 14000, 16000, out, &log), 0) << log;
     std::string summary;
-    ASSERT_EQ(vt::test::Run("SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null QT_QPA_PLATFORM=offscreen " +
-                                Quote(ToolPath().string()) + " play " + Quote(out.string()) + " 2>/dev/null",
-                            &summary),
+    ASSERT_EQ(vt::test::Run(
+                  "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null QT_QPA_PLATFORM=offscreen " +
+                      Quote(ToolPath().string()) + " play " + Quote(out.string()) + " 2>/dev/null",
+                  &summary),
               0);
     EXPECT_NE(summary.find("\"frames_presented\": 60"), std::string::npos) << summary;
     EXPECT_NE(summary.find("\"duration_ms\": 20"), std::string::npos) << summary;
@@ -198,11 +200,15 @@ TEST_F(Export, TheManifestVerifiesTheSourcesAndTheClip) {
     auto manifest = ReadFileBytes(m_dir / "incident.sha256");
     std::string text(manifest.begin(), manifest.end());
     EXPECT_NE(text.find(Sha256Of(m_drive[0]) + "  " + fs::canonical(m_drive[0]).string() + "\n"),
-              std::string::npos) << text;
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find(Sha256Of(m_drive[1])), std::string::npos) << text;
     EXPECT_NE(text.find(Sha256Of(out) + "  incident.mp4\n"), std::string::npos) << text;
     std::string check;
-    EXPECT_EQ(vt::test::Run("cd " + Quote(m_dir.path().string()) + " && sha256sum -c incident.sha256 2>&1", &check), 0)
+    EXPECT_EQ(
+        vt::test::Run(
+            "cd " + Quote(m_dir.path().string()) + " && sha256sum -c incident.sha256 2>&1", &check),
+        0)
         << check;
 
     // A clip that lies in the first file only does not list the second.
@@ -215,7 +221,9 @@ TEST_F(Export, TheManifestVerifiesTheSourcesAndTheClip) {
     auto bytes = ReadFileBytes(out);
     bytes[bytes.size() / 2] ^= 1;
     ASSERT_TRUE(WriteFileBytes(out, bytes));
-    EXPECT_NE(vt::test::Run("cd " + Quote(m_dir.path().string()) + " && sha256sum -c incident.sha256 >/dev/null 2>&1"), 0);
+    EXPECT_NE(vt::test::Run("cd " + Quote(m_dir.path().string()) +
+                            " && sha256sum -c incident.sha256 >/dev/null 2>&1"),
+              0);
 }
 
 // Named out of order, the recordings are still taken in trip order; the subtitles and the track
@@ -223,30 +231,36 @@ TEST_F(Export, TheManifestVerifiesTheSourcesAndTheClip) {
 TEST_F(Export, SidecarsFollowTheClipAndAreInTheManifest) {
     fs::path out = m_dir / "side.mp4";
     std::string log;
-    ASSERT_EQ(vt::test::Run(Quote(ToolPath().string()) + " export " + Quote(m_drive[1].string()) + " " +
-                                Quote(m_drive[0].string()) + " --from 14000 --to 17000 --sidecars -o " +
-                                Quote(out.string()) + " 2>&1",
-                            &log),
-              0)
+    ASSERT_EQ(
+        vt::test::Run(Quote(ToolPath().string()) + " export " + Quote(m_drive[1].string()) + " " +
+                          Quote(m_drive[0].string()) + " --from 14000 --to 17000 --sidecars -o " +
+                          Quote(out.string()) + " 2>&1",
+                      &log),
+        0)
         << log;
     auto text = [&](const char *name) {
         auto b = ReadFileBytes(m_dir / name);
         return std::string(b.begin(), b.end());
     };
-    const std::string srt = text("side.srt"), gpx = text("side.gpx"), manifest = text("side.sha256");
+    const std::string srt = text("side.srt"), gpx = text("side.gpx"),
+                      manifest = text("side.sha256");
     // Three seconds: three cues, the first at the clip's start with the data text's time there.
     EXPECT_EQ(srt.rfind("1\n00:00:00,000 --> 00:00:01,000\n", 0), 0u) << srt;
     EXPECT_NE(srt.find("2026-11-08 08:30:14"), std::string::npos) << srt;
     EXPECT_NE(srt.find("\n3\n00:00:02,000 --> 00:00:03,000"), std::string::npos) << srt;
     EXPECT_EQ(srt.find("\n4\n"), std::string::npos) << srt;
     size_t points = 0;
-    for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) ++points;
+    for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1))
+        ++points;
     EXPECT_EQ(points, ReaderSamples(out, TRACK_DATA).size());
     EXPECT_NE(gpx.find("<time>2026-11-08T08:30:14</time>"), std::string::npos);
     for (const char *name : {"side.mp4", "side.srt", "side.gpx"})
         EXPECT_NE(manifest.find(std::string("  ") + name + "\n"), std::string::npos) << manifest;
     std::string check;
-    EXPECT_EQ(vt::test::Run("cd " + Quote(m_dir.path().string()) + " && sha256sum -c side.sha256 2>&1", &check), 0)
+    EXPECT_EQ(
+        vt::test::Run("cd " + Quote(m_dir.path().string()) + " && sha256sum -c side.sha256 2>&1",
+                      &check),
+        0)
         << check;
     auto first = mkrec::ProbePackets(out, 0);
     ASSERT_FALSE(first.empty());
@@ -264,14 +278,14 @@ TEST_F(Export, RecordingsWithDifferentSetUpsAreRefusedWithoutLeavingAFile) {
     fs::create_directory(m_dir / "out");
     std::string log;
     EXPECT_EQ(RunExport({m_dir / "card" / kDrive[0], m_dir / "card" / kDrive[1]}, 10000, 20000,
-                     m_dir / "out" / "clip.mp4", &log),
+                        m_dir / "out" / "clip.mp4", &log),
               2);
     EXPECT_NE(log.find("differ in their video set-up"), std::string::npos) << log;
     EXPECT_NE(log.find(kDrive[1]), std::string::npos) << log;
     EXPECT_TRUE(Listing(m_dir / "out").empty());
     // Only the recordings a clip takes samples from need to match.
     EXPECT_EQ(RunExport({m_dir / "card" / kDrive[0], m_dir / "card" / kDrive[1]}, 10000, 14000,
-                     m_dir / "out" / "clip.mp4", &log),
+                        m_dir / "out" / "clip.mp4", &log),
               0)
         << log;
 }
@@ -280,7 +294,8 @@ TEST_F(Export, SourcesAreOnlyRead) {
     fs::path card = m_dir / "card";
     fs::create_directory(card);
     fs::copy_file(m_drive[0], card / kDrive[0]);
-    fs::permissions(card / kDrive[0], fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(card / kDrive[0],
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     struct stat before;
     ASSERT_EQ(stat((card / kDrive[0]).c_str(), &before), 0);
     fs::permissions(card, fs::perms::owner_read | fs::perms::owner_exec);
@@ -331,9 +346,10 @@ TEST_F(Export, BadRequestsGiveOneLineAndStatusTwo) {
     };
     for (const Case &c : cases) {
         std::string log;
-        int status = vt::test::Run(Quote(ToolPath().string()) + " export " + Quote(m_drive[0].string()) + " " +
-                             c.args + " -o " + Quote((m_dir / "x.mp4").string()) + " 2>&1",
-                         &log);
+        int status =
+            vt::test::Run(Quote(ToolPath().string()) + " export " + Quote(m_drive[0].string()) +
+                              " " + c.args + " -o " + Quote((m_dir / "x.mp4").string()) + " 2>&1",
+                          &log);
         EXPECT_EQ(status, 2) << c.args;
         EXPECT_NE(log.find(c.message), std::string::npos) << c.args << ": " << log;
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;

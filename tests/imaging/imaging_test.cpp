@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                       YuvCase{100, 148, 128, 137, 96, 100},
                       // R = (6400 + 101*(-28)) >> 6 = 55 (arithmetic shift of a positive sum)
                       YuvCase{100, 128, 100, 100, 113, 55},
-                      YuvCase{250, 255, 255, 255, 166, 255},   // clamped high
+                      YuvCase{250, 255, 255, 255, 166, 255},  // clamped high
                       YuvCase{5, 0, 0, 0, 89, 0}));           // clamped low
 
 std::vector<uint8_t> Gradient(int w, int h, int stride) {
@@ -78,7 +78,8 @@ TEST(ImageFiles, JpegRoundTripIsUprightAndClose) {
     ASSERT_EQ(img.height, h);
     double err = 0;
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w * 3; ++x) err += std::abs(img.bgr[y * img.stride + x] - px[y * w * 3 + x]);
+        for (int x = 0; x < w * 3; ++x)
+            err += std::abs(img.bgr[y * img.stride + x] - px[y * w * 3 + x]);
     EXPECT_LT(err / (w * h * 3), 3.0);
     // Row 40 is greener than row 2: not flipped.
     EXPECT_GT(img.bgr[40 * img.stride + 1], img.bgr[2 * img.stride + 1] + 100);

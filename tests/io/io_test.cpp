@@ -31,9 +31,9 @@ StreamPtr OpenFile(const std::string &path) {
 TEST(FileObject, OpenModesFollowAccessAndCreateBits) {
     TempDir dir;
     std::string path = (dir / "f.bin").string();
-    EXPECT_EQ(FileOpen(path.c_str(), FILE_READ), nullptr);                 // missing
-    EXPECT_EQ(FileOpen(path.c_str(), FILE_READ | FILE_CREATE), nullptr);   // read cannot create
-    EXPECT_EQ(FileOpen(path.c_str(), 0), nullptr);                         // no access
+    EXPECT_EQ(FileOpen(path.c_str(), FILE_READ), nullptr);                // missing
+    EXPECT_EQ(FileOpen(path.c_str(), FILE_READ | FILE_CREATE), nullptr);  // read cannot create
+    EXPECT_EQ(FileOpen(path.c_str(), 0), nullptr);                        // no access
     FileObj *w = FileOpen(path.c_str(), FILE_WRITE | FILE_CREATE);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(FileWrite(w, "hello", 5), 5);

@@ -32,7 +32,8 @@ protected:
         m_path = (m_dir / "20261108_083000.mp4").string();
         std::filesystem::copy_file(sample, m_path);
         auto bytes = vt::test::ReadFileBytes(m_path);
-        m_moov = 104 + (int64_t(bytes[104]) << 24 | bytes[105] << 16 | bytes[106] << 8 | bytes[107]);
+        m_moov =
+            104 + (int64_t(bytes[104]) << 24 | bytes[105] << 16 | bytes[106] << 8 | bytes[107]);
         // SDL's disk driver paces the sound like a card would.
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", (m_dir / "played.raw").c_str(), 1);
@@ -65,7 +66,8 @@ protected:
     int Poll() {
         PlayerStatus st;
         PlayerGetStatus(m_player, &st);
-        if (st.last_error && st.last_error != ME_ERR_TEXT_DECODER_INIT && !m_error) m_error = st.last_error;
+        if (st.last_error && st.last_error != ME_ERR_TEXT_DECODER_INIT && !m_error)
+            m_error = st.last_error;
         m_position = st.position_ms;
         return st.state;
     }

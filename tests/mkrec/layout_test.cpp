@@ -14,9 +14,7 @@ namespace {
 
 using vt::mkrec::Recording;
 
-std::string MkrecPath() {
-    return VT_MKREC_PATH;
-}
+std::string MkrecPath() { return VT_MKREC_PATH; }
 
 std::vector<std::string> Types(const std::vector<Box> &boxes) {
     std::vector<std::string> t;
@@ -361,9 +359,7 @@ struct SampleCase {
     size_t min_records;
 };
 
-void PrintTo(const SampleCase &c, std::ostream *os) {
-    *os << c.path;
-}
+void PrintTo(const SampleCase &c, std::ostream *os) { *os << c.path; }
 
 class Samples : public ::testing::TestWithParam<SampleCase> {};
 

@@ -72,16 +72,11 @@ bool FindBox(const Bytes &file, const std::vector<std::string> &path, Box *out) 
         begin = out->Payload();
         end = out->End();
         // Full boxes and sample entries whose children follow fixed fields.
-        if (type == "stsd")
-            begin += 8;
-        else if (type == "mp4v" || type == "s263")
-            begin += 78;
-        else if (type == "mp4a")
-            begin += 28;
-        else if (type == "mp4s")
-            begin += 8;
-        else if (type == "dref")
-            begin += 8;
+        if (type == "stsd") begin += 8;
+        else if (type == "mp4v" || type == "s263") begin += 78;
+        else if (type == "mp4a") begin += 28;
+        else if (type == "mp4s") begin += 8;
+        else if (type == "dref") begin += 8;
     }
     return true;
 }
@@ -139,8 +134,6 @@ std::string ProbeWarnings(const std::filesystem::path &file) {
     return out;
 }
 
-std::string Md5(const Bytes &b) {
-    return vt::Md5Hex(b.data(), b.size());
-}
+std::string Md5(const Bytes &b) { return vt::Md5Hex(b.data(), b.size()); }
 
 }  // namespace vt::test::mkrec

@@ -35,21 +35,21 @@ TEST_P(InitRules, ResultAndMessage) {
     EXPECT_EQ(Decoder::Messages(), c.message);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Mp4vInit, InitRules,
-    ::testing::Values(
-        // The size check comes before the buffer count.
-        InitCase{"width360", 360, 288, 2, 0, false, false,
-                 "Error : uMaxDecodableWidth/Height is not multiple of 16\n"},
-        InitCase{"height_odd", 352, 290, 3, 0, false, false,
-                 "Error : uMaxDecodableWidth/Height is not multiple of 16\n"},
-        InitCase{"two_buffers", 352, 288, 2, 0, false, false,
-                 "Error : uFrmBufferNum is smaller than 3\n"},
-        InitCase{"three_buffers", 352, 288, 3, 0, false, true, ""},
-        InitCase{"auto_without_config", 352, 288, 3, -1, false, false,
-                 "Error : iIsShortHdrMode is -1 but there is no config data\n"},
-        InitCase{"vol_fits", 16, 16, 3, 0, true, true, ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Mp4vInit, InitRules,
+                         ::testing::Values(
+                             // The size check comes before the buffer count.
+                             InitCase{"width360", 360, 288, 2, 0, false, false,
+                                      "Error : uMaxDecodableWidth/Height is not multiple of 16\n"},
+                             InitCase{"height_odd", 352, 290, 3, 0, false, false,
+                                      "Error : uMaxDecodableWidth/Height is not multiple of 16\n"},
+                             InitCase{"two_buffers", 352, 288, 2, 0, false, false,
+                                      "Error : uFrmBufferNum is smaller than 3\n"},
+                             InitCase{"three_buffers", 352, 288, 3, 0, false, true, ""},
+                             InitCase{
+                                 "auto_without_config", 352, 288, 3, -1, false, false,
+                                 "Error : iIsShortHdrMode is -1 but there is no config data\n"},
+                             InitCase{"vol_fits", 16, 16, 3, 0, true, true, ""}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Mp4vInit, ConfigDataDecidesTheMode) {
     Decoder full;
@@ -113,17 +113,17 @@ TEST_P(VolMessages, ReportedThroughTheSink) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mp4vVol, VolMessages,
-    ::testing::Values(
-        VolCase{"gmc_points", With([](VolFields *f) {
-                    f->verid = 2;
-                    f->spriteEnable = 2;
-                    f->warpingPoints = 4;
-                }),
-                "ERROR : GMC points > 3"},
-        VolCase{"obmc", With([](VolFields *f) { f->obmcDisable = 0; }), "NOT SUPPORTED : OBMC\n"},
-        VolCase{"static_sprite", With([](VolFields *f) { f->spriteEnable = 1; }),
-                "NOT SUPPORTED : sprite_enable\n"},
-        VolCase{"plain", VolFields{}, ""}),
+    ::testing::Values(VolCase{"gmc_points", With([](VolFields *f) {
+                                  f->verid = 2;
+                                  f->spriteEnable = 2;
+                                  f->warpingPoints = 4;
+                              }),
+                              "ERROR : GMC points > 3"},
+                      VolCase{"obmc", With([](VolFields *f) { f->obmcDisable = 0; }),
+                              "NOT SUPPORTED : OBMC\n"},
+                      VolCase{"static_sprite", With([](VolFields *f) { f->spriteEnable = 1; }),
+                              "NOT SUPPORTED : sprite_enable\n"},
+                      VolCase{"plain", VolFields{}, ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Mp4vVol, ArbitraryShapeStopsBeforeTheSize) {
@@ -154,13 +154,11 @@ TEST_P(UserData, Flags) {
     EXPECT_EQ(d.Info()->iOldEncoder, GetParam().oldEncoder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Mp4vUserData, UserData,
-                         ::testing::Values(UserDataCase{"DivX503b1393p", 1, 0},
-                                           UserDataCase{"XviD0012", 0, 1},
-                                           UserDataCase{"XviD0013", 0, 0},
-                                           UserDataCase{"DivX501Build413", 0, 1},
-                                           UserDataCase{"DivX999b000p", 1, 0},
-                                           UserDataCase{"Lavc58.54.100", 0, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Mp4vUserData, UserData,
+    ::testing::Values(UserDataCase{"DivX503b1393p", 1, 0}, UserDataCase{"XviD0012", 0, 1},
+                      UserDataCase{"XviD0013", 0, 0}, UserDataCase{"DivX501Build413", 0, 1},
+                      UserDataCase{"DivX999b000p", 1, 0}, UserDataCase{"Lavc58.54.100", 0, 0}));
 
 // I0 P1 B2 B3 P4 in decode order come out as -, I0, B2, B3, P1 and P4 on flush.
 TEST(Mp4vOutput, ReorderingReturnsDisplayOrder) {
@@ -239,16 +237,16 @@ TEST(Mp4vHeaders, PVopWithZeroFcodeIsDropped) {
     ASSERT_TRUE(d.Init(w.Bytes(), 0, 16, 16, 3, 0, 1));
     BitWriter v;
     v.StartCode(0xB6);
-    v.Put(1, 2);      // P
-    v.Put(0, 1);      // modulo_time_base
+    v.Put(1, 2);  // P
+    v.Put(0, 1);  // modulo_time_base
     v.Put(1, 1);
     v.Put(0, 15);
     v.Put(1, 1);
-    v.Put(1, 1);      // vop_coded
-    v.Put(0, 1);      // rounding
-    v.Put(0, 3);      // intra_dc_vlc_thr
-    v.Put(5, 5);      // vop_quant
-    v.Put(0, 3);      // vop_fcode_forward 0
+    v.Put(1, 1);  // vop_coded
+    v.Put(0, 1);  // rounding
+    v.Put(0, 3);  // intra_dc_vlc_thr
+    v.Put(5, 5);  // vop_quant
+    v.Put(0, 3);  // vop_fcode_forward 0
     v.Put(0xFF, 8);
     d.Decode(v.Bytes());
     EXPECT_EQ(d.picInfo[0], -1);

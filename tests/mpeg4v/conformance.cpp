@@ -67,9 +67,9 @@ std::vector<Picture> DecodeFfmpeg(const fs::path &in, int w, int h) {
     auto bytes = vt::test::ReadFileBytes(out);
     size_t frame = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
     for (size_t off = 0; off + frame <= bytes.size(); off += frame)
-        pics.push_back(Picture{std::vector<uint8_t>(bytes.begin() + long(off),
-                                                    bytes.begin() + long(off) + w * h),
-                               {}});
+        pics.push_back(Picture{
+            std::vector<uint8_t>(bytes.begin() + long(off), bytes.begin() + long(off) + w * h),
+            {}});
     return pics;
 }
 

@@ -14,12 +14,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vt::test::Quote;
 using mp4vtest::CompareWithFfmpeg;
 using mp4vtest::DecodeFfmpeg;
 using mp4vtest::DecodeOurs;
 using mp4vtest::Psnr;
-
+using vt::test::Quote;
 
 struct MadeStream {
     const char *name;
@@ -104,18 +103,16 @@ TEST_P(PublicVectors, MatchFfmpeg) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mp4vVectors, PublicVectors,
-    ::testing::Values(Vector{"androidx_bbb_176x144_128kbps_15fps_h263.3gp", true},
-                      Vector{"androidx_bbb_176x144_192kbps_15fps_mpeg4.mp4", false},
-                      Vector{"cts_swirl_128x128_mpeg4.mp4", false},
-                      Vector{"cts_swirl_130x132_mpeg4.mp4", false},
-                      Vector{"cts_swirl_132x130_mpeg4.mp4", false},
-                      Vector{"cts_swirl_136x144_mpeg4.mp4", false},
-                      Vector{"cts_swirl_144x136_mpeg4.mp4", false},
-                      Vector{"exo_sample.avi", false}, Vector{"exo_sample_h263.ts", false},
-                      Vector{"exo_video_desks.3gp", true}, Vector{"fate_cropdetect1.mp4", false},
-                      Vector{"fate_extended_atom_size_probe.mp4", false},
-                      Vector{"fate_invalid_elst_entry_count.mp4", false},
-                      Vector{"fate_packed_bframes.avi", false}),
+    ::testing::Values(
+        Vector{"androidx_bbb_176x144_128kbps_15fps_h263.3gp", true},
+        Vector{"androidx_bbb_176x144_192kbps_15fps_mpeg4.mp4", false},
+        Vector{"cts_swirl_128x128_mpeg4.mp4", false}, Vector{"cts_swirl_130x132_mpeg4.mp4", false},
+        Vector{"cts_swirl_132x130_mpeg4.mp4", false}, Vector{"cts_swirl_136x144_mpeg4.mp4", false},
+        Vector{"cts_swirl_144x136_mpeg4.mp4", false}, Vector{"exo_sample.avi", false},
+        Vector{"exo_sample_h263.ts", false}, Vector{"exo_video_desks.3gp", true},
+        Vector{"fate_cropdetect1.mp4", false}, Vector{"fate_extended_atom_size_probe.mp4", false},
+        Vector{"fate_invalid_elst_entry_count.mp4", false},
+        Vector{"fate_packed_bframes.avi", false}),
     [](const auto &info) {
         std::string n = info.param.file;
         for (char &c : n)
@@ -165,7 +162,8 @@ TEST(Mp4vTool, DecodeVideoWritesI420) {
     vt::test::TempDir tmp;
     fs::path raw = tmp / "s.m4v", out = tmp / "out.yuv";
     ASSERT_EQ(vt::test::Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=130x98:rate=25 "
-                  "-frames:v 6 -threads 1 -c:v mpeg4 -bf 1 -f m4v " + Quote(raw.string())),
+                            "-frames:v 6 -threads 1 -c:v mpeg4 -bf 1 -f m4v " +
+                            Quote(raw.string())),
               0);
     std::string cmd = Quote(vt::test::ToolPath().string()) + " decode-video " +
                       Quote(raw.string()) + " " + Quote(out.string()) + " 2>" +
@@ -206,7 +204,8 @@ TEST_P(ToolOverContainers, MatchesFfmpeg) {
     size_t frame = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
     ASSERT_EQ(bytes.size(), frame * size_t(n));
     for (int i = 0; i < n; ++i) {
-        std::vector<uint8_t> y(bytes.begin() + long(i * frame), bytes.begin() + long(i * frame) + w * h);
+        std::vector<uint8_t> y(bytes.begin() + long(i * frame),
+                               bytes.begin() + long(i * frame) + w * h);
         EXPECT_GE(Psnr(y, ref[size_t(i)].y), 40.0) << "frame " << i;
     }
 }

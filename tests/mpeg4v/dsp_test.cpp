@@ -32,7 +32,10 @@ TEST(Mp4vIdct, ShortcutsMatchTheFullTransform) {
         int kind = iter % 5;
         int count = kind == 0 ? 1 : kind == 4 ? 64 : 1 + int(rng() % 6);
         for (int k = 0; k < count; ++k) {
-            int p = kind == 0 ? 0 : kind == 1 ? int(rng() % 8) : kind == 2 ? int(rng() % 3) * 8 + int(rng() % 3) : int(rng() % 64);
+            int p = kind == 0   ? 0
+                    : kind == 1 ? int(rng() % 8)
+                    : kind == 2 ? int(rng() % 3) * 8 + int(rng() % 3)
+                                : int(rng() % 64);
             int range = iter % 3 == 0 ? 2048 : 64;
             blk[p] = int16_t(int(rng() % (2 * range)) - range);
         }
@@ -79,7 +82,7 @@ TEST(Mp4vMc, FetchesOutsideThePictureReadClampedEdges) {
         int bx, by, mvx, mvy, size;
     };
     // 40 samples left of the picture, far below, corners, half-sample positions.
-    const Case cases[] = {{0, 0, -80, 0, 16},  {0, 16, -81, 3, 16}, {32, 16, 90, 41, 16},
+    const Case cases[] = {{0, 0, -80, 0, 16},    {0, 16, -81, 3, 16}, {32, 16, 90, 41, 16},
                           {8, 8, -200, -201, 8}, {40, 24, 33, 17, 8}, {16, 0, 1, -1, 16}};
     for (const Case &c : cases) {
         for (int rnd = 0; rnd < 2; ++rnd) {
@@ -98,8 +101,8 @@ TEST(Mp4vMc, FetchesOutsideThePictureReadClampedEdges) {
                                : fx     ? (a + b + 1 - rnd) >> 1
                                : fy     ? (a + cc + 1 - rnd) >> 1
                                         : a;
-                    ASSERT_EQ(got[y * 16 + x], want) << c.mvx << "," << c.mvy << " at " << x << ","
-                                                     << y << " rounding " << rnd;
+                    ASSERT_EQ(got[y * 16 + x], want)
+                        << c.mvx << "," << c.mvy << " at " << x << "," << y << " rounding " << rnd;
                 }
         }
     }

@@ -67,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
     Mp4vInterlaced, GeneralVsFfmpeg,
     ::testing::Values(
         Made{"top_first", "352x288", "25", "-c:v mpeg4 -flags +ildct+ilme -top 1 -bf 0 -q:v 3"},
-        Made{"bottom_first", "352x288", "25",
-             "-c:v mpeg4 -flags +ildct+ilme -top 0 -bf 0 -q:v 3"},
+        Made{"bottom_first", "352x288", "25", "-c:v mpeg4 -flags +ildct+ilme -top 0 -bf 0 -q:v 3"},
         Made{"woven_top_first_bframes", "352x288", "50",
              "-vf tinterlace=4 -c:v mpeg4 -flags +ildct+ilme -top 1 -bf 2 -q:v 3"},
         Made{"woven_bottom_first_bframes", "352x288", "50",
@@ -128,9 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
 class SpriteTrajectory : public ::testing::TestWithParam<int> {};
 
 TEST_P(SpriteTrajectory, FieldsAfterItReadRight) {
-    static const char *kLengthCodes[15] = {"00",        "010",        "011",         "100",
-                                           "101",       "110",        "1110",        "11110",
-                                           "111110",    "1111110",    "11111110",    "111111110",
+    static const char *kLengthCodes[15] = {"00",         "010",         "011",         "100",
+                                           "101",        "110",         "1110",        "11110",
+                                           "111110",     "1111110",     "11111110",    "111111110",
                                            "1111111110", "11111111110", "111111111110"};
     const int length = GetParam();
     mp4vtest::BitWriter w;
@@ -176,8 +175,8 @@ TEST(Mp4vInterlacedTiming, FirstBVopWithZeroTrb) {
     if (!vt::test::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
     vt::test::TempDir tmp;
     fs::path raw = tmp / "s.m4v";
-    ASSERT_TRUE(mp4vtest::MakeStream(raw, "176x144", "50",
-                                     "-vf tinterlace=4 -c:v mpeg4 -flags +ildct+ilme -bf 2 -q:v 4"));
+    ASSERT_TRUE(mp4vtest::MakeStream(
+        raw, "176x144", "50", "-vf tinterlace=4 -c:v mpeg4 -flags +ildct+ilme -bf 2 -q:v 4"));
     auto bytes = vt::test::ReadFileBytes(raw);
     int w = 0, h = 0;
     auto plain = mp4vtest::DecodeOursWith(bytes, false, {}, &w, &h);
@@ -231,14 +230,16 @@ TEST(Mp4vQpelFilter, OptimisedMatchesPortable) {
     const int shapes[3][2] = {{16, 16}, {16, 8}, {8, 8}};
     uint8_t src[17 * 24];
     for (int iter = 0; iter < 40; ++iter) {
-        for (uint8_t &v : src) v = iter % 2 ? uint8_t(rng()) : uint8_t(rng() % 2 ? 255 - rng() % 8 : rng() % 8);
+        for (uint8_t &v : src)
+            v = iter % 2 ? uint8_t(rng()) : uint8_t(rng() % 2 ? 255 - rng() % 8 : rng() % 8);
         for (const auto &shape : shapes)
             for (int phase = 0; phase < 16; ++phase)
                 for (int rnd = 0; rnd < 2; ++rnd) {
                     uint8_t a[256], b[256];
-                    mp4v::QpelInterpolate(a, 16, src, 24, shape[0], shape[1], phase & 3, phase >> 2, rnd);
-                    mp4v::QpelInterpolateRef(b, 16, src, 24, shape[0], shape[1], phase & 3, phase >> 2,
-                                             rnd);
+                    mp4v::QpelInterpolate(a, 16, src, 24, shape[0], shape[1], phase & 3, phase >> 2,
+                                          rnd);
+                    mp4v::QpelInterpolateRef(b, 16, src, 24, shape[0], shape[1], phase & 3,
+                                             phase >> 2, rnd);
                     for (int r = 0; r < shape[1]; ++r)
                         ASSERT_EQ(0, std::memcmp(a + 16 * r, b + 16 * r, size_t(shape[0])))
                             << shape[0] << "x" << shape[1] << " phase " << phase << " rnd " << rnd;

@@ -33,10 +33,11 @@ std::string NameOf(const ::testing::TestParamInfo<GmcCase> &info) { return info.
 
 // Encodes testsrc2 moved by `filter` (352x288, 25 Hz) with xvid's GMC.
 bool MakeGmcStream(const fs::path &out, const GmcCase &c) {
-    std::string cmd = std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=352x288:") +
-                      "rate=25 -frames:v " + std::to_string(c.frames) + " -threads 1 -vf " +
-                      vt::test::Quote(c.filter) + " -c:v libxvid -gmc 1 " + c.args + " -f m4v " +
-                      vt::test::Quote(out.string());
+    std::string cmd =
+        std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=352x288:") +
+        "rate=25 -frames:v " + std::to_string(c.frames) + " -threads 1 -vf " +
+        vt::test::Quote(c.filter) + " -c:v libxvid -gmc 1 " + c.args + " -f m4v " +
+        vt::test::Quote(out.string());
     int rc = vt::test::Run(cmd);
     EXPECT_EQ(rc, 0) << cmd;
     return rc == 0;
@@ -333,8 +334,8 @@ TEST(Mp4vGmcWarp, PredictionSamples) {
         mp4v::GmcWarp g;
         SetupGmcWarp(&g, w, h, 1, 3, traj);
         uint8_t dy[16 * 16], du[64], dv[64];
-        GmcPredictMb(g, y.data(), u.data(), v.data(), pitch, w, h, 0, 0, c.rounding, dy, du, dv,
-                     16, 8);
+        GmcPredictMb(g, y.data(), u.data(), v.data(), pitch, w, h, 0, 0, c.rounding, dy, du, dv, 16,
+                     8);
         EXPECT_EQ(dy[0], c.expect00) << c.du << " " << c.dv << " " << c.rounding;
     }
     const int16_t far[3][2] = {{4000, 4000}, {0, 0}, {0, 0}};

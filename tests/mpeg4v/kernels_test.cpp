@@ -33,7 +33,8 @@ void RandomBlock(std::mt19937 &rng, int16_t *blk, int range) {
     std::uniform_int_distribution<int> v(-range, range);
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 8; ++c)
-            if ((rows >> r & 1) && (cols >> c & 1) && rng() % 4 <= density) blk[8 * r + c] = int16_t(v(rng));
+            if ((rows >> r & 1) && (cols >> c & 1) && rng() % 4 <= density)
+                blk[8 * r + c] = int16_t(v(rng));
 }
 
 template <typename F>
@@ -64,7 +65,8 @@ TEST(Mp4vKernels, IdctEntriesMatchThePortableVersions) {
                 const BlockShape shape = ShapeOf(a);
                 fast(a, shape, da, 24);
                 slow(b, shape, db, 24);
-                ASSERT_EQ(0, std::memcmp(da, db, sizeof da)) << (add ? "add" : "put") << " range " << range << " #" << i;
+                ASSERT_EQ(0, std::memcmp(da, db, sizeof da))
+                    << (add ? "add" : "put") << " range " << range << " #" << i;
                 ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "block not cleared alike";
             }
         std::vector<int16_t> blocks(64 * 256);
@@ -73,11 +75,13 @@ TEST(Mp4vKernels, IdctEntriesMatchThePortableVersions) {
         for (int k = 0; k < 256; ++k) shapes[k] = ShapeOf(&blocks[64 * k]);
         uint8_t dst[8 * 8];
         auto run = [&](mp4v::IdctFn f) {
-            return Time([&](int i) {
-                int16_t blk[64];
-                std::memcpy(blk, &blocks[64 * (i & 255)], sizeof blk);
-                f(blk, shapes[i & 255], dst, 8);
-            }, 200000);
+            return Time(
+                [&](int i) {
+                    int16_t blk[64];
+                    std::memcpy(blk, &blocks[64 * (i & 255)], sizeof blk);
+                    f(blk, shapes[i & 255], dst, 8);
+                },
+                200000);
         };
         Report(add ? "idct add" : "idct put", run(slow), run(fast));
     }
@@ -96,9 +100,12 @@ TEST(Mp4vKernels, MotionEntriesMatchThePortableVersions) {
                     for (auto &x : src) x = uint8_t(rng());
                     for (auto &x : da) x = uint8_t(rng());
                     db = da;
-                    best.interpolate[wide](da.data() + 3, kPitch, src.data() + 1, kPitch, h, fx, fy, rnd);
-                    ref.interpolate[wide](db.data() + 3, kPitch, src.data() + 1, kPitch, h, fx, fy, rnd);
-                    ASSERT_EQ(da, db) << "interpolate w " << (wide ? 16 : 8) << " h " << h << " mode " << mode;
+                    best.interpolate[wide](da.data() + 3, kPitch, src.data() + 1, kPitch, h, fx, fy,
+                                           rnd);
+                    ref.interpolate[wide](db.data() + 3, kPitch, src.data() + 1, kPitch, h, fx, fy,
+                                          rnd);
+                    ASSERT_EQ(da, db)
+                        << "interpolate w " << (wide ? 16 : 8) << " h " << h << " mode " << mode;
                     best.average[wide](da.data() + 1, kPitch, src.data() + 2, kPitch, h);
                     ref.average[wide](db.data() + 1, kPitch, src.data() + 2, kPitch, h);
                     ASSERT_EQ(da, db) << "average w " << (wide ? 16 : 8) << " h " << h;
@@ -106,11 +113,17 @@ TEST(Mp4vKernels, MotionEntriesMatchThePortableVersions) {
             }
     for (int wide = 0; wide < 2; ++wide) {
         auto interp = [&](const DspTable &t) {
-            return Time([&](int i) { t.interpolate[wide](da.data(), kPitch, src.data(), kPitch, 8 << wide, i & 1, i >> 1 & 1, 0); },
-                        200000);
+            return Time(
+                [&](int i) {
+                    t.interpolate[wide](da.data(), kPitch, src.data(), kPitch, 8 << wide, i & 1,
+                                        i >> 1 & 1, 0);
+                },
+                200000);
         };
         auto avg = [&](const DspTable &t) {
-            return Time([&](int) { t.average[wide](da.data(), kPitch, src.data(), kPitch, 8 << wide); }, 200000);
+            return Time(
+                [&](int) { t.average[wide](da.data(), kPitch, src.data(), kPitch, 8 << wide); },
+                200000);
         };
         Report(wide ? "interpolate 16" : "interpolate 8", interp(ref), interp(best));
         Report(wide ? "average 16" : "average 8", avg(ref), avg(best));
@@ -124,7 +137,8 @@ TEST(Mp4vKernels, QuarterSampleEntriesMatchThePortableVersions) {
     std::vector<uint8_t> src(kPitch * 20), da(kPitch * 20), db(kPitch * 20);
     const char *names[4] = {"qpel 8x8", "qpel 16x8", "qpel 16x16", "qpel pair"};
     for (int k = 0; k < 4; ++k) {
-        mp4v::QpelFn fast = k < 3 ? best.qpel[k] : best.qpelPair, slow = k < 3 ? ref.qpel[k] : ref.qpelPair;
+        mp4v::QpelFn fast = k < 3 ? best.qpel[k] : best.qpelPair,
+                     slow = k < 3 ? ref.qpel[k] : ref.qpelPair;
         for (int phase = 0; phase < 32; ++phase)
             for (int round = 0; round < 20; ++round) {
                 for (auto &x : src) x = uint8_t(rng());
@@ -133,10 +147,13 @@ TEST(Mp4vKernels, QuarterSampleEntriesMatchThePortableVersions) {
                 const int fx = phase & 3, fy = phase >> 2 & 3, rnd = phase >> 4;
                 fast(da.data() + 5, kPitch, src.data() + 2, kPitch, fx, fy, rnd);
                 slow(db.data() + 5, kPitch, src.data() + 2, kPitch, fx, fy, rnd);
-                ASSERT_EQ(da, db) << names[k] << " phase " << fx << "," << fy << " rounding " << rnd;
+                ASSERT_EQ(da, db) << names[k] << " phase " << fx << "," << fy << " rounding "
+                                  << rnd;
             }
         auto run = [&](mp4v::QpelFn f) {
-            return Time([&](int i) { f(da.data(), kPitch, src.data(), kPitch, i & 3, i >> 2 & 3, 0); }, 50000);
+            return Time(
+                [&](int i) { f(da.data(), kPitch, src.data(), kPitch, i & 3, i >> 2 & 3, 0); },
+                50000);
         };
         Report(names[k], run(slow), run(fast));
     }

@@ -27,7 +27,9 @@ bool ReadVideo(const fs::path &file, Track *t) {
     vt::tool::TrackInfo info;
     std::vector<vt::tool::TrackSample> samples;
     std::string error;
-    if (!vt::tool::ReadWholeTrack(file.string().c_str(), vt::tool::kTrackVideo, &info, &samples, &error)) return false;
+    if (!vt::tool::ReadWholeTrack(file.string().c_str(), vt::tool::kTrackVideo, &info, &samples,
+                                  &error))
+        return false;
     t->config = info.config;
     t->shortHdr = info.config.empty();
     t->width = info.width;
@@ -52,10 +54,12 @@ std::vector<Pic> Decode(const Track &t, bool keyOnly, bool general = false) {
         if (!d.out.pY) return;
         Pic p{d.picInfo[0], {}};
         uint32_t w = d.out.uWidth, h = d.out.uHeight, cw = (w + 1) / 2, ch = (h + 1) / 2;
-        for (uint32_t r = 0; r < h; ++r) p.yuv.insert(p.yuv.end(), d.out.pY + r * d.out.uPitch, d.out.pY + r * d.out.uPitch + w);
+        for (uint32_t r = 0; r < h; ++r)
+            p.yuv.insert(p.yuv.end(), d.out.pY + r * d.out.uPitch, d.out.pY + r * d.out.uPitch + w);
         for (const uint8_t *plane : {d.out.pU, d.out.pV})
             for (uint32_t r = 0; r < ch; ++r)
-                p.yuv.insert(p.yuv.end(), plane + r * d.out.uPitch / 2, plane + r * d.out.uPitch / 2 + cw);
+                p.yuv.insert(p.yuv.end(), plane + r * d.out.uPitch / 2,
+                             plane + r * d.out.uPitch / 2 + cw);
         pics.push_back(std::move(p));
     };
     for (const auto &u : t.units) {
@@ -65,7 +69,8 @@ std::vector<Pic> Decode(const Track &t, bool keyOnly, bool general = false) {
             Mp4vDecInput in{0, u.data() + off, uint32_t(u.size() - off), 1, 0, 0};
             d.out = Mp4vDecOutput{};
             d.out.piPicInfo = d.picInfo;
-            uint32_t used = keyOnly ? Mp4vDecDecodeKeyFrame(d.handle, &in, &d.out) : Mp4vDecDecode(d.handle, &in, &d.out);
+            uint32_t used = keyOnly ? Mp4vDecDecodeKeyFrame(d.handle, &in, &d.out)
+                                    : Mp4vDecDecode(d.handle, &in, &d.out);
             take();
             if (used == 0 || u.size() - off - used < 5) break;
             off += used;
@@ -91,7 +96,8 @@ void ExpectKeyFramesMatch(const Track &t) {
         EXPECT_TRUE(keys[i].yuv == intra[i]->yuv) << "key frame " << i;
     }
     std::size_t counted = 0;
-    for (const auto &u : t.units) counted += Mp4vDecIsKeyFrame(u.data(), uint32_t(u.size()), t.shortHdr ? 1 : 0) == 1;
+    for (const auto &u : t.units)
+        counted += Mp4vDecIsKeyFrame(u.data(), uint32_t(u.size()), t.shortHdr ? 1 : 0) == 1;
     EXPECT_EQ(counted, intra.size());
 }
 
@@ -157,12 +163,14 @@ TEST_P(BundledRecordings, FastEqualsGeneral) {
     auto fast = Decode(t, false), general = Decode(t, false, true);
     ASSERT_FALSE(fast.empty());
     ASSERT_EQ(fast.size(), general.size());
-    for (size_t i = 0; i < fast.size(); ++i) EXPECT_TRUE(fast[i].yuv == general[i].yuv) << "picture " << i;
+    for (size_t i = 0; i < fast.size(); ++i)
+        EXPECT_TRUE(fast[i].yuv == general[i].yuv) << "picture " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, BundledRecordings,
-                         ::testing::Values("20261108_083000.mp4", "20261108_083015.mp4", "20261108_083030.mp4",
-                                           "h263/20261109_120000.mp4", "other-model/20261109_071500.mp4"),
+                         ::testing::Values("20261108_083000.mp4", "20261108_083015.mp4",
+                                           "20261108_083030.mp4", "h263/20261109_120000.mp4",
+                                           "other-model/20261109_071500.mp4"),
                          [](const ::testing::TestParamInfo<const char *> &i) {
                              std::string s = i.param;
                              for (char &c : s)

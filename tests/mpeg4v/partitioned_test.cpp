@@ -36,18 +36,18 @@ TEST_P(DataPartitioned, MatchesFfmpeg) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mp4vPartitioned, DataPartitioned,
-    ::testing::Values(
-        DpStream{"i_and_p", "352x288", "-ps 400 -bf 0 -q:v 4"},
-        DpStream{"b_frames", "320x240", "-ps 400 -bf 2 -q:v 4"},
-        // B-pictures before a later I-picture predict from its (zero) vectors
-        DpStream{"b_frames_short_gop", "320x240", "-ps 400 -bf 2 -g 4 -q:v 4"},
-        DpStream{"inter4v", "176x144", "-ps 300 -flags +mv4 -bf 1 -q:v 3"},
-        DpStream{"quarter_sample", "320x240", "-ps 400 -flags +qpel -bf 1 -q:v 4"},
-        DpStream{"quarter_sample_inter4v", "176x144", "-ps 300 -flags +qpel+mv4 -bf 0 -q:v 3"},
-        DpStream{"intra_only", "176x144", "-ps 200 -g 1 -q:v 2"},
-        DpStream{"mpeg_quant", "176x144", "-ps 400 -mpeg_quant 1 -bf 1 -q:v 5"},
-        DpStream{"one_packet_per_picture", "200x136", "-bf 0 -q:v 6"},
-        DpStream{"wide_search", "352x288", "-ps 500 -bf 0 -q:v 8 -me_range 64"}),
+    ::testing::Values(DpStream{"i_and_p", "352x288", "-ps 400 -bf 0 -q:v 4"},
+                      DpStream{"b_frames", "320x240", "-ps 400 -bf 2 -q:v 4"},
+                      // B-pictures before a later I-picture predict from its (zero) vectors
+                      DpStream{"b_frames_short_gop", "320x240", "-ps 400 -bf 2 -g 4 -q:v 4"},
+                      DpStream{"inter4v", "176x144", "-ps 300 -flags +mv4 -bf 1 -q:v 3"},
+                      DpStream{"quarter_sample", "320x240", "-ps 400 -flags +qpel -bf 1 -q:v 4"},
+                      DpStream{"quarter_sample_inter4v", "176x144",
+                               "-ps 300 -flags +qpel+mv4 -bf 0 -q:v 3"},
+                      DpStream{"intra_only", "176x144", "-ps 200 -g 1 -q:v 2"},
+                      DpStream{"mpeg_quant", "176x144", "-ps 400 -mpeg_quant 1 -bf 1 -q:v 5"},
+                      DpStream{"one_packet_per_picture", "200x136", "-bf 0 -q:v 6"},
+                      DpStream{"wide_search", "352x288", "-ps 500 -bf 0 -q:v 8 -me_range 64"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- content from our writer --------------------------------------------------------------

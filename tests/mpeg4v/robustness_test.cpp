@@ -16,8 +16,8 @@ std::vector<uint8_t> MakeStream(const std::string &args, const std::string &size
     vt::test::TempDir tmp;
     auto raw = tmp / "s.bin";
     std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=" + size +
-                      ":rate=10 -frames:v 8 -threads 1 " + args + (h263 ? " -f h263 " : " -f m4v ") +
-                      Quote(raw.string());
+                      ":rate=10 -frames:v 8 -threads 1 " + args +
+                      (h263 ? " -f h263 " : " -f m4v ") + Quote(raw.string());
     if (vt::test::Run(cmd) != 0) return {};
     return vt::test::ReadFileBytes(raw);
 }
@@ -120,24 +120,24 @@ TEST_P(Damage, NeverLeavesItsMemory) {
     std::mt19937 rng(99);
     for (int round = 0; round < 12; ++round) {
         Decoder d;
-        ASSERT_TRUE(d.Init(config, c.h263 ? 1 : -1, 720, 576, 3 + round % 2, c.deblock, round % 3 == 0));
+        ASSERT_TRUE(
+            d.Init(config, c.h263 ? 1 : -1, 720, 576, 3 + round % 2, c.deblock, round % 3 == 0));
         for (size_t i = 0; i < units.size(); ++i) {
             std::vector<uint8_t> u = units[i];
             switch ((round + i) % 5) {
                 case 0:
-                    for (int k = 0; k < 1 + round; ++k) u[rng() % u.size()] ^= uint8_t(1 << (rng() % 8));
+                    for (int k = 0; k < 1 + round; ++k)
+                        u[rng() % u.size()] ^= uint8_t(1 << (rng() % 8));
                     break;
-                case 1:
-                    u.resize(u.size() * (rng() % 100) / 100);
-                    break;
+                case 1: u.resize(u.size() * (rng() % 100) / 100); break;
                 case 2:
-                    if (u.size() > 40) u.erase(u.begin() + 20, u.begin() + 20 + long(rng() % (u.size() - 30)));
+                    if (u.size() > 40)
+                        u.erase(u.begin() + 20, u.begin() + 20 + long(rng() % (u.size() - 30)));
                     break;
                 case 3:
                     for (size_t k = 8; k < u.size(); ++k) u[k] = uint8_t(rng());
                     break;
-                default:
-                    break;
+                default: break;
             }
             if (u.empty()) continue;
             uint32_t used = d.Decode(u, int(rng() % 4 != 0));
@@ -154,16 +154,17 @@ TEST_P(Damage, NeverLeavesItsMemory) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mp4vRobust, Damage,
-    ::testing::Values(DamageCase{"mpeg4_ip", "-c:v mpeg4 -bf 0 -flags +mv4 -q:v 4", "176x144", false, 0},
-                      DamageCase{"mpeg4_b_packets", "-c:v mpeg4 -bf 2 -ps 200 -q:v 4", "352x288", false, 1},
-                      DamageCase{"mpeg4_mpeg_quant", "-c:v mpeg4 -mpeg_quant 1 -bf 1 -q:v 2", "130x98", false, 0},
-                      DamageCase{"h263", "-c:v h263 -q:v 4", "176x144", true, 1},
-                      // the general decoders: quarter-sample and interlaced layers
-                      DamageCase{"qpel_b_packets", "-c:v mpeg4 -flags +qpel+mv4 -bf 2 -ps 200 -q:v 4",
-                                 "352x288", false, 0},
-                      DamageCase{"interlaced_b_packets",
-                                 "-vf tinterlace=4 -c:v mpeg4 -flags +ildct+ilme -bf 2 -ps 300 -q:v 4",
-                                 "352x288", false, 1}),
+    ::testing::Values(
+        DamageCase{"mpeg4_ip", "-c:v mpeg4 -bf 0 -flags +mv4 -q:v 4", "176x144", false, 0},
+        DamageCase{"mpeg4_b_packets", "-c:v mpeg4 -bf 2 -ps 200 -q:v 4", "352x288", false, 1},
+        DamageCase{"mpeg4_mpeg_quant", "-c:v mpeg4 -mpeg_quant 1 -bf 1 -q:v 2", "130x98", false, 0},
+        DamageCase{"h263", "-c:v h263 -q:v 4", "176x144", true, 1},
+        // the general decoders: quarter-sample and interlaced layers
+        DamageCase{"qpel_b_packets", "-c:v mpeg4 -flags +qpel+mv4 -bf 2 -ps 200 -q:v 4", "352x288",
+                   false, 0},
+        DamageCase{"interlaced_b_packets",
+                   "-vf tinterlace=4 -c:v mpeg4 -flags +ildct+ilme -bf 2 -ps 300 -q:v 4", "352x288",
+                   false, 1}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

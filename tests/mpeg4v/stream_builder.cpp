@@ -59,14 +59,14 @@ void WriteVol(BitWriter *w, const VolFields &f) {
     }
     w->Put(0, 1);  // not_8_bit
     w->Put(uint32_t(f.quantType), 1);
-    if (f.quantType) w->Put(0, 2);  // default matrices
+    if (f.quantType) w->Put(0, 2);   // default matrices
     if (f.verid != 1) w->Put(0, 1);  // quarter_sample
-    w->Put(1, 1);  // complexity_estimation_disable
+    w->Put(1, 1);                    // complexity_estimation_disable
     w->Put(uint32_t(f.resyncMarkerDisable), 1);
     w->Put(uint32_t(f.dataPartitioned), 1);
     if (f.dataPartitioned) w->Put(uint32_t(f.reversibleVlc), 1);
     if (f.verid != 1) w->Put(0, 2);  // newpred, reduced resolution
-    w->Put(0, 1);  // scalability
+    w->Put(0, 1);                    // scalability
     w->Stuff();
 }
 
@@ -90,9 +90,9 @@ std::vector<uint8_t> SkippedH263Picture(int tr, int sourceFormat, int mbCount) {
     w.Put(uint32_t(sourceFormat), 3);
     w.Put(1, 1);  // P picture
     w.Put(0, 4);
-    w.Put(5, 5);  // PQUANT
-    w.Put(0, 1);  // CPM
-    w.Put(0, 1);  // PEI
+    w.Put(5, 5);                                    // PQUANT
+    w.Put(0, 1);                                    // CPM
+    w.Put(0, 1);                                    // PEI
     for (int i = 0; i < mbCount; ++i) w.Put(1, 1);  // COD: not coded
     w.Put(0, 16);
     return w.Bytes();

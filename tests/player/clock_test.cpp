@@ -65,7 +65,7 @@ TEST_F(ClockTest, NeverReportsLessThanBeforeWhileRunning) {
 TEST_F(ClockTest, SmallAudioDifferencesDoNotJitterTheClock) {
     MediaClockStart(c, 1);
     g_tick += 100;
-    MediaClockUpdatePosition(c, 1108);  // 8 ms off: kept
+    MediaClockUpdatePosition(c, 1108);   // 8 ms off: kept
     EXPECT_EQ(MediaClockRead(c), 1109);  // not behind the stamp, and moving
     g_tick += 10;
     EXPECT_EQ(MediaClockRead(c), 1110);

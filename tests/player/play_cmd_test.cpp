@@ -32,12 +32,13 @@ TEST(PlayCommand, PrintsTheSummaryWithEveryKey) {
     std::string sample = Quote((SamplesDir() / "20261108_083000.mp4").string());
     std::string jpg = (dir / "cap.jpg").string();
     int status = 0;
-    std::string out = Tool(sample + " --seek 2000 --until 3500 --capture " + Quote(jpg) + "@2500",
-                           dir, &status);
+    std::string out =
+        Tool(sample + " --seek 2000 --until 3500 --capture " + Quote(jpg) + "@2500", dir, &status);
     ASSERT_EQ(status, 0) << out;
-    for (const char *key : {"duration_ms", "position_ms", "state", "frames_presented", "frames_late",
-                            "frames_late_drop", "frames_late_skip", "early_waits", "audio_blocks",
-                            "first_picture_ms", "av_offset_p50_ms", "av_offset_p95_ms"})
+    for (const char *key :
+         {"duration_ms", "position_ms", "state", "frames_presented", "frames_late",
+          "frames_late_drop", "frames_late_skip", "early_waits", "audio_blocks", "first_picture_ms",
+          "av_offset_p50_ms", "av_offset_p95_ms"})
         EXPECT_NE(Field(out, key), -99999) << key << " missing in " << out;
     EXPECT_EQ(Field(out, "duration_ms"), 15100);
     EXPECT_GE(Field(out, "position_ms"), 3500);
@@ -120,8 +121,8 @@ TEST(PlayCommand, LogSaysWhyTheDecodersDidNotStartOnlyWhenAskedTo) {
     ASSERT_TRUE(WriteFileBytes(file, std::vector<uint8_t>(s.begin(), s.end())));
     std::string err = (dir / "err.txt").string();
     auto run = [&](const std::string &env) {
-        vt::test::Run(env + " SDL_AUDIODRIVER=none " + Quote(ToolPath().string()) + " play " + Quote(file) +
-            " 2>" + Quote(err));
+        vt::test::Run(env + " SDL_AUDIODRIVER=none " + Quote(ToolPath().string()) + " play " +
+                      Quote(file) + " 2>" + Quote(err));
         auto text = ReadFileBytes(err);
         return std::string(text.begin(), text.end());
     };
@@ -131,7 +132,8 @@ TEST(PlayCommand, LogSaysWhyTheDecodersDidNotStartOnlyWhenAskedTo) {
     EXPECT_NE(logged.find("nothing to play"), std::string::npos) << logged;
     std::string quiet = run("VANTREC_LOG=");
     EXPECT_EQ(quiet.find("vantrec: "), std::string::npos) << quiet;
-    EXPECT_NE(quiet.find("vantrec-tool: "), std::string::npos) << "the failure itself is still reported";
+    EXPECT_NE(quiet.find("vantrec-tool: "), std::string::npos)
+        << "the failure itself is still reported";
 }
 
 }  // namespace

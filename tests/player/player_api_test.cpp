@@ -132,7 +132,8 @@ protected:
     int State() {
         PlayerStatus st;
         PlayerGetStatus(m_player, &st);
-        if (st.last_error && st.last_error != ME_ERR_TEXT_DECODER_INIT) m_errors.push_back(st.last_error);
+        if (st.last_error && st.last_error != ME_ERR_TEXT_DECODER_INIT)
+            m_errors.push_back(st.last_error);
         m_position = st.position_ms;
         return st.state;
     }
@@ -172,7 +173,8 @@ struct GlueOutput {
     std::vector<int16_t> pcm;
 };
 
-GlueOutput DecodeThroughGlue(const AudioTrackInfo &track, const std::vector<std::vector<uint8_t>> &frames) {
+GlueOutput DecodeThroughGlue(const AudioTrackInfo &track,
+                             const std::vector<std::vector<uint8_t>> &frames) {
     GlueOutput g;
     AudioDecoder *d = nullptr;
     g.created = AudioDecoderCreate(&track, frames.empty() ? nullptr : frames[0].data(),
@@ -271,7 +273,8 @@ TEST_F(PlayerTest, PlaysToTheEndWithEveryPictureAndTheDecodedSoundInStep) {
     // A picture 600-1000 ms late sends the decoder on to the next key frame (every 15th
     // picture): the predicted pictures it passes over are not counted anywhere.
     EXPECT_GE(s.frames_presented + s.frames_late + s.frames_late_drop + s.frames_late_skip +
-                  14 * s.frames_late_drop, 140u)
+                  14 * s.frames_late_drop,
+              140u)
         << "presented " << s.frames_presented << " late " << s.frames_late << " drop "
         << s.frames_late_drop << " skip " << s.frames_late_skip;
     EXPECT_GE(s.first_picture_ms, 0);
@@ -513,12 +516,14 @@ INSTANTIATE_TEST_SUITE_P(States, StopFrom,
 TEST_F(PlayerTest, FailuresEndThePlaybackAndAreReportedOnce) {
     ASSERT_TRUE(Open(0, false, (m_dir / "missing.mp4").string()));
     ASSERT_TRUE(WaitFor([&] { return m_events.ended.load() > 0; }, 3000));
-    ASSERT_TRUE(WaitFor([&] {
-        PlayerStatus st;
-        PlayerGetStatus(m_player, &st);
-        if (st.last_error) m_errors.push_back(st.last_error);
-        return st.state == STATE_IDLE;
-    }, 1000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            PlayerStatus st;
+            PlayerGetStatus(m_player, &st);
+            if (st.last_error) m_errors.push_back(st.last_error);
+            return st.state == STATE_IDLE;
+        },
+        1000));
     PlayerStatus st;
     PlayerGetStatus(m_player, &st);
     EXPECT_EQ(st.last_error, 0);
@@ -601,13 +606,15 @@ TEST_F(PlayerTest, CaptureWritesTheShownPictureUpright) {
     ASSERT_TRUE(WaitState(STATE_PAUSED, 1000));
     // Paused, the decoder still runs one picture ahead: wait until the picture shown settles.
     int32_t settled = -2;
-    ASSERT_TRUE(WaitFor([&] {
-        int32_t now = OffscreenTime();
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        bool same = now == settled && now == OffscreenTime();
-        settled = now;
-        return same;
-    }, 3000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int32_t now = OffscreenTime();
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            bool same = now == settled && now == OffscreenTime();
+            settled = now;
+            return same;
+        },
+        3000));
     std::string jpg = (m_dir / "capture.jpg").string();
     int32_t w = 0, h = 0, t = 0, before = -1;
     std::vector<uint32_t> shown(640 * 480);
@@ -618,8 +625,9 @@ TEST_F(PlayerTest, CaptureWritesTheShownPictureUpright) {
         std::filesystem::remove(jpg);
         before = OffscreenTime();
         ASSERT_EQ(DisplayRequestCapture(jpg.c_str()), 1);
-        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(jpg) &&
-                                         std::filesystem::file_size(jpg) > 1000; }, 2000));
+        ASSERT_TRUE(WaitFor(
+            [&] { return std::filesystem::exists(jpg) && std::filesystem::file_size(jpg) > 1000; },
+            2000));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         ASSERT_EQ(DisplayCopyOffscreen(shown.data(), int32_t(shown.size()), &w, &h, &t), 1);
         if (t == before) break;
@@ -834,7 +842,8 @@ TEST_F(PlayerTest, HeAacV2PlaysTheFullRateStereoOutput) {
     ASSERT_NE(at, size_t(-1));
     EXPECT_EQ(at % 2, 0u) << "left and right swapped";
     size_t same = 0;
-    while (same < played.size() && at + same < decoded.size() && played[same] == decoded[at + same]) ++same;
+    while (same < played.size() && at + same < decoded.size() && played[same] == decoded[at + same])
+        ++same;
     EXPECT_EQ(same, played.size());
     EXPECT_EQ(at + played.size(), decoded.size()) << "the tail was not played out";
     double blocks = double(raw.size()) / (4.0 * 2205.0);

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 

@@ -28,9 +28,9 @@ struct Line {
 };
 
 struct Reference {
-    std::vector<long> times;          // display order
-    std::vector<std::string> md5s;    // same order
-    std::vector<long> key_times;      // the I pictures
+    std::vector<long> times;        // display order
+    std::vector<std::string> md5s;  // same order
+    std::vector<long> key_times;    // the I pictures
     // The MD5 of the picture presented at t (1 ms of rounding either way), or "" when none is.
     std::string At(long t) const {
         for (size_t i = 0; i < times.size(); ++i)
@@ -61,7 +61,9 @@ Reference MakeReference(const std::string &file, const TempDir &dir) {
     Reference ref;
     std::string out;
     if (Run("ffprobe -v error -select_streams v:0 -show_entries "
-            "frame=best_effort_timestamp_time,pict_type -of csv=p=0 " + Quote(file), &out) != 0)
+            "frame=best_effort_timestamp_time,pict_type -of csv=p=0 " +
+                Quote(file),
+            &out) != 0)
         return ref;
     std::istringstream in(out);
     std::string row;
@@ -83,7 +85,8 @@ Reference MakeReference(const std::string &file, const TempDir &dir) {
     int w = 0, h = 0, n = 0;
     std::string s(text.begin(), text.end());
     size_t at = s.rfind("frames=");
-    if (at == std::string::npos || std::sscanf(s.c_str() + at, "frames=%d width=%d height=%d", &n, &w, &h) != 3)
+    if (at == std::string::npos ||
+        std::sscanf(s.c_str() + at, "frames=%d width=%d height=%d", &n, &w, &h) != 3)
         return Reference{};
     auto bytes = ReadFileBytes(yuv);
     const size_t size = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
@@ -101,7 +104,8 @@ std::vector<Line> ReadTrace(const std::string &path) {
     while (std::getline(in, row)) {
         Line l;
         char md5[64] = {};
-        if (std::sscanf(row.c_str(), "%ld\t%ld\t%ld\t%63s", &l.wall, &l.clock, &l.picture, md5) != 4)
+        if (std::sscanf(row.c_str(), "%ld\t%ld\t%ld\t%63s", &l.wall, &l.clock, &l.picture, md5) !=
+            4)
             continue;
         l.md5 = md5;
         lines.push_back(l);
@@ -133,13 +137,16 @@ std::vector<Line> RunScript(const std::string &file, const std::vector<Command> 
 std::string Dump(const std::vector<Line> &lines) {
     std::string s;
     for (const Line &l : lines)
-        s += std::to_string(l.wall) + " " + std::to_string(l.clock) + " " + std::to_string(l.picture) + "\n";
+        s += std::to_string(l.wall) + " " + std::to_string(l.clock) + " " +
+             std::to_string(l.picture) + "\n";
     return s;
 }
 
 // The lines drawn after the command at index i settled and before the next command.
-std::vector<Line> Between(const std::vector<Line> &lines, const std::vector<Command> &script, size_t i) {
-    long from = script[i].at + 20;  // the tool polls every 5 ms: a picture just before is not "after"
+std::vector<Line> Between(const std::vector<Line> &lines, const std::vector<Command> &script,
+                          size_t i) {
+    long from =
+        script[i].at + 20;  // the tool polls every 5 ms: a picture just before is not "after"
     long to = i + 1 < script.size() ? script[i + 1].at : 1L << 40;
     std::vector<Line> out;
     for (const Line &l : lines)
@@ -151,14 +158,16 @@ long Value(const std::string &cmd) { return std::stol(cmd.substr(cmd.find('=') +
 
 // Every picture is the decoder's picture for its time; after each seek nothing from before the
 // place the seek lands on is drawn.
-void CheckTrace(const Reference &ref, const std::vector<Command> &script, const std::vector<Line> &lines) {
+void CheckTrace(const Reference &ref, const std::vector<Command> &script,
+                const std::vector<Line> &lines) {
     ASSERT_GT(lines.size(), 20u);
     int mismatched = 0;
     for (const Line &l : lines) {
         std::string want = ref.At(l.picture);
         if (want != l.md5 && ++mismatched <= 5)
             ADD_FAILURE() << "picture at " << l.picture << " ms (drawn at " << l.wall
-                          << ") is not the decoder's picture for that time" << (want.empty() ? " (no such time)" : "");
+                          << ") is not the decoder's picture for that time"
+                          << (want.empty() ? " (no such time)" : "");
     }
     EXPECT_EQ(mismatched, 0) << Dump(lines);
     for (size_t i = 0; i < script.size(); ++i) {
@@ -171,7 +180,7 @@ void CheckTrace(const Reference &ref, const std::vector<Command> &script, const 
         if (floor < 0) continue;
         for (const Line &l : Between(lines, script, i))
             EXPECT_GE(l.picture, floor) << "after " << c << " at " << script[i].at << ": picture "
-                                         << l.picture << " drawn at " << l.wall;
+                                        << l.picture << " drawn at " << l.wall;
     }
 }
 
@@ -182,25 +191,25 @@ std::string MakeBFrameFile(const TempDir &dir) {
     std::string f = (dir / "bframes.mp4").string();
     if (Run("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=8 -f lavfi -i "
             "sine=frequency=440:duration=8:sample_rate=44100 -c:v mpeg4 -bf 2 -g 25 -q:v 5 "
-            "-c:a aac -b:a 64k -shortest " + Quote(f)) != 0)
+            "-c:a aac -b:a 64k -shortest " +
+            Quote(f)) != 0)
         return "";
     return f;
 }
 
 // Forward and backward seeks of both kinds, playing and paused, steps both ways.
 const std::vector<Command> kMixedScript = {
-    {600, "seek=4100"},       {1200, "seek=1000"},     {1700, "pause"},
-    {1900, "seek=5150"},      {2300, "step"},          {2500, "step"},
-    {2700, "step-back"},      {2950, "seek-exact=2600"}, {3300, "step-back"},
-    {3500, "play"},           {4000, "seek=900"},      {4500, "seek-exact=6000"},
-    {5000, "pause"},          {5200, "seek=3050"},     {5600, "play"},
-    {6200, "stop"},
+    {600, "seek=4100"},  {1200, "seek=1000"}, {1700, "pause"},     {1900, "seek=5150"},
+    {2300, "step"},      {2500, "step"},      {2700, "step-back"}, {2950, "seek-exact=2600"},
+    {3300, "step-back"}, {3500, "play"},      {4000, "seek=900"},  {4500, "seek-exact=6000"},
+    {5000, "pause"},     {5200, "seek=3050"}, {5600, "play"},      {6200, "stop"},
 };
 
 class TraceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveProgram("ffprobe") || !HaveProgram("ffmpeg")) GTEST_SKIP() << "ffprobe/ffmpeg absent";
+        if (!HaveProgram("ffprobe") || !HaveProgram("ffmpeg"))
+            GTEST_SKIP() << "ffprobe/ffmpeg absent";
     }
     TempDir m_dir;
 };
@@ -243,9 +252,10 @@ TEST_F(TraceTest, StepBackReachesEachPictureBeforeAlsoAcrossAKeyFrame) {
     ASSERT_FALSE(ref.times.empty());
     long key = ref.KeyAtOrBefore(3000);
     ASSERT_GT(key, 0);
-    const std::vector<Command> script = {{400, "pause"}, {700, "seek-exact=" + std::to_string(key + 40)},
-                                         {1300, "step-back"}, {1800, "step-back"}, {2300, "step-back"},
-                                         {2800, "stop"}};
+    const std::vector<Command> script = {
+        {400, "pause"},      {700, "seek-exact=" + std::to_string(key + 40)},
+        {1300, "step-back"}, {1800, "step-back"},
+        {2300, "step-back"}, {2800, "stop"}};
     auto lines = RunScript(SampleFile(), script, m_dir);
     ASSERT_FALSE(lines.empty());
     auto last_before = [&](long t) {
@@ -293,10 +303,13 @@ TEST_F(TraceTest, TripFollowsOnIntoTheNextRecordingWithoutAPause) {
     Reference ref2 = MakeReference(second, m_dir);
     ASSERT_FALSE(ref2.times.empty());
     std::string trace = (m_dir / "trip.tsv").string(), out;
-    ASSERT_EQ(vt::test::Run("SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + Quote((m_dir / "a.raw").string()) + " " +
-                  Quote(ToolPath().string()) + " play " + Quote(first) + " " + Quote(second) +
-                  " --seek 13500 --until 17500 --trace " + Quote(trace) + " 2>/dev/null", &out),
-              0);
+    ASSERT_EQ(
+        vt::test::Run(
+            "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + Quote((m_dir / "a.raw").string()) + " " +
+                Quote(ToolPath().string()) + " play " + Quote(first) + " " + Quote(second) +
+                " --seek 13500 --until 17500 --trace " + Quote(trace) + " 2>/dev/null",
+            &out),
+        0);
     EXPECT_EQ(JsonField(out, "files_played"), 2) << out;
     EXPECT_EQ(JsonField(out, "duration_ms"), 30200) << out;
     auto lines = ReadTrace(trace);
@@ -312,13 +325,15 @@ TEST_F(TraceTest, TripFollowsOnIntoTheNextRecordingWithoutAPause) {
     EXPECT_LE(offset, 15100);
     EXPECT_EQ(lines[join - 1].picture, 14966) << Dump(lines);
     long gap = lines[join].wall - lines[join - 1].wall;
-    std::printf("join: %ld ms without a new picture; gap_ms_max %ld\n", gap, JsonField(out, "gap_ms_max"));
+    std::printf("join: %ld ms without a new picture; gap_ms_max %ld\n", gap,
+                JsonField(out, "gap_ms_max"));
     EXPECT_LE(gap, 250) << "a pause at the join";
     // From there on the second recording's own pictures, at their own times.
     int checked = 0;
     for (size_t i = join; i < lines.size(); ++i, ++checked)
         ASSERT_EQ(lines[i].md5, ref2.At(lines[i].picture - offset))
-            << "picture at " << lines[i].picture << " (" << lines[i].picture - offset << " in the second)";
+            << "picture at " << lines[i].picture << " (" << lines[i].picture - offset
+            << " in the second)";
     EXPECT_GT(checked, 30);
 }
 

@@ -28,7 +28,8 @@ struct RefPacket {
 bool ProbePackets(const fs::path &file, const std::string &select, std::vector<RefPacket> *out) {
     std::string text;
     std::string cmd = "ffprobe -v error -select_streams " + select +
-                      " -show_entries stream=time_base:packet=dts,size,flags,data_hash -show_data_hash md5 -of flat " +
+                      " -show_entries stream=time_base:packet=dts,size,flags,data_hash "
+                      "-show_data_hash md5 -of flat " +
                       Quote(file.string()) + " 2>/dev/null";
     if (Run(cmd, &text) != 0) return false;
     std::istringstream in(text);
@@ -36,7 +37,8 @@ bool ProbePackets(const fs::path &file, const std::string &select, std::vector<R
     int64_t num = 0, den = 0;
     std::map<int, std::map<std::string, std::string>> packets;
     static const std::regex tb_re(R"(streams\.stream\.0\.time_base="(\d+)/(\d+)\")");
-    static const std::regex pk_re(R"(packets\.packet\.(\d+)\.(dts|size|flags|data_hash)=\"?([^"]*)\"?)");
+    static const std::regex pk_re(
+        R"(packets\.packet\.(\d+)\.(dts|size|flags|data_hash)=\"?([^"]*)\"?)");
     std::smatch m;
     while (std::getline(in, line)) {
         if (std::regex_match(line, m, tb_re)) {
@@ -55,7 +57,8 @@ bool ProbePackets(const fs::path &file, const std::string &select, std::vector<R
         if (out->empty()) first = dts;
         std::string md5 = p["data_hash"];
         if (md5.rfind("MD5:", 0) == 0) md5 = md5.substr(4);
-        out->push_back({(dts - first) * num * 1000 / den, static_cast<uint32_t>(std::stoul(p["size"])), md5,
+        out->push_back({(dts - first) * num * 1000 / den,
+                        static_cast<uint32_t>(std::stoul(p["size"])), md5,
                         p["flags"].find('K') != std::string::npos});
     }
     return true;
@@ -121,12 +124,13 @@ void CompareTrack(const fs::path &file, int kind, const std::string &select) {
     int reported = 0;
     for (size_t i = 0; i < ref.size() && reported < 3; ++i) {
         // ffprobe's times are exact; ours are whole milliseconds of the same decode times.
-        bool same = ours[i].size == ref[i].size && ours[i].md5 == ref[i].md5 && ours[i].ms == ref[i].ms;
+        bool same =
+            ours[i].size == ref[i].size && ours[i].md5 == ref[i].md5 && ours[i].ms == ref[i].ms;
         if (!same) {
             ++reported;
-            ADD_FAILURE() << select << " packet " << i << ": ours " << ours[i].ms << " ms " << ours[i].size
-                          << " " << ours[i].md5 << ", ffprobe " << ref[i].ms << " ms " << ref[i].size << " "
-                          << ref[i].md5;
+            ADD_FAILURE() << select << " packet " << i << ": ours " << ours[i].ms << " ms "
+                          << ours[i].size << " " << ours[i].md5 << ", ffprobe " << ref[i].ms
+                          << " ms " << ref[i].size << " " << ref[i].md5;
         }
     }
     ReaderClose(r);
@@ -163,7 +167,9 @@ void CheckSeeks(const fs::path &file) {
             }
         if (prev < 0 && next < 0) continue;
         long want = prev;
-        if (prev != static_cast<long>(at) && next >= 0 && (prev < 0 || next - long(at) < long(at) - prev)) want = next;
+        if (prev != static_cast<long>(at) && next >= 0 &&
+            (prev < 0 || next - long(at) < long(at) - prev))
+            want = next;
         int64_t t = target + base;
         ASSERT_EQ(ReaderSeek(r, &t, SEEK_VIDEO_FIRST), 1) << "target " << target;
         EXPECT_EQ(t - base, ref[want].ms) << "target " << target;
@@ -208,8 +214,10 @@ TEST(Fragmented, FfmpegFragmentsReadAndSeekLikeFfprobeSaysTheyShould) {
     TempDir dir;
     fs::path out = dir / "frag.mp4";
     std::string cmd =
-        "ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 "
-        "-t 4 -c:v mpeg4 -g 12 -c:a aac -b:a 48k -movflags frag_keyframe+empty_moov " + Quote(out.string());
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440:sample_rate=22050 "
+        "-t 4 -c:v mpeg4 -g 12 -c:a aac -b:a 48k -movflags frag_keyframe+empty_moov " +
+        Quote(out.string());
     ASSERT_EQ(vt::test::Run(cmd), 0);
     CompareTrack(out, TRACK_VIDEO, "v:0");
     CompareTrack(out, TRACK_AUDIO, "a:0");

@@ -10,9 +10,18 @@ namespace vt::test {
 using Bytes = std::vector<uint8_t>;
 
 inline void Put8(Bytes &b, uint32_t v) { b.push_back(uint8_t(v)); }
-inline void Put16(Bytes &b, uint32_t v) { Put8(b, v >> 8); Put8(b, v); }
-inline void Put32(Bytes &b, uint32_t v) { Put16(b, v >> 16); Put16(b, v); }
-inline void Put64(Bytes &b, uint64_t v) { Put32(b, uint32_t(v >> 32)); Put32(b, uint32_t(v)); }
+inline void Put16(Bytes &b, uint32_t v) {
+    Put8(b, v >> 8);
+    Put8(b, v);
+}
+inline void Put32(Bytes &b, uint32_t v) {
+    Put16(b, v >> 16);
+    Put16(b, v);
+}
+inline void Put64(Bytes &b, uint64_t v) {
+    Put32(b, uint32_t(v >> 32));
+    Put32(b, uint32_t(v));
+}
 inline void PutText(Bytes &b, const std::string &s) { b.insert(b.end(), s.begin(), s.end()); }
 inline void Append(Bytes &b, const Bytes &c) { b.insert(b.end(), c.begin(), c.end()); }
 
@@ -41,22 +50,23 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
 struct TrackSpec {
     std::string handler = "vide";  // vide, soun, or sdsm for the camera's data track
     uint32_t timescale = 1000;
-    std::vector<uint32_t> deltas;   // one per sample
-    std::vector<uint32_t> sizes;    // one per sample
-    std::vector<uint32_t> sync;     // 1-based sample numbers; empty = no stss box
+    std::vector<uint32_t> deltas;  // one per sample
+    std::vector<uint32_t> sizes;   // one per sample
+    std::vector<uint32_t> sync;    // 1-based sample numbers; empty = no stss box
     uint32_t samples_per_chunk = 1;
     uint32_t esds_object_type = 0x20;
     uint32_t buffer_size = 0;
     uint32_t bitrate = 0;
     Bytes config;
-    uint8_t fill = 0;               // payload byte i of sample k is fill + k + i
+    uint8_t fill = 0;  // payload byte i of sample k is fill + k + i
 };
 
 inline uint8_t PatternByte(const TrackSpec &t, size_t sample, size_t i) {
     return uint8_t(t.fill + sample * 13 + i);
 }
 
-inline Bytes Esds(uint32_t object_type, uint32_t buffer_size, uint32_t bitrate, const Bytes &config) {
+inline Bytes Esds(uint32_t object_type, uint32_t buffer_size, uint32_t bitrate,
+                  const Bytes &config) {
     Bytes dsi;
     Put8(dsi, 5);
     Put8(dsi, uint32_t(config.size()));
@@ -90,8 +100,10 @@ struct FileSpec {
 
 // ftyp, mdat (all payloads, chunk by chunk, tracks interleaved), moov.
 inline Bytes BuildMp4(const std::vector<TrackSpec> &tracks, FileSpec file = {}) {
-    Bytes ftyp = file.ftyp ? Box("ftyp", Concat({Bytes{'i', 's', 'o', 'm', 0, 0, 2, 0}, Bytes{'i', 's', 'o', 'm'}}))
-                           : Bytes{};
+    Bytes ftyp =
+        file.ftyp ? Box("ftyp",
+                        Concat({Bytes{'i', 's', 'o', 'm', 0, 0, 2, 0}, Bytes{'i', 's', 'o', 'm'}}))
+                  : Bytes{};
     // Lay out chunks: interleave one chunk of each track in turn.
     std::vector<std::vector<uint32_t>> chunk_offsets(tracks.size());
     Bytes mdat;
@@ -105,8 +117,10 @@ inline Bytes BuildMp4(const std::vector<TrackSpec> &tracks, FileSpec file = {}) 
             if (next[t] >= spec.sizes.size()) continue;
             more = true;
             chunk_offsets[t].push_back(uint32_t(mdat_header + mdat.size()));
-            for (uint32_t k = 0; k < spec.samples_per_chunk && next[t] < spec.sizes.size(); ++k, ++next[t])
-                for (uint32_t i = 0; i < spec.sizes[next[t]]; ++i) mdat.push_back(PatternByte(spec, next[t], i));
+            for (uint32_t k = 0; k < spec.samples_per_chunk && next[t] < spec.sizes.size();
+                 ++k, ++next[t])
+                for (uint32_t i = 0; i < spec.sizes[next[t]]; ++i)
+                    mdat.push_back(PatternByte(spec, next[t], i));
         }
     }
     Bytes moov_children;
@@ -189,8 +203,9 @@ inline Bytes BuildMp4(const std::vector<TrackSpec> &tracks, FileSpec file = {}) 
             if (file.co64) Put64(stco, o);
             else Put32(stco, o);
         }
-        Bytes stbl = Concat({FullBox("stsd", 0, stsd), FullBox("stts", 0, stts), FullBox("stsc", 0, stsc),
-                             FullBox("stsz", 0, stsz), FullBox(file.co64 ? "co64" : "stco", 0, stco)});
+        Bytes stbl =
+            Concat({FullBox("stsd", 0, stsd), FullBox("stts", 0, stts), FullBox("stsc", 0, stsc),
+                    FullBox("stsz", 0, stsz), FullBox(file.co64 ? "co64" : "stco", 0, stco)});
         if (!s.sync.empty()) {
             Bytes stss;
             Put32(stss, uint32_t(s.sync.size()));
@@ -201,7 +216,8 @@ inline Bytes BuildMp4(const std::vector<TrackSpec> &tracks, FileSpec file = {}) 
                              : s.handler == "soun" ? FullBox("smhd", 0, Bytes(4, 0))
                                                    : FullBox("nmhd", 0, {});
         Bytes minf = Box("minf", Concat({media_header, Box("stbl", stbl)}));
-        Bytes mdia = Box("mdia", Concat({FullBox("mdhd", 0, mdhd), FullBox("hdlr", 0, hdlr), minf}));
+        Bytes mdia =
+            Box("mdia", Concat({FullBox("mdhd", 0, mdhd), FullBox("hdlr", 0, hdlr), minf}));
         Append(moov_children, Box("trak", Concat({FullBox("tkhd", 7, tkhd), mdia})));
     }
     Bytes mvhd;

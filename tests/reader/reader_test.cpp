@@ -71,7 +71,8 @@ int64_t ReadAndCheck(Reader *r, int kind, const TrackSpec &spec, int64_t *index_
     int64_t index = -1;
     uint64_t t = 0;
     for (size_t i = 0; i < spec.deltas.size(); ++i) {
-        if (static_cast<int64_t>(t * 1000 / spec.timescale) == req.time_ms && spec.sizes[i] == req.written) {
+        if (static_cast<int64_t>(t * 1000 / spec.timescale) == req.time_ms &&
+            spec.sizes[i] == req.written) {
             index = static_cast<int64_t>(i);
             break;
         }
@@ -96,7 +97,8 @@ TEST(Probe, RecognisesMp4AndRefusesOtherContainers) {
     };
     auto text = [](std::string_view s) { return Bytes(s.begin(), s.end()); };
     using namespace std::string_view_literals;
-    Bytes asf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C, 0, 0};
+    Bytes asf = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6,
+                 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C, 0,    0};
     const Case cases[] = {
         {"avi", text("RIFF\x10\0\0\0AVI LIST"sv), ME_ERR_UNSUPPORTED_FUNCTION},
         {"jch", text("JCH-------------"sv), ME_ERR_UNSUPPORTED_FUNCTION},
@@ -348,9 +350,10 @@ TEST(Mp4Reader, DamagedBoxesAndTablesEndCleanly) {
         {"64-bit size that lies", Patch32(Patch32(good, "moov", -4, 1), "moov", 4, 0xFFFFFFFF)},
         {"stss past the end", Patch32(good, "stss", 12, 0xFFFFFFF0)},
     };
-    for (size_t cut : {size_t(3), size_t(8), size_t(20), good.size() / 3, good.size() / 2, good.size() - 200,
-                       good.size() - 9, good.size() - 1})
-        cases.push_back({"truncated", Bytes(good.begin(), good.begin() + std::min(cut, good.size()))});
+    for (size_t cut : {size_t(3), size_t(8), size_t(20), good.size() / 3, good.size() / 2,
+                       good.size() - 200, good.size() - 9, good.size() - 1})
+        cases.push_back(
+            {"truncated", Bytes(good.begin(), good.begin() + std::min(cut, good.size()))});
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Exercise(c.bytes);
@@ -395,18 +398,18 @@ TEST(Mp4Reader, PictureSizeComesFromTheVideoObjectLayer) {
     put(1, 3);   // priority
     put(15, 4);  // extended aspect ratio
     put(0x0B0B, 16);
-    put(1, 1);   // control parameters
+    put(1, 1);  // control parameters
     put(1, 2);
     put(1, 1);
-    put(1, 1);   // VBV parameters: 79 bits
+    put(1, 1);  // VBV parameters: 79 bits
     put(0, 32);
     put(0, 32);
     put(0, 15);
-    put(0, 2);   // rectangular
+    put(0, 2);  // rectangular
     put(1, 1);
     put(30000, 16);
     put(1, 1);
-    put(1, 1);   // fixed rate: 15 bits for resolution 30000
+    put(1, 1);  // fixed rate: 15 bits for resolution 30000
     put(1001, 15);
     put(1, 1);
     put(352, 13);
@@ -415,7 +418,8 @@ TEST(Mp4Reader, PictureSizeComesFromTheVideoObjectLayer) {
     put(1, 1);
     put(0, 8);
     uint32_t w = 1, h = 1;
-    ReaderPictureSizeFromConfig(MakeTag("mp4v"), vol.data(), uint32_t(vol.size()), &w, &h, nullptr, nullptr);
+    ReaderPictureSizeFromConfig(MakeTag("mp4v"), vol.data(), uint32_t(vol.size()), &w, &h, nullptr,
+                                nullptr);
     EXPECT_EQ(w, 352u);
     EXPECT_EQ(h, 288u);
     // An MPEG-2 sequence header of 720x576 at 25 fps, 15 Mbit/s.

@@ -23,7 +23,8 @@ constexpr MouseRow kMouseRows[] = {
     {"Drag the zoomed picture", "Move it (unzoomed, a drag moves the window)"},
     {"Drag the window's background", "Move the window"},
     {"Right click the window's background",
-     "Menu: Minimize, Close, Trip and map, Export clip..., Incident report..., Find events..., Repair a cut-off recording..., Keys, About"},
+     "Menu: Minimize, Close, Trip and map, Export clip..., Incident report..., Find events..., "
+     "Repair a cut-off recording..., Keys, About"},
     {"Drop a folder onto the window", "List its recordings"},
     {"Trip and map: click the track or the strip", "Go to that moment of the trip"},
     {"Trip and map: drag, wheel", "Move the map, zoom it"},

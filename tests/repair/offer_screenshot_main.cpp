@@ -10,7 +10,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     if (argc < 2) return 2;
     QMessageBox box(QMessageBox::Question, QStringLiteral("Vantrec Player"),
-                    QString::fromLatin1(vt::app::kRepairQuestion), QMessageBox::Yes | QMessageBox::No);
+                    QString::fromLatin1(vt::app::kRepairQuestion),
+                    QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::Yes);
     box.show();
     QTimer::singleShot(500, [&] {

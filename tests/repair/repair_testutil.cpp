@@ -19,8 +19,7 @@ bool ReadTruth(const Bytes &file, Truth *out) {
         if (!mk::FindBox(file, {"moov", trak, "mdia", "hdlr"}, &hdlr)) continue;
         std::string handler(reinterpret_cast<const char *>(file.data() + hdlr.Payload() + 8), 4);
         int kind = handler == "vide" ? 0 : handler == "soun" ? 1 : handler == "sdsm" ? 2 : -1;
-        if (kind < 0 ||
-            !mk::FindBox(file, {"moov", trak, "mdia", "minf", "stbl", "stsz"}, &stsz) ||
+        if (kind < 0 || !mk::FindBox(file, {"moov", trak, "mdia", "minf", "stbl", "stsz"}, &stsz) ||
             !mk::FindBox(file, {"moov", trak, "mdia", "minf", "stbl", "stsc"}, &stsc) ||
             !mk::FindBox(file, {"moov", trak, "mdia", "minf", "stbl", "stco"}, &stco))
             return false;
@@ -58,7 +57,8 @@ Bytes MakeRecording(double seconds, bool with_audio, int loop) {
     if (with_audio && !vt::mkrec::ParseAdts(adts, &rec.audio, &err)) return {};
     rec.loop = loop;
     vt::mkrec::DriveScript drive;
-    rec.records = vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
+    rec.records =
+        vt::mkrec::PackRecords(vt::mkrec::ScriptDrive(drive, vt::mkrec::RecordCountFor(rec)));
     Bytes out;
     if (!vt::mkrec::BuildRecording(rec, &out, &err)) return {};
     cache[key] = out;

@@ -30,7 +30,8 @@ TEST(RepairWindow, CutOffRecordingIsOfferedRepairedListedAndOpened) {
     vt::test::WriteFileBytes(dir / "card" / "20261108_083000.mp4", cut);
     vt::test::WriteFileBytes(dir / "card" / "20261108_090000.mp4", full);
 
-    auto dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
+    auto dlg =
+        std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
     QStringList messages, questions;
     dlg->SetMessageSink([&](const QString &t) { messages << t; });
     vt::app::RepairPrompts prompts;
@@ -47,7 +48,8 @@ TEST(RepairWindow, CutOffRecordingIsOfferedRepairedListedAndOpened) {
 
     ASSERT_EQ(questions.size(), 1);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QStringLiteral(" | ")).toStdString();
-    EXPECT_EQ(QFileInfo(dlg->RecordingFolder()).absoluteFilePath(), QFileInfo(videos).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(dlg->RecordingFolder()).absoluteFilePath(),
+              QFileInfo(videos).absoluteFilePath());
     EXPECT_EQ(dlg->CurrentPath(), QStringLiteral("20261108_083000.mp4"));
     EXPECT_TRUE(dlg->Loaded());
     EXPECT_EQ(vt::test::ReadFileBytes(dir / "card" / "20261108_083000.mp4"), cut);
@@ -64,7 +66,8 @@ TEST(RepairWindow, ListingAVanishedFolderGivesFileNotFound) {
     TempDir dir, program;
     fs::create_directories(dir / "card");
     fs::copy_file(sample, dir / "card" / "20261108_083000.mp4");
-    auto dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
+    auto dlg =
+        std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
     QStringList messages;
     dlg->SetMessageSink([&](const QString &t) { messages << t; });
     dlg->show();
@@ -94,7 +97,8 @@ TEST(RepairWindow, MenuEntryRepairsAChosenRecordingAndLeavesAWholeOneAlone) {
     vt::test::WriteFileBytes(broken, cut);
     vt::test::WriteFileBytes(whole, full);
 
-    auto dlg = std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
+    auto dlg =
+        std::make_unique<CPlayerDlg>(nullptr, QString::fromStdString(program.path().string()));
     QStringList messages, questions;
     dlg->SetMessageSink([&](const QString &t) { messages << t; });
     vt::app::RepairPrompts prompts;
@@ -120,7 +124,8 @@ TEST(RepairWindow, MenuEntryRepairsAChosenRecordingAndLeavesAWholeOneAlone) {
     vt::test::PumpEvents();
     EXPECT_TRUE(questions.isEmpty());
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains(QStringLiteral("nothing to repair"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("nothing to repair")))
+        << messages[0].toStdString();
     EXPECT_FALSE(fs::exists(dir / "videos"));
 
     messages.clear();
@@ -130,7 +135,8 @@ TEST(RepairWindow, MenuEntryRepairsAChosenRecordingAndLeavesAWholeOneAlone) {
     ASSERT_EQ(questions.size(), 1);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QStringLiteral(" | ")).toStdString();
     EXPECT_TRUE(fs::exists(dir / "videos" / "20261108_083000.mp4"));
-    EXPECT_EQ(QFileInfo(dlg->RecordingFolder()).absoluteFilePath(), QFileInfo(videos).absoluteFilePath());
+    EXPECT_EQ(QFileInfo(dlg->RecordingFolder()).absoluteFilePath(),
+              QFileInfo(videos).absoluteFilePath());
     EXPECT_EQ(vt::test::ReadFileBytes(broken), cut);
     dlg.reset();
     vt::test::PumpEvents();

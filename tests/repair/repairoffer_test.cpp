@@ -69,9 +69,11 @@ TEST_F(RepairOffer, YesWritesAPlayableCopyWhereTheUserChoseAndLeavesTheCardAlone
     EXPECT_FALSE(vt::app::IsCutOffRecording(Q(m_dir / "card" / "20261108_083000.mp4")));
     Asked asked;
     QString error;
-    QString copy = vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, true, Q(m_dir / "videos")), &error);
-    EXPECT_EQ(asked.question, QString::fromLatin1(
-                                  "This recording was cut off before the camera finished it. Repair a copy?"));
+    QString copy = vt::app::OfferRepair(nullptr, Q(m_broken),
+                                        Prompts(&asked, true, Q(m_dir / "videos")), &error);
+    EXPECT_EQ(asked.question,
+              QString::fromLatin1(
+                  "This recording was cut off before the camera finished it. Repair a copy?"));
     EXPECT_EQ(asked.start, vt::app::DefaultRepairFolder());  // the Videos folder is offered first
     ASSERT_FALSE(copy.isEmpty()) << error.toStdString();
     EXPECT_EQ(QFileInfo(copy).absolutePath(), QDir(Q(m_dir / "videos")).absolutePath());
@@ -84,24 +86,30 @@ TEST_F(RepairOffer, YesWritesAPlayableCopyWhereTheUserChoseAndLeavesTheCardAlone
     EXPECT_EQ(vt::test::ReadFileBytes(m_broken), m_cut);
     // Nothing new on the card.
     int files = 0;
-    for (const auto &e : std::filesystem::directory_iterator(m_dir / "card")) files += e.is_regular_file();
+    for (const auto &e : std::filesystem::directory_iterator(m_dir / "card"))
+        files += e.is_regular_file();
     EXPECT_EQ(files, 2);
 }
 
 TEST_F(RepairOffer, NoOrCancelWritesNothingAndTheCardFolderGetsAFreshName) {
     Asked asked;
     QString error;
-    EXPECT_TRUE(vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, false, Q(m_dir / "v")), &error).isEmpty());
+    EXPECT_TRUE(
+        vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, false, Q(m_dir / "v")), &error)
+            .isEmpty());
     EXPECT_EQ(asked.folders, 0);
-    EXPECT_TRUE(vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, true, QString()), &error).isEmpty());
+    EXPECT_TRUE(vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, true, QString()), &error)
+                    .isEmpty());
     EXPECT_TRUE(error.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(m_dir / "v"));
     // The user picks the card itself: the copy goes beside the original, under another name.
-    QString copy = vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, true, Q(m_dir / "card")), &error);
+    QString copy = vt::app::OfferRepair(nullptr, Q(m_broken),
+                                        Prompts(&asked, true, Q(m_dir / "card")), &error);
     ASSERT_FALSE(copy.isEmpty()) << error.toStdString();
     EXPECT_EQ(QFileInfo(copy).fileName(), QStringLiteral("20261108_090000-repaired.mp4"));
     EXPECT_EQ(vt::test::ReadFileBytes(m_broken), m_cut);
-    QString again = vt::app::OfferRepair(nullptr, Q(m_broken), Prompts(&asked, true, Q(m_dir / "card")), &error);
+    QString again = vt::app::OfferRepair(nullptr, Q(m_broken),
+                                         Prompts(&asked, true, Q(m_dir / "card")), &error);
     EXPECT_EQ(QFileInfo(again).fileName(), QStringLiteral("20261108_090000-repaired-2.mp4"));
 }
 

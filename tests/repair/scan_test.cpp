@@ -16,8 +16,8 @@ const char *const kKindName[3] = {"video", "audio", "data"};
 
 // Every recovered sample is the uncut file's sample of the same number, byte for byte; every
 // sample the cut left whole is recovered, except those of the stretch the cut fell into.
-void ExpectFaithful(const Truth &truth, uint64_t cut, const RepairScan &scan,
-                    bool audio_expected, double *share_num, double *share_den) {
+void ExpectFaithful(const Truth &truth, uint64_t cut, const RepairScan &scan, bool audio_expected,
+                    double *share_num, double *share_den) {
     for (int k = 0; k < 3; ++k) {
         const auto &got = scan.samples[k];
         const auto &want = truth.samples[k];
@@ -34,11 +34,12 @@ void ExpectFaithful(const Truth &truth, uint64_t cut, const RepairScan &scan,
             continue;
         }
         // Whole samples lost may only be those after the last complete sensor record.
-        uint64_t last_record_end = scan.samples[2].empty()
-                                       ? 0
-                                       : scan.samples[2].back().offset + scan.samples[2].back().size;
+        uint64_t last_record_end =
+            scan.samples[2].empty() ? 0
+                                    : scan.samples[2].back().offset + scan.samples[2].back().size;
         for (size_t i = got.size(); i < whole; ++i)
-            EXPECT_GT(want[i].offset, last_record_end) << kKindName[k] << " sample " << i << " lost";
+            EXPECT_GT(want[i].offset, last_record_end)
+                << kKindName[k] << " sample " << i << " lost";
         *share_num += double(got.size());
         *share_den += double(whole);
     }
@@ -97,7 +98,8 @@ bool SameSamples(const RepairScan &a, const RepairScan &b) {
     for (int k = 0; k < 3; ++k) {
         if (a.samples[k].size() != b.samples[k].size()) return false;
         for (size_t i = 0; i < a.samples[k].size(); ++i)
-            if (a.samples[k][i].offset != b.samples[k][i].offset || a.samples[k][i].size != b.samples[k][i].size)
+            if (a.samples[k][i].offset != b.samples[k][i].offset ||
+                a.samples[k][i].size != b.samples[k][i].size)
                 return false;
     }
     return true;
@@ -116,7 +118,8 @@ TEST(RepairScan, FileLargerThanTheScanWindowReadsLikeTheSameBytesInMemory) {
     ASSERT_EQ(RepairLearnLayout(good.c_str(), &layout), ME_OK);
     RepairScan from_file, from_memory;
     ASSERT_EQ(RepairScanFile(broken.c_str(), &layout, &from_file), ME_OK);
-    ASSERT_EQ(RepairScanBytes(cut.data() + 112, cut.size() - 112, 112, &layout, &from_memory), ME_OK);
+    ASSERT_EQ(RepairScanBytes(cut.data() + 112, cut.size() - 112, 112, &layout, &from_memory),
+              ME_OK);
     EXPECT_EQ(from_file.outcome, REPAIR_REBUILT);
     EXPECT_TRUE(SameSamples(from_file, from_memory));
     EXPECT_GT(from_file.samples[2].size(), 400u);
@@ -147,7 +150,8 @@ TEST(RepairScan, UnreadableOrShrinkingCardIsReportedNotGuessedAt) {
     EXPECT_NE(RepairWriteFile(broken.c_str(), &scan, (dir / "out.mp4").c_str(), &detail), ME_OK);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.mp4"));
     // A file that shrinks under the scan ends it early: what was read stays faithful.
-    FileFaultSet(broken.c_str(), {FileFaultKind::kShrink, int64_t(cut.size() / 3), int64_t(cut.size() / 2)});
+    FileFaultSet(broken.c_str(),
+                 {FileFaultKind::kShrink, int64_t(cut.size() / 3), int64_t(cut.size() / 2)});
     ASSERT_EQ(RepairScanFile(broken.c_str(), nullptr, &scan), ME_OK);
     FileFaultClear(broken.c_str());
     ASSERT_LT(scan.samples[2].size(), whole.samples[2].size());

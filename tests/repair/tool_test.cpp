@@ -25,7 +25,8 @@ struct Result {
 Result Tool(const TempDir &dir, const std::string &args) {
     Result r;
     auto err = dir / "stderr.txt";
-    r.status = Run(Quote(vt::test::ToolPath().string()) + " " + args + " 2>" + Quote(err.string()), &r.out);
+    r.status = Run(Quote(vt::test::ToolPath().string()) + " " + args + " 2>" + Quote(err.string()),
+                   &r.out);
     auto bytes = vt::test::ReadFileBytes(err);
     r.err.assign(bytes.begin(), bytes.end());
     return r;
@@ -65,7 +66,8 @@ protected:
         ASSERT_TRUE(ReadTruth(m_full, &m_truth));
         vt::test::WriteFileBytes(m_dir / "full.mp4", m_full);
         for (const char *kind : {"video", "audio", "data"}) {
-            Result r = Tool(m_dir, "samples " + Quote((m_dir / "full.mp4").string()) + " --kind " + kind);
+            Result r =
+                Tool(m_dir, "samples " + Quote((m_dir / "full.mp4").string()) + " --kind " + kind);
             ASSERT_EQ(r.status, 0) << r.err;
             m_lines[kind] = Lines(r.out);
         }
@@ -73,18 +75,21 @@ protected:
 
     // Repairs `broken` and checks the contract: one summary line, every sample of the copy equal
     // to the uncut recording's sample of the same number, ffprobe content, the broken file as it was.
-    void ExpectRepaired(const std::filesystem::path &broken, const std::string &options, bool audio) {
+    void ExpectRepaired(const std::filesystem::path &broken, const std::string &options,
+                        bool audio) {
         Bytes before = vt::test::ReadFileBytes(broken);
         auto out = m_dir / "out.mp4";
         std::filesystem::remove(out);
-        Result r = Tool(m_dir, "repair " + Quote(broken.string()) + " " + options + " -o " + Quote(out.string()));
+        Result r = Tool(m_dir, "repair " + Quote(broken.string()) + " " + options + " -o " +
+                                   Quote(out.string()));
         ASSERT_EQ(r.status, 0) << r.err;
         std::string last = LastLine(r.err);
         unsigned long m[4] = {};
         char tail = 0;
-        ASSERT_EQ(std::sscanf(last.c_str(), "recovered video=%lu audio=%lu data=%lu duration_ms=%lu%c", &m[0],
-                              &m[1], &m[2], &m[3], &tail),
-                  4)
+        ASSERT_EQ(
+            std::sscanf(last.c_str(), "recovered video=%lu audio=%lu data=%lu duration_ms=%lu%c",
+                        &m[0], &m[1], &m[2], &m[3], &tail),
+            4)
             << r.err;
         EXPECT_EQ(vt::test::ReadFileBytes(broken), before);
         EXPECT_EQ(r.err.find("audio left out") == std::string::npos, audio) << r.err;
@@ -92,11 +97,13 @@ protected:
         for (int k = 0; k < 3; ++k) {
             size_t n = m[k];
             Result s = Tool(m_dir, "samples " + Quote(out.string()) + " --kind " + kinds[k]);
-            std::vector<std::string> got = s.status == 0 ? Lines(s.out) : std::vector<std::string>{};
+            std::vector<std::string> got =
+                s.status == 0 ? Lines(s.out) : std::vector<std::string>{};
             ASSERT_EQ(got.size(), n) << kinds[k];
             const auto &want = m_lines[kinds[k]];
             ASSERT_LE(n, want.size());
-            for (size_t i = 0; i < n; ++i) ASSERT_EQ(got[i], want[i]) << kinds[k] << " sample " << i;
+            for (size_t i = 0; i < n; ++i)
+                ASSERT_EQ(got[i], want[i]) << kinds[k] << " sample " << i;
             if (k != 1 || audio) {
                 EXPECT_GT(n, 0u) << kinds[k];
             }
@@ -142,7 +149,8 @@ TEST_F(RepairTool, CutRecordingsAreRebuiltSampleForSampleWithAndWithoutReference
         vt::test::WriteFileBytes(alone, Cut(m_full, cut));
         ExpectRepaired(alone, "", false);
     }
-    std::printf("recovered share with reference: %.4f of %g whole samples\n", recovered / whole, whole);
+    std::printf("recovered share with reference: %.4f of %g whole samples\n", recovered / whole,
+                whole);
 }
 
 TEST_F(RepairTool, DeclaredSizeBeyondFourGibibytesIsReadAsFarAsTheFileGoes) {
@@ -170,7 +178,8 @@ TEST_F(RepairTool, DeclaredSizeBeyondFourGibibytesIsReadAsFarAsTheFileGoes) {
 TEST_F(RepairTool, InfoAndPlayNameTheCauseAndIntactOrEmptyFilesAreLeftAlone) {
     auto cut = m_dir / "cut.mp4";
     vt::test::WriteFileBytes(cut, Cut(m_full, m_full.size() / 2));
-    const std::string line = "the recording's index is missing: it was cut off; try vantrec-tool repair";
+    const std::string line =
+        "the recording's index is missing: it was cut off; try vantrec-tool repair";
     for (const char *cmd : {"info", "play"}) {
         Result r = Tool(m_dir, std::string(cmd) + " " + Quote(cut.string()) + " --no-audio");
         EXPECT_EQ(r.status, 2) << cmd;
@@ -179,7 +188,8 @@ TEST_F(RepairTool, InfoAndPlayNameTheCauseAndIntactOrEmptyFilesAreLeftAlone) {
         EXPECT_EQ(r.out, "") << cmd;
     }
     auto out = m_dir / "out.mp4";
-    Result intact = Tool(m_dir, "repair " + Quote((m_dir / "full.mp4").string()) + " -o " + Quote(out.string()));
+    Result intact = Tool(
+        m_dir, "repair " + Quote((m_dir / "full.mp4").string()) + " -o " + Quote(out.string()));
     EXPECT_EQ(intact.status, 2);
     EXPECT_NE(intact.err.find("nothing to repair"), std::string::npos) << intact.err;
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -223,8 +233,9 @@ TEST(PlayFault, FileCutOrDeletedUnderThePlayerEndsItWithOneLineWithinTwoSeconds)
         auto file = dir / "rec.mp4";
         std::filesystem::copy_file(sample, file, std::filesystem::copy_options::overwrite_existing);
         auto err = dir / "err.txt";
-        std::string script = Quote(vt::test::ToolPath().string()) + " play " + Quote(file.string()) +
-                             " --no-audio >/dev/null 2>" + Quote(err.string()) + " & pid=$!; sleep 0.5; " + action + " " +
+        std::string script = Quote(vt::test::ToolPath().string()) + " play " +
+                             Quote(file.string()) + " --no-audio >/dev/null 2>" +
+                             Quote(err.string()) + " & pid=$!; sleep 0.5; " + action + " " +
                              Quote(file.string()) + "; start=$(date +%s%N); wait $pid; rc=$?; " +
                              "echo $rc $(( ($(date +%s%N) - start) / 1000000 ))";
         std::string out;
@@ -238,11 +249,14 @@ TEST(PlayFault, FileCutOrDeletedUnderThePlayerEndsItWithOneLineWithinTwoSeconds)
         // One line of ours (a sanitizer build may add its own report after it).
         auto lines = Lines(all);
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string &l) { return l.rfind("vantrec-tool:", 0) == 0; }),
-                  1)
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string &l) { return l.rfind("vantrec-tool:", 0) == 0; }),
+            1)
             << all;
-        EXPECT_NE(lines[0].find("rec.mp4: the recording could no longer be read"), std::string::npos) << all;
+        EXPECT_NE(lines[0].find("rec.mp4: the recording could no longer be read"),
+                  std::string::npos)
+            << all;
     }
 }
 

@@ -5,8 +5,8 @@
 
 #include <QImage>
 #include <cmath>
-#include <memory>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,7 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int Sh(const std::string &command, std::string *out = nullptr) { return vt::test::Run(command, out); }
+int Sh(const std::string &command, std::string *out = nullptr) {
+    return vt::test::Run(command, out);
+}
 
 // Runs of blanks as one space: the layout mode of pdftotext spaces words by their position.
 std::string Squeeze(const std::string &s) {
@@ -39,8 +41,8 @@ std::string Tool() { return Quote(ToolPath().string()); }
 
 int RunReport(const fs::path &rec, int64_t at, const fs::path &pdf, std::string *log) {
     return Sh(Tool() + " report " + Quote(rec.string()) + " --at " + std::to_string(at) + " -o " +
-                   Quote(pdf.string()) + " 2>&1",
-               log);
+                  Quote(pdf.string()) + " 2>&1",
+              log);
 }
 
 // The CSV row of `sensors` for the record at `at_ms`.
@@ -64,7 +66,8 @@ class Report : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists(m_rec)) GTEST_SKIP() << "sample recording missing";
-        if (!HaveProgram("pdftotext") || !HaveProgram("pdfimages")) GTEST_SKIP() << "poppler-utils missing";
+        if (!HaveProgram("pdftotext") || !HaveProgram("pdfimages"))
+            GTEST_SKIP() << "poppler-utils missing";
     }
     fs::path m_rec = SamplesDir() / "20261108_083000.mp4";
     TempDir m_dir;
@@ -88,8 +91,8 @@ TEST_F(Report, TheFingerprintTimePlaceAndEventsAreSearchableText) {
     char position[64];
     std::snprintf(position, sizeof position, "%.6f, %.6f", std::stod(row[1]), std::stod(row[2]));
     char g[96];
-    std::snprintf(g, sizeof g, "X %+.2f G   Y %+.2f G   Z %+.2f G", std::stod(row[3]), std::stod(row[4]),
-                  std::stod(row[5]));
+    std::snprintf(g, sizeof g, "X %+.2f G   Y %+.2f G   Z %+.2f G", std::stod(row[3]),
+                  std::stod(row[4]), std::stod(row[5]));
     const std::string expected[] = {
         "Incident report",
         "20261108_083000.mp4",
@@ -105,7 +108,8 @@ TEST_F(Report, TheFingerprintTimePlaceAndEventsAreSearchableText) {
         "Report made",
     };
     text = Squeeze(text);
-    for (const std::string &e : expected) EXPECT_NE(text.find(Squeeze(e)), std::string::npos) << e << "\n" << text;
+    for (const std::string &e : expected)
+        EXPECT_NE(text.find(Squeeze(e)), std::string::npos) << e << "\n" << text;
 
     // One line per event of the recording, as the drive-data functions find them.
     auto sd = std::make_unique<drivedata::SensorData>();
@@ -116,15 +120,19 @@ TEST_F(Report, TheFingerprintTimePlaceAndEventsAreSearchableText) {
     ASSERT_FALSE(events.empty());
     for (const auto &e : events) {
         char want[96];
-        std::snprintf(want, sizeof want, "%02lld:%02lld.%03lld %s %.2f G axis %s", (long long)(e.time_ms / 60000),
-                      (long long)(e.time_ms / 1000 % 60), (long long)(e.time_ms % 1000),
-                      drivedata::EventKindName(e.kind), drivedata::RoundG(e.peak_g), drivedata::AxisName(e.axis));
+        std::snprintf(want, sizeof want, "%02lld:%02lld.%03lld %s %.2f G axis %s",
+                      (long long)(e.time_ms / 60000), (long long)(e.time_ms / 1000 % 60),
+                      (long long)(e.time_ms % 1000), drivedata::EventKindName(e.kind),
+                      drivedata::RoundG(e.peak_g), drivedata::AxisName(e.axis));
         EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
     }
 
     // The manifest lists the recording and the report and verifies.
     std::string check;
-    EXPECT_EQ(Sh("cd " + Quote(m_dir.path().string()) + " && sha256sum -c incident.sha256 2>&1", &check), 0) << check;
+    EXPECT_EQ(
+        Sh("cd " + Quote(m_dir.path().string()) + " && sha256sum -c incident.sha256 2>&1", &check),
+        0)
+        << check;
     EXPECT_NE(check.find("incident.pdf: OK"), std::string::npos) << check;
     EXPECT_NE(check.find("20261108_083000.mp4: OK"), std::string::npos) << check;
 }
@@ -144,12 +152,14 @@ TEST_F(Report, ThePictureIsTheFrameOfThatMomentAtFullSizeUnaltered) {
     EXPECT_EQ(width, 640);
     EXPECT_EQ(height, 480);
     EXPECT_EQ(enc, "image") << "stored lossy: " << list;
-    ASSERT_EQ(Sh("pdfimages -png " + Quote((m_dir / "r.pdf").string()) + " " + Quote((m_dir / "img").string())), 0);
+    ASSERT_EQ(Sh("pdfimages -png " + Quote((m_dir / "r.pdf").string()) + " " +
+                 Quote((m_dir / "img").string())),
+              0);
     QImage shown(QString::fromStdString((m_dir / "img-000.png").string()));
     ASSERT_FALSE(shown.isNull());
 
-    ASSERT_EQ(Sh(Tool() + " decode-video " + Quote(m_rec.string()) + " " + Quote((m_dir / "f.yuv").string()) +
-                  " --max-frames 229 2>/dev/null"),
+    ASSERT_EQ(Sh(Tool() + " decode-video " + Quote(m_rec.string()) + " " +
+                 Quote((m_dir / "f.yuv").string()) + " --max-frames 229 2>/dev/null"),
               0);
     auto yuv = ReadFileBytes(m_dir / "f.yuv");
     const size_t frame = 640 * 480 * 3 / 2;
@@ -186,7 +196,8 @@ TEST_F(Report, BadRequestsLeaveNoReport) {
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     }
     std::vector<std::string> left;
-    for (const auto &e : fs::directory_iterator(m_dir.path())) left.push_back(e.path().filename().string());
+    for (const auto &e : fs::directory_iterator(m_dir.path()))
+        left.push_back(e.path().filename().string());
     EXPECT_TRUE(left.empty()) << left.front();
 }
 

@@ -49,7 +49,8 @@ struct FakeMovie {
                        sync.data()};
         movie.audio = {audio, 22050, sizes[WRITER_AUDIO].data(), durations[WRITER_AUDIO].data(),
                        nullptr};
-        movie.data = {data, 1000, sizes[WRITER_DATA].data(), durations[WRITER_DATA].data(), nullptr};
+        movie.data = {data, 1000, sizes[WRITER_DATA].data(), durations[WRITER_DATA].data(),
+                      nullptr};
         movie.width = 640, movie.height = 480;
         movie.video_config = config.data();
         movie.video_config_length = static_cast<uint32_t>(config.size());
@@ -146,7 +147,9 @@ TEST(Writer, TheIndexReaderGivesBackTheTablesAndTheSetUp) {
     EXPECT_EQ(idx.video.sync, m.sync);
     auto bytes = ReadFileBytes(dir / "out.mp4");
     for (int kind : {WRITER_VIDEO, WRITER_AUDIO, WRITER_DATA}) {
-        const IndexTrack &t = kind == WRITER_VIDEO ? idx.video : kind == WRITER_AUDIO ? idx.audio : idx.data;
+        const IndexTrack &t = kind == WRITER_VIDEO   ? idx.video
+                              : kind == WRITER_AUDIO ? idx.audio
+                                                     : idx.data;
         EXPECT_EQ(t.sizes, m.sizes[kind]);
         EXPECT_EQ(t.durations, m.durations[kind]);
         for (size_t i = 0; i < t.offsets.size(); ++i)
@@ -223,7 +226,8 @@ TEST(Writer, TheIndexReaderRefusesDamagedTables) {
         std::vector<uint8_t> bytes;
     };
     std::vector<Case> cases;
-    cases.push_back({"cut before the movie box", ME_ERR_UNSUPPORTED_FILE, {good.begin(), good.begin() + moov}});
+    cases.push_back(
+        {"cut before the movie box", ME_ERR_UNSUPPORTED_FILE, {good.begin(), good.begin() + moov}});
     auto past_end = good;
     size_t stco = Find(past_end, "stco");
     Put32(&past_end, stco + 12, static_cast<uint32_t>(good.size() - 10));
@@ -241,7 +245,8 @@ TEST(Writer, TheIndexReaderRefusesDamagedTables) {
     for (const Case &c : cases) {
         Mp4Index idx;
         const char *detail = nullptr;
-        EXPECT_EQ(Mp4IndexParse(c.bytes.data(), c.bytes.size(), &idx, &detail), c.expected) << c.name;
+        EXPECT_EQ(Mp4IndexParse(c.bytes.data(), c.bytes.size(), &idx, &detail), c.expected)
+            << c.name;
         EXPECT_NE(detail, nullptr) << c.name;
     }
 }
@@ -255,7 +260,8 @@ TEST(Sha256, MatchesTheStandardsExamplesAcrossBlockBoundaries) {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     for (const Case &c : cases) {
         // Fed in uneven pieces so partial blocks are joined.

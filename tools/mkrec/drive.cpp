@@ -41,9 +41,7 @@ int Noise(uint64_t step, uint32_t axis, int amplitude) {
     return static_cast<int>(x % static_cast<uint64_t>(2 * amplitude + 1)) - amplitude;
 }
 
-int ToRaw(double g) {
-    return static_cast<int>(std::lround(g * kRawPerG));
-}
+int ToRaw(double g) { return static_cast<int>(std::lround(g * kRawPerG)); }
 
 }  // namespace
 

@@ -17,10 +17,8 @@ struct Bits {
         uint32_t v = 0;
         for (int i = 0; i < n; ++i) {
             uint32_t bit = 0;
-            if (pos / 8 < size)
-                bit = (data[pos / 8] >> (7 - pos % 8)) & 1u;
-            else
-                overrun = true;
+            if (pos / 8 < size) bit = (data[pos / 8] >> (7 - pos % 8)) & 1u;
+            else overrun = true;
             v = (v << 1) | bit;
             ++pos;
         }

@@ -82,14 +82,10 @@ bool ParseEvents(const std::string &text, std::vector<vt::mkrec::DriveEvent> *ev
         double seconds;
         if (!ParseDouble(item.c_str() + at + 1, &seconds) || seconds < 0) return false;
         vt::mkrec::DriveEvent e;
-        if (kind == "brake")
-            e.kind = vt::mkrec::DriveEventKind::kBrake;
-        else if (kind == "pothole")
-            e.kind = vt::mkrec::DriveEventKind::kPothole;
-        else if (kind == "impact")
-            e.kind = vt::mkrec::DriveEventKind::kImpact;
-        else
-            return false;
+        if (kind == "brake") e.kind = vt::mkrec::DriveEventKind::kBrake;
+        else if (kind == "pothole") e.kind = vt::mkrec::DriveEventKind::kPothole;
+        else if (kind == "impact") e.kind = vt::mkrec::DriveEventKind::kImpact;
+        else return false;
         e.at_s = seconds;
         events->push_back(e);
         if (comma == std::string::npos) break;
@@ -115,14 +111,10 @@ int main(int argc, char **argv) {
         if (i + 1 >= argc) return Fail("missing value after " + a + "\n" + kUsage);
         const char *v = argv[++i];
         long n;
-        if (a == "-o")
-            out = v;
-        else if (a == "--video")
-            video = v;
-        else if (a == "--audio")
-            audio = v;
-        else if (a == "--fps")
-            fps = v;
+        if (a == "-o") out = v;
+        else if (a == "--video") video = v;
+        else if (a == "--audio") audio = v;
+        else if (a == "--fps") fps = v;
         else if (a == "--model") {
             if (std::strlen(v) == 0 || std::strlen(v) > kModelIdSize)
                 return Fail("--model takes 1 to 10 characters");
@@ -151,14 +143,10 @@ int main(int argc, char **argv) {
         } else if (a == "--events") {
             if (!ParseEvents(v, &drive.events))
                 return Fail("--events wants KIND@SECONDS,... or none");
-        } else if (a == "--plate")
-            drive.plate = v;
-        else if (a == "--driver")
-            drive.driver = v;
-        else if (a == "--firmware")
-            drive.firmware = v;
-        else
-            return Fail("unknown option " + a + "\n" + kUsage);
+        } else if (a == "--plate") drive.plate = v;
+        else if (a == "--driver") drive.driver = v;
+        else if (a == "--firmware") drive.firmware = v;
+        else return Fail("unknown option " + a + "\n" + kUsage);
     }
     if (!out) return Fail(std::string("no output file given (-o)\n") + kUsage);
 

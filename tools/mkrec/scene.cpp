@@ -66,9 +66,7 @@ Rgb Pixel(double x, double y, double t, double pace) {
     return {60 + tex, 110 + tex, 50 + tex};
 }
 
-uint8_t Clamp(double v) {
-    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
-}
+uint8_t Clamp(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
 
 }  // namespace
 

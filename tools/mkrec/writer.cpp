@@ -21,8 +21,8 @@ bool Validate(const Recording &r, std::string *error) {
         *error = "loop count must be at least 1";
         return false;
     }
-    if (!r.audio.frames.empty() && (r.audio.sample_rate <= 0 || r.audio.channels <= 0 ||
-                                    r.audio.frame_length == 0)) {
+    if (!r.audio.frames.empty() &&
+        (r.audio.sample_rate <= 0 || r.audio.channels <= 0 || r.audio.frame_length == 0)) {
         *error = "audio rate, channels or frame length is not set";
         return false;
     }

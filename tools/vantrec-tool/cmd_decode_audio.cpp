@@ -55,7 +55,8 @@ bool WriteWav(const char *path, int rate, int channels, const std::vector<int16_
 }
 
 bool IsFatal(int32_t code) {
-    return code == AACDEC_ERR_FATAL || (code > 0 && code < 4101) || code == AACDEC_ERR_FRAME_LENGTH || code < -1;
+    return code == AACDEC_ERR_FATAL || (code > 0 && code < 4101) ||
+           code == AACDEC_ERR_FRAME_LENGTH || code < -1;
 }
 
 struct Decoder {
@@ -126,20 +127,24 @@ int DecodeAudio(int argc, char **argv) {
         int rate = info.sample_rate, channels = info.channels;
         int frame_length = 1024;
         if (!info.config.empty() &&
-            AacDecParseConfig(info.config.data(), static_cast<int32_t>(info.config.size()), &cfg) == 0) {
+            AacDecParseConfig(info.config.data(), static_cast<int32_t>(info.config.size()), &cfg) ==
+                0) {
             rate = cfg.iSampleRate;
             if (cfg.iChannels) channels = cfg.iChannels;
             frame_length = cfg.iFrameLength;
             // An SBR output rate signalled equal to the core's asks for downsampled SBR; a
             // configuration that says PS is absent keeps a mono core mono.
-            if (cfg.iSbrSignalled == 1 && cfg.iExtSampleRate > 0 && cfg.iExtSampleRate <= cfg.iSampleRate)
+            if (cfg.iSbrSignalled == 1 && cfg.iExtSampleRate > 0 &&
+                cfg.iExtSampleRate <= cfg.iSampleRate)
                 dec.params.iSbrDownsampled = 1;
             if (cfg.iPsSignalled == 0) dec.params.iPsMode = 1;
         }
-        if (!dec.Init(rate, channels, AACDEC_FORMAT_RAW)) return Fail("cannot start the AAC decoder");
+        if (!dec.Init(rate, channels, AACDEC_FORMAT_RAW))
+            return Fail("cannot start the AAC decoder");
         AacDecSetFrameLength(dec.handle, frame_length);
         if (!info.config.empty())
-            AacDecApplyConfig(dec.handle, info.config.data(), static_cast<int32_t>(info.config.size()));
+            AacDecApplyConfig(dec.handle, info.config.data(),
+                              static_cast<int32_t>(info.config.size()));
         int32_t last = 0;
         for (const TrackSample &s : samples) {
             if (s.data.empty()) continue;
@@ -154,8 +159,9 @@ int DecodeAudio(int argc, char **argv) {
         std::vector<uint8_t> data;
         if (!ReadFile(input, &data)) return Fail(std::string("cannot read ") + input);
         if (data.empty()) return Fail("empty input");
-        int format = data.size() >= 4 && std::memcmp(data.data(), "ADIF", 4) == 0 ? AACDEC_FORMAT_ADIF
-                                                                                   : AACDEC_FORMAT_ADTS;
+        int format = data.size() >= 4 && std::memcmp(data.data(), "ADIF", 4) == 0
+                         ? AACDEC_FORMAT_ADIF
+                         : AACDEC_FORMAT_ADTS;
         if (!dec.Init(0, 0, format)) return Fail("cannot start the AAC decoder");
         size_t pos = 0;
         int32_t last = 0;
@@ -170,9 +176,10 @@ int DecodeAudio(int argc, char **argv) {
         if (dec.frames == 0)
             return Fail("no audio frame decoded (decoder code " + std::to_string(last) + ")");
     }
-    if (!WriteWav(output, dec.rate, dec.channels, dec.pcm)) return Fail(std::string("cannot write ") + output);
-    std::fprintf(stderr, "frames=%d rate=%d channels=%d sbr=%d ps=%d\n", dec.frames, dec.rate, dec.channels,
-                 dec.sbr, dec.ps);
+    if (!WriteWav(output, dec.rate, dec.channels, dec.pcm))
+        return Fail(std::string("cannot write ") + output);
+    std::fprintf(stderr, "frames=%d rate=%d channels=%d sbr=%d ps=%d\n", dec.frames, dec.rate,
+                 dec.channels, dec.sbr, dec.ps);
     return 0;
 }
 

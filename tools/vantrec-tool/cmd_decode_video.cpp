@@ -74,8 +74,10 @@ struct Writer {
         if (!o.pY) return;
         unsigned w = o.uWidth, h = o.uHeight, cw = (w + 1) / 2, ch = (h + 1) / 2;
         for (unsigned r = 0; r < h; ++r) ok &= std::fwrite(o.pY + r * o.uPitch, 1, w, f) == w;
-        for (unsigned r = 0; r < ch; ++r) ok &= std::fwrite(o.pU + r * o.uPitch / 2, 1, cw, f) == cw;
-        for (unsigned r = 0; r < ch; ++r) ok &= std::fwrite(o.pV + r * o.uPitch / 2, 1, cw, f) == cw;
+        for (unsigned r = 0; r < ch; ++r)
+            ok &= std::fwrite(o.pU + r * o.uPitch / 2, 1, cw, f) == cw;
+        for (unsigned r = 0; r < ch; ++r)
+            ok &= std::fwrite(o.pV + r * o.uPitch / 2, 1, cw, f) == cw;
         width = w;
         height = h;
         ++frames;

@@ -45,7 +45,8 @@ int Events(int argc, char **argv) {
             if (i + 1 >= argc) return Fail(a + " needs a value");
             const std::string v = argv[++i];
             if (a == "--format") {
-                if (v != "csv" && v != "json") return Fail("unknown format '" + v + "' (csv or json)");
+                if (v != "csv" && v != "json")
+                    return Fail("unknown format '" + v + "' (csv or json)");
                 format = v;
             } else {
                 char *end = nullptr;
@@ -104,11 +105,12 @@ int Events(int argc, char **argv) {
         bool first = true;
         for (const FileEvents &f : found)
             for (const auto &e : f.events) {
-                std::printf("%s\n  {\"file\": %s, \"time_ms\": %lld, \"peak_g\": %.2f, "
-                            "\"axis\": \"%s\", \"kind\": \"%s\"}",
-                            first ? "" : ",", JsonString(f.file).c_str(),
-                            static_cast<long long>(e.time_ms), drivedata::RoundG(e.peak_g),
-                            drivedata::AxisName(e.axis), drivedata::EventKindName(e.kind));
+                std::printf(
+                    "%s\n  {\"file\": %s, \"time_ms\": %lld, \"peak_g\": %.2f, "
+                    "\"axis\": \"%s\", \"kind\": \"%s\"}",
+                    first ? "" : ",", JsonString(f.file).c_str(), static_cast<long long>(e.time_ms),
+                    drivedata::RoundG(e.peak_g), drivedata::AxisName(e.axis),
+                    drivedata::EventKindName(e.kind));
                 first = false;
             }
         std::printf("%s]\n", first ? "" : "\n");

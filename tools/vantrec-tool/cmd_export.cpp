@@ -55,7 +55,8 @@ int Export(int argc, char **argv) {
             req.sources.push_back(a);
         }
     }
-    if (req.sources.empty() || !from || !to || !out) return Fail("usage: export " + std::string(kUsage));
+    if (req.sources.empty() || !from || !to || !out)
+        return Fail("usage: export " + std::string(kUsage));
     if (!ParseMs(from, &req.from_ms) || !ParseMs(to, &req.to_ms))
         return Fail("export: --from and --to take whole milliseconds");
     req.output = out;
@@ -70,17 +71,18 @@ int Export(int argc, char **argv) {
         // Subtitles and a map track from the records copied into the clip: clip times.
         const std::string srt = Beside(req.output, ".srt"), gpx = Beside(req.output, ".gpx");
         std::string error;
-        if (!report::WriteClipSidecars(req.output, srt, gpx, &error)) return Fail("export: " + error);
+        if (!report::WriteClipSidecars(req.output, srt, gpx, &error))
+            return Fail("export: " + error);
         listed.push_back(srt);
         listed.push_back(gpx);
     }
     std::string error;
     if (MeFailed(WriteSha256Manifest(Beside(req.output, ".sha256"), listed, &error)))
         return Fail("export: " + error);
-    std::fprintf(stderr,
-                 "exported video=%u audio=%u data=%u start_ms=%lld duration_ms=%lld bytes=%llu\n",
-                 res.video, res.audio, res.data, static_cast<long long>(res.start_ms),
-                 static_cast<long long>(res.duration_ms), static_cast<unsigned long long>(res.bytes));
+    std::fprintf(
+        stderr, "exported video=%u audio=%u data=%u start_ms=%lld duration_ms=%lld bytes=%llu\n",
+        res.video, res.audio, res.data, static_cast<long long>(res.start_ms),
+        static_cast<long long>(res.duration_ms), static_cast<unsigned long long>(res.bytes));
     return 0;
 }
 

@@ -30,20 +30,21 @@ int Info(int argc, char **argv) {
                ", \"channels\": " + std::to_string(a.channels) +
                ", \"bitrate\": " + std::to_string(a.bitrate) +
                ", \"max_sample\": " + std::to_string(a.max_sample_size) +
-               ", \"duration_ms\": " + std::to_string(a.duration_ms) +
-               ", \"config\": \"" + vt::HexString(a.config, a.config_length) + "\"}";
+               ", \"duration_ms\": " + std::to_string(a.duration_ms) + ", \"config\": \"" +
+               vt::HexString(a.config, a.config_length) + "\"}";
     }
     out += "], \"video\": [";
     for (uint32_t i = 0; i < mi.video_count; ++i) {
         const VideoTrackInfo &v = mi.video[i];
         out += (i ? ", " : "");
         out += "{\"codec\": " + CodecJson(v.codec_tag, false) +
-               ", \"width\": " + std::to_string(v.width) + ", \"height\": " + std::to_string(v.height) +
+               ", \"width\": " + std::to_string(v.width) +
+               ", \"height\": " + std::to_string(v.height) +
                ", \"frame_rate\": " + std::to_string(v.frame_rate) +
                ", \"bitrate\": " + std::to_string(v.bitrate) +
                ", \"max_sample\": " + std::to_string(v.max_sample_size) +
-               ", \"duration_ms\": " + std::to_string(v.duration_ms) +
-               ", \"config\": \"" + vt::HexString(v.config, v.config_length) + "\"}";
+               ", \"duration_ms\": " + std::to_string(v.duration_ms) + ", \"config\": \"" +
+               vt::HexString(v.config, v.config_length) + "\"}";
     }
     out += "], \"data\": [";
     for (uint32_t i = 0; i < mi.data_count; ++i) {

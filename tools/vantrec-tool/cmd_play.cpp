@@ -2,6 +2,7 @@
 // device) and prints what happened as one JSON object. A script of timed commands (--do) drives
 // the player like a user would, and --trace writes one line per picture drawn, with the MD5 of
 // the picture as decode-video would write it, so a run can be checked picture by picture.
+#include <sys/stat.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "engine/api/player_api.h"
@@ -70,9 +70,13 @@ bool ParseDo(const char *text, ScriptEntry *e) {
     }
     e->text = s;
     e->arg = 0;
-    struct Name { const char *name; Cmd cmd; bool takes_value; };
+    struct Name {
+        const char *name;
+        Cmd cmd;
+        bool takes_value;
+    };
     static const Name kNames[] = {
-        {"seek", Cmd::Seek, true},   {"seek-exact", Cmd::SeekExact, true},
+        {"seek", Cmd::Seek, true},    {"seek-exact", Cmd::SeekExact, true},
         {"pause", Cmd::Pause, false}, {"play", Cmd::Play, false},
         {"step", Cmd::Step, false},   {"step-back", Cmd::StepBack, false},
         {"speed", Cmd::Speed, true},  {"stop", Cmd::Stop, false},
@@ -173,7 +177,8 @@ bool WriteTrace(const std::string &path) {
 
 // Options that take a value; every other argument not starting with "--" is a file to play.
 bool TakesValue(const char *arg) {
-    for (const char *o : {"--seek", "--pause-at", "--speed", "--until", "--capture", "--do", "--trace"})
+    for (const char *o :
+         {"--seek", "--pause-at", "--speed", "--until", "--capture", "--do", "--trace"})
         if (std::strcmp(arg, o) == 0) return true;
     return false;
 }
@@ -308,8 +313,9 @@ int Play(int argc, char **argv) {
             if (PlayerQueueNext(player, &next)) queued = file_index + 1;
         }
         const uint32_t now = OsTickCount() - g_trace.zero_tick;
-        g_trace.measuring.store(st.state == STATE_PLAYING &&
-                                (last_command_tick == 0 || OsTickCount() - last_command_tick > 300));
+        g_trace.measuring.store(
+            st.state == STATE_PLAYING &&
+            (last_command_tick == 0 || OsTickCount() - last_command_tick > 300));
         while (next_command < script.size() && script[next_command].at_ms <= int32_t(now)) {
             const ScriptEntry &e = script[next_command++];
             if (!RunCommand(player, e))
@@ -324,7 +330,8 @@ int Play(int argc, char **argv) {
         }
         bool running = st.state == STATE_PLAYING || st.state == STATE_PAUSED;
         if (running) position = st.position_ms;
-        if (!speed_set && st.state == STATE_PLAYING) speed_set = PlayerSetSpeed(player, speed) || true;
+        if (!speed_set && st.state == STATE_PLAYING)
+            speed_set = PlayerSetSpeed(player, speed) || true;
         if (!captured && running && position >= capture_at && !capture_tick) {
             DisplayRequestCapture(capture_path.c_str());
             capture_tick = OsTickCount();
@@ -339,7 +346,8 @@ int Play(int argc, char **argv) {
             paused = true;
             paused_tick = OsTickCount();
         }
-        if (paused && st.state == STATE_PAUSED && captured && OsTickCount() - paused_tick > 300) break;
+        if (paused && st.state == STATE_PAUSED && captured && OsTickCount() - paused_tick > 300)
+            break;
         if (until >= 0 && running && position >= until && captured) break;
         // A script that leaves the player paused ends the run once the last command settled.
         if (!script.empty() && next_command == script.size() && st.state == STATE_PAUSED &&
@@ -360,8 +368,9 @@ int Play(int argc, char **argv) {
         if (stat(capture_path.c_str(), &sb) != 0) return vt::tool::Fail("no capture written");
     }
     if (failure == ME_ERR_FILE_IO)
-        return vt::tool::Fail(std::string(files[file_index]) + ": the recording could no longer be read (card removed, "
-                                                  "or the file cut shorter or deleted)");
+        return vt::tool::Fail(std::string(files[file_index]) +
+                              ": the recording could no longer be read (card removed, "
+                              "or the file cut shorter or deleted)");
     if (stats.frames_presented == 0 && stats.audio_blocks == 0 && failure)
         return vt::tool::Fail(std::string(files[file_index]) + ": " + MeErrorText(failure));
     std::printf(

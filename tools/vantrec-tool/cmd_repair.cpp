@@ -34,7 +34,8 @@ int Repair(int argc, char **argv) {
     if (!reference.empty()) {
         MeResult r = RepairLearnLayout(reference.c_str(), &layout);
         if (r == ME_ERR_UNSUPPORTED_FILE)
-            return vt::tool::Fail(reference + ": not a complete recording of the camera to learn from");
+            return vt::tool::Fail(reference +
+                                  ": not a complete recording of the camera to learn from");
         if (r != ME_OK) return vt::tool::Fail(reference + ": " + Why(r));
     }
     RepairScan scan;
@@ -46,12 +47,14 @@ int Repair(int argc, char **argv) {
         return vt::tool::Fail(broken + ": no media of the camera's recordings found in it");
     const char *detail = nullptr;
     r = RepairWriteFile(broken.c_str(), &scan, out, &detail);
-    if (r != ME_OK) return vt::tool::Fail(std::string(out) + ": " + (detail ? std::string(detail) : Why(r)));
+    if (r != ME_OK)
+        return vt::tool::Fail(std::string(out) + ": " + (detail ? std::string(detail) : Why(r)));
     // On success only: a failure is one line.
     if (found) Note("reference: " + reference);
     if (scan.audio_left_out || (reference.empty() && scan.samples[REPAIR_AUDIO].empty()))
-        Note(reference.empty() ? "audio left out: no reference recording of the camera to read its set-up from"
-                               : "audio left out: it does not read with the reference's set-up");
+        Note(reference.empty()
+                 ? "audio left out: no reference recording of the camera to read its set-up from"
+                 : "audio left out: it does not read with the reference's set-up");
     if (scan.damaged_stretches)
         Note("damaged stretches skipped: " + std::to_string(scan.damaged_stretches));
     Note("recovered video=" + std::to_string(scan.samples[REPAIR_VIDEO].size()) +

@@ -34,7 +34,8 @@ void QuietQt(QtMsgType type, const QMessageLogContext &, const QString &text) {
 int Report(int argc, char **argv) {
     const char *at = Option(argc, argv, "--at");
     const char *out = Option(argc, argv, "-o");
-    if (argc < 2 || argv[1][0] == '-' || !at || !out) return Fail("usage: report " + std::string(kUsage));
+    if (argc < 2 || argv[1][0] == '-' || !at || !out)
+        return Fail("usage: report " + std::string(kUsage));
     report::ReportRequest req;
     req.recording = argv[1];
     req.output = out;
@@ -44,7 +45,8 @@ int Report(int argc, char **argv) {
     if (errno || end == at || *end) return Fail("report: --at takes whole milliseconds");
     if (const char *t = Option(argc, argv, "--threshold")) {
         req.threshold_g = std::strtod(t, &end);
-        if (end == t || *end || !(req.threshold_g > 0)) return Fail("report: --threshold takes a positive number of G");
+        if (end == t || *end || !(req.threshold_g > 0))
+            return Fail("report: --threshold takes a positive number of G");
     }
 
     // Fonts need a GUI application; without a display the offscreen platform serves.
@@ -59,7 +61,8 @@ int Report(int argc, char **argv) {
     report::ReportFacts facts;
     std::string error;
     if (!report::WriteIncidentReport(req, &facts, &error)) return Fail("report: " + error);
-    if (MeFailed(WriteSha256Manifest(Beside(req.output, ".sha256"), {req.recording, req.output}, &error)))
+    if (MeFailed(WriteSha256Manifest(Beside(req.output, ".sha256"), {req.recording, req.output},
+                                     &error)))
         return Fail("report: " + error);
     std::fprintf(stderr, "report picture_ms=%lld events=%zu sha256=%s\n",
                  static_cast<long long>(facts.picture_ms), facts.events, facts.sha256.c_str());

@@ -14,7 +14,8 @@ namespace {
 
 int Samples(int argc, char **argv) {
     const char *kind_text = vt::tool::Option(argc, argv, "--kind");
-    if (argc < 2 || !kind_text) return vt::tool::Fail("usage: samples FILE --kind audio|video|data");
+    if (argc < 2 || !kind_text)
+        return vt::tool::Fail("usage: samples FILE --kind audio|video|data");
     int kind = std::strcmp(kind_text, "audio") == 0   ? TRACK_AUDIO
                : std::strcmp(kind_text, "video") == 0 ? TRACK_VIDEO
                : std::strcmp(kind_text, "data") == 0  ? TRACK_DATA
@@ -42,8 +43,10 @@ int Samples(int argc, char **argv) {
     }
     std::fputs(out.c_str(), stdout);
     ReaderClose(reader);
-    if (res == ME_ERR_NO_TRACK) return vt::tool::Fail(std::string(argv[1]) + ": no " + kind_text + " track");
-    if (res != ME_ERR_END_OF_DATA) return vt::tool::Fail(std::string(argv[1]) + ": " + MeErrorText(res));
+    if (res == ME_ERR_NO_TRACK)
+        return vt::tool::Fail(std::string(argv[1]) + ": no " + kind_text + " track");
+    if (res != ME_ERR_END_OF_DATA)
+        return vt::tool::Fail(std::string(argv[1]) + ": " + MeErrorText(res));
     return 0;
 }
 

@@ -48,8 +48,8 @@ void WriteCsv(const std::vector<SensorRow> &rows) {
     for (const SensorRow &r : rows) {
         std::printf("%llu,%s,%s,%s,%s,%s,%s\n", static_cast<unsigned long long>(r.time_ms),
                     Degrees(r.latitude).c_str(), Degrees(r.longitude).c_str(),
-                    GText(r.accel[0]).c_str(), GText(r.accel[1]).c_str(),
-                    GText(r.accel[2]).c_str(), CsvField(r.text).c_str());
+                    GText(r.accel[0]).c_str(), GText(r.accel[1]).c_str(), GText(r.accel[2]).c_str(),
+                    CsvField(r.text).c_str());
     }
 }
 
@@ -57,12 +57,12 @@ void WriteJson(const std::vector<SensorRow> &rows) {
     std::printf("[");
     for (size_t i = 0; i < rows.size(); ++i) {
         const SensorRow &r = rows[i];
-        std::printf("%s\n  {\"time_ms\": %llu, \"latitude\": %s, \"longitude\": %s, \"gx\": %s, "
-                    "\"gy\": %s, \"gz\": %s, \"text\": %s}",
-                    i ? "," : "", static_cast<unsigned long long>(r.time_ms),
-                    Degrees(r.latitude).c_str(), Degrees(r.longitude).c_str(),
-                    GText(r.accel[0]).c_str(), GText(r.accel[1]).c_str(),
-                    GText(r.accel[2]).c_str(), JsonString(r.text).c_str());
+        std::printf(
+            "%s\n  {\"time_ms\": %llu, \"latitude\": %s, \"longitude\": %s, \"gx\": %s, "
+            "\"gy\": %s, \"gz\": %s, \"text\": %s}",
+            i ? "," : "", static_cast<unsigned long long>(r.time_ms), Degrees(r.latitude).c_str(),
+            Degrees(r.longitude).c_str(), GText(r.accel[0]).c_str(), GText(r.accel[1]).c_str(),
+            GText(r.accel[2]).c_str(), JsonString(r.text).c_str());
     }
     std::printf("%s]\n", rows.empty() ? "" : "\n");
 }
@@ -74,7 +74,8 @@ void WriteSidecar(const std::vector<SensorRow> &rows, const char *path, bool gpx
     drivedata::SidecarOptions options;
     options.name = name;
     options.has_start = drivedata::RecordingClockStart(name, rows, &options.start);
-    const std::string text = gpx ? drivedata::WriteGpx(rows, options) : drivedata::WriteSrt(rows, options);
+    const std::string text =
+        gpx ? drivedata::WriteGpx(rows, options) : drivedata::WriteSrt(rows, options);
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
@@ -97,17 +98,16 @@ int Sensors(int argc, char **argv) {
 
     auto sd = std::make_unique<drivedata::SensorData>();
     if (drivedata::OpenRecordingMp4(sd.get(), path) != drivedata::OpenResult::kOk)
-        return Fail(std::string(path) + ": not a recording of this camera (no sensor records with "
-                                        "the model identifier " + drivedata::kModelId + ")");
+        return Fail(std::string(path) +
+                    ": not a recording of this camera (no sensor records with "
+                    "the model identifier " +
+                    drivedata::kModelId + ")");
     std::vector<SensorRow> rows;
     drivedata::CollectSensorRows(sd.get(), &rows);
 
-    if (f == "csv")
-        WriteCsv(rows);
-    else if (f == "json")
-        WriteJson(rows);
-    else
-        WriteSidecar(rows, path, f == "gpx");
+    if (f == "csv") WriteCsv(rows);
+    else if (f == "json") WriteJson(rows);
+    else WriteSidecar(rows, path, f == "gpx");
     if (std::fflush(stdout) != 0) return Fail("cannot write the output");
     return 0;
 }

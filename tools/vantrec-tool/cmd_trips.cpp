@@ -41,7 +41,8 @@ int Trips(int argc, char **argv) {
             if (i + 1 >= argc) return Fail(a + " needs a value");
             const std::string v = argv[++i];
             if (a == "--format") {
-                if (v != "csv" && v != "json") return Fail("unknown format '" + v + "' (json or csv)");
+                if (v != "csv" && v != "json")
+                    return Fail("unknown format '" + v + "' (json or csv)");
                 format = v;
             } else {
                 char *end = nullptr;
@@ -66,7 +67,8 @@ int Trips(int argc, char **argv) {
         catalogue::Catalogue cat;
         std::string ignored;
         cat.Open(catalogue::DefaultFile(), &ignored);
-        if (!catalogue::ReadFolderTrips(&cat, folder, threshold, &trips, &error)) return Fail(error);
+        if (!catalogue::ReadFolderTrips(&cat, folder, threshold, &trips, &error))
+            return Fail(error);
     } else if (!drivedata::ReadFolderTrips(folder, threshold, &trips, &error)) {
         return Fail(error);
     }
@@ -78,12 +80,13 @@ int Trips(int argc, char **argv) {
             std::string files;
             for (size_t k = 0; k < t.files.size(); ++k)
                 files += (k ? ", " : "") + JsonString(t.files[k].recording.name);
-            std::printf("%s\n  {\"files\": [%s], \"start\": \"%s\", \"duration_ms\": %lld, "
-                        "\"distance_m\": %s, \"max_speed_kmh\": %s, \"max_g\": %s, \"events\": %zu}",
-                        i ? "," : "", files.c_str(), drivedata::FormatIsoLocal(t.start).c_str(),
-                        static_cast<long long>(t.duration_ms), Fixed(t.distance_m, 1).c_str(),
-                        t.has_speed ? Fixed(t.max_speed_kmh, 1).c_str() : "null",
-                        Fixed(t.max_g, 2).c_str(), t.events.size());
+            std::printf(
+                "%s\n  {\"files\": [%s], \"start\": \"%s\", \"duration_ms\": %lld, "
+                "\"distance_m\": %s, \"max_speed_kmh\": %s, \"max_g\": %s, \"events\": %zu}",
+                i ? "," : "", files.c_str(), drivedata::FormatIsoLocal(t.start).c_str(),
+                static_cast<long long>(t.duration_ms), Fixed(t.distance_m, 1).c_str(),
+                t.has_speed ? Fixed(t.max_speed_kmh, 1).c_str() : "null", Fixed(t.max_g, 2).c_str(),
+                t.events.size());
         }
         std::printf("%s]\n", trips.empty() ? "" : "\n");
     } else {

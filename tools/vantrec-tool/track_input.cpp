@@ -19,7 +19,8 @@ MeResult ReadNext(Reader *reader, int kind, std::vector<uint8_t> *buf, SampleReq
         req->kind = kind;
         MeResult res = ReaderReadSample(reader, req);
         if (res != ME_ERR_BUFFER_TOO_SMALL) return res;
-        if (req->capacity <= buf->size() || req->capacity > (256u << 20)) return ME_ERR_STREAM_SYNTAX;
+        if (req->capacity <= buf->size() || req->capacity > (256u << 20))
+            return ME_ERR_STREAM_SYNTAX;
         buf->resize(req->capacity);
     }
 }

@@ -17,10 +17,10 @@ struct TrackSample {
 };
 
 struct TrackInfo {
-    uint32_t codec_tag = 0;        // four characters in memory order, or an audio format number
-    int width = 0, height = 0;     // video
+    uint32_t codec_tag = 0;     // four characters in memory order, or an audio format number
+    int width = 0, height = 0;  // video
     int sample_rate = 0, channels = 0;  // audio
-    std::vector<uint8_t> config;   // decoder configuration (VOL headers, AudioSpecificConfig)
+    std::vector<uint8_t> config;        // decoder configuration (VOL headers, AudioSpecificConfig)
     int64_t duration_ms = 0;
 };
 

@@ -25,8 +25,8 @@ int32_t ToQ(double v, int frac_bits) {
 }
 
 void EmitArray(const char *type, const char *name, const std::vector<int64_t> &v) {
-    std::fprintf(g_out, "extern const %s %s[%zu];\nconst %s %s[%zu] = {", type, name, v.size(), type,
-                 name, v.size());
+    std::fprintf(g_out, "extern const %s %s[%zu];\nconst %s %s[%zu] = {", type, name, v.size(),
+                 type, name, v.size());
     for (size_t i = 0; i < v.size(); ++i) {
         if (i % 8 == 0) std::fprintf(g_out, "\n   ");
         std::fprintf(g_out, " %lld,", static_cast<long long>(v[i]));
@@ -189,7 +189,8 @@ int main(int argc, char **argv) {
     }
     g_out = std::fopen(argv[1], "w");
     if (!g_out) return 1;
-    std::fprintf(g_out, "// Generated at build time by codec/aac/gen/gen_tables.cpp; do not edit.\n");
+    std::fprintf(g_out,
+                 "// Generated at build time by codec/aac/gen/gen_tables.cpp; do not edit.\n");
     std::fprintf(g_out, "#include <cstdint>\n\nnamespace aacdec {\n\n");
 
     std::vector<int64_t> all;
@@ -209,13 +210,16 @@ int main(int argc, char **argv) {
     EmitArray("int32_t", "kKbdShort", KbdHalf(256, 6.0));
 
     // Pre- and post-rotations of the DCT-IV behind the IMDCT, for 1024 and 128 coefficients.
-    EmitArray("int32_t", "kPreRotLong", Rotations(512, [](int k) { return M_PI * (k + 0.25) / 1024; }));
+    EmitArray("int32_t", "kPreRotLong",
+              Rotations(512, [](int k) { return M_PI * (k + 0.25) / 1024; }));
     EmitArray("int32_t", "kPostRotLong", Rotations(512, [](int k) { return M_PI * k / 1024.0; }));
-    EmitArray("int32_t", "kPreRotShort", Rotations(64, [](int k) { return M_PI * (k + 0.25) / 128; }));
+    EmitArray("int32_t", "kPreRotShort",
+              Rotations(64, [](int k) { return M_PI * (k + 0.25) / 128; }));
     EmitArray("int32_t", "kPostRotShort", Rotations(64, [](int k) { return M_PI * k / 128.0; }));
     // Pre-rotation of the 64-value DCT-IV of the SBR synthesis bank (the conjugate of the
     // IMDCT's, since the QMF FFT turns the other way); its post-rotation is the QMF twiddles.
-    EmitArray("int32_t", "kQmfDct4Pre", Rotations(32, [](int k) { return M_PI * (k + 0.25) / 64; }));
+    EmitArray("int32_t", "kQmfDct4Pre",
+              Rotations(32, [](int k) { return M_PI * (k + 0.25) / 64; }));
     // FFT twiddles for 512 points; the 64-point transform steps through them by 8.
     EmitArray("int32_t", "kFftTwiddle", Rotations(256, [](int k) { return 2 * M_PI * k / 512; }));
 
