@@ -7,6 +7,9 @@ tools/setup.sh
 export SDL_AUDIODRIVER=disk QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+# Sources as .clang-format says, with the pinned clang-format.
+tools/format-check.sh
+
 cmake --preset release >/dev/null
 cmake --build --preset release
 ctest --preset release -j "$jobs"
