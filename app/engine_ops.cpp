@@ -23,6 +23,7 @@ const EngineOps kMediaEngine = {
     .set_text_provider = DisplaySetTextProvider,
     .request_capture = DisplayRequestCapture,
     .set_window_backend = DisplaySetWindowBackend,
+    .set_picture_observer = DisplaySetPictureObserver,
 };
 }  // namespace
 

@@ -26,6 +26,8 @@ struct EngineOps {
     void (*set_text_provider)(DisplayTextProvider provider);
     int (*request_capture)(const char *path);
     void (*set_window_backend)(const DisplayBackendOps *ops);
+    // Optional: every picture drawn, as decoded (the snapshot keeps the last one).
+    void (*set_picture_observer)(DisplayPictureObserver observer, void *user);
 };
 
 // The media engine's own calls; null when the program is built without the engine.

@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "app/videowindow.h"
 #include "app/wait.h"
+#include "imaging/imaging.h"
 
 namespace vt::app {
 namespace {
@@ -39,6 +40,8 @@ CPlayerControl::CPlayerControl(const EngineOps *ops) : m_ops(ops) {
     ClearDataTrack(&m_table);
     if (m_ops == nullptr) return;
     if (m_ops->set_window_backend != nullptr) m_ops->set_window_backend(CVideoWindow::Backend());
+    if (m_ops->set_picture_observer != nullptr)
+        m_ops->set_picture_observer(&CPlayerControl::OnPicture, this);
     PlayerConfig config{};
     config.opened = &CPlayerControl::OnOpened;
     config.ended = &CPlayerControl::OnEnded;
@@ -60,6 +63,8 @@ CPlayerControl::CPlayerControl(const EngineOps *ops) : m_ops(ops) {
 }
 
 CPlayerControl::~CPlayerControl() {
+    if (m_ops != nullptr && m_ops->set_picture_observer != nullptr)
+        m_ops->set_picture_observer(nullptr, nullptr);
     if (m_player == nullptr) return;
     // The text provider points into this object: take it away before the object goes.
     m_table_ready.store(false);
@@ -305,6 +310,47 @@ void CPlayerControl::OnStatusTick(void *user) {
     }
     self->SetTimeText(text);
     self->Post(WM_PLAYER_STATUS, static_cast<uintptr_t>(p), state);
+}
+
+void CPlayerControl::OnPicture(void *user, const DisplayPicture *picture) {
+    auto *self = static_cast<CPlayerControl *>(user);
+    if (self == nullptr || picture == nullptr || picture->width <= 0 || picture->height <= 0)
+        return;
+    const int w = picture->width, h = picture->height;
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    std::lock_guard<std::mutex> g(self->m_picture_lock);
+    self->m_picture.resize(size_t(w) * h + 2 * size_t(cw) * ch);
+    uint8_t *out = self->m_picture.data();
+    for (int r = 0; r < h; ++r, out += w)
+        std::memcpy(out, picture->y + ptrdiff_t(r) * picture->stride, size_t(w));
+    for (const uint8_t *plane : {picture->u, picture->v})
+        for (int r = 0; r < ch; ++r, out += cw)
+            std::memcpy(out, plane + ptrdiff_t(r) * (picture->stride / 2), size_t(cw));
+    self->m_picture_width = w;
+    self->m_picture_height = h;
+    self->m_picture_time = picture->time_ms;
+}
+
+bool CPlayerControl::LastPicture(QImage *picture, int32_t *time_ms) const {
+    std::lock_guard<std::mutex> g(m_picture_lock);
+    const int w = m_picture_width, h = m_picture_height;
+    if (picture == nullptr || w <= 0 || h <= 0 || m_picture.empty()) return false;
+    // The converter reads chroma rows half the luma stride apart: give it an even stride.
+    const int stride = (w + 1) & ~1;
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    std::vector<uint8_t> y(size_t(stride) * h), u(size_t(stride / 2) * ch),
+        v(size_t(stride / 2) * ch);
+    const uint8_t *in = m_picture.data();
+    for (int r = 0; r < h; ++r, in += w) std::memcpy(y.data() + size_t(r) * stride, in, size_t(w));
+    for (std::vector<uint8_t> *plane : {&u, &v})
+        for (int r = 0; r < ch; ++r, in += cw)
+            std::memcpy(plane->data() + size_t(r) * (stride / 2), in, size_t(cw));
+    QImage image(w, h, QImage::Format_RGB32);
+    ImageYuvToRgb32(y.data(), u.data(), v.data(), stride, w, h,
+                    reinterpret_cast<uint32_t *>(image.bits()), int(image.bytesPerLine()));
+    *picture = std::move(image);
+    if (time_ms != nullptr) *time_ms = m_picture_time;
+    return true;
 }
 
 }  // namespace vt::app

@@ -6,10 +6,12 @@
 // Threads: every operation is called on the user-interface thread. The engine's callbacks run on
 // its status task and only store words and post messages; LookupText runs on the video task. The
 // window reads state, position and duration as single words without waiting for anyone.
+#include <QImage>
 #include <QObject>
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/datatrack.h"
 #include "app/engine_ops.h"
@@ -58,6 +60,9 @@ public:
     int CaptureFrame(const char *path);
     // Asks for the next picture drawn as a JPEG without pausing (the snapshot key).
     int RequestCapture(const char *path);
+    // The last picture drawn, as decoded (no overlay), converted to RGB at its own size with the
+    // display's coefficients; false when none was drawn or the engine does not report pictures.
+    bool LastPicture(QImage *picture, int32_t *time_ms) const;
 
     // One picture forward / back; the player is paused first.
     int StepForward();
@@ -89,6 +94,7 @@ private:
     static void OnEnded(void *user);
     static void OnStatusTick(void *user);
     static void TextProvider(int32_t time_ms, char *text, int32_t *length);
+    static void OnPicture(void *user, const DisplayPicture *picture);
 
     int EngineSeek(int32_t ms, int32_t mode);
     void SetTimeText(const std::string &text);
@@ -97,6 +103,11 @@ private:
 
     const EngineOps *m_ops;
     Player *m_player = nullptr;
+
+    // The last picture drawn, copied on the engine's video task (4:2:0 planes, tightly packed).
+    mutable std::mutex m_picture_lock;
+    std::vector<uint8_t> m_picture;
+    int32_t m_picture_width = 0, m_picture_height = 0, m_picture_time = 0;
 
     QObject *m_parent = nullptr;
     CVideoWindow *m_video = nullptr;

@@ -858,7 +858,9 @@ void CPlayerDlg::FillContextMenu(QMenu *menu) {
     // The list's names are relative to the current directory, the folder listed last.
     catalogue_ui::AddFindEventsEntry(
         menu, this, m_listing_result >= 0 ? QDir::currentPath() : QString(),
-        drivedata::kDefaultEventThresholdG,
+        (m_settings_file.isEmpty() ? userfiles::LoadSettings()
+                                   : userfiles::LoadSettingsFrom(m_settings_file))
+            .thresholdG,
         [this](const QString &name, int64_t ms) { OpenRecordingAt(name, ms); });
     menu->addAction(QStringLiteral("Repair a cut-off recording..."), this,
                     &CPlayerDlg::RepairChosenRecording);

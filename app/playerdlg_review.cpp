@@ -179,8 +179,18 @@ void CPlayerDlg::ToggleMute() {
 QString CPlayerDlg::TakeSnapshot() {
     if (!m_loaded || m_player == nullptr) return {};
     const int32_t position = m_player->GetPosition();
-    // The engine writes the decoded picture, without the text drawn over it, as a JPEG; it is
-    // read back and kept as PNG.
+    const QString folder =
+        m_snapshot_folder.isEmpty() ? review::DefaultSnapshotFolder() : m_snapshot_folder;
+    // The picture on screen as the decoder gave it, without the text drawn over it, converted the
+    // way the display converts it: every pixel as the user sees it, none lost to compression.
+    QImage decoded;
+    if (m_player->LastPicture(&decoded, nullptr)) {
+        const QString saved = review::SaveSnapshot(decoded, folder, CurrentPath(), position);
+        Notice(saved.isEmpty() ? QStringLiteral("Snapshot failed")
+                               : QStringLiteral("Saved ") + QFileInfo(saved).fileName());
+        return saved;
+    }
+    // An engine that does not report its pictures writes them as a JPEG on request instead.
     const QString jpeg =
         QDir::temp().filePath(QStringLiteral("vantrec-snapshot-%1.jpg").arg(getpid()));
     QFile::remove(jpeg);
@@ -196,8 +206,6 @@ QString CPlayerDlg::TakeSnapshot() {
         });
         QImage picture;
         if (written && picture.load(jpeg, "JPEG")) {
-            const QString folder =
-                m_snapshot_folder.isEmpty() ? review::DefaultSnapshotFolder() : m_snapshot_folder;
             saved = review::SaveSnapshot(picture, folder, CurrentPath(), position);
         }
     }

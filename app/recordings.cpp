@@ -13,6 +13,7 @@
 
 #include "app/catalogue/folderreader.h"
 #include "app/skinlistbox.h"
+#include "app/userfiles/userfiles.h"
 #include "drivedata/folder.h"
 #include "drivedata/trips.h"
 
@@ -98,10 +99,12 @@ public:
         }
         m_ticker->start();
         m_list->SetProgress(0, 1);  // under way, how far not known yet
-        m_pool.start([this, folder, cancel, done, total, generation] {
+        // Event counts at the threshold the user set, as the window marks them.
+        const double threshold = userfiles::LoadSettings().thresholdG;
+        m_pool.start([this, folder, cancel, done, total, generation, threshold] {
             auto trips = std::make_shared<std::vector<drivedata::Trip>>();
-            if (!catalogue_ui::ReadTrips(folder, drivedata::kDefaultEventThresholdG, trips.get(),
-                                         cancel.get(), [&](size_t d, size_t t) {
+            if (!catalogue_ui::ReadTrips(folder, threshold, trips.get(), cancel.get(),
+                                         [&](size_t d, size_t t) {
                                              done->store(d);
                                              total->store(t);
                                          })) {

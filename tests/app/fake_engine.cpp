@@ -141,6 +141,8 @@ const vt::app::EngineOps kOps = {
     .set_text_provider = SetTextProvider,
     .request_capture = RequestCapture,
     .set_window_backend = SetWindowBackend,
+    // Pictures are not reported: the window's snapshot falls back to the capture request.
+    .set_picture_observer = nullptr,
 };
 
 }  // namespace
