@@ -40,8 +40,6 @@ CPlayerControl::CPlayerControl(const EngineOps *ops) : m_ops(ops) {
     ClearDataTrack(&m_table);
     if (m_ops == nullptr) return;
     if (m_ops->set_window_backend != nullptr) m_ops->set_window_backend(CVideoWindow::Backend());
-    if (m_ops->set_picture_observer != nullptr)
-        m_ops->set_picture_observer(&CPlayerControl::OnPicture, this);
     PlayerConfig config{};
     config.opened = &CPlayerControl::OnOpened;
     config.ended = &CPlayerControl::OnEnded;
@@ -310,6 +308,16 @@ void CPlayerControl::OnStatusTick(void *user) {
     }
     self->SetTimeText(text);
     self->Post(WM_PLAYER_STATUS, static_cast<uintptr_t>(p), state);
+}
+
+void CPlayerControl::WatchPictures(bool on) {
+    if (m_ops == nullptr || m_ops->set_picture_observer == nullptr) return;
+    {
+        std::lock_guard<std::mutex> g(m_picture_lock);
+        m_picture_width = m_picture_height = 0;
+    }
+    if (on) m_ops->set_picture_observer(&CPlayerControl::OnPicture, this);
+    else m_ops->set_picture_observer(nullptr, nullptr);
 }
 
 void CPlayerControl::OnPicture(void *user, const DisplayPicture *picture) {

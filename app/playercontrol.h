@@ -60,8 +60,12 @@ public:
     int CaptureFrame(const char *path);
     // Asks for the next picture drawn as a JPEG without pausing (the snapshot key).
     int RequestCapture(const char *path);
-    // The last picture drawn, as decoded (no overlay), converted to RGB at its own size with the
-    // display's coefficients; false when none was drawn or the engine does not report pictures.
+    // While on, the engine hands each picture it draws over as decoded (the video task copies it),
+    // so only a snapshot pays for that copy. Turning it on forgets the picture kept before.
+    void WatchPictures(bool on);
+    // The last picture drawn while watching, as decoded (no overlay), converted to RGB at its own
+    // size with the display's coefficients; false when none was drawn or the engine does not
+    // report pictures.
     bool LastPicture(QImage *picture, int32_t *time_ms) const;
 
     // One picture forward / back; the player is paused first.

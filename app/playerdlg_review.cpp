@@ -181,20 +181,15 @@ QString CPlayerDlg::TakeSnapshot() {
     const int32_t position = m_player->GetPosition();
     const QString folder =
         m_snapshot_folder.isEmpty() ? review::DefaultSnapshotFolder() : m_snapshot_folder;
-    // The picture on screen as the decoder gave it, without the text drawn over it, converted the
-    // way the display converts it: every pixel as the user sees it, none lost to compression.
-    QImage decoded;
-    if (m_player->LastPicture(&decoded, nullptr)) {
-        const QString saved = review::SaveSnapshot(decoded, folder, CurrentPath(), position);
-        Notice(saved.isEmpty() ? QStringLiteral("Snapshot failed")
-                               : QStringLiteral("Saved ") + QFileInfo(saved).fileName());
-        return saved;
-    }
-    // An engine that does not report its pictures writes them as a JPEG on request instead.
+    // A capture request makes the engine draw the picture on screen once more and write it as a
+    // JPEG; while it does, the decoder's planes of that picture are watched too, and those are
+    // kept: every pixel as the user sees it, without the text drawn over it, none lost to
+    // compression. An engine that does not report its pictures leaves the JPEG.
     const QString jpeg =
         QDir::temp().filePath(QStringLiteral("vantrec-snapshot-%1.jpg").arg(getpid()));
     QFile::remove(jpeg);
     QString saved;
+    m_player->WatchPictures(true);
     if (m_player->RequestCapture(QFile::encodeName(jpeg).constData()) != 0) {
         // The file appears when the encoder starts writing: wait for its size to settle.
         qint64 last_size = -1;
@@ -205,10 +200,10 @@ QString CPlayerDlg::TakeSnapshot() {
             return settled;
         });
         QImage picture;
-        if (written && picture.load(jpeg, "JPEG")) {
+        if (m_player->LastPicture(&picture, nullptr) || (written && picture.load(jpeg, "JPEG")))
             saved = review::SaveSnapshot(picture, folder, CurrentPath(), position);
-        }
     }
+    m_player->WatchPictures(false);
     QFile::remove(jpeg);
     Notice(saved.isEmpty() ? QStringLiteral("Snapshot failed")
                            : QStringLiteral("Saved ") + QFileInfo(saved).fileName());
