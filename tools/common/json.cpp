@@ -37,4 +37,14 @@ std::string HexString(const uint8_t *data, size_t size) {
     return out;
 }
 
+std::string CsvField(const std::string &s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
 }  // namespace vt

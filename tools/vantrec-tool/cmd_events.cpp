@@ -13,19 +13,10 @@
 #include "drivedata/sensordata.h"
 #include "tools/common/json.h"
 #include "tools/vantrec-tool/command.h"
+#include "tools/vantrec-tool/drive_options.h"
 
 namespace vt::tool {
 namespace {
-
-std::string CsvField(const std::string &s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q += '"';
-        q += c;
-    }
-    return q + "\"";
-}
 
 struct FileEvents {
     std::string file;
@@ -35,33 +26,15 @@ struct FileEvents {
 int Events(int argc, char **argv) {
     static const char kUsage[] =
         "usage: events FILE|FOLDER... [--threshold G] [--format csv|json] [--no-cache]";
-    std::vector<std::string> files;
-    std::string format = "csv";
-    bool use_cache = true;
-    double threshold = drivedata::kDefaultEventThresholdG;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--format" || a == "--threshold") {
-            if (i + 1 >= argc) return Fail(a + " needs a value");
-            const std::string v = argv[++i];
-            if (a == "--format") {
-                if (v != "csv" && v != "json")
-                    return Fail("unknown format '" + v + "' (csv or json)");
-                format = v;
-            } else {
-                char *end = nullptr;
-                threshold = std::strtod(v.c_str(), &end);
-                if (v.empty() || *end != 0 || !std::isfinite(threshold) || threshold <= 0)
-                    return Fail("--threshold needs a positive number of G, not '" + v + "'");
-            }
-        } else if (a == "--no-cache") {
-            use_cache = false;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Fail("unknown option '" + a + "'; " + kUsage);
-        } else {
-            files.push_back(a);
-        }
-    }
+    DriveOptions opts;
+    opts.format = "csv";
+    opts.threshold_g = drivedata::kDefaultEventThresholdG;
+    if (std::string error = ParseDriveOptions(argc, argv, kUsage, &opts); !error.empty())
+        return Fail(error);
+    const std::vector<std::string> &files = opts.inputs;
+    const std::string &format = opts.format;
+    const bool use_cache = opts.use_cache;
+    const double threshold = opts.threshold_g;
     if (files.empty()) return Fail(kUsage);
 
     // Every file is read before anything is printed, so a bad one leaves no partial output.

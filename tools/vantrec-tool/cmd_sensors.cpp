@@ -33,16 +33,6 @@ std::string Degrees(double v) {
     return buf;
 }
 
-std::string CsvField(const std::string &s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q += '"';
-        q += c;
-    }
-    return q + "\"";
-}
-
 void WriteCsv(const std::vector<SensorRow> &rows) {
     std::printf("time_ms,latitude,longitude,gx,gy,gz,text\n");
     for (const SensorRow &r : rows) {

@@ -9,19 +9,10 @@
 #include "drivedata/trips.h"
 #include "tools/common/json.h"
 #include "tools/vantrec-tool/command.h"
+#include "tools/vantrec-tool/drive_options.h"
 
 namespace vt::tool {
 namespace {
-
-std::string CsvField(const std::string &s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q += '"';
-        q += c;
-    }
-    return q + "\"";
-}
 
 std::string Fixed(double v, int decimals) {
     char buf[64];
@@ -32,33 +23,16 @@ std::string Fixed(double v, int decimals) {
 int Trips(int argc, char **argv) {
     static const char kUsage[] =
         "usage: trips FOLDER [--format json|csv] [--threshold G] [--no-cache]";
-    std::string folder, format = "json";
-    bool use_cache = true;
-    double threshold = drivedata::kDefaultEventThresholdG;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--format" || a == "--threshold") {
-            if (i + 1 >= argc) return Fail(a + " needs a value");
-            const std::string v = argv[++i];
-            if (a == "--format") {
-                if (v != "csv" && v != "json")
-                    return Fail("unknown format '" + v + "' (json or csv)");
-                format = v;
-            } else {
-                char *end = nullptr;
-                threshold = std::strtod(v.c_str(), &end);
-                if (v.empty() || *end != 0 || !std::isfinite(threshold) || threshold <= 0)
-                    return Fail("--threshold needs a positive number of G, not '" + v + "'");
-            }
-        } else if (a == "--no-cache") {
-            use_cache = false;
-        } else if ((a.size() > 1 && a[0] == '-') || !folder.empty()) {
-            return Fail(kUsage);
-        } else {
-            folder = a;
-        }
-    }
-    if (folder.empty()) return Fail(kUsage);
+    DriveOptions opts;
+    opts.format = "json";
+    opts.threshold_g = drivedata::kDefaultEventThresholdG;
+    if (std::string error = ParseDriveOptions(argc, argv, kUsage, &opts); !error.empty())
+        return Fail(error);
+    if (opts.inputs.size() != 1) return Fail(kUsage);
+    const std::string &folder = opts.inputs[0];
+    const std::string &format = opts.format;
+    const bool use_cache = opts.use_cache;
+    const double threshold = opts.threshold_g;
 
     std::vector<drivedata::Trip> trips;
     std::string error;
