@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
+#include "app/companion/palette.h"
 #include "app/userfiles/userfiles.h"
 #include "drivedata/folder.h"
 
@@ -36,20 +37,6 @@ QString TimeText(const FoundEvent &f) {
     return QString::fromLatin1(buf);
 }
 
-QPalette DarkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(32, 34, 38));
-    p.setColor(QPalette::WindowText, QColor(225, 225, 225));
-    p.setColor(QPalette::Base, QColor(24, 26, 29));
-    p.setColor(QPalette::AlternateBase, QColor(38, 41, 46));
-    p.setColor(QPalette::Text, QColor(225, 225, 225));
-    p.setColor(QPalette::Button, QColor(45, 48, 54));
-    p.setColor(QPalette::ButtonText, QColor(225, 225, 225));
-    p.setColor(QPalette::Highlight, QColor(0, 120, 215));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    return p;
-}
-
 QString GeometryFile() { return userfiles::SettingsFile(); }
 
 }  // namespace
@@ -58,7 +45,7 @@ CFindEventsDlg::CFindEventsDlg(QWidget *parent, OpenAt open_at)
     : QDialog(parent, Qt::Window), m_open_at(std::move(open_at)) {
     setObjectName(QLatin1String(kObjectName));
     setWindowTitle(QStringLiteral("Find events"));
-    setPalette(DarkPalette());
+    setPalette(vt::app::CompanionPalette());
     setAutoFillBackground(true);
     setSizeGripEnabled(true);
     m_pool.setMaxThreadCount(1);
@@ -66,7 +53,7 @@ CFindEventsDlg::CFindEventsDlg(QWidget *parent, OpenAt open_at)
     m_table = new QTableWidget(0, 4, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("G"), QStringLiteral("Kind"),
                                         QStringLiteral("Time"), QStringLiteral("Recording")});
-    m_table->setPalette(DarkPalette());
+    m_table->setPalette(vt::app::CompanionPalette());
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);

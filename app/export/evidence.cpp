@@ -24,6 +24,7 @@
 #include <cmath>
 #include <string>
 
+#include "app/companion/palette.h"
 #include "engine/writer/clip.h"
 #include "engine/writer/mp4_index.h"
 #include "report/clip_sidecars.h"
@@ -62,20 +63,6 @@ int64_t DurationMs(const QString &path) {
         longest = std::max(longest, static_cast<int64_t>(sum * 1000 / t->timescale));
     }
     return longest;
-}
-
-// The companion windows' dark look, matching the main window.
-QPalette DarkPalette() {
-    QPalette pal;
-    const QColor text(220, 223, 228);
-    pal.setColor(QPalette::Window, QColor(36, 39, 44));
-    pal.setColor(QPalette::WindowText, text);
-    pal.setColor(QPalette::Base, QColor(24, 26, 30));
-    pal.setColor(QPalette::Text, text);
-    pal.setColor(QPalette::Button, QColor(48, 52, 58));
-    pal.setColor(QPalette::ButtonText, text);
-    pal.setColor(QPalette::Highlight, QColor(40, 120, 220));
-    return pal;
 }
 
 QString Seconds(int64_t ms) { return QString::number(ms / 1000.0, 'f', 1); }
@@ -179,7 +166,7 @@ CExportDlg::CExportDlg(const Moment &moment, QWidget *parent)
       m_trip(FindTripFiles(moment.recording)),
       m_choose_folder(DialogFolderChooser()) {
     setWindowTitle(QStringLiteral("Export clip"));
-    setPalette(DarkPalette());
+    setPalette(vt::app::CompanionPalette());
     const QString name = QFileInfo(moment.recording).fileName();
     const int64_t here = m_trip.offsets_ms[static_cast<size_t>(m_trip.current)];
     const int64_t trip_end = m_trip.offsets_ms.back() + m_trip.durations_ms.back();

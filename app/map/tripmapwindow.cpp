@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "app/companion/palette.h"
 #include "app/map/mapwidget.h"
 #include "app/map/tilesource.h"
 #include "app/map/tripstrip.h"
@@ -14,18 +15,6 @@ namespace vt::map {
 namespace {
 
 const char kGeometryKey[] = "windows/trip_and_map";
-
-QPalette DarkPalette() {
-    QPalette pal;
-    pal.setColor(QPalette::Window, QColor(36, 39, 44));
-    pal.setColor(QPalette::WindowText, QColor(220, 223, 228));
-    pal.setColor(QPalette::Base, QColor(24, 26, 30));
-    pal.setColor(QPalette::Text, QColor(220, 223, 228));
-    pal.setColor(QPalette::Button, QColor(48, 52, 58));
-    pal.setColor(QPalette::ButtonText, QColor(220, 223, 228));
-    pal.setColor(QPalette::Highlight, QColor(40, 120, 220));
-    return pal;
-}
 
 QString FormatDuration(int64_t ms) {
     const int64_t s = std::max<int64_t>(0, ms) / 1000;
@@ -39,7 +28,7 @@ QString FormatDuration(int64_t ms) {
 CTripMapWindow::CTripMapWindow(const MapSettings &settings, QWidget *parent)
     : QWidget(parent, Qt::Window), m_settings(settings) {
     setWindowTitle(QStringLiteral("Trip and map"));
-    setPalette(DarkPalette());
+    setPalette(vt::app::CompanionPalette());
     setAutoFillBackground(true);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
