@@ -240,7 +240,25 @@ inline int32_t ShiftRound64(int64_t v, int s) {
 
 // ---- stages ----
 // huffman.cpp
-int HuffDecode(BitReader *br, int book);  // leaf payload, or -1 on an invalid code
+// Huffman decoding of scale factors and spectral tuples through the two-level lookup tables that
+// the build generates from the codebooks: a 9-bit root table whose entries are leaves (payload,
+// code length) or links to a second-level table. Returns the leaf payload, or -1 on an invalid
+// code.
+constexpr int kHuffRootBits = 9;
+inline int HuffDecode(BitReader *br, int book) {
+    const uint32_t *table = kHuffTables + kHuffStart[book];
+    const uint32_t window = BrWindow(br);
+    uint32_t e = table[window >> (32 - kHuffRootBits)];
+    if (e & 0x80000000u) {
+        const int width = static_cast<int>((e >> 24) & 31);
+        const uint32_t sub = (window << kHuffRootBits) >> (32 - width);
+        e = table[(e & 0xFFFF) + sub];
+        BrSkip(br, kHuffRootBits + static_cast<int>((e >> 24) & 31));
+    } else {
+        BrSkip(br, static_cast<int>((e >> 24) & 31));
+    }
+    return static_cast<int>(e & 0xFFFF);
+}
 
 // syntax.cpp
 struct FrameResult {

@@ -3,6 +3,7 @@
 // bits past the end read as zero and set the overrun flag, which the syntax layer checks at
 // element boundaries.
 #include <cstdint>
+#include <cstring>
 
 namespace aacdec {
 
@@ -26,7 +27,13 @@ inline void BrInit(BitReader *br, const uint8_t *data, int32_t size_bytes) {
 inline uint32_t BrWindow(const BitReader *br) {
     int64_t byte = br->pos >> 3;
     uint32_t w;
-    if (byte + 5 <= br->size_bytes) {
+    if (byte + 8 <= br->size_bytes) {
+        // One big-endian 64-bit load; the top 32 bits after the bit offset are the window.
+        uint64_t v;
+        std::memcpy(&v, br->data + byte, 8);
+        v = __builtin_bswap64(v);
+        w = static_cast<uint32_t>((v << (br->pos & 7)) >> 32);
+    } else if (byte + 5 <= br->size_bytes) {
         const uint8_t *p = br->data + byte;
         uint64_t v = (static_cast<uint64_t>(p[0]) << 32) | (static_cast<uint64_t>(p[1]) << 24) |
                      (static_cast<uint64_t>(p[2]) << 16) | (static_cast<uint64_t>(p[3]) << 8) |

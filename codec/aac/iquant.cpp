@@ -28,6 +28,27 @@ void Dequantise(const ChannelData *cd, int32_t *spec) {
             // pow43 (Q17 or Q13) * gain (Q30) -> shift down to kSpecFrac, up by e.
             int shift_small = 17 + 30 - kSpecFrac - e;
             int shift_large = 13 + 30 - kSpecFrac - e;
+            if (shift_large >= 1 && shift_small <= 62) {
+                // The usual gains: both shifts round down, so ShiftRound64 is one add and shift
+                // (the product is not negative, and its saturation is kept).
+                const int64_t half_small = int64_t{1} << (shift_small - 1);
+                const int64_t half_large = int64_t{1} << (shift_large - 1);
+                for (int w = 0; w < ics.group_len[g]; ++w) {
+                    int32_t *p = spec + (win + w) * win_len;
+                    for (int k = start; k < end; ++k) {
+                        const int32_t q = p[k];
+                        if (q == 0) continue;
+                        int32_t a = q < 0 ? -q : q;
+                        if (a > 8192) a = 8192;
+                        const int64_t prod = static_cast<int64_t>(kPow43[a]) * gain;
+                        const int64_t v = a < 1024 ? (prod + half_small) >> shift_small
+                                                   : (prod + half_large) >> shift_large;
+                        const int32_t s = v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+                        p[k] = q < 0 ? -s : s;
+                    }
+                }
+                continue;
+            }
             for (int w = 0; w < ics.group_len[g]; ++w) {
                 int32_t *p = spec + (win + w) * win_len;
                 for (int k = start; k < end; ++k) {

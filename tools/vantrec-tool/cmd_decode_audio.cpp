@@ -105,10 +105,15 @@ struct Decoder {
         sbr = params.iSbrPresent;
         ps = params.iPsPresent;
         int got_ch = params.iChannels > 0 ? params.iChannels : 1;
-        int n = ob.iBytesWritten / (2 * got_ch);
-        for (int i = 0; i < n; ++i)
-            for (int c = 0; c < channels; ++c)
-                pcm.push_back(out[(c < got_ch ? c : got_ch - 1) * AACDEC_CH1_OFFSET + i]);
+        const int n = ob.iBytesWritten / (2 * got_ch);
+        // Interleave the decoder's channel planes; a channel the frame lacks repeats its last one.
+        const size_t at = pcm.size();
+        pcm.resize(at + static_cast<size_t>(n) * static_cast<size_t>(channels));
+        for (int c = 0; c < channels; ++c) {
+            const int16_t *plane = out.data() + (c < got_ch ? c : got_ch - 1) * AACDEC_CH1_OFFSET;
+            int16_t *dst = pcm.data() + at + c;
+            for (int i = 0; i < n; ++i) dst[static_cast<size_t>(i) * channels] = plane[i];
+        }
         return e;
     }
 };
@@ -145,6 +150,8 @@ int DecodeAudio(int argc, char **argv) {
         if (!info.config.empty())
             AacDecApplyConfig(dec.handle, info.config.data(),
                               static_cast<int32_t>(info.config.size()));
+        // Room for stereo output of every frame at once (SBR doubles it, once).
+        dec.pcm.reserve(samples.size() * static_cast<size_t>(frame_length) * 2);
         int32_t last = 0;
         for (const TrackSample &s : samples) {
             if (s.data.empty()) continue;

@@ -1,0 +1,316 @@
+// AVX2 versions of the filterbank's kernels. Each lane computes exactly what the portable code
+// computes: Q31 products are taken in 64 bits and only their bits 31..62 kept (which is all the
+// portable code keeps after its shift and narrowing), and the FFT's halving butterflies are
+// written so they cannot overflow 32 bits yet round as (a + b + 1) >> 1 does in 64.
+#include "codec/aac/dsp.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "codec/aac/aac_internal.h"
+
+#define VT_AVX2 __attribute__((target("avx2")))
+
+namespace aacdec {
+
+namespace {
+
+// Rounded Q31 products of the even 32-bit lanes of a and b, as 64-bit lanes (not yet shifted).
+VT_AVX2 inline __m256i MulEvenRounded(__m256i a, __m256i b) {
+    return _mm256_add_epi64(_mm256_mul_epi32(a, b), _mm256_set1_epi64x(int64_t{1} << 30));
+}
+
+// Two 64-bit lane vectors of Q31 sums to one 32-bit vector: `even` to the even lanes and `odd` to
+// the odd ones, each keeping its bits 31..62.
+VT_AVX2 inline __m256i NarrowQ31(__m256i even, __m256i odd) {
+    return _mm256_blend_epi32(_mm256_srli_epi64(even, 31), _mm256_slli_epi64(odd, 1), 0xAA);
+}
+
+// Four complex values b (re, im interleaved) times exp(-i*theta) given as c = cos, s = sin in the
+// even lanes: (br*c + bi*s) + i(bi*c - br*s), each rounded from Q31.
+VT_AVX2 inline __m256i RotateQ31(__m256i b, __m256i c, __m256i s) {
+    const __m256i rnd = _mm256_set1_epi64x(int64_t{1} << 30);
+    const __m256i bs = _mm256_shuffle_epi32(b, 0xB1);  // im in the even lanes
+    const __m256i re =
+        _mm256_add_epi64(_mm256_add_epi64(_mm256_mul_epi32(b, c), _mm256_mul_epi32(bs, s)), rnd);
+    const __m256i im =
+        _mm256_add_epi64(_mm256_sub_epi64(_mm256_mul_epi32(bs, c), _mm256_mul_epi32(b, s)), rnd);
+    return NarrowQ31(re, im);
+}
+
+// (a + b + 1) >> 1 and (a - b + 1) >> 1, exact for all 32-bit a and b (wrapping as the portable
+// code's narrowing does).
+VT_AVX2 inline __m256i HalfSum(__m256i a, __m256i b) {
+    const __m256i one = _mm256_set1_epi32(1);
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_srai_epi32(a, 1), _mm256_srai_epi32(b, 1)),
+                            _mm256_and_si256(_mm256_or_si256(a, b), one));
+}
+VT_AVX2 inline __m256i HalfDiff(__m256i a, __m256i b) {
+    const __m256i one = _mm256_set1_epi32(1);
+    return _mm256_add_epi32(_mm256_sub_epi32(_mm256_srai_epi32(a, 1), _mm256_srai_epi32(b, 1)),
+                            _mm256_and_si256(_mm256_andnot_si256(b, a), one));
+}
+
+// Neg32 on every lane: -v, with INT32_MIN going to INT32_MAX.
+VT_AVX2 inline __m256i Negate(__m256i v) {
+    const __m256i neg = _mm256_sub_epi32(_mm256_setzero_si256(), v);
+    return _mm256_add_epi32(neg, _mm256_cmpeq_epi32(v, _mm256_set1_epi32(INT32_MIN)));
+}
+
+// Sat32(a + b) on every lane.
+VT_AVX2 inline __m256i AddSaturate(__m256i a, __m256i b) {
+    const __m256i sum = _mm256_add_epi32(a, b);
+    // Overflow when a and b share a sign that the sum does not.
+    const __m256i over = _mm256_andnot_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, sum));
+    const __m256i limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(INT32_MAX));
+    return _mm256_castps_si256(_mm256_blendv_ps(
+        _mm256_castsi256_ps(sum), _mm256_castsi256_ps(limit), _mm256_castsi256_ps(over)));
+}
+
+// MulQ31(a, b) on all eight lanes.
+VT_AVX2 inline __m256i MulQ31x8(__m256i a, __m256i b) {
+    const __m256i even = MulEvenRounded(a, b);
+    const __m256i odd = MulEvenRounded(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(b, 32));
+    return NarrowQ31(even, odd);
+}
+
+VT_AVX2 inline __m256i Load(const int32_t *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+VT_AVX2 inline void Store(int32_t *p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
+}
+// p[7], p[6], ..., p[0].
+VT_AVX2 inline __m256i LoadReversed(const int32_t *p) {
+    return _mm256_permutevar8x32_epi32(Load(p), _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// The twiddles of each FFT stage from 8 points up, laid out for RotateQ31 (for butterfly k of a
+// stage, cos and sin each twice: the re and im lanes of one complex value), and the pairs of
+// points that the bit-reversed order swaps.
+struct FftTables {
+    // Stage len = 8 << i uses len / 2 butterflies from offset len / 2 - 4 (4 + 8 + ... + 256).
+    int32_t cos[2 * 508];
+    int32_t sin[2 * 508];
+    uint16_t swaps512[240][2];
+    uint16_t swaps64[28][2];
+    FftTables() {
+        for (int len = 8; len <= 512; len <<= 1) {
+            const int half = len / 2, step = 512 / len, base = 2 * (half - 4);
+            for (int k = 0; k < half; ++k) {
+                cos[base + 2 * k] = cos[base + 2 * k + 1] = kFftTwiddle[2 * k * step];
+                sin[base + 2 * k] = sin[base + 2 * k + 1] = kFftTwiddle[2 * k * step + 1];
+            }
+        }
+        ListSwaps(512, swaps512);
+        ListSwaps(64, swaps64);
+    }
+    static void ListSwaps(int n, uint16_t (*out)[2]) {
+        int bits = 0;
+        while ((1 << bits) < n) ++bits;
+        for (int i = 0, m = 0; i < n; ++i) {
+            int j = 0;
+            for (int b = 0; b < bits; ++b) j |= ((i >> b) & 1) << (bits - 1 - b);
+            if (i < j) {
+                out[m][0] = static_cast<uint16_t>(i);
+                out[m][1] = static_cast<uint16_t>(j);
+                ++m;
+            }
+        }
+    }
+};
+
+const FftTables &Tables() {
+    static const FftTables t;
+    return t;
+}
+
+VT_AVX2 void FftAvx2(int32_t *x, int n) {
+    if (n != 64 && n != 512) {
+        DspPortable().fft(x, n);
+        return;
+    }
+    const FftTables &tw = Tables();
+    // Bit reversal, then the first two stages (rotations by 1 and -i) as the portable code does.
+    const uint16_t(*swaps)[2] = n == 512 ? tw.swaps512 : tw.swaps64;
+    const int count = n == 512 ? 240 : 28;
+    for (int m = 0; m < count; ++m) {
+        int64_t a, b;
+        std::memcpy(&a, x + 2 * swaps[m][0], 8);
+        std::memcpy(&b, x + 2 * swaps[m][1], 8);
+        std::memcpy(x + 2 * swaps[m][0], &b, 8);
+        std::memcpy(x + 2 * swaps[m][1], &a, 8);
+    }
+    for (int i = 0; i < n; i += 4) {
+        int32_t *p = x + 2 * i;
+        int64_t ar = p[0], ai = p[1], br = p[2], bi = p[3];
+        int64_t cr = p[4], ci = p[5], dr = p[6], di = p[7];
+        int64_t s0r = (ar + br + 1) >> 1, s0i = (ai + bi + 1) >> 1;
+        int64_t d0r = (ar - br + 1) >> 1, d0i = (ai - bi + 1) >> 1;
+        int64_t s1r = (cr + dr + 1) >> 1, s1i = (ci + di + 1) >> 1;
+        int64_t d1r = (cr - dr + 1) >> 1, d1i = (ci - di + 1) >> 1;
+        p[0] = static_cast<int32_t>((s0r + s1r + 1) >> 1);
+        p[1] = static_cast<int32_t>((s0i + s1i + 1) >> 1);
+        p[4] = static_cast<int32_t>((s0r - s1r + 1) >> 1);
+        p[5] = static_cast<int32_t>((s0i - s1i + 1) >> 1);
+        p[2] = static_cast<int32_t>((d0r + d1i + 1) >> 1);
+        p[3] = static_cast<int32_t>((d0i - d1r + 1) >> 1);
+        p[6] = static_cast<int32_t>((d0r - d1i + 1) >> 1);
+        p[7] = static_cast<int32_t>((d0i + d1r + 1) >> 1);
+    }
+    for (int len = 8; len <= n; len <<= 1) {
+        const int half = len >> 1;
+        const int32_t *tc = tw.cos + 2 * (half - 4);
+        const int32_t *ts = tw.sin + 2 * (half - 4);
+        for (int i = 0; i < n; i += len) {
+            int32_t *a = x + 2 * i;
+            int32_t *b = a + 2 * half;
+            for (int k = 0; k < half; k += 4) {
+                const __m256i va = Load(a + 2 * k);
+                const __m256i vb = Load(b + 2 * k);
+                __m256i t = RotateQ31(vb, Load(tc + 2 * k), Load(ts + 2 * k));
+                // The first butterfly of a group is a plain sum and difference.
+                if (k == 0) t = _mm256_blend_epi32(t, vb, 0x03);
+                Store(a + 2 * k, HalfSum(va, t));
+                Store(b + 2 * k, HalfDiff(va, t));
+            }
+        }
+    }
+}
+
+VT_AVX2 void PreRotateAvx2(const int32_t *X, int M, int shift, const int32_t *rot, int32_t *buf) {
+    const int H = M / 2;
+    const __m128i left = _mm_cvtsi32_si128(shift >= 0 ? shift : 0);
+    const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : -shift);
+    for (int k = 0; k < H; k += 4) {
+        // X[2k], X[2k+2], ... in the even lanes; X[M-1-2k], X[M-3-2k], ... likewise.
+        __m256i re = Load(X + 2 * k);
+        __m256i im = LoadReversed(X + M - 8 - 2 * k);
+        re = _mm256_sra_epi32(_mm256_sll_epi32(re, left), right);
+        im = _mm256_sra_epi32(_mm256_sll_epi32(im, left), right);
+        const __m256i cs = Load(rot + 2 * k);               // cos in the even lanes
+        const __m256i sn = _mm256_shuffle_epi32(cs, 0xB1);  // sin in the even lanes
+        const __m256i rnd = _mm256_set1_epi64x(int64_t{1} << 30);
+        const __m256i outRe = _mm256_add_epi64(
+            _mm256_add_epi64(_mm256_mul_epi32(re, cs), _mm256_mul_epi32(im, sn)), rnd);
+        const __m256i outIm = _mm256_add_epi64(
+            _mm256_sub_epi64(_mm256_mul_epi32(im, cs), _mm256_mul_epi32(re, sn)), rnd);
+        Store(buf + 2 * k, NarrowQ31(outRe, outIm));
+    }
+}
+
+// ShiftRound64(sum >> 31, -k) for 0 <= k <= 30 on each 64-bit lane: (sum >> 31) << k saturated
+// to 32 bits, in the even 32-bit lanes.
+VT_AVX2 inline __m256i ScaleUpSaturate(__m256i sum, int k) {
+    const __m128i r = _mm_cvtsi32_si128(31 - k);
+    // The low half of sum >> (31 - k) with its k lowest bits cleared is (sum >> 31) << k; the
+    // high half of the arithmetic shift tells whether that fits.
+    const __m256i low = _mm256_and_si256(_mm256_srl_epi64(sum, r),
+                                         _mm256_set1_epi32(static_cast<int32_t>(~0u << k)));
+    const __m256i high = _mm256_srli_epi64(_mm256_sra_epi32(sum, r), 32);
+    const __m256i fits = _mm256_cmpeq_epi32(_mm256_srai_epi32(low, 31), high);
+    const __m256i limit =
+        _mm256_xor_si256(_mm256_srai_epi32(high, 31), _mm256_set1_epi32(INT32_MAX));
+    return _mm256_castps_si256(_mm256_blendv_ps(
+        _mm256_castsi256_ps(limit), _mm256_castsi256_ps(low), _mm256_castsi256_ps(fits)));
+}
+
+VT_AVX2 void PostRotateAvx2(const int32_t *buf, int M, int shift, const int32_t *rot,
+                            int32_t *out) {
+    if (shift < -30 || shift > 24) {
+        DspPortable().postRotate(buf, M, shift, rot, out);
+        return;
+    }
+    const int H = M / 2;
+    // For shift >= 1 both roundings are one: ((P + 2^30) >> 31 + 2^(shift-1)) >> shift is
+    // (P + 2^30 + 2^(30+shift)) >> (31 + shift), which fits 31 bits and so is the high half of
+    // the 64-bit sum shifted right by shift - 1. Smaller shifts scale up with saturation.
+    const bool down = shift >= 1;
+    const __m256i rnd =
+        _mm256_set1_epi64x((int64_t{1} << 30) + (down ? int64_t{1} << (30 + shift) : 0));
+    const __m128i count = _mm_cvtsi32_si128(down ? shift - 1 : 0);
+    auto scale = [&](__m256i sum) VT_AVX2 {
+        return down ? _mm256_srli_epi64(_mm256_sra_epi32(sum, count), 32)
+                    : ScaleUpSaturate(sum, -shift);
+    };
+    // Results of four values, real and imaginary parts each in the even lanes.
+    auto rotate = [&](int j, __m256i *re, __m256i *im) VT_AVX2 {
+        const __m256i v = Load(buf + 2 * j);
+        const __m256i vs = _mm256_shuffle_epi32(v, 0xB1);
+        const __m256i cs = Load(rot + 2 * j);
+        const __m256i sn = _mm256_shuffle_epi32(cs, 0xB1);
+        *re = scale(_mm256_add_epi64(
+            _mm256_add_epi64(_mm256_mul_epi32(v, cs), _mm256_mul_epi32(vs, sn)), rnd));
+        *im = scale(_mm256_add_epi64(
+            _mm256_sub_epi64(_mm256_mul_epi32(vs, cs), _mm256_mul_epi32(v, sn)), rnd));
+    };
+    // Even lanes 6, 4, 2, 0 to lanes 1, 3, 5, 7: four imaginary parts, reversed.
+    const __m256i mirror = _mm256_setr_epi32(0, 6, 2, 4, 4, 2, 6, 0);
+    // Values j..j+3 and their mirror H-4-j..H-1-j fill the output's first and last runs.
+    for (int j = 0; j < H / 2; j += 4) {
+        const int j2 = H - 4 - j;
+        __m256i re1, im1, re2, im2;
+        rotate(j, &re1, &im1);
+        rotate(j2, &re2, &im2);
+        const __m256i neg2 = Negate(_mm256_permutevar8x32_epi32(im2, mirror));
+        const __m256i neg1 = Negate(_mm256_permutevar8x32_epi32(im1, mirror));
+        Store(out + 2 * j, _mm256_blend_epi32(re1, neg2, 0xAA));
+        Store(out + M - 8 - 2 * j, _mm256_blend_epi32(re2, neg1, 0xAA));
+    }
+}
+
+VT_AVX2 void OverlapLongAvx2(int32_t *out, int32_t *ov, const int32_t *c, const int32_t *wl,
+                             const int32_t *wr) {
+    constexpr int h = kFrameLen / 2;
+    for (int n = 0; n < h; n += 8)
+        Store(out + n, AddSaturate(Load(ov + n), MulQ31x8(Load(c + n + h), Load(wl + n))));
+    for (int n = h; n < kFrameLen; n += 8) {
+        const __m256i y = Negate(LoadReversed(c + 3 * h - 8 - n));
+        Store(out + n, AddSaturate(Load(ov + n), MulQ31x8(y, Load(wl + n))));
+    }
+    for (int n = 0; n < h; n += 8) {
+        const __m256i y = Negate(LoadReversed(c + h - 8 - n));
+        Store(ov + n, MulQ31x8(y, LoadReversed(wr + kFrameLen - 8 - n)));
+    }
+    for (int n = h; n < kFrameLen; n += 8) {
+        const __m256i y = Negate(Load(c + n - h));
+        Store(ov + n, MulQ31x8(y, LoadReversed(wr + kFrameLen - 8 - n)));
+    }
+}
+
+VT_AVX2 void PcmAvx2(const int32_t *time, int16_t *pcm) {
+    const __m256i rnd = _mm256_set1_epi32(1 << (kTimeFrac - 1));
+    for (int n = 0; n < kFrameLen; n += 16) {
+        // time + rnd cannot wrap where it matters: values that near INT32_MAX saturate either way.
+        __m256i a = Load(time + n), b = Load(time + n + 8);
+        a = _mm256_srai_epi32(AddSaturate(a, rnd), kTimeFrac);
+        b = _mm256_srai_epi32(AddSaturate(b, rnd), kTimeFrac);
+        // packs works per 128-bit half; put the four quarters back in order.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(pcm + n), packed);
+    }
+}
+
+}  // namespace
+
+void DspInitX86(DspTable *t) {
+    if (!__builtin_cpu_supports("avx2")) return;
+    t->fft = FftAvx2;
+    t->preRotate = PreRotateAvx2;
+    t->postRotate = PostRotateAvx2;
+    t->overlapLong = OverlapLongAvx2;
+    t->writePcm = PcmAvx2;
+}
+
+}  // namespace aacdec
+
+#else
+
+namespace aacdec {
+void DspInitX86(DspTable *) {}
+}  // namespace aacdec
+
+#endif
