@@ -14,7 +14,7 @@
 #   lc       AAC-LC 44.1 kHz stereo 128 kbit/s, 10 min
 #   hev2     HE-AAC v2 44.1 kHz, 10 min
 #
-# ONLY=video skips the audio inputs. Every measurement alternates the programs (ours, [base,] ffmpeg) five times and takes the medians;
+# ONLY=video skips the audio inputs, ONLY=audio the video ones. Every measurement alternates the programs (ours, [base,] ffmpeg) five times and takes the medians;
 # the machine's load average is printed with the figures, since other work skews them.
 #
 # Commands timed (IN the input):
@@ -85,9 +85,11 @@ measure() {  # measure NAME KIND FFMPEG_ARGS...
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "${ONLY:-}" != audio ]; then
 for v in sp640 qpel640 b720; do
     measure $v.mp4 video -i $v.mp4 -f rawvideo -pix_fmt yuv420p -y /dev/null
 done
+fi
 if [ "${ONLY:-}" != video ]; then
 measure lc.m4a audio -c:a aac_fixed -i lc.m4a -f s16le -y /dev/null
 measure hev2.m4a audio -c:a aac_fixed -i hev2.m4a -f s16le -y /dev/null

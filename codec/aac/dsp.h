@@ -1,14 +1,15 @@
 #pragma once
 // The filterbank's inner loops behind a table of functions, one table per CPU: filled with the
 // portable C versions first, then each entry the CPU can run faster replaced (AVX2 on x86, checked
-// at run time). Every entry gives exactly the results of its portable version, bit for bit; the
-// kernel checker holds them to it on random inputs.
+// at run time). Every entry gives exactly the results of its portable version, bit for bit, over
+// the inputs stated for it; the kernel checker holds them to it on random inputs.
 #include <cstdint>
 
 namespace aacdec {
 
 // In-place forward complex FFT of n points (n = 64 or 512, interleaved re/im), each stage halving
-// with rounding, so the result is scaled by 1/n.
+// with rounding, so the result is scaled by 1/n. Inputs stay below 2^30 in magnitude (the
+// filterbank normalises them to 2^29); the other entries take any 32-bit input.
 using FftFn = void (*)(int32_t *x, int n);
 // The DCT-IV's pre-rotation: H = M/2 complex values from the M coefficients X, each first shifted
 // by `shift` bits (left when positive, arithmetic right when negative), then turned by the Q31

@@ -134,7 +134,7 @@ VT_AVX2 void FftAvx2(int32_t *x, int n) {
         return;
     }
     const FftTables &tw = Tables();
-    // Bit reversal, then the first two stages (rotations by 1 and -i) as the portable code does.
+    // Bit reversal first, as the portable code does.
     const uint16_t(*swaps)[2] = n == 512 ? tw.swaps512 : tw.swaps64;
     const int count = n == 512 ? 240 : 28;
     for (int m = 0; m < count; ++m) {
@@ -144,22 +144,25 @@ VT_AVX2 void FftAvx2(int32_t *x, int n) {
         std::memcpy(x + 2 * swaps[m][0], &b, 8);
         std::memcpy(x + 2 * swaps[m][1], &a, 8);
     }
-    for (int i = 0; i < n; i += 4) {
-        int32_t *p = x + 2 * i;
-        int64_t ar = p[0], ai = p[1], br = p[2], bi = p[3];
-        int64_t cr = p[4], ci = p[5], dr = p[6], di = p[7];
-        int64_t s0r = (ar + br + 1) >> 1, s0i = (ai + bi + 1) >> 1;
-        int64_t d0r = (ar - br + 1) >> 1, d0i = (ai - bi + 1) >> 1;
-        int64_t s1r = (cr + dr + 1) >> 1, s1i = (ci + di + 1) >> 1;
-        int64_t d1r = (cr - dr + 1) >> 1, d1i = (ci - di + 1) >> 1;
-        p[0] = static_cast<int32_t>((s0r + s1r + 1) >> 1);
-        p[1] = static_cast<int32_t>((s0i + s1i + 1) >> 1);
-        p[4] = static_cast<int32_t>((s0r - s1r + 1) >> 1);
-        p[5] = static_cast<int32_t>((s0i - s1i + 1) >> 1);
-        p[2] = static_cast<int32_t>((d0r + d1i + 1) >> 1);
-        p[3] = static_cast<int32_t>((d0i - d1r + 1) >> 1);
-        p[6] = static_cast<int32_t>((d0r - d1i + 1) >> 1);
-        p[7] = static_cast<int32_t>((d0i + d1r + 1) >> 1);
+    // Stages of 2 and 4 points, two groups of four values at a time: a + b and a - b, then
+    // s0 + s1, s0 - s1 and d0 + (-i) d1, d0 - (-i) d1, all halving.
+    for (int i = 0; i < n; i += 8) {
+        const __m256i v1 = Load(x + 2 * i), v2 = Load(x + 2 * i + 8);
+        const __m256i ab = _mm256_permute2x128_si256(v1, v2, 0x20);  // a1 b1 | a2 b2
+        const __m256i cd = _mm256_permute2x128_si256(v1, v2, 0x31);  // c1 d1 | c2 d2
+        const __m256i first = _mm256_unpacklo_epi64(ab, cd);         // a c
+        const __m256i second = _mm256_unpackhi_epi64(ab, cd);        // b d
+        const __m256i s = HalfSum(first, second);                    // s0 s1
+        const __m256i d = HalfDiff(first, second);                   // d0 d1
+        const __m256i dSwapped = _mm256_shuffle_epi32(d, _MM_SHUFFLE(2, 3, 1, 0));
+        const __m256i left = _mm256_unpacklo_epi64(s, d);          // s0r s0i d0r d0i
+        const __m256i right = _mm256_unpackhi_epi64(s, dSwapped);  // s1r s1i d1i d1r
+        const __m256i sum = HalfSum(left, right), diff = HalfDiff(left, right);
+        // Lane 3 of each half (d0i - d1r, then d0i + d1r) takes the other sign.
+        const __m256i low = _mm256_blend_epi32(sum, diff, 0x88);
+        const __m256i high = _mm256_blend_epi32(diff, sum, 0x88);
+        Store(x + 2 * i, _mm256_permute2x128_si256(low, high, 0x20));
+        Store(x + 2 * i + 8, _mm256_permute2x128_si256(low, high, 0x31));
     }
     for (int len = 8; len <= n; len <<= 1) {
         const int half = len >> 1;
