@@ -6,7 +6,7 @@
 #include "codec/mpeg4v/dsp.h"
 
 #if VT_X86
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace mp4v {
@@ -189,6 +189,18 @@ inline void ColPass4(const __m128i *rows, Col4 *out) {
     out->v[7] = _mm_srai_epi32(_mm_sub_epi32(x7, x1), 14);
 }
 
+// Whether all 64 row pass outputs lie within +-4096, the vector column pass's range.
+inline bool WithinColumnRange(const int32_t *tmp) {
+    const __m128i limit = _mm_set1_epi32(4096), negLimit = _mm_set1_epi32(-4096);
+    __m128i out = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(tmp + i));
+        out = _mm_or_si128(out,
+                           _mm_or_si128(_mm_cmpgt_epi32(v, limit), _mm_cmplt_epi32(v, negLimit)));
+    }
+    return _mm_movemask_epi8(out) == 0;
+}
+
 // All 8 columns; tmp holds the row pass output (each value within +-4096).
 inline void ColumnsSse2(const int32_t *tmp, int32_t *res) {
     __m128i lo[8], hi[8];
@@ -208,6 +220,19 @@ inline void ColumnsSse2(const int32_t *tmp, int32_t *res) {
 }
 #pragma GCC pop_options
 #endif
+
+// The column passes over the row pass output tmp (raster order) in C: 32-bit arithmetic where the
+// values allow (`small`: all within 16 bits), else 64-bit.
+inline void ScalarColumns(const int32_t *tmp, BlockShape shape, int32_t *res, bool small) {
+    const bool low = (shape.rows & 0xF0) == 0;
+    int32_t col[8];
+    for (int c = 0; c < 8; ++c) {
+        if (!small) ColPass(tmp + c, col);
+        else if (low) ColPass32<true>(tmp + c, col);
+        else ColPass32<false>(tmp + c, col);
+        for (int r = 0; r < 8; ++r) res[8 * r + c] = col[r];
+    }
+}
 
 // Residual of the block in raster order, using the shortcuts. Returns true when it is constant
 // (then only res[0] is set).
@@ -244,28 +269,20 @@ inline bool Transform(const int16_t *blk, BlockShape shape, int32_t *res) {
         }
         return false;
     }
-    int32_t col[8];
-    int32_t lo = 0, hi = 0;
-    for (int i = 0; i < 64; ++i) {
-        lo = tmp[i] < lo ? tmp[i] : lo;
-        hi = tmp[i] > hi ? tmp[i] : hi;
-    }
 #if VT_X86
     if constexpr (kSse2) {
-        if (lo >= -4096 && hi <= 4096) {
+        if (WithinColumnRange(tmp)) {
             ColumnsSse2(tmp, res);
             return false;
         }
     }
 #endif
-    bool small = lo >= -32768 && hi <= 32767;
-    bool low = (shape.rows & 0xF0) == 0;
-    for (int c = 0; c < 8; ++c) {
-        if (!small) ColPass(tmp + c, col);
-        else if (low) ColPass32<true>(tmp + c, col);
-        else ColPass32<false>(tmp + c, col);
-        for (int r = 0; r < 8; ++r) res[8 * r + c] = col[r];
+    int32_t lo = 0, hi = 0;
+    for (int i = 0; i < 64; ++i) {
+        lo = tmp[i] < lo ? tmp[i] : lo;
+        hi = tmp[i] > hi ? tmp[i] : hi;
     }
+    ScalarColumns(tmp, shape, res, lo >= -32768 && hi <= 32767);
     return false;
 }
 
@@ -316,10 +333,10 @@ void IdctAddC(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
 }
 
 #if VT_X86
-__attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape, uint8_t *dst,
-                                                 int pitch) {
-    int32_t res[64];
-    if (Transform<true>(blk, shape, res)) {
+// Writes a residual (constant: res[0] only) clipped into dst, or added to it.
+__attribute__((target("sse2"))) inline void PutResidualSse2(bool constant, const int32_t *res,
+                                                            uint8_t *dst, int pitch) {
+    if (constant) {
         uint8_t v = Clip255(res[0]);
         for (int r = 0; r < 8; ++r) std::memset(dst + r * pitch, v, 8);
     } else {
@@ -329,29 +346,217 @@ __attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape,
             _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch), _mm_packus_epi16(w, w));
         }
     }
+}
+
+__attribute__((target("sse2"))) inline void AddRowSse2(__m128i w, uint8_t *d) {
+    // Saturating to 16 bits first cannot change a clipped 8-bit result.
+    const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(d)),
+                                        _mm_setzero_si128());
+    const __m128i sum = _mm_adds_epi16(p, w);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(d), _mm_packus_epi16(sum, sum));
+}
+
+__attribute__((target("sse2"))) inline void AddResidualSse2(bool constant, const int32_t *res,
+                                                            uint8_t *dst, int pitch) {
+    if (constant) {
+        int v = res[0];
+        if (v != 0)
+            for (int r = 0; r < 8; ++r)
+                for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + v);
+    } else {
+        for (int r = 0; r < 8; ++r) {
+            const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
+            AddRowSse2(_mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1)),
+                       dst + r * pitch);
+        }
+    }
+}
+
+__attribute__((target("sse2"))) void IdctPutSse2(int16_t *blk, BlockShape shape, uint8_t *dst,
+                                                 int pitch) {
+    int32_t res[64];
+    PutResidualSse2(Transform<true>(blk, shape, res), res, dst, pitch);
     ClearBlock(blk, shape);
 }
 
 __attribute__((target("sse2"))) void IdctAddSse2(int16_t *blk, BlockShape shape, uint8_t *dst,
                                                  int pitch) {
     int32_t res[64];
-    if (Transform<true>(blk, shape, res)) {
-        int v = res[0];
-        if (v != 0)
-            for (int r = 0; r < 8; ++r)
-                for (int c = 0; c < 8; ++c) dst[r * pitch + c] = Clip255(dst[r * pitch + c] + v);
-    } else {
-        // Saturating to 16 bits first cannot change a clipped 8-bit result.
-        const __m128i zero = _mm_setzero_si128();
+    AddResidualSse2(Transform<true>(blk, shape, res), res, dst, pitch);
+    ClearBlock(blk, shape);
+}
+#endif
+
+#if VT_X86
+// ---- AVX2: both passes over all eight rows or columns at once ----
+//
+// The row pass runs on the transposed block, one lane per row; its output transposed again gives
+// one lane per column for the column pass, whose output is then the residual in raster order.
+// All arithmetic is the scalar passes' own in 32 bits: the products of the row pass cannot leave
+// 32 bits for 16-bit inputs, nor those of the column pass for inputs within 16 bits (larger ones,
+// from extreme coefficients, take the scalar 64-bit column pass); only 181 * (x4 +- x5) can, and
+// is split so that it does not.
+
+#define VT_AVX2 __attribute__((target("avx2")))
+
+VT_AVX2 inline __m256i Mul(__m256i v, int w) { return _mm256_mullo_epi32(v, _mm256_set1_epi32(w)); }
+
+// (181 * v + 128) >> 8 for any 32-bit v: with v = 256 h + l it is 181 h + ((181 l + 128) >> 8).
+VT_AVX2 inline __m256i Mul181Round(__m256i v) {
+    const __m256i h = _mm256_srai_epi32(v, 8), l = _mm256_and_si256(v, _mm256_set1_epi32(255));
+    return _mm256_add_epi32(
+        Mul(h, 181), _mm256_srai_epi32(_mm256_add_epi32(Mul(l, 181), _mm256_set1_epi32(128)), 8));
+}
+
+// 8 x 8 32-bit transpose: afterwards v[c] lane r is what v[r] lane c was.
+VT_AVX2 inline void Transpose8(__m256i *v) {
+    __m256i a[8], b[8];
+    for (int i = 0; i < 8; i += 2) {
+        a[i] = _mm256_unpacklo_epi32(v[i], v[i + 1]);
+        a[i + 1] = _mm256_unpackhi_epi32(v[i], v[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        b[i] = _mm256_unpacklo_epi64(a[i], a[i + 2]);
+        b[i + 1] = _mm256_unpackhi_epi64(a[i], a[i + 2]);
+        b[i + 2] = _mm256_unpacklo_epi64(a[i + 1], a[i + 3]);
+        b[i + 3] = _mm256_unpackhi_epi64(a[i + 1], a[i + 3]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        v[i] = _mm256_permute2x128_si256(b[i], b[i + 4], 0x20);
+        v[i + 4] = _mm256_permute2x128_si256(b[i], b[i + 4], 0x31);
+    }
+}
+
+// RowPass on eight rows: in[c] lane r is input c of row r; out[c] lane r is output c of row r.
+VT_AVX2 inline void RowPass8(const __m256i *in, __m256i *out) {
+    __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(in[0], 11), _mm256_set1_epi32(128));
+    __m256i x1 = _mm256_slli_epi32(in[4], 11);
+    __m256i x2 = in[6], x3 = in[2], x4 = in[1], x5 = in[7], x6 = in[5], x7 = in[3];
+    __m256i x8 = Mul(_mm256_add_epi32(x4, x5), W7);
+    x4 = _mm256_add_epi32(x8, Mul(x4, W1 - W7));
+    x5 = _mm256_sub_epi32(x8, Mul(x5, W1 + W7));
+    x8 = Mul(_mm256_add_epi32(x6, x7), W3);
+    x6 = _mm256_sub_epi32(x8, Mul(x6, W3 - W5));
+    x7 = _mm256_sub_epi32(x8, Mul(x7, W3 + W5));
+    x8 = _mm256_add_epi32(x0, x1);
+    x0 = _mm256_sub_epi32(x0, x1);
+    x1 = Mul(_mm256_add_epi32(x3, x2), W6);
+    x2 = _mm256_sub_epi32(x1, Mul(x2, W2 + W6));
+    x3 = _mm256_add_epi32(x1, Mul(x3, W2 - W6));
+    x1 = _mm256_add_epi32(x4, x6);
+    x4 = _mm256_sub_epi32(x4, x6);
+    x6 = _mm256_add_epi32(x5, x7);
+    x5 = _mm256_sub_epi32(x5, x7);
+    x7 = _mm256_add_epi32(x8, x3);
+    x8 = _mm256_sub_epi32(x8, x3);
+    x3 = _mm256_add_epi32(x0, x2);
+    x0 = _mm256_sub_epi32(x0, x2);
+    x2 = Mul181Round(_mm256_add_epi32(x4, x5));
+    x4 = Mul181Round(_mm256_sub_epi32(x4, x5));
+    out[0] = _mm256_srai_epi32(_mm256_add_epi32(x7, x1), 8);
+    out[1] = _mm256_srai_epi32(_mm256_add_epi32(x3, x2), 8);
+    out[2] = _mm256_srai_epi32(_mm256_add_epi32(x0, x4), 8);
+    out[3] = _mm256_srai_epi32(_mm256_add_epi32(x8, x6), 8);
+    out[4] = _mm256_srai_epi32(_mm256_sub_epi32(x8, x6), 8);
+    out[5] = _mm256_srai_epi32(_mm256_sub_epi32(x0, x4), 8);
+    out[6] = _mm256_srai_epi32(_mm256_sub_epi32(x3, x2), 8);
+    out[7] = _mm256_srai_epi32(_mm256_sub_epi32(x7, x1), 8);
+}
+
+// ColPass32 on eight columns: in[k] lane c is input k of column c (all within 16 bits); out[r]
+// is residual row r.
+VT_AVX2 inline void ColPass8(const __m256i *in, __m256i *out) {
+    const __m256i four = _mm256_set1_epi32(4);
+    __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(in[0], 8), _mm256_set1_epi32(8192));
+    __m256i x1 = _mm256_slli_epi32(in[4], 8);
+    __m256i x2 = in[6], x3 = in[2], x4 = in[1], x5 = in[7], x6 = in[5], x7 = in[3];
+    __m256i x8 = _mm256_add_epi32(Mul(_mm256_add_epi32(x4, x5), W7), four);
+    x4 = _mm256_srai_epi32(_mm256_add_epi32(x8, Mul(x4, W1 - W7)), 3);
+    x5 = _mm256_srai_epi32(_mm256_sub_epi32(x8, Mul(x5, W1 + W7)), 3);
+    x8 = _mm256_add_epi32(Mul(_mm256_add_epi32(x6, x7), W3), four);
+    x6 = _mm256_srai_epi32(_mm256_sub_epi32(x8, Mul(x6, W3 - W5)), 3);
+    x7 = _mm256_srai_epi32(_mm256_sub_epi32(x8, Mul(x7, W3 + W5)), 3);
+    x8 = _mm256_add_epi32(x0, x1);
+    x0 = _mm256_sub_epi32(x0, x1);
+    x1 = _mm256_add_epi32(Mul(_mm256_add_epi32(x3, x2), W6), four);
+    x2 = _mm256_srai_epi32(_mm256_sub_epi32(x1, Mul(x2, W2 + W6)), 3);
+    x3 = _mm256_srai_epi32(_mm256_add_epi32(x1, Mul(x3, W2 - W6)), 3);
+    x1 = _mm256_add_epi32(x4, x6);
+    x4 = _mm256_sub_epi32(x4, x6);
+    x6 = _mm256_add_epi32(x5, x7);
+    x5 = _mm256_sub_epi32(x5, x7);
+    x7 = _mm256_add_epi32(x8, x3);
+    x8 = _mm256_sub_epi32(x8, x3);
+    x3 = _mm256_add_epi32(x0, x2);
+    x0 = _mm256_sub_epi32(x0, x2);
+    x2 = Mul181Round(_mm256_add_epi32(x4, x5));
+    x4 = Mul181Round(_mm256_sub_epi32(x4, x5));
+    out[0] = _mm256_srai_epi32(_mm256_add_epi32(x7, x1), 14);
+    out[1] = _mm256_srai_epi32(_mm256_add_epi32(x3, x2), 14);
+    out[2] = _mm256_srai_epi32(_mm256_add_epi32(x0, x4), 14);
+    out[3] = _mm256_srai_epi32(_mm256_add_epi32(x8, x6), 14);
+    out[4] = _mm256_srai_epi32(_mm256_sub_epi32(x8, x6), 14);
+    out[5] = _mm256_srai_epi32(_mm256_sub_epi32(x0, x4), 14);
+    out[6] = _mm256_srai_epi32(_mm256_sub_epi32(x3, x2), 14);
+    out[7] = _mm256_srai_epi32(_mm256_sub_epi32(x7, x1), 14);
+}
+
+// How TransformAvx2 delivered the residual.
+enum class Residual { kConstant, kRaster, kRows };
+
+// The residual of a block: as vector rows, or (blocks of at most one row, and extreme values) as
+// the SSE2 path gives it in res.
+VT_AVX2 Residual TransformAvx2(const int16_t *blk, BlockShape shape, __m256i *rows, int32_t *res) {
+    if (shape.rows == 0 || shape.rows == 1)
+        return Transform<true>(blk, shape, res) ? Residual::kConstant : Residual::kRaster;
+    __m256i t[8];
+    for (int r = 0; r < 8; ++r)
+        t[r] =
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(blk + 8 * r)));
+    Transpose8(t);
+    __m256i tmp[8];
+    RowPass8(t, tmp);
+    Transpose8(tmp);  // tmp[k] lane c: row k, column c of the row pass output
+    __m256i mag = _mm256_setzero_si256();
+    for (int k = 0; k < 8; ++k) mag = _mm256_or_si256(mag, _mm256_abs_epi32(tmp[k]));
+    if (!_mm256_testz_si256(mag, _mm256_set1_epi32(~0x7FFF))) {
+        int32_t raster[64];
+        for (int k = 0; k < 8; ++k)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(raster + 8 * k), tmp[k]);
+        ScalarColumns(raster, shape, res, false);
+        return Residual::kRaster;
+    }
+    ColPass8(tmp, rows);
+    return Residual::kRows;
+}
+
+VT_AVX2 inline __m128i Row16(__m256i row) {
+    return _mm_packs_epi32(_mm256_castsi256_si128(row), _mm256_extracti128_si256(row, 1));
+}
+
+VT_AVX2 void IdctPutAvx2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    __m256i rows[8];
+    int32_t res[64];
+    const Residual kind = TransformAvx2(blk, shape, rows, res);
+    if (kind == Residual::kRows) {
         for (int r = 0; r < 8; ++r) {
-            const __m128i *row = reinterpret_cast<const __m128i *>(res + 8 * r);
-            __m128i w = _mm_packs_epi32(_mm_loadu_si128(row), _mm_loadu_si128(row + 1));
-            uint8_t *d = dst + r * pitch;
-            __m128i p =
-                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(d)), zero);
-            __m128i sum = _mm_adds_epi16(p, w);
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(d), _mm_packus_epi16(sum, sum));
+            const __m128i w = Row16(rows[r]);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch), _mm_packus_epi16(w, w));
         }
+    } else {
+        PutResidualSse2(kind == Residual::kConstant, res, dst, pitch);
+    }
+    ClearBlock(blk, shape);
+}
+
+VT_AVX2 void IdctAddAvx2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
+    __m256i rows[8];
+    int32_t res[64];
+    const Residual kind = TransformAvx2(blk, shape, rows, res);
+    if (kind == Residual::kRows) {
+        for (int r = 0; r < 8; ++r) AddRowSse2(Row16(rows[r]), dst + r * pitch);
+    } else {
+        AddResidualSse2(kind == Residual::kConstant, res, dst, pitch);
     }
     ClearBlock(blk, shape);
 }
@@ -373,6 +578,10 @@ void DspInitIdct(DspTable *t, bool sse2) {
     if (sse2) {
         t->idctPut = IdctPutSse2;
         t->idctAdd = IdctAddSse2;
+        if (__builtin_cpu_supports("avx2")) {
+            t->idctPut = IdctPutAvx2;
+            t->idctAdd = IdctAddAvx2;
+        }
     }
 #else
     (void)sse2;

@@ -1,6 +1,7 @@
 // Half-sample motion compensation (14496-2 7.6.2) with rounding control. Frame buffers have no
 // border: a fetch that leaves the picture is first gathered into a scratch block with clamped
 // coordinates, which gives the same samples as a reference extended by edge replication.
+#include <algorithm>
 #include <cstring>
 
 #include "codec/mpeg4v/dsp.h"
@@ -139,15 +140,26 @@ const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int plane
         *pitch = refPitch;
         return ref + iy * refPitch + ix;
     }
+    // Each row: the edge sample repeated left of the plane, the samples inside, the other edge
+    // sample repeated right of it.
+    const int n = w + 1;
+    const int left = std::clamp(-ix, 0, n), right = std::clamp(ix + n - planeW, 0, n);
     for (int r = 0; r <= h; ++r) {
         int sy = iy + r;
         sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
         const uint8_t *row = ref + sy * refPitch;
         uint8_t *o = emu + r * kEmuPitch;
-        for (int c = 0; c <= w; ++c) {
-            int sx = ix + c;
-            sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
-            o[c] = row[sx];
+        if (left + right <= n) {
+            const int mid = n - left - right;
+            std::memset(o, row[0], static_cast<size_t>(left));
+            if (mid > 0) std::memcpy(o + left, row + ix + left, static_cast<size_t>(mid));
+            std::memset(o + left + mid, row[planeW - 1], static_cast<size_t>(right));
+        } else {
+            for (int c = 0; c < n; ++c) {  // a plane narrower than the block
+                int sx = ix + c;
+                sx = sx < 0 ? 0 : sx >= planeW ? planeW - 1 : sx;
+                o[c] = row[sx];
+            }
         }
     }
     *pitch = kEmuPitch;
