@@ -1,5 +1,5 @@
 #pragma once
-// Pixel kernels: inverse DCT and half-sample motion compensation.
+// Pixel kernels: inverse DCT, motion compensation and the conversion to RGB.
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -50,6 +50,10 @@ using InterpolateFn = void (*)(uint8_t *dst, int dp, const uint8_t *s, int sp, i
                                int fy, int rnd);
 using AverageFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int h);
 using QpelFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd);
+// One row of 4:2:0 samples to packed RGB: `width` pixels from y, (width + 1) / 2 from u and v;
+// bgr swaps the red and blue bytes.
+using RgbRowFn = void (*)(uint8_t *out, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                          int width, int bgr);
 struct DspTable {
     IdctFn idctPut;                // as IdctPut
     IdctFn idctAdd;                // as IdctAdd
@@ -57,14 +61,17 @@ struct DspTable {
     AverageFn average[2];          // as AverageBlock, [0] 8 and [1] 16 samples wide
     QpelFn qpel[3];                // as QpelInterpolate: [0] 8x8, [1] 16x8, [2] 16x16
     QpelFn qpelPair;               // as QpelInterpolatePair
+    RgbRowFn rgbRow[2];            // [0] 3 and [1] 4 bytes a pixel (the fourth is 255)
 };
 
 // The table for this CPU, and the portable one (for the checker).
 const DspTable &Dsp();
 const DspTable &DspPortable();
-// Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set.
+// Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set (and
+// the AVX2 ones where there are any, when avx2 is set too).
 void DspInitIdct(DspTable *t, bool sse2);
 void DspInitMc(DspTable *t, bool sse2);
 void DspInitQpel(DspTable *t, bool sse2);
+void DspInitColour(DspTable *t, bool sse2, bool avx2);
 
 }  // namespace mp4v

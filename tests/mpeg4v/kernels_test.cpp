@@ -159,4 +159,43 @@ TEST(Mp4vKernels, QuarterSampleEntriesMatchThePortableVersions) {
     }
 }
 
+// Random samples with the extremes (0, 1, 127, 128, 254, 255) mixed in often.
+uint8_t Sample(std::mt19937 &rng) {
+    static const uint8_t kEdges[6] = {0, 1, 127, 128, 254, 255};
+    const uint32_t r = rng();
+    return r % 4 == 0 ? kEdges[(r >> 8) % 6] : uint8_t(r >> 16);
+}
+
+TEST(Mp4vKernels, ColourEntriesMatchThePortableVersions) {
+    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
+    std::mt19937 rng(3);
+    std::vector<uint8_t> y(2000), u(1000), v(1000), a(8000), b(8000);
+    std::vector<int> widths;
+    for (int w = 1; w <= 80; ++w) widths.push_back(w);
+    for (int w : {129, 176, 352, 639, 640, 1279, 1920}) widths.push_back(w);
+    for (int bytes = 0; bytes < 2; ++bytes)
+        for (int w : widths)
+            for (int round = 0; round < 20; ++round) {
+                for (auto &x : y) x = Sample(rng);
+                for (auto &x : u) x = Sample(rng);
+                for (auto &x : v) x = Sample(rng);
+                for (auto &x : a) x = uint8_t(rng());
+                b = a;
+                // Unaligned rows, and only the row's own bytes may change.
+                const int skew = round % 7, bgr = round & 1;
+                best.rgbRow[bytes](a.data() + skew, y.data() + skew, u.data() + 1, v.data() + 2, w,
+                                   bgr);
+                ref.rgbRow[bytes](b.data() + skew, y.data() + skew, u.data() + 1, v.data() + 2, w,
+                                  bgr);
+                ASSERT_EQ(a, b) << (bytes ? "rgb32" : "rgb24") << " width " << w << " bgr " << bgr;
+            }
+    for (int bytes = 0; bytes < 2; ++bytes) {
+        auto run = [&](mp4v::RgbRowFn f) {
+            return Time([&](int i) { f(a.data(), y.data(), u.data(), v.data(), 640, i & 1); },
+                        50000);
+        };
+        Report(bytes ? "rgb32 row" : "rgb24 row", run(ref.rgbRow[bytes]), run(best.rgbRow[bytes]));
+    }
+}
+
 }  // namespace
