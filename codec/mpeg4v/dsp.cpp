@@ -17,6 +17,7 @@ DspTable Make(bool optimised) {
     DspInitMc(&t, sse2);
     DspInitQpel(&t, sse2);
     DspInitColour(&t, sse2, avx2);
+    DspInitPostFilter(&t, sse2, avx2);
     return t;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Pixel kernels: inverse DCT, motion compensation and the conversion to RGB.
+// Pixel kernels: inverse DCT, motion compensation, the post-filter and the conversion to RGB.
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -54,6 +54,10 @@ using QpelFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx
 // bgr swaps the red and blue bytes.
 using RgbRowFn = void (*)(uint8_t *out, const uint8_t *y, const uint8_t *u, const uint8_t *v,
                           int width, int bgr);
+// The post-filter across one 8-sample block edge: q0 is the first sample after the edge on its
+// first line; the three samples either side of the edge on each of the 8 lines may change (the
+// fourth either side is read, and may be written back unchanged).
+using DeblockFn = void (*)(uint8_t *q0, int pitch, int qp);
 struct DspTable {
     IdctFn idctPut;                // as IdctPut
     IdctFn idctAdd;                // as IdctAdd
@@ -62,6 +66,7 @@ struct DspTable {
     QpelFn qpel[3];                // as QpelInterpolate: [0] 8x8, [1] 16x8, [2] 16x16
     QpelFn qpelPair;               // as QpelInterpolatePair
     RgbRowFn rgbRow[2];            // [0] 3 and [1] 4 bytes a pixel (the fourth is 255)
+    DeblockFn deblock[2];          // [0] across a vertical edge (8 rows), [1] a horizontal one
 };
 
 // The table for this CPU, and the portable one (for the checker).
@@ -73,5 +78,6 @@ void DspInitIdct(DspTable *t, bool sse2);
 void DspInitMc(DspTable *t, bool sse2);
 void DspInitQpel(DspTable *t, bool sse2);
 void DspInitColour(DspTable *t, bool sse2, bool avx2);
+void DspInitPostFilter(DspTable *t, bool sse2, bool avx2);
 
 }  // namespace mp4v

@@ -198,4 +198,45 @@ TEST(Mp4vKernels, ColourEntriesMatchThePortableVersions) {
     }
 }
 
+// Lines across an edge that reach every strength of the filter: flat areas, gentle ramps, real
+// edges and noise, around any level including the extremes.
+void EdgeArea(std::mt19937 &rng, std::vector<uint8_t> &buf) {
+    const int kind = rng() % 4;
+    const int base = Sample(rng), step = int(rng() % 61) - 30;
+    const int noise = kind == 0 ? 0 : kind == 1 ? 2 : kind == 2 ? 12 : 256;
+    for (size_t k = 0; k < buf.size(); ++k) {
+        int v = base + (rng() % 2 ? step : 0) + (noise ? int(rng() % (2 * noise + 1)) - noise : 0);
+        buf[k] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+        if (rng() % 16 == 0) buf[k] = Sample(rng);
+    }
+}
+
+TEST(Mp4vKernels, PostFilterEntriesMatchThePortableVersions) {
+    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
+    std::mt19937 rng(5);
+    constexpr int kPitch = 24;
+    std::vector<uint8_t> a(kPitch * 16), b(kPitch * 16);
+    std::vector<int> qps;
+    for (int qp = 0; qp <= 40; ++qp) qps.push_back(qp);
+    for (int qp : {51, 62, 63, 64, 100, 127, 128, 200, 254, 255}) qps.push_back(qp);
+    const char *names[2] = {"deblock vertical", "deblock horiz"};
+    for (int dir = 0; dir < 2; ++dir) {
+        // The edge between columns 7 and 8 (vertical) or rows 7 and 8 (horizontal).
+        const int at = dir ? 8 * kPitch + 5 : 4 * kPitch + 8;
+        for (int qp : qps)
+            for (int round = 0; round < 300; ++round) {
+                EdgeArea(rng, a);
+                b = a;
+                best.deblock[dir](a.data() + at, kPitch, qp);
+                ref.deblock[dir](b.data() + at, kPitch, qp);
+                ASSERT_EQ(a, b) << names[dir] << " qp " << qp << " #" << round;
+            }
+        EdgeArea(rng, a);
+        auto run = [&](mp4v::DeblockFn f) {
+            return Time([&](int i) { f(a.data() + at, kPitch, 1 + (i & 31)); }, 500000);
+        };
+        Report(names[dir], run(ref.deblock[dir]), run(best.deblock[dir]));
+    }
+}
+
 }  // namespace
