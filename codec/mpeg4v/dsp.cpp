@@ -18,6 +18,7 @@ DspTable Make(bool optimised) {
     DspInitQpel(&t, sse2);
     DspInitColour(&t, sse2, avx2);
     DspInitPostFilter(&t, sse2, avx2);
+    DspInitGmc(&t, sse2, avx2);
     return t;
 }
 

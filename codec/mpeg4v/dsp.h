@@ -1,5 +1,6 @@
 #pragma once
-// Pixel kernels: inverse DCT, motion compensation, the post-filter and the conversion to RGB.
+// Pixel kernels: inverse DCT, motion compensation, the GMC warp, the post-filter and the
+// conversion to RGB.
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -58,6 +59,15 @@ using RgbRowFn = void (*)(uint8_t *out, const uint8_t *y, const uint8_t *u, cons
 // first line; the three samples either side of the edge on each of the 8 lines may change (the
 // fourth either side is read, and may be written back unchanged).
 using DeblockFn = void (*)(uint8_t *q0, int pitch, int qp);
+// One block through a GMC warp: sample (i, j) comes from ((x0 + dxx*i + dxy*j) >> shift,
+// (y0 + dyx*i + dyy*j) >> shift) in 1/s sample (s = 2 << accuracy), bilinear, with the taps
+// clamped into the planeW x planeH plane.
+struct WarpParams {
+    int64_t x0, y0, dxx, dxy, dyx, dyy;
+    int32_t shift, accuracy, rounding;
+};
+using WarpFn = void (*)(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
+                        const WarpParams &w);
 struct DspTable {
     IdctFn idctPut;                // as IdctPut
     IdctFn idctAdd;                // as IdctAdd
@@ -67,6 +77,7 @@ struct DspTable {
     QpelFn qpelPair;               // as QpelInterpolatePair
     RgbRowFn rgbRow[2];            // [0] 3 and [1] 4 bytes a pixel (the fourth is 255)
     DeblockFn deblock[2];          // [0] across a vertical edge (8 rows), [1] a horizontal one
+    WarpFn warp[2];                // [0] 8x8 and [1] 16x16 blocks
 };
 
 // The table for this CPU, and the portable one (for the checker).
@@ -79,5 +90,6 @@ void DspInitMc(DspTable *t, bool sse2);
 void DspInitQpel(DspTable *t, bool sse2);
 void DspInitColour(DspTable *t, bool sse2, bool avx2);
 void DspInitPostFilter(DspTable *t, bool sse2, bool avx2);
+void DspInitGmc(DspTable *t, bool sse2, bool avx2);
 
 }  // namespace mp4v

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/mpeg4v/dsp.h"
+#include "codec/mpeg4v/gmc.h"
 
 namespace {
 
@@ -236,6 +237,101 @@ TEST(Mp4vKernels, PostFilterEntriesMatchThePortableVersions) {
             return Time([&](int i) { f(a.data() + at, kPitch, 1 + (i & 31)); }, 500000);
         };
         Report(names[dir], run(ref.deblock[dir]), run(best.deblock[dir]));
+    }
+}
+
+// The warp of a macroblock's luma (or, with chroma, its 8x8 chroma blocks) as the decoder
+// derives it.
+mp4v::WarpParams BlockWarp(const mp4v::GmcWarp &g, int mbx, int mby, bool chroma, int rounding) {
+    if (chroma)
+        return {g.cOffX + g.cdxx * 8 * mbx + g.cdxy * 8 * mby,
+                g.cOffY + g.cdyx * 8 * mbx + g.cdyy * 8 * mby,
+                g.cdxx,
+                g.cdxy,
+                g.cdyx,
+                g.cdyy,
+                g.cShift,
+                g.accuracy,
+                rounding};
+    return {g.offX + g.dxx * 16 * mbx + g.dxy * 16 * mby,
+            g.offY + g.dyx * 16 * mbx + g.dyy * 16 * mby,
+            g.dxx,
+            g.dxy,
+            g.dyx,
+            g.dyy,
+            g.shift,
+            g.accuracy,
+            rounding};
+}
+
+TEST(Mp4vKernels, WarpEntriesMatchThePortableVersions) {
+    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
+    std::mt19937 rng(13);
+    constexpr int kDp = 24;
+    std::vector<uint8_t> da(kDp * 16), db(kDp * 16);
+    for (int round = 0; round < 3000; ++round) {
+        // Warps of every kind and reach: translations to sprite points far outside the picture.
+        const int w = 16 * (1 + int(rng() % 24)), h = 16 * (1 + int(rng() % 18));
+        const int points = int(rng() % 4), accuracy = int(rng() % 4);
+        const int reach = 1 << (rng() % 14);
+        int16_t traj[3][2];
+        for (auto &t : traj)
+            for (auto &c : t) c = int16_t(int(rng() % (2 * reach + 1)) - reach);
+        mp4v::GmcWarp g{};
+        mp4v::SetupGmcWarp(&g, w, h, points, accuracy, traj);
+        std::vector<uint8_t> plane(size_t(w) * h);
+        for (auto &x : plane) x = Sample(rng);
+        for (int k = 0; k < 8; ++k) {
+            // Macroblocks inside the picture and some way beyond it.
+            const int mbx = int(rng() % (w / 16 + 4)) - 2, mby = int(rng() % (h / 16 + 4)) - 2;
+            const int chroma = int(rng() % 2), rounding = int(rng() % 2);
+            const mp4v::WarpParams p = BlockWarp(g, mbx, mby, chroma, rounding);
+            const int pitch = chroma ? w / 2 : w, pw = chroma ? w / 2 : w, ph = chroma ? h / 2 : h;
+            for (auto &x : da) x = uint8_t(rng());
+            db = da;
+            best.warp[!chroma](plane.data(), pitch, pw, ph, da.data() + 3, kDp, p);
+            ref.warp[!chroma](plane.data(), pitch, pw, ph, db.data() + 3, kDp, p);
+            ASSERT_EQ(da, db) << (chroma ? "chroma" : "luma") << " " << w << "x" << h << " points "
+                              << points << " accuracy " << accuracy << " mb " << mbx << "," << mby;
+        }
+    }
+    // Raw warps beyond what a layer sets up: steps and offsets past 32 bits, every shift.
+    std::vector<uint8_t> plane(64 * 48);
+    for (auto &x : plane) x = Sample(rng);
+    for (int round = 0; round < 20000; ++round) {
+        const int mag = int(rng() % 44);
+        auto any = [&] {
+            return int64_t(uint64_t(rng()) << 32 | rng()) >> (63 - mag) >> (rng() % 2 ? 0 : 8);
+        };
+        const mp4v::WarpParams p{any(),
+                                 any(),
+                                 any(),
+                                 any(),
+                                 any(),
+                                 any(),
+                                 int32_t(rng() % 34),
+                                 int32_t(rng() % 4),
+                                 int32_t(rng() % 2)};
+        const int wide = int(rng() % 2);
+        for (auto &x : da) x = uint8_t(rng());
+        db = da;
+        best.warp[wide](plane.data(), 64, 64, 48, da.data() + 1, kDp, p);
+        ref.warp[wide](plane.data(), 64, 64, 48, db.data() + 1, kDp, p);
+        ASSERT_EQ(da, db) << "raw warp #" << round;
+    }
+    // Timed on a slow rotation and zoom that stays inside the picture.
+    mp4v::GmcWarp g{};
+    const int16_t traj[3][2] = {{3, -2}, {-5, 4}, {2, 6}};
+    mp4v::SetupGmcWarp(&g, 352, 288, 3, 3, traj);
+    std::vector<uint8_t> big(352 * 288);
+    for (auto &x : big) x = uint8_t(rng());
+    for (int wide = 0; wide < 2; ++wide) {
+        const mp4v::WarpParams p = BlockWarp(g, 5, 4, !wide, 0);
+        const int pitch = wide ? 352 : 176, ph = wide ? 288 : 144;
+        auto run = [&](mp4v::WarpFn f) {
+            return Time([&](int) { f(big.data(), pitch, pitch, ph, da.data(), kDp, p); }, 100000);
+        };
+        Report(wide ? "gmc warp 16" : "gmc warp 8", run(ref.warp[wide]), run(best.warp[wide]));
     }
 }
 
