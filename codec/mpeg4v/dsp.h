@@ -5,6 +5,9 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VT_X86 1
+// Instruction sets of single functions (the rest of the program is built for the baseline).
+#define VT_SSE2 __attribute__((target("sse2")))
+#define VT_AVX2 __attribute__((target("avx2")))
 #else
 #define VT_X86 0
 #endif

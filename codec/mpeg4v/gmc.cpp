@@ -81,9 +81,7 @@ void WarpC(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, 
 }
 
 #if VT_X86
-#pragma GCC push_options
-#pragma GCC target("sse2")
-inline __m128i Clamp16(__m128i v, __m128i hi) {
+VT_SSE2 inline __m128i Clamp16(__m128i v, __m128i hi) {
     return _mm_min_epi16(_mm_max_epi16(v, _mm_setzero_si128()), hi);
 }
 
@@ -97,7 +95,8 @@ inline int Pair(const uint8_t *p) {
 // Lanes K..7 of the tap pairs at off[] (top) and one row below (bottom), inserted straight
 // into the registers.
 template <int K>
-inline void Gather(__m128i &t, __m128i &b, const uint8_t *ref, const int32_t *off, int pitch) {
+VT_SSE2 inline void Gather(__m128i &t, __m128i &b, const uint8_t *ref, const int32_t *off,
+                           int pitch) {
     if constexpr (K < 8) {
         t = _mm_insert_epi16(t, Pair(ref + off[K]), K);
         b = _mm_insert_epi16(b, Pair(ref + off[K] + pitch), K);
@@ -111,8 +110,8 @@ inline void Gather(__m128i &t, __m128i &b, const uint8_t *ref, const int32_t *of
 // result at most 16 * 4080). Coordinates are brought into 16 bits with saturation, which
 // changes no clamped coordinate (planes are narrower than 2^15). Results equal WarpC's.
 template <int N>
-void WarpSse2(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
-              const WarpParams &w) {
+VT_SSE2 void WarpSse2(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
+                      const WarpParams &w) {
     bool fits = pitch < 32768 && planeW < 32768 && planeH < 32768;
     for (int corner = 0; corner < 4 && fits; ++corner) {
         const int i = (corner & 1) * (N - 1), j = (corner >> 1) * (N - 1);
@@ -223,7 +222,6 @@ void WarpSse2(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *ds
         }
     }
 }
-#pragma GCC pop_options
 #endif
 
 }  // namespace

@@ -24,9 +24,7 @@ void DeblockHorizontalC(uint8_t *q0, int pitch, int qp) {
 }
 
 #if VT_X86
-#pragma GCC push_options
-#pragma GCC target("sse2")
-inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
+VT_SSE2 inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
     return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
 }
 
@@ -34,8 +32,8 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
 // out and each lane keeps its own. Every intermediate fits 16 bits (|e| <= 510, act <= 765 and
 // qp <= 255), arithmetic shifts floor as the C shifts do, and the caller's saturating pack clamps
 // as Clip does.
-inline void Filter8(__m128i &p2, __m128i &p1, __m128i &p0, __m128i &q0, __m128i &q1, __m128i &q2,
-                    int qp) {
+VT_SSE2 inline void Filter8(__m128i &p2, __m128i &p1, __m128i &p0, __m128i &q0, __m128i &q1,
+                            __m128i &q2, int qp) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i qpv = _mm_set1_epi16(int16_t(qp)), limit = _mm_set1_epi16(int16_t(2 * qp));
     const __m128i delta = _mm_sub_epi16(p0, q0);
@@ -67,15 +65,15 @@ inline void Filter8(__m128i &p2, __m128i &p1, __m128i &p0, __m128i &q0, __m128i 
     q1 = nq1;
 }
 
-inline __m128i Widen(const uint8_t *p) {
+VT_SSE2 inline __m128i Widen(const uint8_t *p) {
     return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)),
                              _mm_setzero_si128());
 }
-inline void Narrow(uint8_t *p, __m128i v) {
+VT_SSE2 inline void Narrow(uint8_t *p, __m128i v) {
     _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v, v));
 }
 
-void DeblockHorizontalSse2(uint8_t *q0, int pitch, int qp) {
+VT_SSE2 void DeblockHorizontalSse2(uint8_t *q0, int pitch, int qp) {
     __m128i p2 = Widen(q0 - 3 * pitch), p1 = Widen(q0 - 2 * pitch), p0 = Widen(q0 - pitch);
     __m128i s0 = Widen(q0), s1 = Widen(q0 + pitch), s2 = Widen(q0 + 2 * pitch);
     Filter8(p2, p1, p0, s0, s1, s2, qp);
@@ -89,7 +87,7 @@ void DeblockHorizontalSse2(uint8_t *q0, int pitch, int qp) {
 
 // Transposes the 8x8 bytes held in the low halves of r[0..7]: on return r[2k] holds column 2k in
 // its low half and column 2k+1 in its high half.
-inline void Transpose8x8(__m128i r[8]) {
+VT_SSE2 inline void Transpose8x8(__m128i r[8]) {
     const __m128i t0 = _mm_unpacklo_epi8(r[0], r[1]), t1 = _mm_unpacklo_epi8(r[2], r[3]);
     const __m128i t2 = _mm_unpacklo_epi8(r[4], r[5]), t3 = _mm_unpacklo_epi8(r[6], r[7]);
     const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
@@ -100,7 +98,7 @@ inline void Transpose8x8(__m128i r[8]) {
     r[6] = _mm_unpackhi_epi32(u1, u3);
 }
 
-void DeblockVerticalSse2(uint8_t *q0, int pitch, int qp) {
+VT_SSE2 void DeblockVerticalSse2(uint8_t *q0, int pitch, int qp) {
     // Each line's samples q0-4 .. q0+3 become one column; the outer two go back unchanged.
     __m128i r[8];
     for (int k = 0; k < 8; ++k)
@@ -123,7 +121,6 @@ void DeblockVerticalSse2(uint8_t *q0, int pitch, int qp) {
                          _mm_unpackhi_epi64(c[2 * k], c[2 * k]));
     }
 }
-#pragma GCC pop_options
 #endif
 
 void FilterPlane(uint8_t *p, int pitch, int w, int h, const uint8_t *qmap, int mbw, bool chroma) {
