@@ -10,7 +10,7 @@
 #include "codec/mpeg4v/dsp.h"
 
 #if VT_X86
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace mp4v {
@@ -104,6 +104,18 @@ VT_SSE2 inline void Gather(__m128i &t, __m128i &b, const uint8_t *ref, const int
     }
 }
 
+// Whether the vector versions may work on the block: every position fits 32 bits (the map is
+// affine, so its corners tell), and the plane's sizes fit 16 bits.
+bool Fits32(const WarpParams &w, int n, int pitch, int planeW, int planeH) {
+    if (pitch >= 32768 || planeW >= 32768 || planeH >= 32768) return false;
+    for (int corner = 0; corner < 4; ++corner) {
+        const int i = (corner & 1) * (n - 1), j = (corner >> 1) * (n - 1);
+        const int64_t vx = w.x0 + w.dxx * i + w.dxy * j, vy = w.y0 + w.dyx * i + w.dyy * j;
+        if (vx < INT32_MIN || vx > INT32_MAX || vy < INT32_MIN || vy > INT32_MAX) return false;
+    }
+    return true;
+}
+
 // Eight samples of a row at a time: the positions in 32-bit lanes (when the block's positions
 // all fit 32 bits, which its corners tell), the taps gathered in pairs, and both interpolation
 // steps as multiply-adds of 16-bit pairs (a tap times its weight is at most 255 * 16, a row
@@ -112,13 +124,7 @@ VT_SSE2 inline void Gather(__m128i &t, __m128i &b, const uint8_t *ref, const int
 template <int N>
 VT_SSE2 void WarpSse2(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
                       const WarpParams &w) {
-    bool fits = pitch < 32768 && planeW < 32768 && planeH < 32768;
-    for (int corner = 0; corner < 4 && fits; ++corner) {
-        const int i = (corner & 1) * (N - 1), j = (corner >> 1) * (N - 1);
-        const int64_t vx = w.x0 + w.dxx * i + w.dxy * j, vy = w.y0 + w.dyx * i + w.dyy * j;
-        fits = vx >= INT32_MIN && vx <= INT32_MAX && vy >= INT32_MIN && vy <= INT32_MAX;
-    }
-    if (!fits) {
+    if (!Fits32(w, N, pitch, planeW, planeH)) {
         WarpC<N>(ref, pitch, planeW, planeH, dst, dp, w);
         return;
     }
@@ -220,6 +226,83 @@ VT_SSE2 void WarpSse2(const uint8_t *ref, int pitch, int planeW, int planeH, uin
             vx[g] = _mm_add_epi32(vx[g], stepX);
             vy[g] = _mm_add_epi32(vy[g], stepY);
         }
+    }
+}
+
+// Eight samples of a row to a register: the positions in 32-bit lanes as in WarpSse2, the taps
+// fetched with two gathers of 32 bits (top pair and bottom pair), both steps as multiply-adds.
+// Only blocks whose taps all lie inside the plane; the others go to WarpSse2. A gather reads
+// the two bytes before its pair (the top pair of the plane's first two samples excepted, which
+// reads the two after it), so nothing outside the plane is read.
+template <int N>
+VT_AVX2 void WarpAvx2(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
+                      const WarpParams &w) {
+    if (!Fits32(w, N, pitch, planeW, planeH) || !TapsInside(w, N, planeW, planeH)) {
+        WarpSse2<N>(ref, pitch, planeW, planeH, dst, dp, w);
+        return;
+    }
+    const int bits = w.accuracy + 1;
+    const int s = 1 << bits;
+    const __m128i shift = _mm_cvtsi32_si128(w.shift), bitsv = _mm_cvtsi32_si128(bits);
+    const __m128i outShift = _mm_cvtsi32_si128(2 * bits);
+    const __m256i frac = _mm256_set1_epi32(s - 1), sv = _mm256_set1_epi32(s);
+    const __m256i round = _mm256_set1_epi32((1 << (2 * bits - 1)) - w.rounding);
+    const __m256i pitchv = _mm256_set1_epi32(pitch), one = _mm256_set1_epi32(1);
+    const __m256i two = _mm256_set1_epi32(2), below = _mm256_set1_epi32(pitch - 2);
+    // Bytes 0 and 1 of each lane to its two 16-bit halves; bytes 2 and 3 likewise.
+    const __m256i low = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
+                                         0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+    const __m256i high =
+        _mm256_setr_epi8(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1, 2, -1, 3, -1,
+                         6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+    const int *base = reinterpret_cast<const int *>(ref);
+    __m256i vx[N / 8], vy[N / 8];
+    for (int g = 0; g < N / 8; ++g) {
+        alignas(32) int32_t lx[8], ly[8];
+        for (int k = 0; k < 8; ++k) {
+            lx[k] = int32_t(uint32_t(uint64_t(w.x0 + w.dxx * (8 * g + k))));
+            ly[k] = int32_t(uint32_t(uint64_t(w.y0 + w.dyx * (8 * g + k))));
+        }
+        vx[g] = _mm256_load_si256(reinterpret_cast<const __m256i *>(lx));
+        vy[g] = _mm256_load_si256(reinterpret_cast<const __m256i *>(ly));
+    }
+    const __m256i stepX = _mm256_set1_epi32(int32_t(uint32_t(uint64_t(w.dxy))));
+    const __m256i stepY = _mm256_set1_epi32(int32_t(uint32_t(uint64_t(w.dyy))));
+    for (int j = 0; j < N; ++j, dst += dp) {
+        __m256i res[2];
+        for (int g = 0; g < N / 8; ++g) {
+            const __m256i px = _mm256_sra_epi32(vx[g], shift);
+            const __m256i py = _mm256_sra_epi32(vy[g], shift);
+            const __m256i fx = _mm256_and_si256(px, frac), fy = _mm256_and_si256(py, frac);
+            const __m256i off =
+                _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sra_epi32(py, bitsv), pitchv),
+                                 _mm256_sra_epi32(px, bitsv));
+            // Top pairs at off >= 2 are read from off - 2 and sit in bytes 2 and 3.
+            const __m256i back = _mm256_cmpgt_epi32(off, one);
+            const __m256i top =
+                _mm256_i32gather_epi32(base, _mm256_sub_epi32(off, _mm256_and_si256(back, two)), 1);
+            const __m256i topPairs = _mm256_blendv_epi8(_mm256_shuffle_epi8(top, low),
+                                                        _mm256_shuffle_epi8(top, high), back);
+            const __m256i bottomPairs = _mm256_shuffle_epi8(
+                _mm256_i32gather_epi32(base, _mm256_add_epi32(off, below), 1), high);
+            // Weight pairs (s - f, f) per sample.
+            const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(sv, fx), _mm256_slli_epi32(fx, 16));
+            const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(sv, fy), _mm256_slli_epi32(fy, 16));
+            const __m256i rows =
+                _mm256_or_si256(_mm256_madd_epi16(topPairs, wx),
+                                _mm256_slli_epi32(_mm256_madd_epi16(bottomPairs, wx), 16));
+            res[g] =
+                _mm256_srl_epi32(_mm256_add_epi32(_mm256_madd_epi16(rows, wy), round), outShift);
+            vx[g] = _mm256_add_epi32(vx[g], stepX);
+            vy[g] = _mm256_add_epi32(vy[g], stepY);
+        }
+        // Lanes A0-3 B0-3 | A4-7 B4-7 as bytes, then in order.
+        const __m256i words = _mm256_packs_epi32(res[0], res[N / 8 - 1]);
+        const __m256i bytes = _mm256_permutevar8x32_epi32(
+            _mm256_packus_epi16(words, words), _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0));
+        if constexpr (N == 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), _mm256_castsi256_si128(bytes));
+        else _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm256_castsi256_si128(bytes));
     }
 }
 #endif
@@ -359,10 +442,14 @@ void DspInitGmc(DspTable *t, bool sse2, bool avx2) {
         t->warp[0] = WarpSse2<8>;
         t->warp[1] = WarpSse2<16>;
     }
+    if (sse2 && avx2) {
+        t->warp[0] = WarpAvx2<8>;
+        t->warp[1] = WarpAvx2<16>;
+    }
 #else
     (void)sse2;
-#endif
     (void)avx2;
+#endif
 }
 
 }  // namespace mp4v
