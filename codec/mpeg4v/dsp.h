@@ -21,7 +21,7 @@ struct BlockShape {
     uint32_t rowsAc;
 };
 
-// 14496-2 Annex A separable integer IDCT. `blk` is cleared on return.
+// Separable integer inverse DCT. `blk` is cleared on return.
 void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);  // clip into dst
 void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);  // add to prediction
 // Full transform without shortcuts (the reference the shortcuts are checked against); writes

@@ -1,7 +1,7 @@
-// GMC warping (14496-2 7.8.4 to 7.8.6). The warp is brought into one affine form with a
-// power-of-two divisor: the trajectory's second and third points are first moved to the
-// "virtual" points W' and H' (the powers of two at or above the layer's size), so the per-sample
-// positions need a shift rather than a division.
+// GMC warping. The warp is brought into one affine form with a power-of-two divisor: the
+// trajectory's second and third points are first moved to the "virtual" points W' and H' (the
+// powers of two at or above the layer's size), so the per-sample positions need a shift rather
+// than a division. The per-block warp is a kernel of the table (dsp.h).
 #include "codec/mpeg4v/gmc.h"
 
 #include <cstdint>
