@@ -5,9 +5,10 @@ namespace mp4v {
 namespace {
 
 DspTable Make(bool optimised) {
-    bool sse2 = false;
+    bool sse2 = false, avx2 = false;
 #if VT_X86
     sse2 = optimised && __builtin_cpu_supports("sse2");
+    avx2 = sse2 && __builtin_cpu_supports("avx2");
 #else
     (void)optimised;
 #endif
@@ -15,6 +16,9 @@ DspTable Make(bool optimised) {
     DspInitIdct(&t, sse2);
     DspInitMc(&t, sse2);
     DspInitQpel(&t, sse2);
+    DspInitColour(&t, sse2, avx2);
+    DspInitPostFilter(&t, sse2, avx2);
+    DspInitGmc(&t, sse2, avx2);
     return t;
 }
 

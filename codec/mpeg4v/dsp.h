@@ -1,9 +1,13 @@
 #pragma once
-// Pixel kernels: inverse DCT and half-sample motion compensation.
+// Pixel kernels: inverse DCT, motion compensation, the GMC warp, the post-filter and the
+// conversion to RGB.
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VT_X86 1
+// Instruction sets of single functions (the rest of the program is built for the baseline).
+#define VT_SSE2 __attribute__((target("sse2")))
+#define VT_AVX2 __attribute__((target("avx2")))
 #else
 #define VT_X86 0
 #endif
@@ -17,7 +21,7 @@ struct BlockShape {
     uint32_t rowsAc;
 };
 
-// 14496-2 Annex A separable integer IDCT. `blk` is cleared on return.
+// Separable integer inverse DCT. `blk` is cleared on return.
 void IdctPut(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);  // clip into dst
 void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);  // add to prediction
 // Full transform without shortcuts (the reference the shortcuts are checked against); writes
@@ -50,6 +54,23 @@ using InterpolateFn = void (*)(uint8_t *dst, int dp, const uint8_t *s, int sp, i
                                int fy, int rnd);
 using AverageFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int h);
 using QpelFn = void (*)(uint8_t *dst, int dp, const uint8_t *src, int sp, int fx, int fy, int rnd);
+// One row of 4:2:0 samples to packed RGB: `width` pixels from y, (width + 1) / 2 from u and v;
+// bgr swaps the red and blue bytes.
+using RgbRowFn = void (*)(uint8_t *out, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+                          int width, int bgr);
+// The post-filter across one 8-sample block edge: q0 is the first sample after the edge on its
+// first line; the three samples either side of the edge on each of the 8 lines may change (the
+// fourth either side is read, and may be written back unchanged).
+using DeblockFn = void (*)(uint8_t *q0, int pitch, int qp);
+// One block through a GMC warp: sample (i, j) comes from ((x0 + dxx*i + dxy*j) >> shift,
+// (y0 + dyx*i + dyy*j) >> shift) in 1/s sample (s = 2 << accuracy), bilinear, with the taps
+// clamped into the planeW x planeH plane.
+struct WarpParams {
+    int64_t x0, y0, dxx, dxy, dyx, dyy;
+    int32_t shift, accuracy, rounding;
+};
+using WarpFn = void (*)(const uint8_t *ref, int pitch, int planeW, int planeH, uint8_t *dst, int dp,
+                        const WarpParams &w);
 struct DspTable {
     IdctFn idctPut;                // as IdctPut
     IdctFn idctAdd;                // as IdctAdd
@@ -57,14 +78,21 @@ struct DspTable {
     AverageFn average[2];          // as AverageBlock, [0] 8 and [1] 16 samples wide
     QpelFn qpel[3];                // as QpelInterpolate: [0] 8x8, [1] 16x8, [2] 16x16
     QpelFn qpelPair;               // as QpelInterpolatePair
+    RgbRowFn rgbRow[2];            // [0] 3 and [1] 4 bytes a pixel (the fourth is 255)
+    DeblockFn deblock[2];          // [0] across a vertical edge (8 rows), [1] a horizontal one
+    WarpFn warp[2];                // [0] 8x8 and [1] 16x16 blocks
 };
 
 // The table for this CPU, and the portable one (for the checker).
 const DspTable &Dsp();
 const DspTable &DspPortable();
-// Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set.
+// Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set (and
+// the AVX2 ones where there are any, when avx2 is set too).
 void DspInitIdct(DspTable *t, bool sse2);
 void DspInitMc(DspTable *t, bool sse2);
 void DspInitQpel(DspTable *t, bool sse2);
+void DspInitColour(DspTable *t, bool sse2, bool avx2);
+void DspInitPostFilter(DspTable *t, bool sse2, bool avx2);
+void DspInitGmc(DspTable *t, bool sse2, bool avx2);
 
 }  // namespace mp4v

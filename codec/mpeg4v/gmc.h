@@ -1,7 +1,7 @@
 #pragma once
-// Global motion compensation of S-VOPs in GMC layers (14496-2 7.8.4 to 7.8.6): the warp that a
-// VOP's sprite trajectory sets, the prediction of a macroblock through it, and the macroblock's
-// average vector that its neighbours use for vector prediction.
+// Global motion compensation of S-VOPs in GMC layers: the warp that a VOP's sprite trajectory
+// sets, the prediction of a macroblock through it, and the macroblock's average vector that its
+// neighbours use for vector prediction.
 #include <cstdint>
 
 namespace mp4v {

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/mpeg4v/dsp.h"
+#include "codec/mpeg4v/gmc.h"
 
 namespace {
 
@@ -44,8 +46,8 @@ double Time(F f, int iterations) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-void Report(const char *name, double portable, double chosen) {
-    std::printf("%-16s %.2fx\n", name, chosen > 0 ? portable / chosen : 0.0);
+void Report(const std::string &name, double portable, double chosen) {
+    std::printf("%-22s %.2fx\n", name.c_str(), chosen > 0 ? portable / chosen : 0.0);
 }
 
 TEST(Mp4vKernels, IdctEntriesMatchThePortableVersions) {
@@ -156,6 +158,243 @@ TEST(Mp4vKernels, QuarterSampleEntriesMatchThePortableVersions) {
                 50000);
         };
         Report(names[k], run(slow), run(fast));
+    }
+}
+
+// Every optimised table this CPU can run (SSE2, then SSE2 with AVX2), for the entries whose
+// versions differ by level; the chosen table is the last.
+struct Level {
+    std::string name;
+    DspTable table;
+};
+
+std::vector<Level> Levels() {
+    std::vector<Level> out;
+    auto make = [](bool sse2, bool avx2) {
+        DspTable t{};
+        mp4v::DspInitIdct(&t, sse2);
+        mp4v::DspInitMc(&t, sse2);
+        mp4v::DspInitQpel(&t, sse2);
+        mp4v::DspInitColour(&t, sse2, avx2);
+        mp4v::DspInitPostFilter(&t, sse2, avx2);
+        mp4v::DspInitGmc(&t, sse2, avx2);
+        return t;
+    };
+#if VT_X86
+    if (__builtin_cpu_supports("sse2")) {
+        out.push_back({"sse2", make(true, false)});
+        if (__builtin_cpu_supports("avx2")) out.push_back({"avx2", make(true, true)});
+    }
+#endif
+    if (out.empty()) out.push_back({"chosen", mp4v::Dsp()});
+    return out;
+}
+
+// The levels whose entry (picked by `entry` from a table) is a version of its own, each with
+// the chosen table checked to hold the best of them.
+template <typename F>
+std::vector<Level> LevelsOf(F entry) {
+    std::vector<Level> out;
+    for (Level &l : Levels())
+        if (out.empty() || entry(l.table) != entry(out.back().table)) out.push_back(std::move(l));
+    EXPECT_EQ(entry(mp4v::Dsp()), entry(out.back().table)) << "the chosen table is not the best";
+    return out;
+}
+
+std::string Named(const char *name, const Level &level) {
+    return std::string(name) + " " + level.name;
+}
+
+// Random samples with the extremes (0, 1, 127, 128, 254, 255) mixed in often.
+uint8_t Sample(std::mt19937 &rng) {
+    static const uint8_t kEdges[6] = {0, 1, 127, 128, 254, 255};
+    const uint32_t r = rng();
+    return r % 4 == 0 ? kEdges[(r >> 8) % 6] : uint8_t(r >> 16);
+}
+
+TEST(Mp4vKernels, ColourEntriesMatchThePortableVersions) {
+    const DspTable &ref = mp4v::DspPortable();
+    for (const Level &level : LevelsOf([](const DspTable &t) { return t.rgbRow[0]; })) {
+        const DspTable &best = level.table;
+        std::mt19937 rng(3);
+        std::vector<uint8_t> y(2000), u(1000), v(1000), a(8000), b(8000);
+        std::vector<int> widths;
+        for (int w = 1; w <= 80; ++w) widths.push_back(w);
+        for (int w : {129, 176, 352, 639, 640, 1279, 1920}) widths.push_back(w);
+        for (int bytes = 0; bytes < 2; ++bytes)
+            for (int w : widths)
+                for (int round = 0; round < 20; ++round) {
+                    for (auto &x : y) x = Sample(rng);
+                    for (auto &x : u) x = Sample(rng);
+                    for (auto &x : v) x = Sample(rng);
+                    for (auto &x : a) x = uint8_t(rng());
+                    b = a;
+                    // Unaligned rows, and only the row's own bytes may change.
+                    const int skew = round % 7, bgr = round & 1;
+                    best.rgbRow[bytes](a.data() + skew, y.data() + skew, u.data() + 1, v.data() + 2,
+                                       w, bgr);
+                    ref.rgbRow[bytes](b.data() + skew, y.data() + skew, u.data() + 1, v.data() + 2,
+                                      w, bgr);
+                    ASSERT_EQ(a, b)
+                        << (bytes ? "rgb32" : "rgb24") << " width " << w << " bgr " << bgr;
+                }
+        for (int bytes = 0; bytes < 2; ++bytes) {
+            auto run = [&](mp4v::RgbRowFn f) {
+                return Time([&](int i) { f(a.data(), y.data(), u.data(), v.data(), 640, i & 1); },
+                            50000);
+            };
+            Report(Named(bytes ? "rgb32 row" : "rgb24 row", level), run(ref.rgbRow[bytes]),
+                   run(best.rgbRow[bytes]));
+        }
+    }
+}
+
+// Lines across an edge that reach every strength of the filter: flat areas, gentle ramps, real
+// edges and noise, around any level including the extremes.
+void EdgeArea(std::mt19937 &rng, std::vector<uint8_t> &buf) {
+    const int kind = rng() % 4;
+    const int base = Sample(rng), step = int(rng() % 61) - 30;
+    const int noise = kind == 0 ? 0 : kind == 1 ? 2 : kind == 2 ? 12 : 256;
+    for (size_t k = 0; k < buf.size(); ++k) {
+        int v = base + (rng() % 2 ? step : 0) + (noise ? int(rng() % (2 * noise + 1)) - noise : 0);
+        buf[k] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+        if (rng() % 16 == 0) buf[k] = Sample(rng);
+    }
+}
+
+TEST(Mp4vKernels, PostFilterEntriesMatchThePortableVersions) {
+    const DspTable &ref = mp4v::DspPortable();
+    for (const Level &level : LevelsOf([](const DspTable &t) { return t.deblock[0]; })) {
+        const DspTable &best = level.table;
+        std::mt19937 rng(5);
+        constexpr int kPitch = 24;
+        std::vector<uint8_t> a(kPitch * 16), b(kPitch * 16);
+        std::vector<int> qps;
+        for (int qp = 0; qp <= 40; ++qp) qps.push_back(qp);
+        for (int qp : {51, 62, 63, 64, 100, 127, 128, 200, 254, 255}) qps.push_back(qp);
+        const char *names[2] = {"deblock vertical", "deblock horiz"};
+        for (int dir = 0; dir < 2; ++dir) {
+            // The edge between columns 7 and 8 (vertical) or rows 7 and 8 (horizontal).
+            const int at = dir ? 8 * kPitch + 5 : 4 * kPitch + 8;
+            for (int qp : qps)
+                for (int round = 0; round < 300; ++round) {
+                    EdgeArea(rng, a);
+                    b = a;
+                    best.deblock[dir](a.data() + at, kPitch, qp);
+                    ref.deblock[dir](b.data() + at, kPitch, qp);
+                    ASSERT_EQ(a, b) << names[dir] << " qp " << qp << " #" << round;
+                }
+            EdgeArea(rng, a);
+            auto run = [&](mp4v::DeblockFn f) {
+                return Time([&](int i) { f(a.data() + at, kPitch, 1 + (i & 31)); }, 500000);
+            };
+            Report(Named(names[dir], level), run(ref.deblock[dir]), run(best.deblock[dir]));
+        }
+    }
+}
+
+// The warp of a macroblock's luma (or, with chroma, its 8x8 chroma blocks) as the decoder
+// derives it.
+mp4v::WarpParams BlockWarp(const mp4v::GmcWarp &g, int mbx, int mby, bool chroma, int rounding) {
+    if (chroma)
+        return {g.cOffX + g.cdxx * 8 * mbx + g.cdxy * 8 * mby,
+                g.cOffY + g.cdyx * 8 * mbx + g.cdyy * 8 * mby,
+                g.cdxx,
+                g.cdxy,
+                g.cdyx,
+                g.cdyy,
+                g.cShift,
+                g.accuracy,
+                rounding};
+    return {g.offX + g.dxx * 16 * mbx + g.dxy * 16 * mby,
+            g.offY + g.dyx * 16 * mbx + g.dyy * 16 * mby,
+            g.dxx,
+            g.dxy,
+            g.dyx,
+            g.dyy,
+            g.shift,
+            g.accuracy,
+            rounding};
+}
+
+TEST(Mp4vKernels, WarpEntriesMatchThePortableVersions) {
+    const DspTable &ref = mp4v::DspPortable();
+    for (const Level &level : LevelsOf([](const DspTable &t) { return t.warp[1]; })) {
+        const DspTable &best = level.table;
+        std::mt19937 rng(13);
+        constexpr int kDp = 24;
+        std::vector<uint8_t> da(kDp * 16), db(kDp * 16);
+        for (int round = 0; round < 3000; ++round) {
+            // Warps of every kind and reach: translations to sprite points far outside the picture.
+            const int w = 16 * (1 + int(rng() % 24)), h = 16 * (1 + int(rng() % 18));
+            const int points = int(rng() % 4), accuracy = int(rng() % 4);
+            const int reach = 1 << (rng() % 14);
+            int16_t traj[3][2];
+            for (auto &t : traj)
+                for (auto &c : t) c = int16_t(int(rng() % (2 * reach + 1)) - reach);
+            mp4v::GmcWarp g{};
+            mp4v::SetupGmcWarp(&g, w, h, points, accuracy, traj);
+            std::vector<uint8_t> plane(size_t(w) * h);
+            for (auto &x : plane) x = Sample(rng);
+            for (int k = 0; k < 8; ++k) {
+                // Macroblocks inside the picture and some way beyond it.
+                const int mbx = int(rng() % (w / 16 + 4)) - 2, mby = int(rng() % (h / 16 + 4)) - 2;
+                const int chroma = int(rng() % 2), rounding = int(rng() % 2);
+                const mp4v::WarpParams p = BlockWarp(g, mbx, mby, chroma, rounding);
+                const int pitch = chroma ? w / 2 : w, pw = chroma ? w / 2 : w,
+                          ph = chroma ? h / 2 : h;
+                for (auto &x : da) x = uint8_t(rng());
+                db = da;
+                best.warp[!chroma](plane.data(), pitch, pw, ph, da.data() + 3, kDp, p);
+                ref.warp[!chroma](plane.data(), pitch, pw, ph, db.data() + 3, kDp, p);
+                ASSERT_EQ(da, db) << (chroma ? "chroma" : "luma") << " " << w << "x" << h
+                                  << " points " << points << " accuracy " << accuracy << " mb "
+                                  << mbx << "," << mby;
+            }
+        }
+        // Raw warps beyond what a layer sets up: steps and offsets past 32 bits, every shift.
+        std::vector<uint8_t> plane(64 * 48);
+        for (auto &x : plane) x = Sample(rng);
+        for (int round = 0; round < 20000; ++round) {
+            const int mag = int(rng() % 44);
+            auto any = [&] {
+                return int64_t(uint64_t(rng()) << 32 | rng()) >> (63 - mag) >> (rng() % 2 ? 0 : 8);
+            };
+            const mp4v::WarpParams p{any(),
+                                     any(),
+                                     any(),
+                                     any(),
+                                     any(),
+                                     any(),
+                                     int32_t(rng() % 34),
+                                     int32_t(rng() % 4),
+                                     int32_t(rng() % 2)};
+            const int wide = int(rng() % 2);
+            for (auto &x : da) x = uint8_t(rng());
+            db = da;
+            best.warp[wide](plane.data(), 64, 64, 48, da.data() + 1, kDp, p);
+            ref.warp[wide](plane.data(), 64, 64, 48, db.data() + 1, kDp, p);
+            ASSERT_EQ(da, db) << "raw warp #" << round;
+        }
+        // Timed on a slow rotation and zoom that stays inside the picture.
+        mp4v::GmcWarp g{};
+        const int16_t traj[3][2] = {{3, -2}, {-5, 4}, {2, 6}};
+        mp4v::SetupGmcWarp(&g, 352, 288, 3, 3, traj);
+        std::vector<uint8_t> big(352 * 288);
+        for (auto &x : big) x = uint8_t(rng());
+        // And on the picture's corner, where the taps are clamped.
+        const char *names[2][2] = {{"gmc warp 8", "gmc warp 16"},
+                                   {"gmc warp 8 edge", "gmc warp 16 edge"}};
+        for (int edge = 0; edge < 2; ++edge)
+            for (int wide = 0; wide < 2; ++wide) {
+                const mp4v::WarpParams p = BlockWarp(g, edge ? 0 : 5, edge ? 0 : 4, !wide, 0);
+                const int pitch = wide ? 352 : 176, ph = wide ? 288 : 144;
+                auto run = [&](mp4v::WarpFn f) {
+                    return Time([&](int) { f(big.data(), pitch, pitch, ph, da.data(), kDp, p); },
+                                100000);
+                };
+                Report(Named(names[edge][wide], level), run(ref.warp[wide]), run(best.warp[wide]));
+            }
     }
 }
 
