@@ -13,7 +13,7 @@ DspTable Make(bool optimised) {
     (void)optimised;
 #endif
     DspTable t{};
-    DspInitIdct(&t, sse2);
+    DspInitIdct(&t, sse2, avx2);
     DspInitMc(&t, sse2);
     DspInitQpel(&t, sse2);
     DspInitColour(&t, sse2, avx2);

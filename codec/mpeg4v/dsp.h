@@ -47,7 +47,8 @@ void AverageBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, 
 void CopyBlock(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int w, int h);
 
 // The kernels behind the functions above, one table per CPU: filled with the portable C versions
-// first, then each entry the CPU can run faster replaced (SSE2 on x86, checked at run time). Every
+// first, then each entry the CPU can run faster replaced (SSE2, or AVX2 where there is a version
+// for it, on x86, checked at run time). Every
 // entry gives exactly the results of its portable version; the kernel checker holds them to it.
 using IdctFn = void (*)(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);
 using InterpolateFn = void (*)(uint8_t *dst, int dp, const uint8_t *s, int sp, int h, int fx,
@@ -88,7 +89,7 @@ const DspTable &Dsp();
 const DspTable &DspPortable();
 // Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set (and
 // the AVX2 ones where there are any, when avx2 is set too).
-void DspInitIdct(DspTable *t, bool sse2);
+void DspInitIdct(DspTable *t, bool sse2, bool avx2);
 void DspInitMc(DspTable *t, bool sse2);
 void DspInitQpel(DspTable *t, bool sse2);
 void DspInitColour(DspTable *t, bool sse2, bool avx2);

@@ -571,20 +571,21 @@ void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
     Dsp().idctAdd(blk, shape, dst, pitch);
 }
 
-void DspInitIdct(DspTable *t, bool sse2) {
+void DspInitIdct(DspTable *t, bool sse2, bool avx2) {
     t->idctPut = IdctPutC;
     t->idctAdd = IdctAddC;
 #if VT_X86
     if (sse2) {
         t->idctPut = IdctPutSse2;
         t->idctAdd = IdctAddSse2;
-        if (__builtin_cpu_supports("avx2")) {
+        if (avx2) {
             t->idctPut = IdctPutAvx2;
             t->idctAdd = IdctAddAvx2;
         }
     }
 #else
     (void)sse2;
+    (void)avx2;
 #endif
 }
 

@@ -50,42 +50,90 @@ void Report(const std::string &name, double portable, double chosen) {
     std::printf("%-22s %.2fx\n", name.c_str(), chosen > 0 ? portable / chosen : 0.0);
 }
 
+// Every optimised table this CPU can run (SSE2, then SSE2 with AVX2), for the entries whose
+// versions differ by level; the chosen table is the last.
+struct Level {
+    std::string name;
+    DspTable table;
+};
+
+std::vector<Level> Levels() {
+    std::vector<Level> out;
+    auto make = [](bool sse2, bool avx2) {
+        DspTable t{};
+        mp4v::DspInitIdct(&t, sse2, avx2);
+        mp4v::DspInitMc(&t, sse2);
+        mp4v::DspInitQpel(&t, sse2);
+        mp4v::DspInitColour(&t, sse2, avx2);
+        mp4v::DspInitPostFilter(&t, sse2, avx2);
+        mp4v::DspInitGmc(&t, sse2, avx2);
+        return t;
+    };
+#if VT_X86
+    if (__builtin_cpu_supports("sse2")) {
+        out.push_back({"sse2", make(true, false)});
+        if (__builtin_cpu_supports("avx2")) out.push_back({"avx2", make(true, true)});
+    }
+#endif
+    if (out.empty()) out.push_back({"chosen", mp4v::Dsp()});
+    return out;
+}
+
+// The levels whose entry (picked by `entry` from a table) is a version of its own, each with
+// the chosen table checked to hold the best of them.
+template <typename F>
+std::vector<Level> LevelsOf(F entry) {
+    std::vector<Level> out;
+    for (Level &l : Levels())
+        if (out.empty() || entry(l.table) != entry(out.back().table)) out.push_back(std::move(l));
+    EXPECT_EQ(entry(mp4v::Dsp()), entry(out.back().table)) << "the chosen table is not the best";
+    return out;
+}
+
+std::string Named(const char *name, const Level &level) {
+    return std::string(name) + " " + level.name;
+}
+
 TEST(Mp4vKernels, IdctEntriesMatchThePortableVersions) {
-    const DspTable &best = mp4v::Dsp(), &ref = mp4v::DspPortable();
-    std::mt19937 rng(20261208);
-    for (bool add : {false, true}) {
-        auto fast = add ? best.idctAdd : best.idctPut, slow = add ? ref.idctAdd : ref.idctPut;
-        // Typical residuals, large ones past the fast column pass's range, and the extremes.
-        for (int range : {16, 300, 2047, 4500, 32767})
-            for (int i = 0; i < 3000; ++i) {
-                int16_t a[64], b[64];
-                RandomBlock(rng, a, range);
-                std::memcpy(b, a, sizeof a);
-                uint8_t da[8 * 24], db[8 * 24];
-                for (auto &x : da) x = uint8_t(rng());
-                std::memcpy(db, da, sizeof da);
-                const BlockShape shape = ShapeOf(a);
-                fast(a, shape, da, 24);
-                slow(b, shape, db, 24);
-                ASSERT_EQ(0, std::memcmp(da, db, sizeof da))
-                    << (add ? "add" : "put") << " range " << range << " #" << i;
-                ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "block not cleared alike";
-            }
-        std::vector<int16_t> blocks(64 * 256);
-        for (int k = 0; k < 256; ++k) RandomBlock(rng, &blocks[64 * k], 300);
-        std::vector<BlockShape> shapes(256);
-        for (int k = 0; k < 256; ++k) shapes[k] = ShapeOf(&blocks[64 * k]);
-        uint8_t dst[8 * 8];
-        auto run = [&](mp4v::IdctFn f) {
-            return Time(
-                [&](int i) {
-                    int16_t blk[64];
-                    std::memcpy(blk, &blocks[64 * (i & 255)], sizeof blk);
-                    f(blk, shapes[i & 255], dst, 8);
-                },
-                200000);
-        };
-        Report(add ? "idct add" : "idct put", run(slow), run(fast));
+    const DspTable &ref = mp4v::DspPortable();
+    for (const Level &level : LevelsOf([](const DspTable &t) { return t.idctPut; })) {
+        const DspTable &best = level.table;
+        std::mt19937 rng(20261208);
+        for (bool add : {false, true}) {
+            auto fast = add ? best.idctAdd : best.idctPut, slow = add ? ref.idctAdd : ref.idctPut;
+            // Typical residuals, large ones past the fast column passes' ranges, and the
+            // extremes.
+            for (int range : {16, 300, 2047, 4500, 32767})
+                for (int i = 0; i < 3000; ++i) {
+                    int16_t a[64], b[64];
+                    RandomBlock(rng, a, range);
+                    std::memcpy(b, a, sizeof a);
+                    uint8_t da[8 * 24], db[8 * 24];
+                    for (auto &x : da) x = uint8_t(rng());
+                    std::memcpy(db, da, sizeof da);
+                    const BlockShape shape = ShapeOf(a);
+                    fast(a, shape, da, 24);
+                    slow(b, shape, db, 24);
+                    ASSERT_EQ(0, std::memcmp(da, db, sizeof da))
+                        << level.name << (add ? " add" : " put") << " range " << range << " #" << i;
+                    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "block not cleared alike";
+                }
+            std::vector<int16_t> blocks(64 * 256);
+            for (int k = 0; k < 256; ++k) RandomBlock(rng, &blocks[64 * k], 300);
+            std::vector<BlockShape> shapes(256);
+            for (int k = 0; k < 256; ++k) shapes[k] = ShapeOf(&blocks[64 * k]);
+            uint8_t dst[8 * 8];
+            auto run = [&](mp4v::IdctFn f) {
+                return Time(
+                    [&](int i) {
+                        int16_t blk[64];
+                        std::memcpy(blk, &blocks[64 * (i & 255)], sizeof blk);
+                        f(blk, shapes[i & 255], dst, 8);
+                    },
+                    200000);
+            };
+            Report(Named(add ? "idct add" : "idct put", level), run(slow), run(fast));
+        }
     }
 }
 
@@ -159,50 +207,6 @@ TEST(Mp4vKernels, QuarterSampleEntriesMatchThePortableVersions) {
         };
         Report(names[k], run(slow), run(fast));
     }
-}
-
-// Every optimised table this CPU can run (SSE2, then SSE2 with AVX2), for the entries whose
-// versions differ by level; the chosen table is the last.
-struct Level {
-    std::string name;
-    DspTable table;
-};
-
-std::vector<Level> Levels() {
-    std::vector<Level> out;
-    auto make = [](bool sse2, bool avx2) {
-        DspTable t{};
-        mp4v::DspInitIdct(&t, sse2);
-        mp4v::DspInitMc(&t, sse2);
-        mp4v::DspInitQpel(&t, sse2);
-        mp4v::DspInitColour(&t, sse2, avx2);
-        mp4v::DspInitPostFilter(&t, sse2, avx2);
-        mp4v::DspInitGmc(&t, sse2, avx2);
-        return t;
-    };
-#if VT_X86
-    if (__builtin_cpu_supports("sse2")) {
-        out.push_back({"sse2", make(true, false)});
-        if (__builtin_cpu_supports("avx2")) out.push_back({"avx2", make(true, true)});
-    }
-#endif
-    if (out.empty()) out.push_back({"chosen", mp4v::Dsp()});
-    return out;
-}
-
-// The levels whose entry (picked by `entry` from a table) is a version of its own, each with
-// the chosen table checked to hold the best of them.
-template <typename F>
-std::vector<Level> LevelsOf(F entry) {
-    std::vector<Level> out;
-    for (Level &l : Levels())
-        if (out.empty() || entry(l.table) != entry(out.back().table)) out.push_back(std::move(l));
-    EXPECT_EQ(entry(mp4v::Dsp()), entry(out.back().table)) << "the chosen table is not the best";
-    return out;
-}
-
-std::string Named(const char *name, const Level &level) {
-    return std::string(name) + " " + level.name;
 }
 
 // Random samples with the extremes (0, 1, 127, 128, 254, 255) mixed in often.
