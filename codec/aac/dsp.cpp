@@ -133,7 +133,35 @@ void Pcm(const int32_t *time, int16_t *pcm) {
     }
 }
 
-constexpr DspTable kPortable = {Fft, PreRotate, PostRotate, OverlapLong, Pcm};
+inline int16_t SatPcm39(int64_t v) {
+    v = (v + (int64_t{1} << 38)) >> 39;
+    return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+}
+
+void QmfSynthesis64(const int32_t *v, const int32_t *w, int16_t *out) {
+    for (int k = 0; k < 64; ++k) {
+        int64_t s = 0;
+        for (int n = 0; n < 5; ++n) {
+            s += static_cast<int64_t>(v[256 * n + k]) * w[128 * n + k];
+            s += static_cast<int64_t>(v[256 * n + 192 + k]) * w[128 * n + 64 + k];
+        }
+        out[k] = SatPcm39(s);
+    }
+}
+
+int32_t QmfAnalysis(const int32_t *x, const int32_t *w, int32_t *u) {
+    int32_t mx = 0;
+    for (int n = 0; n < 64; ++n) {
+        int64_t s = 0;
+        for (int j = 0; j < 5; ++j) s += static_cast<int64_t>(x[n + 64 * j]) * w[2 * (n + 64 * j)];
+        u[n] = Sat32((s + (int64_t{1} << 28)) >> 29);
+        mx |= u[n] < 0 ? ~u[n] : u[n];
+    }
+    return mx;
+}
+
+constexpr DspTable kPortable = {Fft, PreRotate, PostRotate,     OverlapLong,
+                                Pcm, QmfFft32,  QmfSynthesis64, QmfAnalysis};
 
 DspTable MakeTable() {
     DspTable t = kPortable;

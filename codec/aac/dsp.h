@@ -27,13 +27,31 @@ using OverlapLongFn = void (*)(int32_t *out, int32_t *ov, const int32_t *c, cons
 // 1024 time samples to 16-bit PCM, rounded and saturated.
 using PcmFn = void (*)(const int32_t *time, int16_t *pcm);
 
+// The SBR QMF banks' 32-point complex FFT with exp(+2 pi i jk / 32): src read in bit-reversed
+// order, a = the transform / 32 (every stage halving with rounding). Inputs stay below 2^29 in
+// magnitude (the banks bring them to 2^28 first).
+using QmfFftFn = void (*)(const int32_t (*src)[2], int32_t (*a)[2]);
+// The 64-band synthesis window over the bank's delay line v with the window w: for k < 64,
+// out[k] = sat16((sum over n < 5 of v[256n + k] w[128n + k] + v[256n + 192 + k] w[128n + 64 + k]
+// + 2^38) >> 39).
+using QmfSynthesisFn = void (*)(const int32_t *v, const int32_t *w, int16_t *out);
+// The analysis window over the input line x: for n < 64, u[n] = sat32((sum over j < 5 of
+// x[n + 64j] w[2(n + 64j)] + 2^28) >> 29). Returns the OR of the magnitudes (~u for negative u).
+using QmfAnalysisFn = int32_t (*)(const int32_t *x, const int32_t *w, int32_t *u);
+
 struct DspTable {
     FftFn fft;
     PreRotateFn preRotate;
     PostRotateFn postRotate;
     OverlapLongFn overlapLong;
     PcmFn writePcm;
+    QmfFftFn qmfFft32;
+    QmfSynthesisFn qmfSynthesis64;
+    QmfAnalysisFn qmfAnalysis;
 };
+
+// The portable QMF FFT (sbr_qmf.cpp).
+void QmfFft32(const int32_t (*src)[2], int32_t (*a)[2]);
 
 // The table for this CPU, and the portable one (for the checker).
 const DspTable &Dsp();

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "codec/aac/aac_internal.h"
+#include "codec/aac/sbr.h"
 
 #define VT_AVX2 __attribute__((target("avx2")))
 
@@ -297,6 +298,136 @@ VT_AVX2 void PcmAvx2(const int32_t *time, int16_t *pcm) {
     }
 }
 
+// ---- SBR QMF banks ----
+
+// s >> k (0 < k < 32) on each 64-bit lane, saturated to 32 bits, in the even 32-bit lanes.
+VT_AVX2 inline __m256i ShiftRightSaturate(__m256i s, int k) {
+    const __m128i count = _mm_cvtsi32_si128(k);
+    const __m256i low = _mm256_srl_epi64(s, count);  // low half of the arithmetic shift too
+    const __m256i high = _mm256_srli_epi64(_mm256_sra_epi32(s, count), 32);
+    const __m256i fits = _mm256_cmpeq_epi32(_mm256_srai_epi32(low, 31), high);
+    const __m256i limit =
+        _mm256_xor_si256(_mm256_srai_epi32(high, 31), _mm256_set1_epi32(INT32_MAX));
+    return _mm256_castps_si256(_mm256_blendv_ps(
+        _mm256_castsi256_ps(limit), _mm256_castsi256_ps(low), _mm256_castsi256_ps(fits)));
+}
+
+// Four 32-bit values as 64-bit lanes (the value in each even 32-bit lane, sign-extended).
+VT_AVX2 inline __m256i Widen4(const int32_t *p) {
+    return _mm256_cvtepi32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+
+// The even (or odd) 32-bit lanes of v, in order, as four values.
+VT_AVX2 inline __m128i EvenLanes(__m256i v) {
+    return _mm256_castsi256_si128(
+        _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+}
+VT_AVX2 inline __m128i OddLanes(__m256i v) {
+    return _mm256_castsi256_si128(
+        _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7)));
+}
+
+VT_AVX2 void QmfSynthesis64Avx2(const int32_t *v, const int32_t *w, int16_t *out) {
+    const __m256i rnd = _mm256_set1_epi64x(int64_t{1} << 38);
+    for (int k = 0; k < 64; k += 4) {
+        __m256i s = rnd;
+        for (int n = 0; n < 5; ++n) {
+            s = _mm256_add_epi64(
+                s, _mm256_mul_epi32(Widen4(v + 256 * n + k), Widen4(w + 128 * n + k)));
+            s = _mm256_add_epi64(
+                s, _mm256_mul_epi32(Widen4(v + 256 * n + 192 + k), Widen4(w + 128 * n + 64 + k)));
+        }
+        // (s + 2^38) >> 39 is the high half shifted right by 7; packing saturates it to 16 bits.
+        const __m128i r = OddLanes(_mm256_srai_epi32(s, 7));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + k), _mm_packs_epi32(r, r));
+    }
+}
+
+VT_AVX2 int32_t QmfAnalysisAvx2(const int32_t *x, const int32_t *w, int32_t *u) {
+    const __m256i rnd = _mm256_set1_epi64x(int64_t{1} << 28);
+    __m128i mag = _mm_setzero_si128();
+    for (int n = 0; n < 64; n += 4) {
+        __m256i s = rnd;
+        for (int j = 0; j < 5; ++j)  // w's even 32-bit lanes are w[2 (n + 64 j)], ...
+            s = _mm256_add_epi64(
+                s, _mm256_mul_epi32(Widen4(x + n + 64 * j), Load(w + 2 * (n + 64 * j))));
+        const __m128i r = EvenLanes(ShiftRightSaturate(s, 29));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(u + n), r);
+        mag = _mm_or_si128(mag, _mm_xor_si128(r, _mm_srai_epi32(r, 31)));
+    }
+    mag = _mm_or_si128(mag, _mm_shuffle_epi32(mag, _MM_SHUFFLE(1, 0, 3, 2)));
+    mag = _mm_or_si128(mag, _mm_shuffle_epi32(mag, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(mag);
+}
+
+// Twiddles of the 32-point FFT's stages of 8, 16 and 32 points for RotateQ31 (cos, -sin, each
+// twice): the rotation by i is exact as cos 0 and -sin -2^31, and butterfly 0 of a group takes no
+// rotation at all.
+struct QmfFftTables {
+    int32_t cos[2 * 28];
+    int32_t sin[2 * 28];
+    uint8_t rev[32];
+    QmfFftTables() {
+        for (int len = 8; len <= 32; len <<= 1) {
+            const int half = len / 2, step = 128 / len, base = 2 * (half - 4);
+            for (int j = 0; j < half; ++j) {
+                int32_t c = kQmfTwiddle[j * step][0], sn = -kQmfTwiddle[j * step][1];
+                if (2 * j == half) c = 0, sn = INT32_MIN;
+                cos[base + 2 * j] = cos[base + 2 * j + 1] = c;
+                sin[base + 2 * j] = sin[base + 2 * j + 1] = sn;
+            }
+        }
+        for (int i = 0; i < 32; ++i) {
+            int r = 0;
+            for (int b = 0; b < 5; ++b) r |= ((i >> b) & 1) << (4 - b);
+            rev[i] = static_cast<uint8_t>(r);
+        }
+    }
+};
+
+VT_AVX2 void QmfFft32Avx2(const int32_t (*src)[2], int32_t (*a)[2]) {
+    static const QmfFftTables tw;
+    // Gathered in bit-reversed order, with the stages of 2 and 4 points, as the portable code.
+    for (int i = 0; i < 32; i += 4) {
+        const int32_t *p0 = src[tw.rev[i]], *p1 = src[tw.rev[i + 1]], *p2 = src[tw.rev[i + 2]],
+                      *p3 = src[tw.rev[i + 3]];
+        int32_t b0[2], b1[2], b2[2], b3[2];
+        for (int c = 0; c < 2; ++c) {
+            b0[c] = static_cast<int32_t>((static_cast<int64_t>(p0[c]) + p1[c] + 1) >> 1);
+            b1[c] = static_cast<int32_t>((static_cast<int64_t>(p0[c]) - p1[c] + 1) >> 1);
+            b2[c] = static_cast<int32_t>((static_cast<int64_t>(p2[c]) + p3[c] + 1) >> 1);
+            b3[c] = static_cast<int32_t>((static_cast<int64_t>(p2[c]) - p3[c] + 1) >> 1);
+        }
+        a[i][0] = static_cast<int32_t>((static_cast<int64_t>(b0[0]) + b2[0] + 1) >> 1);
+        a[i][1] = static_cast<int32_t>((static_cast<int64_t>(b0[1]) + b2[1] + 1) >> 1);
+        a[i + 2][0] = static_cast<int32_t>((static_cast<int64_t>(b0[0]) - b2[0] + 1) >> 1);
+        a[i + 2][1] = static_cast<int32_t>((static_cast<int64_t>(b0[1]) - b2[1] + 1) >> 1);
+        // times i: (-b3i, b3r)
+        a[i + 1][0] = static_cast<int32_t>((static_cast<int64_t>(b1[0]) - b3[1] + 1) >> 1);
+        a[i + 1][1] = static_cast<int32_t>((static_cast<int64_t>(b1[1]) + b3[0] + 1) >> 1);
+        a[i + 3][0] = static_cast<int32_t>((static_cast<int64_t>(b1[0]) + b3[1] + 1) >> 1);
+        a[i + 3][1] = static_cast<int32_t>((static_cast<int64_t>(b1[1]) - b3[0] + 1) >> 1);
+    }
+    int32_t *x = &a[0][0];
+    for (int len = 8; len <= 32; len <<= 1) {
+        const int half = len >> 1;
+        const int32_t *tc = tw.cos + 2 * (half - 4);
+        const int32_t *ts = tw.sin + 2 * (half - 4);
+        for (int i = 0; i < 32; i += len) {
+            int32_t *u = x + 2 * i;
+            int32_t *v = u + 2 * half;
+            for (int j = 0; j < half; j += 4) {
+                const __m256i vu = Load(u + 2 * j);
+                const __m256i vv = Load(v + 2 * j);
+                __m256i t = RotateQ31(vv, Load(tc + 2 * j), Load(ts + 2 * j));
+                if (j == 0) t = _mm256_blend_epi32(t, vv, 0x03);
+                Store(u + 2 * j, HalfSum(vu, t));
+                Store(v + 2 * j, HalfDiff(vu, t));
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void DspInitX86(DspTable *t) {
@@ -306,6 +437,9 @@ void DspInitX86(DspTable *t) {
     t->postRotate = PostRotateAvx2;
     t->overlapLong = OverlapLongAvx2;
     t->writePcm = PcmAvx2;
+    t->qmfFft32 = QmfFft32Avx2;
+    t->qmfSynthesis64 = QmfSynthesis64Avx2;
+    t->qmfAnalysis = QmfAnalysisAvx2;
 }
 
 }  // namespace aacdec

@@ -3,6 +3,7 @@
 // in the QMF domain carry kQmfFrac fraction bits relative to the standard's PCM scale.
 #include <cstring>
 
+#include "codec/aac/dsp.h"
 #include "codec/aac/sbr.h"
 
 namespace aacdec {
@@ -116,9 +117,11 @@ inline void Butterfly(int32_t *u, int32_t *v, int64_t tr, int64_t ti) {
     v[1] = static_cast<int32_t>((ui - ti + 1) >> 1);
 }
 
+}  // namespace
+
 // The same transform as Fft, with the same roundings, for the 32 points the QMF banks use at full
 // rate: fixed bounds let the compiler unroll, and the first two stages run as one pass.
-void Fft32(const int32_t (*src)[2], int32_t (*a)[2]) {
+void QmfFft32(const int32_t (*src)[2], int32_t (*a)[2]) {
     constexpr int n = 32;
     const uint8_t *rev = kBitRev.r32;
     for (int i = 0; i < n; i += 4) {
@@ -155,6 +158,8 @@ void Fft32(const int32_t (*src)[2], int32_t (*a)[2]) {
         }
     }
 }
+
+namespace {
 
 // v[n] = Re(post[n] * FFT(pre[k] * X[k])) << shift: the modulation of the synthesis banks
 // (sum over k of X[k] exp(i pi (k + 0.5)(2n - n0) / bands)) split into a pre-twiddle, an FFT of
@@ -197,7 +202,7 @@ void Dct4x64(const int32_t *a, int32_t *d) {
         z[n][0] = static_cast<int32_t>((re * c - im * s + (int64_t{1} << 30)) >> 31);
         z[n][1] = static_cast<int32_t>((re * s + im * c + (int64_t{1} << 30)) >> 31);
     }
-    Fft32(z, f);
+    Dsp().qmfFft32(z, f);
     for (int m = 0; m < 32; ++m) {
         const int64_t c = kQmfTwiddle[m][0], s = kQmfTwiddle[m][1];
         d[2 * m] = static_cast<int32_t>((f[m][0] * c - f[m][1] * s + (int64_t{1} << 30)) >> 31);
@@ -247,15 +252,7 @@ void SbrAnalysis(SbrChannel *c, const int32_t *time, int32_t (*low)[32][2]) {
         std::memmove(x + 32, x, (320 - 32) * sizeof(int32_t));
         for (int n = 0; n < 32; ++n) x[31 - n] = time[32 * l + n];
         int32_t u[64];
-        int32_t mx = 0;
-        for (int n = 0; n < 64; ++n) {
-            int64_t s = 0;
-            for (int j = 0; j < 5; ++j)
-                s += static_cast<int64_t>(x[n + 64 * j]) * kSbrQmfWindow[2 * (n + 64 * j)];
-            // Two more fraction bits than the time samples.
-            u[n] = Sat32((s + (int64_t{1} << 28)) >> 29);
-            mx |= u[n] < 0 ? ~u[n] : u[n];
-        }
+        const int32_t mx = Dsp().qmfAnalysis(x, kSbrQmfWindow, u);
         // X[k] = 2 sum u[n] exp(i pi (k + 0.5)(2n - 0.5) / 64) = 2 exp(-i pi (k + 0.5) / 128) times
         // output k of the 64-point DFT of u[n] exp(i pi n / 64). u is real, so the DFT's outputs
         // 63 - k are the conjugates of outputs k and the even ones are all it takes: the 32-point
@@ -269,7 +266,7 @@ void SbrAnalysis(SbrChannel *c, const int32_t *time, int32_t (*low)[32][2]) {
             z[n][0] = static_cast<int32_t>((re * c - im * s + (int64_t{1} << 30)) >> 31);
             z[n][1] = static_cast<int32_t>((re * s + im * c + (int64_t{1} << 30)) >> 31);
         }
-        Fft32(z, f);
+        Dsp().qmfFft32(z, f);
         const int shift =
             kTimeFrac + 2 - kQmfFrac - 6 + head;  // right shift after the post-twiddle
         for (int k = 0; k < 32; ++k) {
@@ -294,16 +291,7 @@ void SbrSynthesis(SbrChannel *c, int32_t (*x)[64][2], int16_t *pcm, bool downsam
         for (int l = 0; l < kSbrSlots; ++l) {
             std::memmove(v + 128, v, (1280 - 128) * sizeof(int32_t));
             Modulate64(x[l], v);
-            int16_t *out = pcm + 64 * l;
-            for (int k = 0; k < 64; ++k) {
-                int64_t s = 0;
-                for (int n = 0; n < 5; ++n) {
-                    s += static_cast<int64_t>(v[256 * n + k]) * kSbrQmfWindow[128 * n + k];
-                    s += static_cast<int64_t>(v[256 * n + 192 + k]) *
-                         kSbrQmfWindow[128 * n + 64 + k];
-                }
-                out[k] = SatPcm(s, 31 + kVFrac);
-            }
+            Dsp().qmfSynthesis64(v, kSbrQmfWindow, pcm + 64 * l);
         }
         return;
     }

@@ -7,10 +7,12 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "codec/aac/dsp.h"
+#include "codec/aac/sbr.h"
 
 namespace {
 
@@ -140,6 +142,43 @@ TEST(AacKernels, OverlapAndPcmMatchThePortableVersions) {
                    20000));
     Report("pcm", Seconds([&] { ref.writePcm(c.data(), pcm.data()); }, 20000),
            Seconds([&] { best.writePcm(c.data(), pcm.data()); }, 20000));
+}
+
+TEST(AacKernels, QmfBankEntriesMatchThePortableVersions) {
+    const DspTable &best = aacdec::Dsp(), &ref = aacdec::DspPortable();
+    std::mt19937 rng(31);
+    const int32_t *window = aacdec::kSbrQmfWindow;
+    for (int round = 0; round < 400; ++round) {
+        // The FFT within its stated range (2^29), at full scale and quietly.
+        const int bits = round % 2 ? 28 : 10;
+        const std::vector<int32_t> in = Values(rng, 64, bits, false);
+        int32_t fa[32][2], fb[32][2];
+        best.qmfFft32(reinterpret_cast<const int32_t(*)[2]>(in.data()), fa);
+        ref.qmfFft32(reinterpret_cast<const int32_t(*)[2]>(in.data()), fb);
+        ASSERT_EQ(0, std::memcmp(fa, fb, sizeof fa)) << "fft32 round " << round;
+
+        // The windows over delay lines at every level, extremes included: the sums saturate.
+        const std::vector<int32_t> line = Values(rng, 1280, round % 3 ? 24 : 30);
+        int16_t pa[64], pb[64];
+        best.qmfSynthesis64(line.data(), window, pa);
+        ref.qmfSynthesis64(line.data(), window, pb);
+        ASSERT_EQ(0, std::memcmp(pa, pb, sizeof pa)) << "synthesis round " << round;
+        int32_t ua[64], ub[64];
+        const int32_t ma = best.qmfAnalysis(line.data(), window, ua);
+        const int32_t mb = ref.qmfAnalysis(line.data(), window, ub);
+        ASSERT_EQ(0, std::memcmp(ua, ub, sizeof ua)) << "analysis round " << round;
+        ASSERT_EQ(ma, mb) << "analysis magnitude round " << round;
+    }
+    const std::vector<int32_t> in = Values(rng, 1280, 24);
+    int32_t f[32][2], u[64];
+    int16_t pcm[64];
+    const auto *z = reinterpret_cast<const int32_t(*)[2]>(in.data());
+    Report("qmf fft 32", Seconds([&] { ref.qmfFft32(z, f); }, 50000),
+           Seconds([&] { best.qmfFft32(z, f); }, 50000));
+    Report("qmf synthesis 64", Seconds([&] { ref.qmfSynthesis64(in.data(), window, pcm); }, 50000),
+           Seconds([&] { best.qmfSynthesis64(in.data(), window, pcm); }, 50000));
+    Report("qmf analysis", Seconds([&] { ref.qmfAnalysis(in.data(), window, u); }, 50000),
+           Seconds([&] { best.qmfAnalysis(in.data(), window, u); }, 50000));
 }
 
 }  // namespace
