@@ -18,6 +18,7 @@ namespace {
 constexpr uint64_t kMaxSamples = 32u << 20;
 constexpr uint64_t kMaxMovieBox = 256u << 20;
 constexpr int64_t kSecondsFrom1904To1970 = 2082844800;
+constexpr int64_t kLastUnixSecond = 253402300799;  // 9999-12-31 23:59:59 UTC
 
 constexpr uint32_t Fourcc(const char (&s)[5]) {
     return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 |
@@ -280,8 +281,12 @@ MeResult ParseMoov(Span moov, uint64_t file_size, Mp4Index *out, const char **de
             uint8_t version = m.Has(1) ? m.p[0] : 0;
             m.Skip(4);
             uint64_t created = version == 1 ? m.U64() : m.U32();
-            if (!m.bad && created > uint64_t(kSecondsFrom1904To1970))
-                out->creation_unix = static_cast<int64_t>(created) - kSecondsFrom1904To1970;
+            // Times before 1970 or past the year 9999 (a 64-bit field can hold anything) are
+            // taken as unset rather than carried into dates and clip headers.
+            if (!m.bad && created > uint64_t(kSecondsFrom1904To1970) &&
+                created - uint64_t(kSecondsFrom1904To1970) <= uint64_t(kLastUnixSecond))
+                out->creation_unix =
+                    static_cast<int64_t>(created - uint64_t(kSecondsFrom1904To1970));
         } else if (b.type == Fourcc("trak")) {
             if (!ParseTrak(b.body, file_size, out, detail)) return ME_ERR_STREAM_SYNTAX;
         } else if (b.type == Fourcc("mvex")) {

@@ -157,6 +157,42 @@ TEST(Writer, TheIndexReaderGivesBackTheTablesAndTheSetUp) {
     }
 }
 
+// A movie header of version 1 (64-bit times) with the given creation time, and nothing else.
+std::vector<uint8_t> MovieWithCreationTime(uint64_t created) {
+    std::vector<uint8_t> mvhd = {0, 0, 0, 0, 'm', 'v', 'h', 'd', 1, 0, 0, 0};
+    for (int i = 7; i >= 0; --i) mvhd.push_back(static_cast<uint8_t>(created >> (8 * i)));
+    mvhd.resize(mvhd.size() + 8 + 4 + 8 + 80);  // modified, time scale, duration, the rest
+    const auto put32 = [](std::vector<uint8_t> *b, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    };
+    put32(&mvhd, 0, static_cast<uint32_t>(mvhd.size()));
+    std::vector<uint8_t> file = {0, 0, 0, 0, 'm', 'o', 'o', 'v'};
+    file.insert(file.end(), mvhd.begin(), mvhd.end());
+    put32(&file, 0, static_cast<uint32_t>(file.size()));
+    return file;
+}
+
+TEST(Writer, TheIndexReaderTakesOnlyCreationTimesThatMakeADate) {
+    const uint64_t k1904 = 2082844800;
+    const struct {
+        uint64_t created;
+        int64_t unix_seconds;
+    } cases[] = {{k1904 + 1794126600, 1794126600},
+                 {k1904 + 253402300799, 253402300799},
+                 {k1904 + 253402300800, 0},
+                 {uint64_t{1} << 63, 0},
+                 {~uint64_t{0}, 0},
+                 {k1904, 0},
+                 {12, 0}};
+    for (const auto &c : cases) {
+        const std::vector<uint8_t> file = MovieWithCreationTime(c.created);
+        Mp4Index idx;
+        // No tracks: refused, but the movie header has been read.
+        EXPECT_EQ(Mp4IndexParse(file.data(), file.size(), &idx, nullptr), ME_ERR_UNSUPPORTED_FILE);
+        EXPECT_EQ(idx.creation_unix, c.unix_seconds) << c.created;
+    }
+}
+
 TEST(Writer, AFailedOrCancelledWriteLeavesTheFolderAsItWas) {
     TempDir dir;
     const std::vector<uint8_t> before = {'o', 'l', 'd'};
