@@ -160,8 +160,8 @@ int32_t QmfAnalysis(const int32_t *x, const int32_t *w, int32_t *u) {
     return mx;
 }
 
-constexpr DspTable kPortable = {Fft, PreRotate, PostRotate,     OverlapLong,
-                                Pcm, QmfFft32,  QmfSynthesis64, QmfAnalysis};
+constexpr DspTable kPortable = {Fft,      PreRotate,      PostRotate,  OverlapLong, Pcm,
+                                QmfFft32, QmfSynthesis64, QmfAnalysis, QmfDct4x64};
 
 DspTable MakeTable() {
     DspTable t = kPortable;

@@ -39,6 +39,10 @@ using QmfSynthesisFn = void (*)(const int32_t *v, const int32_t *w, int16_t *out
 // x[n + 64j] w[2(n + 64j)] + 2^28) >> 29). Returns the OR of the magnitudes (~u for negative u).
 using QmfAnalysisFn = int32_t (*)(const int32_t *x, const int32_t *w, int32_t *u);
 
+// The synthesis banks' 64-value DCT-IV: d[p] = sum_k a[k] cos(pi/64 (k + 1/2)(p + 1/2)) / 32 through
+// the 32-point FFT, with inputs below 2^28 in magnitude (the bank scales them so).
+using QmfDct4Fn = void (*)(const int32_t *a, int32_t *d);
+
 struct DspTable {
     FftFn fft;
     PreRotateFn preRotate;
@@ -48,10 +52,12 @@ struct DspTable {
     QmfFftFn qmfFft32;
     QmfSynthesisFn qmfSynthesis64;
     QmfAnalysisFn qmfAnalysis;
+    QmfDct4Fn qmfDct4x64;
 };
 
-// The portable QMF FFT (sbr_qmf.cpp).
+// The portable QMF FFT and DCT-IV (sbr_qmf.cpp).
 void QmfFft32(const int32_t (*src)[2], int32_t (*a)[2]);
+void QmfDct4x64(const int32_t *a, int32_t *d);
 
 // The table for this CPU, and the portable one (for the checker).
 const DspTable &Dsp();

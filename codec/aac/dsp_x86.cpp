@@ -89,6 +89,30 @@ VT_AVX2 inline __m256i LoadReversed(const int32_t *p) {
     return _mm256_permutevar8x32_epi32(Load(p), _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
 }
 
+// The stages of 2 and 4 points on two groups of four values (v1, v2): a + b and a - b, then
+// s0 + s1, s0 - s1 and d0 + (-+i) d1, d0 - (-+i) d1, all halving. `mask` 0x88 turns d1 by -i (the
+// filterbank's FFT), 0x44 by +i (the QMF banks').
+VT_AVX2 inline void FirstStages(__m256i *v1, __m256i *v2, int mask) {
+    const __m256i ab = _mm256_permute2x128_si256(*v1, *v2, 0x20);  // a1 b1 | a2 b2
+    const __m256i cd = _mm256_permute2x128_si256(*v1, *v2, 0x31);  // c1 d1 | c2 d2
+    const __m256i first = _mm256_unpacklo_epi64(ab, cd);           // a c
+    const __m256i second = _mm256_unpackhi_epi64(ab, cd);          // b d
+    const __m256i s = HalfSum(first, second);                      // s0 s1
+    const __m256i d = HalfDiff(first, second);                     // d0 d1
+    const __m256i dSwapped = _mm256_shuffle_epi32(d, _MM_SHUFFLE(2, 3, 1, 0));
+    const __m256i left = _mm256_unpacklo_epi64(s, d);          // s0r s0i d0r d0i
+    const __m256i right = _mm256_unpackhi_epi64(s, dSwapped);  // s1r s1i d1i d1r
+    const __m256i sum = HalfSum(left, right), diff = HalfDiff(left, right);
+    // In each half, lane 3 (for -i: d0i - d1r, then d0i + d1r) or lane 2 (for +i: d0r - d1i,
+    // then d0r + d1i) takes the other sign.
+    const __m256i low =
+        mask == 0x88 ? _mm256_blend_epi32(sum, diff, 0x88) : _mm256_blend_epi32(sum, diff, 0x44);
+    const __m256i high =
+        mask == 0x88 ? _mm256_blend_epi32(diff, sum, 0x88) : _mm256_blend_epi32(diff, sum, 0x44);
+    *v1 = _mm256_permute2x128_si256(low, high, 0x20);
+    *v2 = _mm256_permute2x128_si256(low, high, 0x31);
+}
+
 // The twiddles of each FFT stage from 8 points up, laid out for RotateQ31 (for butterfly k of a
 // stage, cos and sin each twice: the re and im lanes of one complex value), and the pairs of
 // points that the bit-reversed order swaps.
@@ -145,25 +169,11 @@ VT_AVX2 void FftAvx2(int32_t *x, int n) {
         std::memcpy(x + 2 * swaps[m][0], &b, 8);
         std::memcpy(x + 2 * swaps[m][1], &a, 8);
     }
-    // Stages of 2 and 4 points, two groups of four values at a time: a + b and a - b, then
-    // s0 + s1, s0 - s1 and d0 + (-i) d1, d0 - (-i) d1, all halving.
     for (int i = 0; i < n; i += 8) {
-        const __m256i v1 = Load(x + 2 * i), v2 = Load(x + 2 * i + 8);
-        const __m256i ab = _mm256_permute2x128_si256(v1, v2, 0x20);  // a1 b1 | a2 b2
-        const __m256i cd = _mm256_permute2x128_si256(v1, v2, 0x31);  // c1 d1 | c2 d2
-        const __m256i first = _mm256_unpacklo_epi64(ab, cd);         // a c
-        const __m256i second = _mm256_unpackhi_epi64(ab, cd);        // b d
-        const __m256i s = HalfSum(first, second);                    // s0 s1
-        const __m256i d = HalfDiff(first, second);                   // d0 d1
-        const __m256i dSwapped = _mm256_shuffle_epi32(d, _MM_SHUFFLE(2, 3, 1, 0));
-        const __m256i left = _mm256_unpacklo_epi64(s, d);          // s0r s0i d0r d0i
-        const __m256i right = _mm256_unpackhi_epi64(s, dSwapped);  // s1r s1i d1i d1r
-        const __m256i sum = HalfSum(left, right), diff = HalfDiff(left, right);
-        // Lane 3 of each half (d0i - d1r, then d0i + d1r) takes the other sign.
-        const __m256i low = _mm256_blend_epi32(sum, diff, 0x88);
-        const __m256i high = _mm256_blend_epi32(diff, sum, 0x88);
-        Store(x + 2 * i, _mm256_permute2x128_si256(low, high, 0x20));
-        Store(x + 2 * i + 8, _mm256_permute2x128_si256(low, high, 0x31));
+        __m256i v1 = Load(x + 2 * i), v2 = Load(x + 2 * i + 8);
+        FirstStages(&v1, &v2, 0x88);
+        Store(x + 2 * i, v1);
+        Store(x + 2 * i + 8, v2);
     }
     for (int len = 8; len <= n; len <<= 1) {
         const int half = len >> 1;
@@ -387,28 +397,20 @@ struct QmfFftTables {
 
 VT_AVX2 void QmfFft32Avx2(const int32_t (*src)[2], int32_t (*a)[2]) {
     static const QmfFftTables tw;
-    // Gathered in bit-reversed order, with the stages of 2 and 4 points, as the portable code.
-    for (int i = 0; i < 32; i += 4) {
-        const int32_t *p0 = src[tw.rev[i]], *p1 = src[tw.rev[i + 1]], *p2 = src[tw.rev[i + 2]],
-                      *p3 = src[tw.rev[i + 3]];
-        int32_t b0[2], b1[2], b2[2], b3[2];
-        for (int c = 0; c < 2; ++c) {
-            b0[c] = static_cast<int32_t>((static_cast<int64_t>(p0[c]) + p1[c] + 1) >> 1);
-            b1[c] = static_cast<int32_t>((static_cast<int64_t>(p0[c]) - p1[c] + 1) >> 1);
-            b2[c] = static_cast<int32_t>((static_cast<int64_t>(p2[c]) + p3[c] + 1) >> 1);
-            b3[c] = static_cast<int32_t>((static_cast<int64_t>(p2[c]) - p3[c] + 1) >> 1);
-        }
-        a[i][0] = static_cast<int32_t>((static_cast<int64_t>(b0[0]) + b2[0] + 1) >> 1);
-        a[i][1] = static_cast<int32_t>((static_cast<int64_t>(b0[1]) + b2[1] + 1) >> 1);
-        a[i + 2][0] = static_cast<int32_t>((static_cast<int64_t>(b0[0]) - b2[0] + 1) >> 1);
-        a[i + 2][1] = static_cast<int32_t>((static_cast<int64_t>(b0[1]) - b2[1] + 1) >> 1);
-        // times i: (-b3i, b3r)
-        a[i + 1][0] = static_cast<int32_t>((static_cast<int64_t>(b1[0]) - b3[1] + 1) >> 1);
-        a[i + 1][1] = static_cast<int32_t>((static_cast<int64_t>(b1[1]) + b3[0] + 1) >> 1);
-        a[i + 3][0] = static_cast<int32_t>((static_cast<int64_t>(b1[0]) + b3[1] + 1) >> 1);
-        a[i + 3][1] = static_cast<int32_t>((static_cast<int64_t>(b1[1]) - b3[0] + 1) >> 1);
-    }
+    // Gathered in bit-reversed order, then the stages of 2 and 4 points.
+    const long long *in = reinterpret_cast<const long long *>(&src[0][0]);
     int32_t *x = &a[0][0];
+    for (int i = 0; i < 32; i += 8) {
+        int32_t packed1, packed2;  // four 8-bit indices each
+        std::memcpy(&packed1, tw.rev + i, 4);
+        std::memcpy(&packed2, tw.rev + i + 4, 4);
+        const __m128i r1 = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(packed1));
+        const __m128i r2 = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(packed2));
+        __m256i v1 = _mm256_i32gather_epi64(in, r1, 8), v2 = _mm256_i32gather_epi64(in, r2, 8);
+        FirstStages(&v1, &v2, 0x44);
+        Store(x + 2 * i, v1);
+        Store(x + 2 * i + 8, v2);
+    }
     for (int len = 8; len <= 32; len <<= 1) {
         const int half = len >> 1;
         const int32_t *tc = tw.cos + 2 * (half - 4);
@@ -428,6 +430,39 @@ VT_AVX2 void QmfFft32Avx2(const int32_t (*src)[2], int32_t (*a)[2]) {
     }
 }
 
+VT_AVX2 void QmfDct4x64Avx2(const int32_t *a, int32_t *d) {
+    alignas(32) int32_t z[32][2], f[32][2];
+    // Pre-rotation of (a[2n], -a[63 - 2n]) by (c, s): re c - im s, re s + im c, which is RotateQ31
+    // with the sine negated.
+    for (int n = 0; n < 32; n += 4) {
+        const __m256i re = Load(a + 2 * n);  // a[2n], a[2n + 2], ... in the even lanes
+        const __m256i im = _mm256_sub_epi32(_mm256_setzero_si256(), LoadReversed(a + 56 - 2 * n));
+        const __m256i b = _mm256_blend_epi32(re, _mm256_slli_epi64(im, 32), 0xAA);
+        const __m256i cs = Load(kQmfDct4Pre + 2 * n);
+        const __m256i c = _mm256_shuffle_epi32(cs, _MM_SHUFFLE(2, 2, 0, 0));
+        const __m256i sn = _mm256_sub_epi32(_mm256_setzero_si256(),
+                                            _mm256_shuffle_epi32(cs, _MM_SHUFFLE(3, 3, 1, 1)));
+        Store(&z[n][0], RotateQ31(b, c, sn));
+    }
+    QmfFft32Avx2(z, f);
+    // Post-rotation by exp(i pi m / 64); the real parts go to d[2m], the imaginary ones to
+    // d[63 - 2m], so blocks m..m+3 and 28-m..31-m fill the first and last runs together.
+    const __m256i mirror = _mm256_setr_epi32(0, 7, 2, 5, 4, 3, 6, 1);
+    auto rotate = [&](int m) VT_AVX2 {
+        const __m256i cs = Load(&kQmfTwiddle[m][0]);
+        const __m256i c = _mm256_shuffle_epi32(cs, _MM_SHUFFLE(2, 2, 0, 0));
+        const __m256i sn = _mm256_sub_epi32(_mm256_setzero_si256(),
+                                            _mm256_shuffle_epi32(cs, _MM_SHUFFLE(3, 3, 1, 1)));
+        return RotateQ31(Load(&f[m][0]), c, sn);
+    };
+    for (int m = 0; m < 16; m += 4) {
+        const __m256i r1 = rotate(m), r2 = rotate(28 - m);
+        Store(d + 2 * m, _mm256_blend_epi32(r1, _mm256_permutevar8x32_epi32(r2, mirror), 0xAA));
+        Store(d + 56 - 2 * m,
+              _mm256_blend_epi32(r2, _mm256_permutevar8x32_epi32(r1, mirror), 0xAA));
+    }
+}
+
 }  // namespace
 
 void DspInitX86(DspTable *t) {
@@ -440,6 +475,7 @@ void DspInitX86(DspTable *t) {
     t->qmfFft32 = QmfFft32Avx2;
     t->qmfSynthesis64 = QmfSynthesis64Avx2;
     t->qmfAnalysis = QmfAnalysisAvx2;
+    t->qmfDct4x64 = QmfDct4x64Avx2;
 }
 
 }  // namespace aacdec

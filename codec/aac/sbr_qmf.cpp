@@ -191,10 +191,12 @@ void Modulate(const int32_t (*in)[2], int bands, const int32_t (*pre)[2], const 
     }
 }
 
+}  // namespace
+
 // d[p] = sum_k a[k] cos(pi/64 (k + 1/2)(p + 1/2)) / 32: the DCT-IV through a 32-point FFT of
 // (a[2n] - i a[63 - 2n]) exp(i pi (n + 1/4) / 64), post-rotated by exp(i pi m / 64); the real
 // part gives d[2m], the imaginary part d[63 - 2m].
-void Dct4x64(const int32_t *a, int32_t *d) {
+void QmfDct4x64(const int32_t *a, int32_t *d) {
     int32_t z[32][2], f[32][2];
     for (int n = 0; n < 32; ++n) {
         const int64_t re = a[2 * n], im = -static_cast<int64_t>(a[63 - 2 * n]);
@@ -211,6 +213,8 @@ void Dct4x64(const int32_t *a, int32_t *d) {
     }
 }
 
+namespace {
+
 // The 64-band synthesis modulation v[n] = Re(sum_k X[k] exp(i pi (k + 1/2)(2n - 255) / 128)) / 16
 // (the bank's 1/64 with kQmfFrac fraction bits in and kVFrac out). With m = 127 - n the kernel is
 // that of a DCT-IV for the real parts and a DST-IV for the imaginary parts, extended by their
@@ -226,8 +230,9 @@ void Modulate64(const int32_t (*in)[2], int32_t *v) {
         a[k] = static_cast<int32_t>(Scale(in[k][0], head));
         b[k] = static_cast<int32_t>(Scale(in[63 - k][1], head));
     }
-    Dct4x64(a, ca);
-    Dct4x64(b, cb);
+    const DspTable &dsp = Dsp();
+    dsp.qmfDct4x64(a, ca);
+    dsp.qmfDct4x64(b, cb);
     // The transforms return the sums / 32; v wants them / 16, with the head room taken out.
     const int shift = head - 1;
     for (int n = 0; n < 64; ++n) {

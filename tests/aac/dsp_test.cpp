@@ -157,6 +157,13 @@ TEST(AacKernels, QmfBankEntriesMatchThePortableVersions) {
         ref.qmfFft32(reinterpret_cast<const int32_t(*)[2]>(in.data()), fb);
         ASSERT_EQ(0, std::memcmp(fa, fb, sizeof fa)) << "fft32 round " << round;
 
+        // The DCT-IV within its stated range (2^28).
+        const std::vector<int32_t> coef = Values(rng, 64, round % 2 ? 27 : 9, false);
+        int32_t da[64], db[64];
+        best.qmfDct4x64(coef.data(), da);
+        ref.qmfDct4x64(coef.data(), db);
+        ASSERT_EQ(0, std::memcmp(da, db, sizeof da)) << "dct-iv round " << round;
+
         // The windows over delay lines at every level, extremes included: the sums saturate.
         const std::vector<int32_t> line = Values(rng, 1280, round % 3 ? 24 : 30);
         int16_t pa[64], pb[64];
@@ -175,6 +182,9 @@ TEST(AacKernels, QmfBankEntriesMatchThePortableVersions) {
     const auto *z = reinterpret_cast<const int32_t(*)[2]>(in.data());
     Report("qmf fft 32", Seconds([&] { ref.qmfFft32(z, f); }, 50000),
            Seconds([&] { best.qmfFft32(z, f); }, 50000));
+    int32_t d[64];
+    Report("qmf dct-iv 64", Seconds([&] { ref.qmfDct4x64(in.data(), d); }, 50000),
+           Seconds([&] { best.qmfDct4x64(in.data(), d); }, 50000));
     Report("qmf synthesis 64", Seconds([&] { ref.qmfSynthesis64(in.data(), window, pcm); }, 50000),
            Seconds([&] { best.qmfSynthesis64(in.data(), window, pcm); }, 50000));
     Report("qmf analysis", Seconds([&] { ref.qmfAnalysis(in.data(), window, u); }, 50000),
