@@ -3,6 +3,7 @@
 // and set the sticky `over` flag, which callers test at syntax boundaries.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace mp4v {
 
@@ -22,6 +23,19 @@ struct BitReader {
         over = false;
     }
     inline void Refill() {
+        if (bits <= 56 && end - p >= 8) {
+            // The whole bytes that fit, from one big-endian load; the bits below them stay zero
+            // as the byte loop leaves them.
+            const int k = (64 - bits) >> 3;
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            v = __builtin_bswap64(v);
+            if (k < 8) v &= ~uint64_t{0} << (64 - 8 * k);
+            cache |= v >> bits;
+            p += k;
+            bits += 8 * k;
+            return;
+        }
         while (bits <= 56 && p < end) {
             cache |= uint64_t(*p++) << (56 - bits);
             bits += 8;

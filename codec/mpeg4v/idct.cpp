@@ -534,19 +534,34 @@ VT_AVX2 inline __m128i Row16(__m256i row) {
     return _mm_packs_epi32(_mm256_castsi256_si128(row), _mm256_extracti128_si256(row, 1));
 }
 
+// Rows r0 and r1 of a residual as 16-bit values, r0 in the low half.
+VT_AVX2 inline __m256i TwoRows16(__m256i r0, __m256i r1) {
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(r0, r1), 0xD8);
+}
+
+VT_AVX2 inline void ClearBlockAvx2(int16_t *blk) {
+    const __m256i zero = _mm256_setzero_si256();
+    for (int i = 0; i < 64; i += 16)
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(blk + i), zero);
+}
+
 VT_AVX2 void IdctPutAvx2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
     __m256i rows[8];
     int32_t res[64];
     const Residual kind = TransformAvx2(blk, shape, rows, res);
     if (kind == Residual::kRows) {
-        for (int r = 0; r < 8; ++r) {
-            const __m128i w = Row16(rows[r]);
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch), _mm_packus_epi16(w, w));
+        for (int r = 0; r < 8; r += 2) {
+            const __m256i w = TwoRows16(rows[r], rows[r + 1]);
+            const __m256i b = _mm256_packus_epi16(w, w);  // each half: its row's 8 bytes, twice
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + r * pitch),
+                             _mm256_castsi256_si128(b));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + (r + 1) * pitch),
+                             _mm256_extracti128_si256(b, 1));
         }
     } else {
         PutResidualSse2(kind == Residual::kConstant, res, dst, pitch);
     }
-    ClearBlock(blk, shape);
+    ClearBlockAvx2(blk);
 }
 
 VT_AVX2 void IdctAddAvx2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch) {
@@ -554,11 +569,22 @@ VT_AVX2 void IdctAddAvx2(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch
     int32_t res[64];
     const Residual kind = TransformAvx2(blk, shape, rows, res);
     if (kind == Residual::kRows) {
-        for (int r = 0; r < 8; ++r) AddRowSse2(Row16(rows[r]), dst + r * pitch);
+        for (int r = 0; r < 8; r += 2) {
+            uint8_t *d0 = dst + r * pitch, *d1 = d0 + pitch;
+            const __m128i p =
+                _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(d0)),
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i *>(d1)));
+            // Saturating to 16 bits first cannot change a clipped 8-bit result.
+            const __m256i sum =
+                _mm256_adds_epi16(_mm256_cvtepu8_epi16(p), TwoRows16(rows[r], rows[r + 1]));
+            const __m256i b = _mm256_packus_epi16(sum, sum);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(d0), _mm256_castsi256_si128(b));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(d1), _mm256_extracti128_si256(b, 1));
+        }
     } else {
         AddResidualSse2(kind == Residual::kConstant, res, dst, pitch);
     }
-    ClearBlock(blk, shape);
+    ClearBlockAvx2(blk);
 }
 #endif
 
