@@ -169,8 +169,12 @@ const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int plane
 void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW, int planeH,
                int hx, int hy, int w, int h, int rounding, uint8_t *emu) {
     int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
-    int sp;
-    const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
+    int sp = refPitch;
+    // The interpolation reads a column and a row more only at half-sample positions, so a block
+    // at full-sample position ending on the plane's edge is read in place.
+    const uint8_t *src = ix >= 0 && iy >= 0 && ix + w + fx <= planeW && iy + h + fy <= planeH
+                             ? ref + iy * refPitch + ix
+                             : FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
     Dsp().interpolate[w == 16](dst, dstPitch, src, sp, h, fx, fy, rounding);
 }
 
