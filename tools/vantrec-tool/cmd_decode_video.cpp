@@ -4,6 +4,7 @@
 // display size.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,17 +70,19 @@ struct Writer {
     int frames = 0;
     unsigned width = 0, height = 0;
     bool ok = true;
+    std::vector<uint8_t> frame;  // one picture's planes, written at once
 
     void Put(const Mp4vDecOutput &o) {
         if (!o.pY) return;
-        unsigned w = o.uWidth, h = o.uHeight, cw = (w + 1) / 2, ch = (h + 1) / 2;
-        for (unsigned r = 0; r < h; ++r) ok &= std::fwrite(o.pY + r * o.uPitch, 1, w, f) == w;
-        for (unsigned r = 0; r < ch; ++r)
-            ok &= std::fwrite(o.pU + r * o.uPitch / 2, 1, cw, f) == cw;
-        for (unsigned r = 0; r < ch; ++r)
-            ok &= std::fwrite(o.pV + r * o.uPitch / 2, 1, cw, f) == cw;
-        width = w;
-        height = h;
+        const size_t w = o.uWidth, h = o.uHeight, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        frame.resize(w * h + 2 * cw * ch);
+        uint8_t *out = frame.data();
+        for (size_t r = 0; r < h; ++r, out += w) std::memcpy(out, o.pY + r * o.uPitch, w);
+        for (size_t r = 0; r < ch; ++r, out += cw) std::memcpy(out, o.pU + r * o.uPitch / 2, cw);
+        for (size_t r = 0; r < ch; ++r, out += cw) std::memcpy(out, o.pV + r * o.uPitch / 2, cw);
+        ok &= std::fwrite(frame.data(), 1, frame.size(), f) == frame.size();
+        width = o.uWidth;
+        height = o.uHeight;
         ++frames;
     }
 };
@@ -157,6 +160,8 @@ int DecodeVideo(int argc, char **argv) {
     if (!dec) return Fail("cannot initialise the video decoder");
 
     FILE *f = std::fopen(output, "wb");
+    // Whole pictures go out in one write each; the stream's own buffer would split them.
+    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
     if (!f) return Fail(std::string("cannot write ") + output);
     Writer w;
     w.f = f;
