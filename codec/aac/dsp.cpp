@@ -161,7 +161,7 @@ int32_t QmfAnalysis(const int32_t *x, const int32_t *w, int32_t *u) {
 }
 
 constexpr DspTable kPortable = {Fft,      PreRotate,      PostRotate,  OverlapLong, Pcm,
-                                QmfFft32, QmfSynthesis64, QmfAnalysis, QmfDct4x64};
+                                QmfFft32, QmfSynthesis64, QmfAnalysis, QmfDct4x64,  QmfModulate64};
 
 DspTable MakeTable() {
     DspTable t = kPortable;

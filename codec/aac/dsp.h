@@ -43,6 +43,10 @@ using QmfAnalysisFn = int32_t (*)(const int32_t *x, const int32_t *w, int32_t *u
 // the 32-point FFT, with inputs below 2^28 in magnitude (the bank scales them so).
 using QmfDct4Fn = void (*)(const int32_t *a, int32_t *d);
 
+// The 64-band synthesis modulation of one slot: 64 complex QMF samples to the 128 new values of
+// the bank's delay line (any 32-bit input; the block is scaled to 2^28 first).
+using QmfModulateFn = void (*)(const int32_t (*in)[2], int32_t *v);
+
 struct DspTable {
     FftFn fft;
     PreRotateFn preRotate;
@@ -53,11 +57,13 @@ struct DspTable {
     QmfSynthesisFn qmfSynthesis64;
     QmfAnalysisFn qmfAnalysis;
     QmfDct4Fn qmfDct4x64;
+    QmfModulateFn qmfModulate64;
 };
 
-// The portable QMF FFT and DCT-IV (sbr_qmf.cpp).
+// The portable QMF FFT, DCT-IV and modulation (sbr_qmf.cpp).
 void QmfFft32(const int32_t (*src)[2], int32_t (*a)[2]);
 void QmfDct4x64(const int32_t *a, int32_t *d);
+void QmfModulate64(const int32_t (*in)[2], int32_t *v);
 
 // The table for this CPU, and the portable one (for the checker).
 const DspTable &Dsp();

@@ -463,6 +463,63 @@ VT_AVX2 void QmfDct4x64Avx2(const int32_t *a, int32_t *d) {
     }
 }
 
+VT_AVX2 void QmfModulate64Avx2(const int32_t (*in)[2], int32_t *v) {
+    const int32_t *x = &in[0][0];  // re, im of 64 values
+    __m256i mag = _mm256_setzero_si256();
+    for (int i = 0; i < 128; i += 8) {
+        const __m256i t = Load(x + i);
+        mag = _mm256_or_si256(mag, _mm256_xor_si256(t, _mm256_srai_epi32(t, 31)));
+    }
+    __m128i m = _mm_or_si128(_mm256_castsi256_si128(mag), _mm256_extracti128_si256(mag, 1));
+    m = _mm_or_si128(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
+    m = _mm_or_si128(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int head = QmfHeadroom(_mm_cvtsi128_si32(m));
+    // The scaled values fit 32 bits (that is what the head room is for), so the scaling is a
+    // 32-bit shift.
+    const __m128i up = _mm_cvtsi32_si128(head > 0 ? head : 0);
+    const __m128i down = _mm_cvtsi32_si128(head < 0 ? -head : 0);
+    const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    alignas(32) int32_t a[64], b[64], ca[64], cb[64];
+    for (int k = 0; k < 64; k += 8) {
+        // Values k..k+3 and k+4..k+7, each as re re re re | im im im im.
+        const __m256i p0 = _mm256_permutevar8x32_epi32(Load(x + 2 * k), evens);
+        const __m256i p1 = _mm256_permutevar8x32_epi32(Load(x + 2 * k + 8), evens);
+        __m256i re = _mm256_permute2x128_si256(p0, p1, 0x20);
+        __m256i im = _mm256_permute2x128_si256(p0, p1, 0x31);
+        re = _mm256_sra_epi32(_mm256_sll_epi32(re, up), down);
+        im = _mm256_sra_epi32(_mm256_sll_epi32(im, up), down);
+        Store(a + k, re);
+        // b[63 - k - j] = im of value k + j.
+        Store(b + 56 - k,
+              _mm256_permutevar8x32_epi32(im, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)));
+    }
+    QmfDct4x64Avx2(a, ca);
+    QmfDct4x64Avx2(b, cb);
+    // v[n] = S - C and v[127 - n] = C + S with S the odd-negated DST values, scaled by
+    // 2^-(head - 1): the DCT outputs stay below 2^29, so the sums fit 32 bits.
+    const int shift = head - 1;
+    const __m256i alternate = _mm256_setr_epi32(1, -1, 1, -1, 1, -1, 1, -1);
+    const __m256i rnd = _mm256_set1_epi32(shift > 0 ? 1 << (shift - 1) : 0);
+    const __m128i count = _mm_cvtsi32_si128(shift > 0 ? shift : -shift);
+    auto scale = [&](__m256i t) VT_AVX2 {
+        if (shift >= 0) return _mm256_sra_epi32(_mm256_add_epi32(t, rnd), count);
+        // Scaled up with saturation.
+        const __m256i shifted = _mm256_sll_epi32(t, count);
+        const __m256i fits = _mm256_cmpeq_epi32(_mm256_sra_epi32(shifted, count), t);
+        const __m256i limit =
+            _mm256_xor_si256(_mm256_srai_epi32(t, 31), _mm256_set1_epi32(INT32_MAX));
+        return _mm256_castps_si256(_mm256_blendv_ps(
+            _mm256_castsi256_ps(limit), _mm256_castsi256_ps(shifted), _mm256_castsi256_ps(fits)));
+    };
+    for (int n = 0; n < 64; n += 8) {
+        const __m256i c = Load(ca + n);
+        const __m256i sn = _mm256_sign_epi32(Load(cb + n), alternate);
+        Store(v + n, scale(_mm256_sub_epi32(sn, c)));
+        Store(v + 120 - n, _mm256_permutevar8x32_epi32(scale(_mm256_add_epi32(c, sn)),
+                                                       _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)));
+    }
+}
+
 }  // namespace
 
 void DspInitX86(DspTable *t) {
@@ -476,6 +533,7 @@ void DspInitX86(DspTable *t) {
     t->qmfSynthesis64 = QmfSynthesis64Avx2;
     t->qmfAnalysis = QmfAnalysisAvx2;
     t->qmfDct4x64 = QmfDct4x64Avx2;
+    t->qmfModulate64 = QmfModulate64Avx2;
 }
 
 }  // namespace aacdec

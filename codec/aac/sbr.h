@@ -52,6 +52,16 @@ constexpr int kQmfFrac = 6;
 // QMF samples are kept below this magnitude (the PS stage's input bound).
 constexpr int32_t kQmfLimit = (1 << 28) - 1;
 
+// Block exponent that brings the largest magnitude of a set (mx, the OR of their magnitudes)
+// into [2^27, 2^28): the FFT's halving then costs no precision, and the pre-rotation of two such
+// values combined into one complex number cannot leave 32 bits. Negative: shift right.
+inline int QmfHeadroom(int32_t mx) {
+    int head = 0;
+    while (head > -4 && (mx >> (28 - head)) != 0) --head;
+    while (head < 20 && (mx >> (27 - head)) == 0) ++head;
+    return head;
+}
+
 // Value m * 2^e with m normalised to [2^29, 2^30) (or 0): the energies and gains of the HF
 // adjustment span far more than 32 bits of range.
 struct SFlt {

@@ -22,16 +22,6 @@ inline int32_t Clip(int64_t v) {
     return static_cast<int32_t>(v);
 }
 
-// Block exponent that brings the largest magnitude of a set (mx, the OR of their magnitudes)
-// into [2^27, 2^28): the FFT's halving then costs no precision, and the pre-rotation of two such
-// values combined into one complex number cannot leave 32 bits. Negative: shift right.
-inline int Headroom(int32_t mx) {
-    int head = 0;
-    while (head > -4 && (mx >> (28 - head)) != 0) --head;
-    while (head < 20 && (mx >> (27 - head)) == 0) ++head;
-    return head;
-}
-
 inline int64_t Scale(int32_t v, int head) {
     return head >= 0 ? static_cast<int64_t>(v) * (int64_t{1} << head)
                      : static_cast<int64_t>(v) >> -head;
@@ -172,7 +162,7 @@ void Modulate(const int32_t (*in)[2], int bands, const int32_t (*pre)[2], const 
     int32_t mx = 0;
     for (int k = 0; k < bands; ++k)
         mx |= (in[k][0] < 0 ? ~in[k][0] : in[k][0]) | (in[k][1] < 0 ? ~in[k][1] : in[k][1]);
-    const int head = Headroom(mx);
+    const int head = QmfHeadroom(mx);
     shift -= head;
     for (int k = 0; k < bands; ++k) {
         const int64_t xr = Scale(in[k][0], head), xi = Scale(in[k][1], head);
@@ -204,7 +194,7 @@ void QmfDct4x64(const int32_t *a, int32_t *d) {
         z[n][0] = static_cast<int32_t>((re * c - im * s + (int64_t{1} << 30)) >> 31);
         z[n][1] = static_cast<int32_t>((re * s + im * c + (int64_t{1} << 30)) >> 31);
     }
-    Dsp().qmfFft32(z, f);
+    QmfFft32(z, f);
     for (int m = 0; m < 32; ++m) {
         const int64_t c = kQmfTwiddle[m][0], s = kQmfTwiddle[m][1];
         d[2 * m] = static_cast<int32_t>((f[m][0] * c - f[m][1] * s + (int64_t{1} << 30)) >> 31);
@@ -213,26 +203,23 @@ void QmfDct4x64(const int32_t *a, int32_t *d) {
     }
 }
 
-namespace {
-
 // The 64-band synthesis modulation v[n] = Re(sum_k X[k] exp(i pi (k + 1/2)(2n - 255) / 128)) / 16
 // (the bank's 1/64 with kQmfFrac fraction bits in and kVFrac out). With m = 127 - n the kernel is
 // that of a DCT-IV for the real parts and a DST-IV for the imaginary parts, extended by their
 // symmetries to 128 outputs: v[n] = S[n] - C[n] and v[127 - n] = C[n] + S[n] for n < 64, where
 // S[p] = (-1)^p DCT-IV(Xi reversed)[p]. Two 64-value DCT-IVs instead of a 128-point FFT.
-void Modulate64(const int32_t (*in)[2], int32_t *v) {
+void QmfModulate64(const int32_t (*in)[2], int32_t *v) {
     int32_t mx = 0;
     for (int k = 0; k < 64; ++k)
         mx |= (in[k][0] < 0 ? ~in[k][0] : in[k][0]) | (in[k][1] < 0 ? ~in[k][1] : in[k][1]);
-    const int head = Headroom(mx);
+    const int head = QmfHeadroom(mx);
     int32_t a[64], b[64], ca[64], cb[64];
     for (int k = 0; k < 64; ++k) {
         a[k] = static_cast<int32_t>(Scale(in[k][0], head));
         b[k] = static_cast<int32_t>(Scale(in[63 - k][1], head));
     }
-    const DspTable &dsp = Dsp();
-    dsp.qmfDct4x64(a, ca);
-    dsp.qmfDct4x64(b, cb);
+    QmfDct4x64(a, ca);
+    QmfDct4x64(b, cb);
     // The transforms return the sums / 32; v wants them / 16, with the head room taken out.
     const int shift = head - 1;
     for (int n = 0; n < 64; ++n) {
@@ -249,8 +236,6 @@ void Modulate64(const int32_t (*in)[2], int32_t *v) {
     }
 }
 
-}  // namespace
-
 void SbrAnalysis(SbrChannel *c, const int32_t *time, int32_t (*low)[32][2]) {
     int32_t *x = c->ana;
     for (int l = 0; l < kSbrSlots; ++l) {
@@ -263,7 +248,7 @@ void SbrAnalysis(SbrChannel *c, const int32_t *time, int32_t (*low)[32][2]) {
         // 63 - k are the conjugates of outputs k and the even ones are all it takes: the 32-point
         // DFT of (u[n] + i u[n + 32]) exp(i pi n / 64). The FFT returns the sum / 32, u has
         // kTimeFrac + 2 fraction bits and X kQmfFrac: X = F * post * 64 / 2^(kTimeFrac + 2 - kQmfFrac).
-        const int head = Headroom(mx);
+        const int head = QmfHeadroom(mx);
         int32_t z[32][2], f[32][2];
         for (int n = 0; n < 32; ++n) {
             const int64_t re = Scale(u[n], head), im = Scale(u[n + 32], head);
@@ -295,7 +280,7 @@ void SbrSynthesis(SbrChannel *c, int32_t (*x)[64][2], int16_t *pcm, bool downsam
     if (!downsampled) {
         for (int l = 0; l < kSbrSlots; ++l) {
             std::memmove(v + 128, v, (1280 - 128) * sizeof(int32_t));
-            Modulate64(x[l], v);
+            Dsp().qmfModulate64(x[l], v);
             Dsp().qmfSynthesis64(v, kSbrQmfWindow, pcm + 64 * l);
         }
         return;

@@ -164,6 +164,14 @@ TEST(AacKernels, QmfBankEntriesMatchThePortableVersions) {
         ref.qmfDct4x64(coef.data(), db);
         ASSERT_EQ(0, std::memcmp(da, db, sizeof da)) << "dct-iv round " << round;
 
+        // The modulation takes any level (it scales its block first): quiet, loud, extremes.
+        const std::vector<int32_t> slot =
+            Values(rng, 128, round % 4 == 0 ? 31 : (round % 4 == 1 ? 4 : 27), round % 4 == 0);
+        int32_t va[128], vb[128];
+        best.qmfModulate64(reinterpret_cast<const int32_t(*)[2]>(slot.data()), va);
+        ref.qmfModulate64(reinterpret_cast<const int32_t(*)[2]>(slot.data()), vb);
+        ASSERT_EQ(0, std::memcmp(va, vb, sizeof va)) << "modulation round " << round;
+
         // The windows over delay lines at every level, extremes included: the sums saturate.
         const std::vector<int32_t> line = Values(rng, 1280, round % 3 ? 24 : 30);
         int16_t pa[64], pb[64];
@@ -185,6 +193,9 @@ TEST(AacKernels, QmfBankEntriesMatchThePortableVersions) {
     int32_t d[64];
     Report("qmf dct-iv 64", Seconds([&] { ref.qmfDct4x64(in.data(), d); }, 50000),
            Seconds([&] { best.qmfDct4x64(in.data(), d); }, 50000));
+    int32_t mod[128];
+    Report("qmf modulation 64", Seconds([&] { ref.qmfModulate64(z, mod); }, 50000),
+           Seconds([&] { best.qmfModulate64(z, mod); }, 50000));
     Report("qmf synthesis 64", Seconds([&] { ref.qmfSynthesis64(in.data(), window, pcm); }, 50000),
            Seconds([&] { best.qmfSynthesis64(in.data(), window, pcm); }, 50000));
     Report("qmf analysis", Seconds([&] { ref.qmfAnalysis(in.data(), window, u); }, 50000),
