@@ -15,6 +15,13 @@ void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const in
                       const int *mvy, bool four, int rnd, uint8_t *dy, uint8_t *du, uint8_t *dv,
                       int dp, int dcp);
 
+// Prediction of one direction of a macroblock (field motion included) from `ref`.
+void PredictMotion(const Ctx &c, const FrameDesc *ref, int x, int y, const Motion &m, int rnd,
+                   uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp);
+
+// Prediction of a macroblock of an S-VOP through the VOP's warp.
+void GmcPredict(const Ctx &c, int x, int y, uint8_t *dy, uint8_t *du, uint8_t *dv);
+
 // Decode macroblocks from d->mbNext; true when the picture's last one is done.
 bool DecodeMbsGeneral(Instance *d, BitReader *br);   // I, P and S
 bool DecodeMbsGeneralB(Instance *d, BitReader *br);  // B

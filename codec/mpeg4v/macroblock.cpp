@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/mpeg4v/mblayer.h"
+#include "codec/mpeg4v/general.h"
 
 namespace mp4v {
 namespace {
@@ -88,6 +88,23 @@ void PredictMv(const Instance *d, int idx, int x, int y, int k, int *px, int *py
     }
 }
 
+bool ReadPVectors(Instance *d, BitReader *br, int fcode, int idx, int x, int y, bool four, int *mvx,
+                  int *mvy) {
+    for (int k = 0; k < (four ? 4 : 1); ++k) {
+        int px, py;
+        PredictMv(d, idx, x, y, k, &px, &py);
+        if (!ReadMvComponent(br, fcode, px, &mvx[k]) || !ReadMvComponent(br, fcode, py, &mvy[k]))
+            return false;
+        if (four) {
+            d->mv[idx * 8 + 2 * k] = int16_t(mvx[k]);
+            d->mv[idx * 8 + 2 * k + 1] = int16_t(mvy[k]);
+        } else {
+            SetMbVectors(d, idx, mvx[0], mvy[0]);
+        }
+    }
+    return true;
+}
+
 // Predicts the whole macroblock from `ref` with 1 or 4 luma vectors (half-sample units).
 void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx, const int *mvy,
                bool four, int rnd, uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
@@ -117,34 +134,69 @@ void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx,
               8, rnd, emu);
 }
 
-// Inter residual of the coded blocks added onto the prediction already in place.
-bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
-    int16_t *blk = c.d->coef;
-    for (int b = 0; b < 6; ++b) {
-        if (!(cbp & (32 >> b))) continue;
-        CoefList list;
-        list.n = 0;
-        bool ok = c.d->shortHdr ? ReadTcoefH263(br, blk, 0, kZigzag, &list)
-                                : ReadTcoefMpeg4(br, blk, 0, kZigzag, false, &list);
-        if (!ok) {
-            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-            return false;
-        }
-        BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, false, c.si->aInterQuantMatrix)
-                                   : DequantH263(blk, list, q, false);
-        int pitch;
-        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-        IdctAdd(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-    }
-    return true;
+namespace {
+
+template <bool kGeneral>
+inline void PredictDir(const Ctx &c, const FrameDesc *ref, int x, int y, const Motion &m, int rnd,
+                       uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
+    if constexpr (kGeneral) PredictMotion(c, ref, x, y, m, rnd, dy, du, dv, dp, dcp);
+    else PredictMb(c, ref, x, y, m.mvx, m.mvy, m.kind == Motion::kFour, rnd, dy, du, dv, dp, dcp);
 }
 
+}  // namespace
+
+template <bool kGeneral>
+void Reconstruct(const Ctx &c, MbRecord &r, int idx, int x, int y) {
+    const int pitch = c.pitch, cp = c.cpitch;
+    uint8_t *dy = c.y + y * 16 * pitch + x * 16;
+    uint8_t *du = c.u + y * 8 * cp + x * 8;
+    uint8_t *dv = c.v + y * 8 * cp + x * 8;
+    switch (r.pred) {
+        case MbRecord::kCopy: CopyMbFromRef(c.d, idx, c.past); return;
+        case MbRecord::kIntra: break;
+        case MbRecord::kGmc:
+            if constexpr (kGeneral) GmcPredict(c, x, y, dy, du, dv);
+            break;
+        case MbRecord::kMotion:
+            if (r.dirs == 3) {
+                // Bidirectional: the average of both predictions.
+                uint8_t *bidY = c.d->bidir, *bidU = bidY + 256, *bidV = bidY + 320;
+                PredictDir<kGeneral>(c, c.past, x, y, r.m[0], r.rnd, dy, du, dv, pitch, cp);
+                PredictDir<kGeneral>(c, c.future, x, y, r.m[1], r.rnd, bidY, bidU, bidV, 16, 8);
+                AverageBlock(dy, pitch, bidY, 16, 16, 16);
+                AverageBlock(du, cp, bidU, 8, 8, 8);
+                AverageBlock(dv, cp, bidV, 8, 8, 8);
+            } else {
+                const int dir = r.dirs >> 1;
+                PredictDir<kGeneral>(c, dir ? c.future : c.past, x, y, r.m[dir], r.rnd, dy, du, dv,
+                                     pitch, cp);
+            }
+            break;
+    }
+    const IdctFn idct = r.pred == MbRecord::kIntra ? Dsp().idctPut : Dsp().idctAdd;
+    for (int b = 0; b < 6; ++b) {
+        if (!(r.coded & (32 >> b))) continue;
+        int bp;
+        uint8_t *dst;
+        if (kGeneral && b < 4 && r.fieldDct) {
+            bp = 2 * pitch;
+            dst = dy + (b >> 1) * pitch + (b & 1) * 8;
+        } else {
+            dst = BlockDst(c, x, y, b, &bp);
+        }
+        idct(r.blk[b], r.shape[b], dst, bp);
+    }
+}
+
+template void Reconstruct<false>(const Ctx &, MbRecord &, int, int, int);
+template void Reconstruct<true>(const Ctx &, MbRecord &, int, int, int);
+
 // MPEG-4 intra macroblock: DC and AC prediction (14496-2 7.4.3), texture, reconstruction.
-bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
-             bool useDcVlc, const IntraSource *src) {
+bool ParseIntra(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
+                bool useDcVlc, MbRecord *r, const IntraSource *src) {
     Instance *d = c.d;
-    int16_t *blk = d->coef;
+    r->pred = MbRecord::kIntra;
+    r->coded = 0x3F;
     // Neighbour macroblocks usable for prediction: intra, inside the picture and the packet.
     auto usable = [&](bool inside, int m) {
         return inside && m >= d->sliceStart && IsIntraType(d->skip[m]);
@@ -191,6 +243,7 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
                 C = upOk ? Nb{topC[p].dc, topC[p].ac, qUp} : Nb{1024, nullptr, q};
             }
         }
+        int16_t *blk = r->blk[b];
         int scaler = b < 4 ? scalerL : scalerC;
         bool fromAbove = std::abs(A.dc - B.dc) < std::abs(B.dc - C.dc);
         int predF = fromAbove ? C.dc : A.dc;
@@ -221,10 +274,7 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
         if (c.si->iAlternateVerticalScan) scan = kAltVertical;
         if (cbp & (32 >> b)) {
             TcoefReader read = src && src->read ? src->read : ReadTcoefMpeg4;
-            if (!read(br, blk, start, scan, true, &list)) {
-                for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-                return false;
-            }
+            if (!read(br, blk, start, scan, true, &list)) return false;
         }
         if (start == 0) {
             dcDiff = blk[0];
@@ -262,11 +312,7 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
                                    : DequantH263(blk, list, q, true);
         blk[0] = int16_t(dc);
         if (dc) AddShape(&s, 0);
-        int pitch;
-        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-        IdctPut(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-        blk[0] = 0;
+        r->shape[b] = s;
     }
     // Keep what later macroblocks predict from.
     top[0] = curRow[2];
@@ -281,26 +327,20 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
 }
 
 // Short-header intra macroblock: 8-bit DC, no prediction, zigzag.
-bool IntraMbH263(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
-    int16_t *blk = c.d->coef;
+bool ParseIntraH263(BitReader *br, int cbp, int q, MbRecord *r) {
+    r->pred = MbRecord::kIntra;
+    r->coded = 0x3F;
     for (int b = 0; b < 6; ++b) {
+        int16_t *blk = r->blk[b];
         int dcv = int(br->Read(8));
         if (dcv == 0 || dcv == 128) return false;
         if (dcv == 255) dcv = 128;
         CoefList list;
         list.n = 0;
-        if ((cbp & (32 >> b)) && !ReadTcoefH263(br, blk, 1, kZigzag, &list)) {
-            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-            return false;
-        }
-        BlockShape s = DequantH263(blk, list, q, true);
+        if ((cbp & (32 >> b)) && !ReadTcoefH263(br, blk, 1, kZigzag, &list)) return false;
+        r->shape[b] = DequantH263(blk, list, q, true);
         blk[0] = int16_t(dcv * 8);
-        AddShape(&s, 0);
-        int pitch;
-        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-        IdctPut(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-        blk[0] = 0;
+        AddShape(&r->shape[b], 0);
     }
     return true;
 }
@@ -322,156 +362,104 @@ void CopyMbFromRef(Instance *d, int mb, const FrameDesc *ref) {
 }
 
 bool DecodeMbsIP(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
+    const Ctx c = MakeCtx(d);
     const bool isP = d->vopType == kTypeP;
     const int fcode = d->si->iVopFcodeForward;
-    int q = d->quant;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
+    auto parse = [&](int idx, int x, int y, int *q, MbRecord *r, uint8_t *type) {
         if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        int x = idx % d->mbw, y = idx / d->mbw;
-        Diag nextDiag = ReadDiag(d, x);
-        int qBefore = q;
+        const int qBefore = *q;
         int val = 0;
         bool notCoded = false;
         if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
         if (notCoded) {
-            // not_coded: copy from the past reference, zero vector
-            CopyMbFromRef(d, idx, c.past);
-            SetMbVectors(d, idx, 0, 0);
-            if (br->over) return false;
-            d->skip[idx] = kMbSkipped;
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            StoreDiag(d, nextDiag);
-            continue;
+            NotCoded(d, idx, r, type);
+            return true;
         }
-        uint8_t type = uint8_t(val >> 2);
-        int cbpc = val & 3;
-        bool intra = IsIntraType(type);
-        bool acPred = intra && br->Bit();
+        *type = uint8_t(val >> 2);
+        const bool intra = IsIntraType(*type);
+        const bool acPred = intra && br->Bit();
         Vlc cy = kCbpyLut[br->Peek(6)];
         if (cy.len == 0) return false;
         br->Skip(cy.len);
-        int cbpy = intra ? cy.val : 15 - cy.val;
-        int cbp = (cbpy << 2) | cbpc;
-        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
+        const int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
+        if (*type == kMbInterQ || *type == kMbIntraQ) *q = ReadDquant(br, *q);
         if (intra) {
-            int runQ = idx == d->sliceStart ? q : qBefore;
             SetMbVectors(d, idx, 0, 0);
-            if (!IntraMb(c, br, idx, x, y, cbp, acPred, q, runQ < c.dcThreshold)) return false;
-        } else {
-            int mvx[4], mvy[4];
-            bool four = type == kMbInter4v;
-            for (int k = 0; k < (four ? 4 : 1); ++k) {
-                int px, py;
-                PredictMv(d, idx, x, y, k, &px, &py);
-                if (!ReadMvComponent(br, fcode, px, &mvx[k]) ||
-                    !ReadMvComponent(br, fcode, py, &mvy[k]))
-                    return false;
-                if (four) {
-                    d->mv[idx * 8 + 2 * k] = int16_t(mvx[k]);
-                    d->mv[idx * 8 + 2 * k + 1] = int16_t(mvy[k]);
-                } else {
-                    SetMbVectors(d, idx, mvx[0], mvy[0]);
-                }
-            }
-            int pitch = d->pitch;
-            PredictMb(c, c.past, x, y, mvx, mvy, four, c.rounding, c.y + y * 16 * pitch + x * 16,
-                      c.u + y * 8 * (pitch / 2) + x * 8, c.v + y * 8 * (pitch / 2) + x * 8, pitch,
-                      pitch / 2);
-            if (!InterResidual(c, br, x, y, cbp, q)) return false;
+            return ParseIntra(c, br, idx, x, y, cbp, acPred, *q,
+                              UseDcVlc(c, idx == d->sliceStart, *q, qBefore), r);
         }
-        if (br->over) return false;
-        FinishMb(d, c, idx, type, q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-        StoreDiag(d, nextDiag);
-    }
-    return true;
+        Motion &m = r->m[0];
+        const bool four = *type == kMbInter4v;
+        m.kind = four ? Motion::kFour : Motion::kOne;
+        r->pred = MbRecord::kMotion;
+        r->dirs = 1;
+        r->rnd = c.rounding;
+        return ReadPVectors(d, br, fcode, idx, x, y, four, m.mvx, m.mvy) &&
+               ReadInterTexture(c, br, ReadTcoefMpeg4, kZigzag, cbp, *q, r);
+    };
+    return RunMbLoop<false, false>(d, br, c, parse);
 }
 
 bool DecodeMbsB(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
+    const Ctx c = MakeCtx(d);
     const int fcodeF = d->si->iVopFcodeForward, fcodeB = d->si->iVopFcodeBackward;
-    int q = d->quant;
     int pf[2] = {0, 0}, pb[2] = {0, 0};  // previous forward and backward vectors of the row
     const int trd = d->trd ? d->trd : 1, trb = d->trb;
-    const int pitch = d->pitch, cp = pitch / 2;
-    uint8_t *bidY = d->bidir, *bidU = d->bidir + 256, *bidV = d->bidir + 320;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
+    auto parse = [&](int idx, int x, int, int *q, MbRecord *r, uint8_t *) {
         if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        int x = idx % d->mbw, y = idx / d->mbw;
         if (x == 0 || idx == d->sliceStart) pf[0] = pf[1] = pb[0] = pb[1] = 0;
-        uint8_t *dy = c.y + y * 16 * pitch + x * 16;
-        uint8_t *du = c.u + y * 8 * cp + x * 8;
-        uint8_t *dv = c.v + y * 8 * cp + x * 8;
         if (d->skip[idx] == kMbSkipped) {
             // The co-located macroblock of the future reference was skipped: so is this one.
-            CopyMbFromRef(d, idx, c.past);
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            continue;
+            r->pred = MbRecord::kCopy;
+            return true;
         }
         int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
         int cbp = 0;
         bool modbOne = false;
-        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, &q)) return false;
-        int fx[4], fy[4], bx[4], by[4];
-        bool useF = true, useB = true, four = false;
+        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, q)) return false;
+        Motion &f = r->m[0], &b = r->m[1];
+        f.kind = b.kind = Motion::kOne;
+        r->pred = MbRecord::kMotion;
+        r->rnd = 0;
         if (mbType == 0) {
+            r->dirs = 3;
             int delta[2] = {0, 0};
             if (!modbOne &&
                 (!ReadMvComponent(br, 1, 0, &delta[0]) || !ReadMvComponent(br, 1, 0, &delta[1])))
                 return false;
             const int16_t *co = d->mv + idx * 8;
+            bool four = false;
             for (int k = 0; k < 4; ++k) {
                 int vx = co[2 * k], vy = co[2 * k + 1];
-                fx[k] = trb * vx / trd + delta[0];
-                fy[k] = trb * vy / trd + delta[1];
-                bx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : fx[k] - vx;
-                by[k] = delta[1] == 0 ? (trb - trd) * vy / trd : fy[k] - vy;
+                f.mvx[k] = trb * vx / trd + delta[0];
+                f.mvy[k] = trb * vy / trd + delta[1];
+                b.mvx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : f.mvx[k] - vx;
+                b.mvy[k] = delta[1] == 0 ? (trb - trd) * vy / trd : f.mvy[k] - vy;
+                // Four equal vectors predict exactly like one (the chroma rules agree too).
+                four |= f.mvx[k] != f.mvx[0] || f.mvy[k] != f.mvy[0] || b.mvx[k] != b.mvx[0] ||
+                        b.mvy[k] != b.mvy[0];
             }
-            // Four equal vectors predict exactly like one (the chroma rules agree too).
-            four = false;
-            for (int k = 1; k < 4; ++k)
-                four |= fx[k] != fx[0] || fy[k] != fy[0] || bx[k] != bx[0] || by[k] != by[0];
+            if (four) f.kind = b.kind = Motion::kFour;
         } else {
-            useF = mbType != 2;
-            useB = mbType != 3;
-            if (useF) {
-                if (!ReadMvComponent(br, fcodeF, pf[0], &fx[0]) ||
-                    !ReadMvComponent(br, fcodeF, pf[1], &fy[0]))
+            r->dirs = uint8_t((mbType != 2 ? 1 : 0) | (mbType != 3 ? 2 : 0));
+            if (r->dirs & 1) {
+                if (!ReadMvComponent(br, fcodeF, pf[0], &f.mvx[0]) ||
+                    !ReadMvComponent(br, fcodeF, pf[1], &f.mvy[0]))
                     return false;
-                pf[0] = fx[0];
-                pf[1] = fy[0];
+                pf[0] = f.mvx[0];
+                pf[1] = f.mvy[0];
             }
-            if (useB) {
-                if (!ReadMvComponent(br, fcodeB, pb[0], &bx[0]) ||
-                    !ReadMvComponent(br, fcodeB, pb[1], &by[0]))
+            if (r->dirs & 2) {
+                if (!ReadMvComponent(br, fcodeB, pb[0], &b.mvx[0]) ||
+                    !ReadMvComponent(br, fcodeB, pb[1], &b.mvy[0]))
                     return false;
-                pb[0] = bx[0];
-                pb[1] = by[0];
+                pb[0] = b.mvx[0];
+                pb[1] = b.mvy[0];
             }
         }
-        if (br->over) return false;
-        if (useF) PredictMb(c, c.past, x, y, fx, fy, four, 0, dy, du, dv, pitch, cp);
-        if (useB) {
-            if (useF) {
-                PredictMb(c, c.future, x, y, bx, by, four, 0, bidY, bidU, bidV, 16, 8);
-                AverageBlock(dy, pitch, bidY, 16, 16, 16);
-                AverageBlock(du, cp, bidU, 8, 8, 8);
-                AverageBlock(dv, cp, bidV, 8, 8, 8);
-            } else {
-                PredictMb(c, c.future, x, y, bx, by, four, 0, dy, du, dv, pitch, cp);
-            }
-        }
-        if (!InterResidual(c, br, x, y, cbp, q)) return false;
-        if (br->over) return false;
-        c.qmap[idx] = uint8_t(q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-    }
-    return true;
+        return ReadInterTexture(c, br, ReadTcoefMpeg4, kZigzag, cbp, *q, r);
+    };
+    return RunMbLoop<false, true>(d, br, c, parse);
 }
 
 namespace {
@@ -490,53 +478,38 @@ bool GobAhead(const BitReader *br) {
 }  // namespace
 
 bool DecodeMbsH263(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
+    const Ctx c = MakeCtx(d);
     const bool isP = d->vopType == kTypeP;
-    int q = d->quant;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
-        int x = idx % d->mbw, y = idx / d->mbw;
+    auto parse = [&](int idx, int x, int y, int *q, MbRecord *r, uint8_t *type) {
         if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
         if (br->BitsLeft() <= 0) return false;
         int val = 0;
         bool notCoded = false;
         if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
         if (notCoded) {
-            CopyMbFromRef(d, idx, c.past);
-            SetMbVectors(d, idx, 0, 0);
-            d->skip[idx] = kMbSkipped;
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            continue;
+            NotCoded(d, idx, r, type);
+            return true;
         }
-        uint8_t type = uint8_t(val >> 2);
-        if (type == kMbInter4v) return false;
-        bool intra = IsIntraType(type);
+        *type = uint8_t(val >> 2);
+        if (*type == kMbInter4v) return false;
+        const bool intra = IsIntraType(*type);
         Vlc cy = kCbpyLut[br->Peek(6)];
         if (cy.len == 0) return false;
         br->Skip(cy.len);
-        int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
-        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
+        const int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
+        if (*type == kMbInterQ || *type == kMbIntraQ) *q = ReadDquant(br, *q);
         if (intra) {
             SetMbVectors(d, idx, 0, 0);
-            if (!IntraMbH263(c, br, x, y, cbp, q)) return false;
-        } else {
-            int mvx[4], mvy[4], px, py;
-            PredictMv(d, idx, x, y, 0, &px, &py);
-            if (!ReadMvComponent(br, 1, px, &mvx[0]) || !ReadMvComponent(br, 1, py, &mvy[0]))
-                return false;
-            SetMbVectors(d, idx, mvx[0], mvy[0]);
-            int cp = d->pitch / 2;
-            PredictMb(c, c.past, x, y, mvx, mvy, false, c.rounding,
-                      c.y + y * 16 * d->pitch + x * 16, c.u + y * 8 * cp + x * 8,
-                      c.v + y * 8 * cp + x * 8, d->pitch, cp);
-            if (!InterResidual(c, br, x, y, cbp, q)) return false;
+            return ParseIntraH263(br, cbp, *q, r);
         }
-        if (br->over) return false;
-        FinishMb(d, c, idx, type, q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-    }
-    return true;
+        r->m[0].kind = Motion::kOne;
+        r->pred = MbRecord::kMotion;
+        r->dirs = 1;
+        r->rnd = c.rounding;
+        return ReadPVectors(d, br, 1, idx, x, y, false, r->m[0].mvx, r->m[0].mvy) &&
+               ReadInterTexture(c, br, ReadTcoefShortHeader, kZigzag, cbp, *q, r);
+    };
+    return RunMbLoop<false, false>(d, br, c, parse);
 }
 
 }  // namespace mp4v
