@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/mpeg4v/general.h"
+#include "codec/mpeg4v/gmc.h"
 
 namespace mp4v {
 namespace {
@@ -361,53 +362,150 @@ void CopyMbFromRef(Instance *d, int mb, const FrameDesc *ref) {
     CopyBlock(t->v + y * 8 * cp + x * 8, cp, ref->v + y * 8 * cp + x * 8, cp, 8, 8);
 }
 
-bool DecodeMbsIP(Instance *d, BitReader *br) {
+namespace {
+
+inline int FloorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    return int(q * b > a ? q - 1 : q);
+}
+
+// A macroblock of an S-VOP predicted through the VOP's warp stores the warp's average vector
+// for its neighbours' vector prediction and for direct mode of later B-VOPs.
+void GmcVectors(const Ctx &c, int idx, int x, int y) {
+    Instance *d = c.d;
+    int vx, vy;
+    GmcAverageVector(*d->gmc, x, y, c.si->iQuarterSample != 0, c.si->iVopFcodeForward, &vx, &vy);
+    SetMbVectors(d, idx, vx, vy);
+    ++d->gmcMbs;
+}
+
+// I, P and S-VOPs. The general variant adds the interlaced syntax (field DCT, field vectors
+// with their field selects), GMC macroblocks and the alternate scan.
+template <bool kGeneral>
+bool DecodeIPS(Instance *d, BitReader *br) {
     const Ctx c = MakeCtx(d);
-    const bool isP = d->vopType == kTypeP;
+    const bool isP = d->vopType != kTypeI;
+    const bool gmcVop = kGeneral && d->vopType == kTypeS;
+    const bool interlaced = kGeneral && d->si->iInterlaced != 0;
     const int fcode = d->si->iVopFcodeForward;
+    const uint8_t *scan = kGeneral && d->si->iAlternateVerticalScan ? kAltVertical : kZigzag;
     auto parse = [&](int idx, int x, int y, int *q, MbRecord *r, uint8_t *type) {
         if (idx != d->sliceStart && ResyncAhead(br)) return false;
         const int qBefore = *q;
         int val = 0;
         bool notCoded = false;
         if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
+        if constexpr (kGeneral) r->fieldDct = false;
         if (notCoded) {
+            if constexpr (kGeneral) {
+                d->fieldFlags[idx] = 0;
+                if (gmcVop) {
+                    // A skipped macroblock of an S-VOP is a GMC macroblock without residual. It
+                    // is not "skipped" for the co-located macroblock of a later B-VOP, which
+                    // decodes its own data (as the reference decoders do).
+                    if (br->over) return false;
+                    GmcVectors(c, idx, x, y);
+                    r->pred = MbRecord::kGmc;
+                    r->coded = 0;
+                    *type = kMbInter;
+                    return true;
+                }
+            }
             NotCoded(d, idx, r, type);
             return true;
         }
         *type = uint8_t(val >> 2);
         const bool intra = IsIntraType(*type);
+        const bool mcsel = gmcVop && (*type == kMbInter || *type == kMbInterQ) && br->Bit();
         const bool acPred = intra && br->Bit();
-        Vlc cy = kCbpyLut[br->Peek(6)];
-        if (cy.len == 0) return false;
-        br->Skip(cy.len);
-        const int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
+        int cbpy;
+        if (!ReadCbpy(br, intra, &cbpy)) return false;
+        const int cbp = (cbpy << 2) | (val & 3);
         if (*type == kMbInterQ || *type == kMbIntraQ) *q = ReadDquant(br, *q);
+        bool fieldPred = false;
+        int sel[2] = {0, 0};
+        if (interlaced) {
+            if (intra || cbp) r->fieldDct = br->Bit();
+            if (!intra && *type != kMbInter4v && !mcsel) {
+                fieldPred = br->Bit();
+                if (fieldPred) {
+                    sel[0] = int(br->Bit());
+                    sel[1] = int(br->Bit());
+                }
+            }
+        }
+        if constexpr (kGeneral) d->fieldFlags[idx] = 0;
         if (intra) {
             SetMbVectors(d, idx, 0, 0);
             return ParseIntra(c, br, idx, x, y, cbp, acPred, *q,
                               UseDcVlc(c, idx == d->sliceStart, *q, qBefore), r);
         }
+        if (mcsel) {
+            if (br->over) return false;
+            GmcVectors(c, idx, x, y);
+            r->pred = MbRecord::kGmc;
+            return ReadInterTexture(c, br, ReadTcoefMpeg4, scan, cbp, *q, r);
+        }
         Motion &m = r->m[0];
-        const bool four = *type == kMbInter4v;
-        m.kind = four ? Motion::kFour : Motion::kOne;
+        if (fieldPred) {
+            // Both field vectors are predicted from the frame predictor, its vertical component
+            // halved into field lines.
+            m.kind = Motion::kField;
+            int px, py;
+            PredictMv(d, idx, x, y, 0, &px, &py);
+            for (int f = 0; f < 2; ++f) {
+                if (!ReadMvComponent(br, fcode, px, &m.mvx[f]) ||
+                    !ReadMvComponent(br, fcode, py / 2, &m.mvy[f]))
+                    return false;
+                m.sel[f] = sel[f];
+            }
+            int sx = m.mvx[0] + m.mvx[1];
+            SetMbVectors(d, idx, (sx >> 1) | (sx & 1), m.mvy[0] + m.mvy[1]);
+            int16_t *fm = d->fieldMv + idx * 4;
+            for (int f = 0; f < 2; ++f) {
+                fm[2 * f] = int16_t(m.mvx[f]);
+                fm[2 * f + 1] = int16_t(m.mvy[f]);
+            }
+            d->fieldFlags[idx] = uint8_t(kFieldPred | (sel[0] << 1) | (sel[1] << 2));
+        } else {
+            const bool four = *type == kMbInter4v;
+            m.kind = four ? Motion::kFour : Motion::kOne;
+            if (!ReadPVectors(d, br, fcode, idx, x, y, four, m.mvx, m.mvy)) return false;
+        }
         r->pred = MbRecord::kMotion;
         r->dirs = 1;
         r->rnd = c.rounding;
-        return ReadPVectors(d, br, fcode, idx, x, y, four, m.mvx, m.mvy) &&
-               ReadInterTexture(c, br, ReadTcoefMpeg4, kZigzag, cbp, *q, r);
+        return ReadInterTexture(c, br, ReadTcoefMpeg4, scan, cbp, *q, r);
     };
-    return RunMbLoop<false, false>(d, br, c, parse);
+    return RunMbLoop<kGeneral, false>(d, br, c, parse);
 }
 
-bool DecodeMbsB(Instance *d, BitReader *br) {
+// B-VOPs. The general variant adds the interlaced syntax, field direct mode and direct mode per
+// 8x8 block with quarter-sample vectors.
+template <bool kGeneral>
+bool DecodeB(Instance *d, BitReader *br) {
     const Ctx c = MakeCtx(d);
-    const int fcodeF = d->si->iVopFcodeForward, fcodeB = d->si->iVopFcodeBackward;
-    int pf[2] = {0, 0}, pb[2] = {0, 0};  // previous forward and backward vectors of the row
+    const Mp4vStreamInfo *si = d->si;
+    const bool interlaced = kGeneral && si->iInterlaced != 0;
+    const int fcode[2] = {si->iVopFcodeForward, si->iVopFcodeBackward};
+    const uint8_t *scan = kGeneral && si->iAlternateVerticalScan ? kAltVertical : kZigzag;
+    // Previous vectors of the row per direction and field; a frame vector sets both fields.
+    int16_t(*last)[2][2] = d->bPred;
     const int trd = d->trd ? d->trd : 1, trb = d->trb;
+    // Field distances for field direct mode, in fields, in units of the first B-VOP's TRB.
+    const int64_t unit = d->fieldT > 0 ? d->fieldT : 1;
+    const int ppField = 2 * FloorDiv(2 * int64_t(d->trd) + unit, 2 * unit);
+    const int pbField = 2 * FloorDiv(2 * int64_t(d->trb) + unit, 2 * unit);
     auto parse = [&](int idx, int x, int, int *q, MbRecord *r, uint8_t *) {
         if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        if (x == 0 || idx == d->sliceStart) pf[0] = pf[1] = pb[0] = pb[1] = 0;
+        if (x == 0 || (!kGeneral && idx == d->sliceStart)) {
+            std::memset(d->bPred, 0, sizeof d->bPred);
+        } else if (idx == d->sliceStart) {
+            // A packet that starts inside a row restarts the frame (top field) predictors only;
+            // the bottom field predictors run on from the packet before, as the encoders that
+            // write interlaced B-VOPs with packets expect.
+            for (int dir = 0; dir < 2; ++dir) last[dir][0][0] = last[dir][0][1] = 0;
+        }
         if (d->skip[idx] == kMbSkipped) {
             // The co-located macroblock of the future reference was skipped: so is this one.
             r->pred = MbRecord::kCopy;
@@ -417,52 +515,109 @@ bool DecodeMbsB(Instance *d, BitReader *br) {
         int cbp = 0;
         bool modbOne = false;
         if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, q)) return false;
-        Motion &f = r->m[0], &b = r->m[1];
-        f.kind = b.kind = Motion::kOne;
-        r->pred = MbRecord::kMotion;
-        r->rnd = 0;
+        const bool use[2] = {mbType != 2, mbType != 3};  // forward, backward
+        bool fieldPred = false;
+        int sel[2][2] = {};
+        if constexpr (kGeneral) r->fieldDct = false;
+        if (interlaced && !modbOne) {
+            if (cbp) r->fieldDct = br->Bit();
+            if (mbType != 0) {
+                fieldPred = br->Bit();
+                if (fieldPred) {
+                    for (int dir = 0; dir < 2; ++dir) {
+                        if (!use[dir]) continue;
+                        sel[dir][0] = int(br->Bit());
+                        sel[dir][1] = int(br->Bit());
+                    }
+                }
+            }
+        }
+        Motion *m = r->m;
         if (mbType == 0) {
-            r->dirs = 3;
             int delta[2] = {0, 0};
             if (!modbOne &&
                 (!ReadMvComponent(br, 1, 0, &delta[0]) || !ReadMvComponent(br, 1, 0, &delta[1])))
                 return false;
-            const int16_t *co = d->mv + idx * 8;
-            bool four = false;
-            for (int k = 0; k < 4; ++k) {
-                int vx = co[2 * k], vy = co[2 * k + 1];
-                f.mvx[k] = trb * vx / trd + delta[0];
-                f.mvy[k] = trb * vy / trd + delta[1];
-                b.mvx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : f.mvx[k] - vx;
-                b.mvy[k] = delta[1] == 0 ? (trb - trd) * vy / trd : f.mvy[k] - vy;
-                // Four equal vectors predict exactly like one (the chroma rules agree too).
-                four |= f.mvx[k] != f.mvx[0] || f.mvy[k] != f.mvy[0] || b.mvx[k] != b.mvx[0] ||
-                        b.mvy[k] != b.mvy[0];
+            if (kGeneral && (d->fieldFlags[idx] & kFieldPred)) {
+                // Field direct: each field scales the co-located field vector by its own field
+                // distances, which depend on the parity of the fields involved.
+                const int16_t *fm = d->fieldMv + idx * 4;
+                m[0].kind = m[1].kind = Motion::kField;
+                for (int f = 0; f < 2; ++f) {
+                    int fs = (d->fieldFlags[idx] >> (1 + f)) & 1;
+                    int tpp, tpb;
+                    if (si->iTopFieldFirst) {
+                        tpp = ppField - fs + f;
+                        tpb = pbField - fs + f;
+                    } else {
+                        tpp = ppField + fs - f;
+                        tpb = pbField + fs - f;
+                    }
+                    if (tpp == 0) tpp = 1;  // broken timing: keep the division defined
+                    int co[2] = {fm[2 * f], fm[2 * f + 1]};
+                    int fwd[2], bwd[2];
+                    for (int k = 0; k < 2; ++k) {
+                        fwd[k] = co[k] * tpb / tpp + delta[k];
+                        bwd[k] = delta[k] ? fwd[k] - co[k] : co[k] * (tpb - tpp) / tpp;
+                    }
+                    m[0].mvx[f] = fwd[0];
+                    m[0].mvy[f] = fwd[1];
+                    m[1].mvx[f] = bwd[0];
+                    m[1].mvy[f] = bwd[1];
+                    m[0].sel[f] = fs;
+                    m[1].sel[f] = f;
+                }
+            } else {
+                const int16_t *co = d->mv + idx * 8;
+                bool differ = false;
+                for (int k = 0; k < 4; ++k) {
+                    int vx = co[2 * k], vy = co[2 * k + 1];
+                    m[0].mvx[k] = trb * vx / trd + delta[0];
+                    m[0].mvy[k] = trb * vy / trd + delta[1];
+                    m[1].mvx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : m[0].mvx[k] - vx;
+                    m[1].mvy[k] = delta[1] == 0 ? (trb - trd) * vy / trd : m[0].mvy[k] - vy;
+                    differ |= m[0].mvx[k] != m[0].mvx[0] || m[0].mvy[k] != m[0].mvy[0] ||
+                              m[1].mvx[k] != m[1].mvx[0] || m[1].mvy[k] != m[1].mvy[0];
+                }
+                // Direct mode predicts per 8x8 block; with half-sample vectors four equal ones
+                // predict exactly like one (the chroma rules agree too). The general decoders
+                // keep one 16x16 prediction for co-located macroblocks with a single vector.
+                const bool four =
+                    kGeneral ? si->iQuarterSample || d->skip[idx] == kMbInter4v : differ;
+                m[0].kind = m[1].kind = four ? Motion::kFour : Motion::kOne;
             }
-            if (four) f.kind = b.kind = Motion::kFour;
         } else {
-            r->dirs = uint8_t((mbType != 2 ? 1 : 0) | (mbType != 3 ? 2 : 0));
-            if (r->dirs & 1) {
-                if (!ReadMvComponent(br, fcodeF, pf[0], &f.mvx[0]) ||
-                    !ReadMvComponent(br, fcodeF, pf[1], &f.mvy[0]))
-                    return false;
-                pf[0] = f.mvx[0];
-                pf[1] = f.mvy[0];
-            }
-            if (r->dirs & 2) {
-                if (!ReadMvComponent(br, fcodeB, pb[0], &b.mvx[0]) ||
-                    !ReadMvComponent(br, fcodeB, pb[1], &b.mvy[0]))
-                    return false;
-                pb[0] = b.mvx[0];
-                pb[1] = b.mvy[0];
+            for (int dir = 0; dir < 2; ++dir) {
+                if (!use[dir]) continue;
+                Motion &mm = m[dir];
+                int16_t(*l)[2] = last[dir];
+                if (fieldPred) {
+                    mm.kind = Motion::kField;
+                    for (int f = 0; f < 2; ++f) {
+                        if (!ReadMvComponent(br, fcode[dir], l[f][0], &mm.mvx[f]) ||
+                            !ReadMvComponent(br, fcode[dir], l[f][1] / 2, &mm.mvy[f]))
+                            return false;
+                        l[f][0] = int16_t(mm.mvx[f]);
+                        l[f][1] = int16_t(mm.mvy[f] * 2);
+                        mm.sel[f] = sel[dir][f];
+                    }
+                } else {
+                    mm.kind = Motion::kOne;
+                    if (!ReadMvComponent(br, fcode[dir], l[0][0], &mm.mvx[0]) ||
+                        !ReadMvComponent(br, fcode[dir], l[0][1], &mm.mvy[0]))
+                        return false;
+                    l[0][0] = l[1][0] = int16_t(mm.mvx[0]);
+                    l[0][1] = l[1][1] = int16_t(mm.mvy[0]);
+                }
             }
         }
-        return ReadInterTexture(c, br, ReadTcoefMpeg4, kZigzag, cbp, *q, r);
+        r->pred = MbRecord::kMotion;
+        r->dirs = uint8_t((use[0] ? 1 : 0) | (use[1] ? 2 : 0));
+        r->rnd = 0;
+        return ReadInterTexture(c, br, ReadTcoefMpeg4, scan, cbp, *q, r);
     };
-    return RunMbLoop<false, true>(d, br, c, parse);
+    return RunMbLoop<kGeneral, true>(d, br, c, parse);
 }
-
-namespace {
 
 // A GOB start code (with optional stuffing before it) or a picture start code is next.
 bool GobAhead(const BitReader *br) {
@@ -476,6 +631,11 @@ bool GobAhead(const BitReader *br) {
 }
 
 }  // namespace
+
+bool DecodeMbsIP(Instance *d, BitReader *br) { return DecodeIPS<false>(d, br); }
+bool DecodeMbsGeneral(Instance *d, BitReader *br) { return DecodeIPS<true>(d, br); }
+bool DecodeMbsB(Instance *d, BitReader *br) { return DecodeB<false>(d, br); }
+bool DecodeMbsGeneralB(Instance *d, BitReader *br) { return DecodeB<true>(d, br); }
 
 bool DecodeMbsH263(Instance *d, BitReader *br) {
     const Ctx c = MakeCtx(d);
@@ -493,10 +653,9 @@ bool DecodeMbsH263(Instance *d, BitReader *br) {
         *type = uint8_t(val >> 2);
         if (*type == kMbInter4v) return false;
         const bool intra = IsIntraType(*type);
-        Vlc cy = kCbpyLut[br->Peek(6)];
-        if (cy.len == 0) return false;
-        br->Skip(cy.len);
-        const int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
+        int cbpy;
+        if (!ReadCbpy(br, intra, &cbpy)) return false;
+        const int cbp = (cbpy << 2) | (val & 3);
         if (*type == kMbInterQ || *type == kMbIntraQ) *q = ReadDquant(br, *q);
         if (intra) {
             SetMbVectors(d, idx, 0, 0);

@@ -71,6 +71,15 @@ inline bool ReadBMbHeader(BitReader *br, bool *modbOne, int *mbType, int *cbp, i
     return true;
 }
 
+// cbpy: the luma blocks with texture (bit 3 = block 0), coded inverted in inter macroblocks.
+inline bool ReadCbpy(BitReader *br, bool intra, int *cbpy) {
+    Vlc cy = kCbpyLut[br->Peek(6)];
+    if (cy.len == 0) return false;
+    br->Skip(cy.len);
+    *cbpy = intra ? cy.val : 15 - cy.val;
+    return true;
+}
+
 inline int ReadDquant(BitReader *br, int q) {
     static const int kDq[4] = {-1, -2, 1, 2};
     q += kDq[br->Read(2)];

@@ -105,10 +105,9 @@ bool ReadPart2(const Instance *d, const Ctx &c, BitReader *br, bool isP, int idx
     if (m->notCoded) return true;
     bool intra = IsIntraType(m->type);
     if (intra) m->acPred = br->Bit();
-    Vlc cy = kCbpyLut[br->Peek(6)];
-    if (cy.len == 0) return false;
-    br->Skip(cy.len);
-    m->cbp |= (intra ? cy.val : 15 - cy.val) << 2;
+    int cbpy;
+    if (!ReadCbpy(br, intra, &cbpy)) return false;
+    m->cbp |= cbpy << 2;
     if (isP) {
         int qBefore = *q;
         if (m->type == kMbInterQ || m->type == kMbIntraQ) *q = ReadDquant(br, *q);
