@@ -89,23 +89,6 @@ void PredictMv(const Instance *d, int idx, int x, int y, int k, int *px, int *py
     }
 }
 
-bool ReadPVectors(Instance *d, BitReader *br, int fcode, int idx, int x, int y, bool four, int *mvx,
-                  int *mvy) {
-    for (int k = 0; k < (four ? 4 : 1); ++k) {
-        int px, py;
-        PredictMv(d, idx, x, y, k, &px, &py);
-        if (!ReadMvComponent(br, fcode, px, &mvx[k]) || !ReadMvComponent(br, fcode, py, &mvy[k]))
-            return false;
-        if (four) {
-            d->mv[idx * 8 + 2 * k] = int16_t(mvx[k]);
-            d->mv[idx * 8 + 2 * k + 1] = int16_t(mvy[k]);
-        } else {
-            SetMbVectors(d, idx, mvx[0], mvy[0]);
-        }
-    }
-    return true;
-}
-
 // Predicts the whole macroblock from `ref` with 1 or 4 luma vectors (half-sample units).
 void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx, const int *mvy,
                bool four, int rnd, uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
@@ -148,45 +131,46 @@ inline void PredictDir(const Ctx &c, const FrameDesc *ref, int x, int y, const M
 
 template <bool kGeneral>
 void Reconstruct(const Ctx &c, MbRecord &r, int idx, int x, int y) {
+    if (r.pred == MbRecord::kCopy) {
+        CopyMbFromRef(c.d, idx, c.past);
+        return;
+    }
     const int pitch = c.pitch, cp = c.cpitch;
     uint8_t *dy = c.y + y * 16 * pitch + x * 16;
     uint8_t *du = c.u + y * 8 * cp + x * 8;
     uint8_t *dv = c.v + y * 8 * cp + x * 8;
-    switch (r.pred) {
-        case MbRecord::kCopy: CopyMbFromRef(c.d, idx, c.past); return;
-        case MbRecord::kIntra: break;
-        case MbRecord::kGmc:
-            if constexpr (kGeneral) GmcPredict(c, x, y, dy, du, dv);
-            break;
-        case MbRecord::kMotion:
-            if (r.dirs == 3) {
-                // Bidirectional: the average of both predictions.
-                uint8_t *bidY = c.d->bidir, *bidU = bidY + 256, *bidV = bidY + 320;
-                PredictDir<kGeneral>(c, c.past, x, y, r.m[0], r.rnd, dy, du, dv, pitch, cp);
-                PredictDir<kGeneral>(c, c.future, x, y, r.m[1], r.rnd, bidY, bidU, bidV, 16, 8);
-                AverageBlock(dy, pitch, bidY, 16, 16, 16);
-                AverageBlock(du, cp, bidU, 8, 8, 8);
-                AverageBlock(dv, cp, bidV, 8, 8, 8);
-            } else {
-                const int dir = r.dirs >> 1;
-                PredictDir<kGeneral>(c, dir ? c.future : c.past, x, y, r.m[dir], r.rnd, dy, du, dv,
-                                     pitch, cp);
-            }
-            break;
-    }
-    const IdctFn idct = r.pred == MbRecord::kIntra ? Dsp().idctPut : Dsp().idctAdd;
-    for (int b = 0; b < 6; ++b) {
-        if (!(r.coded & (32 >> b))) continue;
-        int bp;
-        uint8_t *dst;
-        if (kGeneral && b < 4 && r.fieldDct) {
-            bp = 2 * pitch;
-            dst = dy + (b >> 1) * pitch + (b & 1) * 8;
+    if (r.pred == MbRecord::kMotion) {
+        if (r.dirs == 3) {
+            // Bidirectional: the average of both predictions.
+            uint8_t *bidY = c.d->bidir, *bidU = bidY + 256, *bidV = bidY + 320;
+            PredictDir<kGeneral>(c, c.past, x, y, r.m[0], r.rnd, dy, du, dv, pitch, cp);
+            PredictDir<kGeneral>(c, c.future, x, y, r.m[1], r.rnd, bidY, bidU, bidV, 16, 8);
+            AverageBlock(dy, pitch, bidY, 16, 16, 16);
+            AverageBlock(du, cp, bidU, 8, 8, 8);
+            AverageBlock(dv, cp, bidV, 8, 8, 8);
         } else {
-            dst = BlockDst(c, x, y, b, &bp);
+            const int dir = r.dirs >> 1;
+            PredictDir<kGeneral>(c, dir ? c.future : c.past, x, y, r.m[dir], r.rnd, dy, du, dv,
+                                 pitch, cp);
         }
-        idct(r.blk[b], r.shape[b], dst, bp);
+    } else if (kGeneral && r.pred == MbRecord::kGmc) {
+        GmcPredict(c, x, y, dy, du, dv);
     }
+    const int coded = r.coded;
+    if (!coded) return;
+    const DspTable &dsp = Dsp();
+    const IdctFn idct = r.pred == MbRecord::kIntra ? dsp.idctPut : dsp.idctAdd;
+    // With field DCT the luma blocks hold alternate lines: 0 and 1 the top field, 2 and 3 the
+    // bottom one.
+    const bool field = kGeneral && r.fieldDct;
+    const int lp = field ? 2 * pitch : pitch;
+    uint8_t *lower = dy + (field ? pitch : 8 * pitch);
+    if (coded & 32) idct(r.blk[0], r.shape[0], dy, lp);
+    if (coded & 16) idct(r.blk[1], r.shape[1], dy + 8, lp);
+    if (coded & 8) idct(r.blk[2], r.shape[2], lower, lp);
+    if (coded & 4) idct(r.blk[3], r.shape[3], lower + 8, lp);
+    if (coded & 2) idct(r.blk[4], r.shape[4], du, cp);
+    if (coded & 1) idct(r.blk[5], r.shape[5], dv, cp);
 }
 
 template void Reconstruct<false>(const Ctx &, MbRecord &, int, int, int);

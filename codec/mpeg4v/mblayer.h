@@ -127,15 +127,6 @@ inline int ChromaFromSum(int s) {
     return s < 0 ? -c : c;
 }
 
-inline uint8_t *BlockDst(const Ctx &c, int x, int y, int b, int *pitch) {
-    if (b < 4) {
-        *pitch = c.pitch;
-        return c.y + (y * 16 + (b >> 1) * 8) * c.pitch + x * 16 + (b & 1) * 8;
-    }
-    *pitch = c.cpitch;
-    return (b == 4 ? c.u : c.v) + y * 8 * c.cpitch + x * 8;
-}
-
 inline bool IsIntraType(uint8_t t) { return t == kMbIntra || t == kMbIntraQ; }
 
 // The next macroblock's top-left neighbours are the bottom-right blocks of the macroblock above
@@ -160,8 +151,22 @@ Ctx MakeCtx(Instance *d);
 void PredictMv(const Instance *d, int idx, int x, int y, int k, int *px, int *py);
 
 // The one or four vectors of a P macroblock, predicted from its neighbours and stored for them.
-bool ReadPVectors(Instance *d, BitReader *br, int fcode, int idx, int x, int y, bool four, int *mvx,
-                  int *mvy);
+inline bool ReadPVectors(Instance *d, BitReader *br, int fcode, int idx, int x, int y, bool four,
+                         int *mvx, int *mvy) {
+    for (int k = 0; k < (four ? 4 : 1); ++k) {
+        int px, py;
+        PredictMv(d, idx, x, y, k, &px, &py);
+        if (!ReadMvComponent(br, fcode, px, &mvx[k]) || !ReadMvComponent(br, fcode, py, &mvy[k]))
+            return false;
+        if (four) {
+            d->mv[idx * 8 + 2 * k] = int16_t(mvx[k]);
+            d->mv[idx * 8 + 2 * k + 1] = int16_t(mvy[k]);
+        } else {
+            SetMbVectors(d, idx, mvx[0], mvy[0]);
+        }
+    }
+    return true;
+}
 
 // Predicts the whole macroblock from `ref` with 1 or 4 luma vectors (half-sample units).
 void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx, const int *mvy,
