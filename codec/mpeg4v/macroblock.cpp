@@ -242,17 +242,8 @@ bool ParseIntra(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, boo
             dcDiff = src->dcDiff[b];
             start = 1;
         } else if (useDcVlc) {
-            const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
-            Vlc e = lut[br->Peek(12)];
-            if (e.len == 0) return false;
-            br->Skip(e.len);
-            int size = e.val;
-            if (size) {
-                int v = int(br->Read(size));
-                if (!(v >> (size - 1))) v -= (1 << size) - 1;
-                dcDiff = v;
-                if (size > 8) br->Skip(1);
-            }
+            bool marker;  // not checked here
+            if (!ReadDcDiff(br, b < 4, &dcDiff, &marker)) return false;
             start = 1;
         }
         const uint8_t *scan = acPred ? (fromAbove ? kAltHorizontal : kAltVertical) : kZigzag;

@@ -80,6 +80,24 @@ inline bool ReadCbpy(BitReader *br, bool intra, int *cbpy) {
     return true;
 }
 
+// dct_dc_size and dct_dc_differential of one block (14496-2 7.4.3.1); *marker is the bit that
+// follows differentials longer than 8 bits (true when there is none).
+inline bool ReadDcDiff(BitReader *br, bool luma, int *diff, bool *marker) {
+    Vlc e = (luma ? kDcSizeLumaLut : kDcSizeChromaLut)[br->Peek(12)];
+    if (e.len == 0) return false;
+    br->Skip(e.len);
+    const int size = e.val;
+    int v = 0;
+    *marker = true;
+    if (size) {
+        v = int(br->Read(size));
+        if (!(v >> (size - 1))) v -= (1 << size) - 1;
+        if (size > 8) *marker = br->Bit();
+    }
+    *diff = v;
+    return true;
+}
+
 inline int ReadDquant(BitReader *br, int q) {
     static const int kDq[4] = {-1, -2, 1, 2};
     q += kDq[br->Read(2)];

@@ -31,21 +31,11 @@ struct MbInfo {
     int dc[6];
 };
 
-// dct_dc_size and dct_dc_differential of the six blocks (14496-2 7.4.3.1).
+// The intra DC differentials of the six blocks, each with its marker bit checked.
 bool ReadDcDiffs(BitReader *br, int *dc) {
     for (int b = 0; b < 6; ++b) {
-        const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
-        Vlc e = lut[br->Peek(12)];
-        if (e.len == 0) return false;
-        br->Skip(e.len);
-        int size = e.val;
-        int v = 0;
-        if (size) {
-            v = int(br->Read(size));
-            if (!(v >> (size - 1))) v -= (1 << size) - 1;
-            if (size > 8 && !br->Bit()) return false;  // marker
-        }
-        dc[b] = v;
+        bool marker;
+        if (!ReadDcDiff(br, b < 4, &dc[b], &marker) || !marker) return false;
     }
     return true;
 }
@@ -82,17 +72,14 @@ bool ReadPart1(Instance *d, const Ctx &c, BitReader *br, bool isP, int idx, bool
     const int fcode = c.si->iVopFcodeForward;
     const int x = idx % d->mbw, y = idx / d->mbw;
     bool four = m->type == kMbInter4v;
-    for (int k = 0; k < (four ? 4 : 1); ++k) {
-        int px = 0, py = 0, mx, my;
-        if (decodeMv) PredictMv(d, idx, x, y, k, &px, &py);
-        if (!ReadMvComponent(br, fcode, px, &mx) || !ReadMvComponent(br, fcode, py, &my))
-            return false;
-        if (!decodeMv) continue;
-        if (four) {
-            d->mv[idx * 8 + 2 * k] = int16_t(mx);
-            d->mv[idx * 8 + 2 * k + 1] = int16_t(my);
-        } else {
-            SetMbVectors(d, idx, mx, my);
+    if (decodeMv) {
+        int mvx[4], mvy[4];
+        if (!ReadPVectors(d, br, fcode, idx, x, y, four, mvx, mvy)) return false;
+    } else {
+        for (int k = 0; k < (four ? 4 : 1); ++k) {
+            int v;
+            if (!ReadMvComponent(br, fcode, 0, &v) || !ReadMvComponent(br, fcode, 0, &v))
+                return false;
         }
     }
     return !br->over;
