@@ -1,5 +1,6 @@
 #pragma once
-// The general picture decoders (quarter-sample, interlaced and GMC layers).
+// The general picture decoders (quarter-sample, interlaced and GMC layers): their prediction
+// here, their macroblock parsers beside the fast ones in macroblock.cpp.
 #include "codec/mpeg4v/mblayer.h"
 
 namespace mp4v {
