@@ -359,18 +359,41 @@ void GmcVectors(const Ctx &c, int idx, int x, int y) {
     ++d->gmcMbs;
 }
 
-// I, P and S-VOPs. The general variant adds the interlaced syntax (field DCT, field vectors
-// with their field selects), GMC macroblocks and the alternate scan.
-template <bool kGeneral>
+// A GOB start code (with optional stuffing before it) or a picture start code is next.
+bool GobAhead(const BitReader *br) {
+    BitReader probe = *br;
+    int zeros = 0;
+    while (zeros < 24 && probe.BitsLeft() > 0 && probe.Peek(1) == 0) {
+        probe.Skip(1);
+        ++zeros;
+    }
+    return zeros >= 16 && probe.BitsLeft() > 0;
+}
+
+// The syntax variants of the I/P parser.
+enum Syntax { kShortHeader, kPlain, kGeneralSyntax };
+
+// I, P and S-VOPs, and short-header I and P pictures. The general variant adds the interlaced
+// syntax (field DCT, field vectors with their field selects), GMC macroblocks and the alternate
+// scan; the short header has GOBs instead of packets, no AC prediction, no four-vector
+// macroblocks and its own intra blocks and texture codes.
+template <Syntax S>
 bool DecodeIPS(Instance *d, BitReader *br) {
+    constexpr bool kGeneral = S == kGeneralSyntax, kShort = S == kShortHeader;
     const Ctx c = MakeCtx(d);
-    const bool isP = d->vopType != kTypeI;
+    const bool isP = kShort ? d->vopType == kTypeP : d->vopType != kTypeI;
     const bool gmcVop = kGeneral && d->vopType == kTypeS;
     const bool interlaced = kGeneral && d->si->iInterlaced != 0;
-    const int fcode = d->si->iVopFcodeForward;
+    const int fcode = kShort ? 1 : d->si->iVopFcodeForward;
     const uint8_t *scan = kGeneral && d->si->iAlternateVerticalScan ? kAltVertical : kZigzag;
+    constexpr TcoefReader readTcoef = kShort ? ReadTcoefShortHeader : ReadTcoefMpeg4;
     auto parse = [&](int idx, int x, int y, int *q, MbRecord *r, uint8_t *type) {
-        if (idx != d->sliceStart && ResyncAhead(br)) return false;
+        if constexpr (kShort) {
+            if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
+            if (br->BitsLeft() <= 0) return false;
+        } else {
+            if (idx != d->sliceStart && ResyncAhead(br)) return false;
+        }
         const int qBefore = *q;
         int val = 0;
         bool notCoded = false;
@@ -395,9 +418,10 @@ bool DecodeIPS(Instance *d, BitReader *br) {
             return true;
         }
         *type = uint8_t(val >> 2);
+        if (kShort && *type == kMbInter4v) return false;
         const bool intra = IsIntraType(*type);
         const bool mcsel = gmcVop && (*type == kMbInter || *type == kMbInterQ) && br->Bit();
-        const bool acPred = intra && br->Bit();
+        const bool acPred = !kShort && intra && br->Bit();
         int cbpy;
         if (!ReadCbpy(br, intra, &cbpy)) return false;
         const int cbp = (cbpy << 2) | (val & 3);
@@ -417,6 +441,7 @@ bool DecodeIPS(Instance *d, BitReader *br) {
         if constexpr (kGeneral) d->fieldFlags[idx] = 0;
         if (intra) {
             SetMbVectors(d, idx, 0, 0);
+            if constexpr (kShort) return ParseIntraH263(br, cbp, *q, r);
             return ParseIntra(c, br, idx, x, y, cbp, acPred, *q,
                               UseDcVlc(c, idx == d->sliceStart, *q, qBefore), r);
         }
@@ -424,7 +449,7 @@ bool DecodeIPS(Instance *d, BitReader *br) {
             if (br->over) return false;
             GmcVectors(c, idx, x, y);
             r->pred = MbRecord::kGmc;
-            return ReadInterTexture(c, br, ReadTcoefMpeg4, scan, cbp, *q, r);
+            return ReadInterTexture(c, br, readTcoef, scan, cbp, *q, r);
         }
         Motion &m = r->m[0];
         if (fieldPred) {
@@ -455,7 +480,7 @@ bool DecodeIPS(Instance *d, BitReader *br) {
         r->pred = MbRecord::kMotion;
         r->dirs = 1;
         r->rnd = c.rounding;
-        return ReadInterTexture(c, br, ReadTcoefMpeg4, scan, cbp, *q, r);
+        return ReadInterTexture(c, br, readTcoef, scan, cbp, *q, r);
     };
     return RunMbLoop<kGeneral, false>(d, br, c, parse);
 }
@@ -599,56 +624,13 @@ bool DecodeB(Instance *d, BitReader *br) {
     return RunMbLoop<kGeneral, true>(d, br, c, parse);
 }
 
-// A GOB start code (with optional stuffing before it) or a picture start code is next.
-bool GobAhead(const BitReader *br) {
-    BitReader probe = *br;
-    int zeros = 0;
-    while (zeros < 24 && probe.BitsLeft() > 0 && probe.Peek(1) == 0) {
-        probe.Skip(1);
-        ++zeros;
-    }
-    return zeros >= 16 && probe.BitsLeft() > 0;
-}
-
 }  // namespace
 
-bool DecodeMbsIP(Instance *d, BitReader *br) { return DecodeIPS<false>(d, br); }
-bool DecodeMbsGeneral(Instance *d, BitReader *br) { return DecodeIPS<true>(d, br); }
+bool DecodeMbsIP(Instance *d, BitReader *br) { return DecodeIPS<kPlain>(d, br); }
+bool DecodeMbsGeneral(Instance *d, BitReader *br) { return DecodeIPS<kGeneralSyntax>(d, br); }
 bool DecodeMbsB(Instance *d, BitReader *br) { return DecodeB<false>(d, br); }
 bool DecodeMbsGeneralB(Instance *d, BitReader *br) { return DecodeB<true>(d, br); }
 
-bool DecodeMbsH263(Instance *d, BitReader *br) {
-    const Ctx c = MakeCtx(d);
-    const bool isP = d->vopType == kTypeP;
-    auto parse = [&](int idx, int x, int y, int *q, MbRecord *r, uint8_t *type) {
-        if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
-        if (br->BitsLeft() <= 0) return false;
-        int val = 0;
-        bool notCoded = false;
-        if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
-        if (notCoded) {
-            NotCoded(d, idx, r, type);
-            return true;
-        }
-        *type = uint8_t(val >> 2);
-        if (*type == kMbInter4v) return false;
-        const bool intra = IsIntraType(*type);
-        int cbpy;
-        if (!ReadCbpy(br, intra, &cbpy)) return false;
-        const int cbp = (cbpy << 2) | (val & 3);
-        if (*type == kMbInterQ || *type == kMbIntraQ) *q = ReadDquant(br, *q);
-        if (intra) {
-            SetMbVectors(d, idx, 0, 0);
-            return ParseIntraH263(br, cbp, *q, r);
-        }
-        r->m[0].kind = Motion::kOne;
-        r->pred = MbRecord::kMotion;
-        r->dirs = 1;
-        r->rnd = c.rounding;
-        return ReadPVectors(d, br, 1, idx, x, y, false, r->m[0].mvx, r->m[0].mvy) &&
-               ReadInterTexture(c, br, ReadTcoefShortHeader, kZigzag, cbp, *q, r);
-    };
-    return RunMbLoop<false, false>(d, br, c, parse);
-}
+bool DecodeMbsH263(Instance *d, BitReader *br) { return DecodeIPS<kShortHeader>(d, br); }
 
 }  // namespace mp4v
