@@ -1,10 +1,10 @@
 // The macroblock layer: each macroblock is parsed into a record (its prediction and its texture,
 // already dequantised into six blocks) and then built from the record by one function, inside
 // one loop shared by the picture decoders. The fast decoders (progressive layers without
-// quarter-sample motion or GMC) and the general ones are the two variants of one template, so
-// the fast ones test nothing of the interlaced, quarter-sample or warp syntax; the short-header
-// pictures have their own parser. The data-partitioned packets reuse the parsers' pieces and the
-// builder from their own loop (partitioned.cpp).
+// quarter-sample motion or GMC) and the general ones are variants of one template, so the fast
+// ones test nothing of the interlaced, quarter-sample or warp syntax; short-header pictures are
+// a third variant of the I/P parser. The data-partitioned packets reuse the parsers' pieces and
+// the builder from their own loop (partitioned.cpp).
 #include <cstdlib>
 #include <cstring>
 
