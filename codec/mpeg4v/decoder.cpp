@@ -36,12 +36,6 @@ Sizes BlockSizes(uint32_t n, uint32_t maxW, uint32_t maxH) {
     return Sizes{{kInstanceBlock, cap(b1), cap(b2), cap(b3)}};
 }
 
-int CeilLog2(int v) {
-    int n = 0;
-    while ((1 << n) < v && n < 30) ++n;
-    return n;
-}
-
 // Next frame buffer in cyclic order that holds neither reference.
 int PickBuffer(Instance *d, int avoid) {
     for (uint32_t k = 0; k < d->nframes; ++k) {
@@ -245,7 +239,7 @@ bool SetupGeometry(Instance *d, int width, int height) {
     d->mbCount = d->mbw * d->mbh;
     d->pitch = d->mbw * 16;
     d->rows = d->mbh * 16;
-    int bits = CeilLog2(d->mbCount);
+    int bits = CeilLog2(uint32_t(d->mbCount));
     d->mbNumBits = bits < 1 ? 1 : bits;
     d->gobRows = height <= 400 ? 1 : height <= 800 ? 2 : 4;
 

@@ -1,12 +1,6 @@
-// Macroblock layer of the general decoders: the I/P and B loops for layers with quarter-sample
-// motion compensation or interlaced coding (14496-2 6.2.6 with interlaced_information, 7.6.2,
-// 7.7). The progressive syntax is the fast decoders'; on top come field DCT, field motion
-// vectors with their field selects and prediction rules, field direct mode, and prediction
-// through the quarter-sample filter. B-VOP direct mode predicts per 8x8 block, which matters once
-// the 8-tap filter mirrors at block edges.
+// Prediction of the general decoders (14496-2 7.6.2, 7.7): field motion with its field
+// selects, the quarter-sample filter and the S-VOP warp.
 #include "codec/mpeg4v/general.h"
-
-#include <cstring>
 
 #include "codec/mpeg4v/gmc.h"
 #include "codec/mpeg4v/qpel.h"
@@ -14,23 +8,9 @@
 namespace mp4v {
 namespace {
 
-constexpr uint8_t kFieldPred = 1;
-
-// Motion of one prediction direction of a macroblock.
-struct Motion {
-    enum Kind { kOne, kFour, kField } kind;
-    int mvx[4], mvy[4];  // kField: [0] top field, [1] bottom field (vertical in field lines)
-    int sel[2];          // kField: reference field of the top and bottom field
-};
-
 // Chroma vector (half-sample units of the chroma plane) from one quarter-sample luma vector:
 // the luma vector is first halved toward zero, then the half-sample rule applies.
 inline int ChromaFromQpel(int v) { return ChromaFromOne(v / 2); }
-
-inline int FloorDiv(int64_t a, int64_t b) {
-    int64_t q = a / b;
-    return int(q * b > a ? q - 1 : q);
-}
 
 // 16 x 8 prediction of field `f` of the macroblock from field `sel` of `ref`.
 void PredictField(const Ctx &c, const FrameDesc *ref, int x, int y, int f, int sel, int mvx,
@@ -59,8 +39,10 @@ void PredictField(const Ctx &c, const FrameDesc *ref, int x, int y, int f, int s
               2 * x * 8 + cmx, 2 * y * 4 + cmy, 8, 4, rnd, emu);
 }
 
-void Predict(const Ctx &c, const FrameDesc *ref, int x, int y, const Motion &m, int rnd,
-             uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
+}  // namespace
+
+void PredictMotion(const Ctx &c, const FrameDesc *ref, int x, int y, const Motion &m, int rnd,
+                   uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
     if (m.kind == Motion::kField) {
         for (int f = 0; f < 2; ++f)
             PredictField(c, ref, x, y, f, m.sel[f], m.mvx[f], m.mvy[f], rnd, dy, du, dv, dp, dcp);
@@ -70,62 +52,11 @@ void Predict(const Ctx &c, const FrameDesc *ref, int x, int y, const Motion &m, 
     }
 }
 
-// Inter residual of the coded blocks onto the prediction; with field DCT the luma blocks hold
-// alternate lines (blocks 0 and 1 the top field, 2 and 3 the bottom field).
-bool Residual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q, bool fieldDct) {
-    int16_t *blk = c.d->coef;
-    const uint8_t *scan = c.si->iAlternateVerticalScan ? kAltVertical : kZigzag;
-    for (int b = 0; b < 6; ++b) {
-        if (!(cbp & (32 >> b))) continue;
-        CoefList list;
-        list.n = 0;
-        if (!ReadTcoefMpeg4(br, blk, 0, scan, false, &list)) {
-            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-            return false;
-        }
-        BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, false, c.si->aInterQuantMatrix)
-                                   : DequantH263(blk, list, q, false);
-        int pitch;
-        uint8_t *dst;
-        if (b < 4 && fieldDct) {
-            pitch = 2 * c.pitch;
-            dst = c.y + (y * 16 + (b >> 1)) * c.pitch + x * 16 + (b & 1) * 8;
-        } else {
-            dst = BlockDst(c, x, y, b, &pitch);
-        }
-        IdctAdd(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-    }
-    return true;
-}
-
-// An intra macroblock with field DCT was reconstructed in frame block order; its block rows are
-// field lines, so rows 0..7 belong to the top field and rows 8..15 to the bottom field.
-void FieldRowsToFrame(uint8_t *mb, int pitch) {
-    uint8_t tmp[256];
-    for (int r = 0; r < 16; ++r) std::memcpy(tmp + 16 * r, mb + r * pitch, 16);
-    for (int r = 0; r < 16; ++r) {
-        int dest = r < 8 ? 2 * r : 2 * (r - 8) + 1;
-        std::memcpy(mb + dest * pitch, tmp + 16 * r, 16);
-    }
-}
-
-inline void ClearField(Instance *d, int idx) { d->fieldFlags[idx] = 0; }
-
-// A macroblock of an S-VOP predicted through the VOP's warp; it stores the warp's average
-// vector for its neighbours' vector prediction and for direct mode of later B-VOPs.
-void GmcMb(const Ctx &c, int idx, int x, int y, uint8_t *dy, uint8_t *du, uint8_t *dv) {
-    Instance *d = c.d;
-    int vx, vy;
-    GmcAverageVector(*d->gmc, x, y, c.si->iQuarterSample != 0, c.si->iVopFcodeForward, &vx, &vy);
-    SetMbVectors(d, idx, vx, vy);
-    ++d->gmcMbs;
+void GmcPredict(const Ctx &c, int x, int y, uint8_t *dy, uint8_t *du, uint8_t *dv) {
     if (c.past->y == c.y) return;  // no reference yet: leave what the buffer holds, as a copy would
-    GmcPredictMb(*d->gmc, c.past->y, c.past->u, c.past->v, c.pitch, c.lumaW, c.lumaH, x, y,
+    GmcPredictMb(*c.d->gmc, c.past->y, c.past->u, c.past->v, c.pitch, c.lumaW, c.lumaH, x, y,
                  c.rounding, dy, du, dv, c.pitch, c.cpitch);
 }
-
-}  // namespace
 
 void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx,
                       const int *mvy, bool four, int rnd, uint8_t *dy, uint8_t *du, uint8_t *dv,
@@ -161,283 +92,6 @@ void PredictMbGeneral(const Ctx &c, const FrameDesc *ref, int x, int y, const in
               8, rnd, emu);
     McPredict(dv, dcp, ref->v, c.cpitch, c.chromaW, c.chromaH, 2 * x * 8 + cmx, 2 * y * 8 + cmy, 8,
               8, rnd, emu);
-}
-
-bool DecodeMbsGeneral(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
-    const bool isP = d->vopType != kTypeI;
-    const bool gmcVop = d->vopType == kTypeS;
-    const bool interlaced = d->si->iInterlaced != 0;
-    const int fcode = d->si->iVopFcodeForward;
-    const int pitch = d->pitch, cp = pitch / 2;
-    int q = d->quant;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
-        if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        int x = idx % d->mbw, y = idx / d->mbw;
-        uint8_t *dy = c.y + y * 16 * pitch + x * 16;
-        uint8_t *du = c.u + y * 8 * cp + x * 8;
-        uint8_t *dv = c.v + y * 8 * cp + x * 8;
-        Diag nextDiag = ReadDiag(d, x);
-        int qBefore = q;
-        int val = 0;
-        bool notCoded = false;
-        if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
-        if (notCoded) {
-            ClearField(d, idx);
-            if (br->over) return false;
-            if (gmcVop) {
-                // A skipped macroblock of an S-VOP is a GMC macroblock without residual. It is
-                // not "skipped" for the co-located macroblock of a later B-VOP, which decodes
-                // its own data (as the reference decoders do).
-                GmcMb(c, idx, x, y, dy, du, dv);
-                d->skip[idx] = kMbInter;
-                c.qmap[idx] = uint8_t(q);
-                d->mbNext = idx + 1;
-                StoreDiag(d, nextDiag);
-                continue;
-            }
-            CopyMbFromRef(d, idx, c.past);
-            SetMbVectors(d, idx, 0, 0);
-            d->skip[idx] = kMbSkipped;
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            StoreDiag(d, nextDiag);
-            continue;
-        }
-        uint8_t type = uint8_t(val >> 2);
-        int cbpc = val & 3;
-        bool intra = IsIntraType(type);
-        bool mcsel = gmcVop && (type == kMbInter || type == kMbInterQ) && br->Bit();
-        bool acPred = intra && br->Bit();
-        Vlc cy = kCbpyLut[br->Peek(6)];
-        if (cy.len == 0) return false;
-        br->Skip(cy.len);
-        int cbpy = intra ? cy.val : 15 - cy.val;
-        int cbp = (cbpy << 2) | cbpc;
-        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
-        bool fieldDct = false, fieldPred = false;
-        int sel[2] = {0, 0};
-        if (interlaced) {
-            if (intra || cbp) fieldDct = br->Bit();
-            if (!intra && type != kMbInter4v && !mcsel) {
-                fieldPred = br->Bit();
-                if (fieldPred) {
-                    sel[0] = int(br->Bit());
-                    sel[1] = int(br->Bit());
-                }
-            }
-        }
-        ClearField(d, idx);
-        if (intra) {
-            int runQ = idx == d->sliceStart ? q : qBefore;
-            SetMbVectors(d, idx, 0, 0);
-            if (!IntraMb(c, br, idx, x, y, cbp, acPred, q, runQ < c.dcThreshold)) return false;
-            if (fieldDct) FieldRowsToFrame(dy, pitch);
-        } else if (mcsel) {
-            if (br->over) return false;
-            GmcMb(c, idx, x, y, dy, du, dv);
-            if (!Residual(c, br, x, y, cbp, q, fieldDct)) return false;
-        } else {
-            Motion m;
-            if (fieldPred) {
-                // Both field vectors are predicted from the frame predictor, its vertical
-                // component halved into field lines.
-                m.kind = Motion::kField;
-                int px, py;
-                PredictMv(d, idx, x, y, 0, &px, &py);
-                for (int f = 0; f < 2; ++f) {
-                    if (!ReadMvComponent(br, fcode, px, &m.mvx[f]) ||
-                        !ReadMvComponent(br, fcode, py / 2, &m.mvy[f]))
-                        return false;
-                    m.sel[f] = sel[f];
-                }
-                int sx = m.mvx[0] + m.mvx[1];
-                SetMbVectors(d, idx, (sx >> 1) | (sx & 1), m.mvy[0] + m.mvy[1]);
-                int16_t *fm = d->fieldMv + idx * 4;
-                for (int f = 0; f < 2; ++f) {
-                    fm[2 * f] = int16_t(m.mvx[f]);
-                    fm[2 * f + 1] = int16_t(m.mvy[f]);
-                }
-                d->fieldFlags[idx] = uint8_t(kFieldPred | (sel[0] << 1) | (sel[1] << 2));
-            } else {
-                bool four = type == kMbInter4v;
-                m.kind = four ? Motion::kFour : Motion::kOne;
-                for (int k = 0; k < (four ? 4 : 1); ++k) {
-                    int px, py;
-                    PredictMv(d, idx, x, y, k, &px, &py);
-                    if (!ReadMvComponent(br, fcode, px, &m.mvx[k]) ||
-                        !ReadMvComponent(br, fcode, py, &m.mvy[k]))
-                        return false;
-                    if (four) {
-                        d->mv[idx * 8 + 2 * k] = int16_t(m.mvx[k]);
-                        d->mv[idx * 8 + 2 * k + 1] = int16_t(m.mvy[k]);
-                    } else {
-                        SetMbVectors(d, idx, m.mvx[0], m.mvy[0]);
-                    }
-                }
-            }
-            if (br->over) return false;
-            Predict(c, c.past, x, y, m, c.rounding, dy, du, dv, pitch, cp);
-            if (!Residual(c, br, x, y, cbp, q, fieldDct)) return false;
-        }
-        if (br->over) return false;
-        FinishMb(d, c, idx, type, q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-        StoreDiag(d, nextDiag);
-    }
-    return true;
-}
-
-bool DecodeMbsGeneralB(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
-    const Mp4vStreamInfo *si = d->si;
-    const bool interlaced = si->iInterlaced != 0;
-    const int fcode[2] = {si->iVopFcodeForward, si->iVopFcodeBackward};
-    int q = d->quant;
-    // Previous vectors of the row per direction and field; a frame vector sets both fields.
-    int16_t(*last)[2][2] = d->bPred;
-    const int trd = d->trd ? d->trd : 1, trb = d->trb;
-    // Field distances for field direct mode, in fields, in units of the first B-VOP's TRB.
-    const int64_t unit = d->fieldT > 0 ? d->fieldT : 1;
-    const int ppField = 2 * FloorDiv(2 * int64_t(d->trd) + unit, 2 * unit);
-    const int pbField = 2 * FloorDiv(2 * int64_t(d->trb) + unit, 2 * unit);
-    const int pitch = d->pitch, cp = pitch / 2;
-    uint8_t *bidY = d->bidir, *bidU = d->bidir + 256, *bidV = d->bidir + 320;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
-        if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        int x = idx % d->mbw, y = idx / d->mbw;
-        if (x == 0) {
-            std::memset(d->bPred, 0, sizeof d->bPred);
-        } else if (idx == d->sliceStart) {
-            // A packet that starts inside a row restarts the frame (top field) predictors only;
-            // the bottom field predictors run on from the packet before, as the encoders that
-            // write interlaced B-VOPs with packets expect.
-            for (int dir = 0; dir < 2; ++dir) last[dir][0][0] = last[dir][0][1] = 0;
-        }
-        uint8_t *dy = c.y + y * 16 * pitch + x * 16;
-        uint8_t *du = c.u + y * 8 * cp + x * 8;
-        uint8_t *dv = c.v + y * 8 * cp + x * 8;
-        if (d->skip[idx] == kMbSkipped) {
-            CopyMbFromRef(d, idx, c.past);
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            continue;
-        }
-        int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
-        int cbp = 0;
-        bool modbOne = false;
-        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, &q)) return false;
-        const bool use[2] = {mbType != 2, mbType != 3};  // forward, backward
-        bool fieldDct = false, fieldPred = false;
-        int sel[2][2] = {};
-        if (interlaced && !modbOne) {
-            if (cbp) fieldDct = br->Bit();
-            if (mbType != 0) {
-                fieldPred = br->Bit();
-                if (fieldPred) {
-                    for (int dir = 0; dir < 2; ++dir) {
-                        if (!use[dir]) continue;
-                        sel[dir][0] = int(br->Bit());
-                        sel[dir][1] = int(br->Bit());
-                    }
-                }
-            }
-        }
-        Motion m[2];
-        if (mbType == 0) {
-            int delta[2] = {0, 0};
-            if (!modbOne &&
-                (!ReadMvComponent(br, 1, 0, &delta[0]) || !ReadMvComponent(br, 1, 0, &delta[1])))
-                return false;
-            if (d->fieldFlags[idx] & kFieldPred) {
-                // Field direct: each field scales the co-located field vector by its own field
-                // distances, which depend on the parity of the fields involved.
-                const int16_t *fm = d->fieldMv + idx * 4;
-                m[0].kind = m[1].kind = Motion::kField;
-                for (int f = 0; f < 2; ++f) {
-                    int fs = (d->fieldFlags[idx] >> (1 + f)) & 1;
-                    int tpp, tpb;
-                    if (si->iTopFieldFirst) {
-                        tpp = ppField - fs + f;
-                        tpb = pbField - fs + f;
-                    } else {
-                        tpp = ppField + fs - f;
-                        tpb = pbField + fs - f;
-                    }
-                    if (tpp == 0) tpp = 1;  // broken timing: keep the division defined
-                    int co[2] = {fm[2 * f], fm[2 * f + 1]};
-                    int fwd[2], bwd[2];
-                    for (int k = 0; k < 2; ++k) {
-                        fwd[k] = co[k] * tpb / tpp + delta[k];
-                        bwd[k] = delta[k] ? fwd[k] - co[k] : co[k] * (tpb - tpp) / tpp;
-                    }
-                    m[0].mvx[f] = fwd[0];
-                    m[0].mvy[f] = fwd[1];
-                    m[1].mvx[f] = bwd[0];
-                    m[1].mvy[f] = bwd[1];
-                    m[0].sel[f] = fs;
-                    m[1].sel[f] = f;
-                }
-            } else {
-                const int16_t *co = d->mv + idx * 8;
-                for (int k = 0; k < 4; ++k) {
-                    int vx = co[2 * k], vy = co[2 * k + 1];
-                    m[0].mvx[k] = trb * vx / trd + delta[0];
-                    m[0].mvy[k] = trb * vy / trd + delta[1];
-                    m[1].mvx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : m[0].mvx[k] - vx;
-                    m[1].mvy[k] = delta[1] == 0 ? (trb - trd) * vy / trd : m[0].mvy[k] - vy;
-                }
-                // Direct mode predicts per 8x8 block; with half-sample vectors one 16x16
-                // prediction gives the same samples when the co-located macroblock had a single
-                // vector.
-                bool four = si->iQuarterSample || d->skip[idx] == kMbInter4v;
-                m[0].kind = m[1].kind = four ? Motion::kFour : Motion::kOne;
-            }
-        } else {
-            for (int dir = 0; dir < 2; ++dir) {
-                if (!use[dir]) continue;
-                Motion &mm = m[dir];
-                int16_t(*l)[2] = last[dir];
-                if (fieldPred) {
-                    mm.kind = Motion::kField;
-                    for (int f = 0; f < 2; ++f) {
-                        if (!ReadMvComponent(br, fcode[dir], l[f][0], &mm.mvx[f]) ||
-                            !ReadMvComponent(br, fcode[dir], l[f][1] / 2, &mm.mvy[f]))
-                            return false;
-                        l[f][0] = int16_t(mm.mvx[f]);
-                        l[f][1] = int16_t(mm.mvy[f] * 2);
-                        mm.sel[f] = sel[dir][f];
-                    }
-                } else {
-                    mm.kind = Motion::kOne;
-                    if (!ReadMvComponent(br, fcode[dir], l[0][0], &mm.mvx[0]) ||
-                        !ReadMvComponent(br, fcode[dir], l[0][1], &mm.mvy[0]))
-                        return false;
-                    l[0][0] = l[1][0] = int16_t(mm.mvx[0]);
-                    l[0][1] = l[1][1] = int16_t(mm.mvy[0]);
-                }
-            }
-        }
-        if (br->over) return false;
-        if (use[0]) Predict(c, c.past, x, y, m[0], 0, dy, du, dv, pitch, cp);
-        if (use[1]) {
-            if (use[0]) {
-                Predict(c, c.future, x, y, m[1], 0, bidY, bidU, bidV, 16, 8);
-                AverageBlock(dy, pitch, bidY, 16, 16, 16);
-                AverageBlock(du, cp, bidU, 8, 8, 8);
-                AverageBlock(dv, cp, bidV, 8, 8, 8);
-            } else {
-                Predict(c, c.future, x, y, m[1], 0, dy, du, dv, pitch, cp);
-            }
-        }
-        if (!Residual(c, br, x, y, cbp, q, fieldDct)) return false;
-        if (br->over) return false;
-        c.qmap[idx] = uint8_t(q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-    }
-    return true;
 }
 
 }  // namespace mp4v

@@ -7,12 +7,6 @@
 namespace mp4v {
 namespace {
 
-int CeilLog2(uint32_t v) {
-    int n = 0;
-    while ((1u << n) < v && n < 31) ++n;
-    return n;
-}
-
 // Up to 64 values in zigzag order; 0 ends the list and the rest repeat the last value.
 bool ReadMatrix(BitReader *br, uint8_t *m) {
     int last = 0;

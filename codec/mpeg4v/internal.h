@@ -12,6 +12,7 @@ constexpr int kTypeI = 0, kTypeP = 1, kTypeB = 2, kTypeS = 3;
 // Macroblock types as the MCBPC tables give them (14496-2 Table B-6/B-7).
 constexpr uint8_t kMbInter = 0, kMbInterQ = 1, kMbInter4v = 2, kMbIntra = 3, kMbIntraQ = 4;
 constexpr uint8_t kMbSkipped = 255;  // skip map: not coded or concealed in the latest reference
+constexpr uint8_t kFieldPred = 1;    // fieldFlags: the macroblock used field prediction
 
 // Per frame buffer: plane pointers, then the picture it holds.
 struct FrameDesc {
@@ -99,6 +100,13 @@ struct Instance {
     // user data sniffing
     int32_t xvidBuild, divxBuild;
 };
+
+// Bits for the values 0 .. v-1.
+inline int CeilLog2(uint32_t v) {
+    int n = 0;
+    while ((1u << n) < v && n < 31) ++n;
+    return n;
+}
 
 // headers.cpp
 bool FindStartCode(BitReader *br, uint32_t *code);

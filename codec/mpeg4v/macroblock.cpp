@@ -1,9 +1,15 @@
-// Macroblock layer of the fast progressive decoders (I, P and B VOPs without interlace,
-// quarter-sample, GMC or data partitioning) and of the short-header I and P pictures.
+// The macroblock layer: each macroblock is parsed into a record (its prediction and its texture,
+// already dequantised into six blocks) and then built from the record by one function, inside
+// one loop shared by the picture decoders. The fast decoders (progressive layers without
+// quarter-sample motion or GMC) and the general ones are variants of one template, so the fast
+// ones test nothing of the interlaced, quarter-sample or warp syntax; short-header pictures are
+// a third variant of the I/P parser. The data-partitioned packets reuse the parsers' pieces and
+// the builder from their own loop (partitioned.cpp).
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/mpeg4v/mblayer.h"
+#include "codec/mpeg4v/general.h"
+#include "codec/mpeg4v/gmc.h"
 
 namespace mp4v {
 namespace {
@@ -117,34 +123,70 @@ void PredictMb(const Ctx &c, const FrameDesc *ref, int x, int y, const int *mvx,
               8, rnd, emu);
 }
 
-// Inter residual of the coded blocks added onto the prediction already in place.
-bool InterResidual(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
-    int16_t *blk = c.d->coef;
-    for (int b = 0; b < 6; ++b) {
-        if (!(cbp & (32 >> b))) continue;
-        CoefList list;
-        list.n = 0;
-        bool ok = c.d->shortHdr ? ReadTcoefH263(br, blk, 0, kZigzag, &list)
-                                : ReadTcoefMpeg4(br, blk, 0, kZigzag, false, &list);
-        if (!ok) {
-            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-            return false;
-        }
-        BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, false, c.si->aInterQuantMatrix)
-                                   : DequantH263(blk, list, q, false);
-        int pitch;
-        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-        IdctAdd(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-    }
-    return true;
+namespace {
+
+template <bool kGeneral>
+inline void PredictDir(const Ctx &c, const FrameDesc *ref, int x, int y, const Motion &m, int rnd,
+                       uint8_t *dy, uint8_t *du, uint8_t *dv, int dp, int dcp) {
+    if constexpr (kGeneral) PredictMotion(c, ref, x, y, m, rnd, dy, du, dv, dp, dcp);
+    else PredictMb(c, ref, x, y, m.mvx, m.mvy, m.kind == Motion::kFour, rnd, dy, du, dv, dp, dcp);
 }
 
+}  // namespace
+
+template <bool kGeneral>
+void Reconstruct(const Ctx &c, MbRecord &r, int idx, int x, int y) {
+    if (r.pred == MbRecord::kCopy) {
+        CopyMbFromRef(c.d, idx, c.past);
+        return;
+    }
+    const int pitch = c.pitch, cp = c.cpitch;
+    uint8_t *dy = c.y + y * 16 * pitch + x * 16;
+    uint8_t *du = c.u + y * 8 * cp + x * 8;
+    uint8_t *dv = c.v + y * 8 * cp + x * 8;
+    if (r.pred == MbRecord::kMotion) {
+        if (r.dirs == 3) {
+            // Bidirectional: the average of both predictions.
+            uint8_t *bidY = c.d->bidir, *bidU = bidY + 256, *bidV = bidY + 320;
+            PredictDir<kGeneral>(c, c.past, x, y, r.m[0], r.rnd, dy, du, dv, pitch, cp);
+            PredictDir<kGeneral>(c, c.future, x, y, r.m[1], r.rnd, bidY, bidU, bidV, 16, 8);
+            AverageBlock(dy, pitch, bidY, 16, 16, 16);
+            AverageBlock(du, cp, bidU, 8, 8, 8);
+            AverageBlock(dv, cp, bidV, 8, 8, 8);
+        } else {
+            const int dir = r.dirs >> 1;
+            PredictDir<kGeneral>(c, dir ? c.future : c.past, x, y, r.m[dir], r.rnd, dy, du, dv,
+                                 pitch, cp);
+        }
+    } else if (kGeneral && r.pred == MbRecord::kGmc) {
+        GmcPredict(c, x, y, dy, du, dv);
+    }
+    const int coded = r.coded;
+    if (!coded) return;
+    const DspTable &dsp = Dsp();
+    const IdctFn idct = r.pred == MbRecord::kIntra ? dsp.idctPut : dsp.idctAdd;
+    // With field DCT the luma blocks hold alternate lines: 0 and 1 the top field, 2 and 3 the
+    // bottom one.
+    const bool field = kGeneral && r.fieldDct;
+    const int lp = field ? 2 * pitch : pitch;
+    uint8_t *lower = dy + (field ? pitch : 8 * pitch);
+    if (coded & 32) idct(r.blk[0], r.shape[0], dy, lp);
+    if (coded & 16) idct(r.blk[1], r.shape[1], dy + 8, lp);
+    if (coded & 8) idct(r.blk[2], r.shape[2], lower, lp);
+    if (coded & 4) idct(r.blk[3], r.shape[3], lower + 8, lp);
+    if (coded & 2) idct(r.blk[4], r.shape[4], du, cp);
+    if (coded & 1) idct(r.blk[5], r.shape[5], dv, cp);
+}
+
+template void Reconstruct<false>(const Ctx &, MbRecord &, int, int, int);
+template void Reconstruct<true>(const Ctx &, MbRecord &, int, int, int);
+
 // MPEG-4 intra macroblock: DC and AC prediction (14496-2 7.4.3), texture, reconstruction.
-bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
-             bool useDcVlc, const IntraSource *src) {
+bool ParseIntra(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool acPred, int q,
+                bool useDcVlc, MbRecord *r, const IntraSource *src) {
     Instance *d = c.d;
-    int16_t *blk = d->coef;
+    r->pred = MbRecord::kIntra;
+    r->coded = 0x3F;
     // Neighbour macroblocks usable for prediction: intra, inside the picture and the packet.
     auto usable = [&](bool inside, int m) {
         return inside && m >= d->sliceStart && IsIntraType(d->skip[m]);
@@ -191,6 +233,7 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
                 C = upOk ? Nb{topC[p].dc, topC[p].ac, qUp} : Nb{1024, nullptr, q};
             }
         }
+        int16_t *blk = r->blk[b];
         int scaler = b < 4 ? scalerL : scalerC;
         bool fromAbove = std::abs(A.dc - B.dc) < std::abs(B.dc - C.dc);
         int predF = fromAbove ? C.dc : A.dc;
@@ -204,27 +247,15 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
             dcDiff = src->dcDiff[b];
             start = 1;
         } else if (useDcVlc) {
-            const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
-            Vlc e = lut[br->Peek(12)];
-            if (e.len == 0) return false;
-            br->Skip(e.len);
-            int size = e.val;
-            if (size) {
-                int v = int(br->Read(size));
-                if (!(v >> (size - 1))) v -= (1 << size) - 1;
-                dcDiff = v;
-                if (size > 8) br->Skip(1);
-            }
+            bool marker;  // not checked here
+            if (!ReadDcDiff(br, b < 4, &dcDiff, &marker)) return false;
             start = 1;
         }
         const uint8_t *scan = acPred ? (fromAbove ? kAltHorizontal : kAltVertical) : kZigzag;
         if (c.si->iAlternateVerticalScan) scan = kAltVertical;
         if (cbp & (32 >> b)) {
             TcoefReader read = src && src->read ? src->read : ReadTcoefMpeg4;
-            if (!read(br, blk, start, scan, true, &list)) {
-                for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-                return false;
-            }
+            if (!read(br, blk, start, scan, true, &list)) return false;
         }
         if (start == 0) {
             dcDiff = blk[0];
@@ -262,11 +293,7 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
                                    : DequantH263(blk, list, q, true);
         blk[0] = int16_t(dc);
         if (dc) AddShape(&s, 0);
-        int pitch;
-        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-        IdctPut(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-        blk[0] = 0;
+        r->shape[b] = s;
     }
     // Keep what later macroblocks predict from.
     top[0] = curRow[2];
@@ -281,26 +308,20 @@ bool IntraMb(const Ctx &c, BitReader *br, int idx, int x, int y, int cbp, bool a
 }
 
 // Short-header intra macroblock: 8-bit DC, no prediction, zigzag.
-bool IntraMbH263(const Ctx &c, BitReader *br, int x, int y, int cbp, int q) {
-    int16_t *blk = c.d->coef;
+bool ParseIntraH263(BitReader *br, int cbp, int q, MbRecord *r) {
+    r->pred = MbRecord::kIntra;
+    r->coded = 0x3F;
     for (int b = 0; b < 6; ++b) {
+        int16_t *blk = r->blk[b];
         int dcv = int(br->Read(8));
         if (dcv == 0 || dcv == 128) return false;
         if (dcv == 255) dcv = 128;
         CoefList list;
         list.n = 0;
-        if ((cbp & (32 >> b)) && !ReadTcoefH263(br, blk, 1, kZigzag, &list)) {
-            for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-            return false;
-        }
-        BlockShape s = DequantH263(blk, list, q, true);
+        if ((cbp & (32 >> b)) && !ReadTcoefH263(br, blk, 1, kZigzag, &list)) return false;
+        r->shape[b] = DequantH263(blk, list, q, true);
         blk[0] = int16_t(dcv * 8);
-        AddShape(&s, 0);
-        int pitch;
-        uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-        IdctPut(blk, s, dst, pitch);
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-        blk[0] = 0;
+        AddShape(&r->shape[b], 0);
     }
     return true;
 }
@@ -321,160 +342,22 @@ void CopyMbFromRef(Instance *d, int mb, const FrameDesc *ref) {
     CopyBlock(t->v + y * 8 * cp + x * 8, cp, ref->v + y * 8 * cp + x * 8, cp, 8, 8);
 }
 
-bool DecodeMbsIP(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
-    const bool isP = d->vopType == kTypeP;
-    const int fcode = d->si->iVopFcodeForward;
-    int q = d->quant;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
-        if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        int x = idx % d->mbw, y = idx / d->mbw;
-        Diag nextDiag = ReadDiag(d, x);
-        int qBefore = q;
-        int val = 0;
-        bool notCoded = false;
-        if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
-        if (notCoded) {
-            // not_coded: copy from the past reference, zero vector
-            CopyMbFromRef(d, idx, c.past);
-            SetMbVectors(d, idx, 0, 0);
-            if (br->over) return false;
-            d->skip[idx] = kMbSkipped;
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            StoreDiag(d, nextDiag);
-            continue;
-        }
-        uint8_t type = uint8_t(val >> 2);
-        int cbpc = val & 3;
-        bool intra = IsIntraType(type);
-        bool acPred = intra && br->Bit();
-        Vlc cy = kCbpyLut[br->Peek(6)];
-        if (cy.len == 0) return false;
-        br->Skip(cy.len);
-        int cbpy = intra ? cy.val : 15 - cy.val;
-        int cbp = (cbpy << 2) | cbpc;
-        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
-        if (intra) {
-            int runQ = idx == d->sliceStart ? q : qBefore;
-            SetMbVectors(d, idx, 0, 0);
-            if (!IntraMb(c, br, idx, x, y, cbp, acPred, q, runQ < c.dcThreshold)) return false;
-        } else {
-            int mvx[4], mvy[4];
-            bool four = type == kMbInter4v;
-            for (int k = 0; k < (four ? 4 : 1); ++k) {
-                int px, py;
-                PredictMv(d, idx, x, y, k, &px, &py);
-                if (!ReadMvComponent(br, fcode, px, &mvx[k]) ||
-                    !ReadMvComponent(br, fcode, py, &mvy[k]))
-                    return false;
-                if (four) {
-                    d->mv[idx * 8 + 2 * k] = int16_t(mvx[k]);
-                    d->mv[idx * 8 + 2 * k + 1] = int16_t(mvy[k]);
-                } else {
-                    SetMbVectors(d, idx, mvx[0], mvy[0]);
-                }
-            }
-            int pitch = d->pitch;
-            PredictMb(c, c.past, x, y, mvx, mvy, four, c.rounding, c.y + y * 16 * pitch + x * 16,
-                      c.u + y * 8 * (pitch / 2) + x * 8, c.v + y * 8 * (pitch / 2) + x * 8, pitch,
-                      pitch / 2);
-            if (!InterResidual(c, br, x, y, cbp, q)) return false;
-        }
-        if (br->over) return false;
-        FinishMb(d, c, idx, type, q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-        StoreDiag(d, nextDiag);
-    }
-    return true;
-}
-
-bool DecodeMbsB(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
-    const int fcodeF = d->si->iVopFcodeForward, fcodeB = d->si->iVopFcodeBackward;
-    int q = d->quant;
-    int pf[2] = {0, 0}, pb[2] = {0, 0};  // previous forward and backward vectors of the row
-    const int trd = d->trd ? d->trd : 1, trb = d->trb;
-    const int pitch = d->pitch, cp = pitch / 2;
-    uint8_t *bidY = d->bidir, *bidU = d->bidir + 256, *bidV = d->bidir + 320;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
-        if (idx != d->sliceStart && ResyncAhead(br)) return false;
-        int x = idx % d->mbw, y = idx / d->mbw;
-        if (x == 0 || idx == d->sliceStart) pf[0] = pf[1] = pb[0] = pb[1] = 0;
-        uint8_t *dy = c.y + y * 16 * pitch + x * 16;
-        uint8_t *du = c.u + y * 8 * cp + x * 8;
-        uint8_t *dv = c.v + y * 8 * cp + x * 8;
-        if (d->skip[idx] == kMbSkipped) {
-            // The co-located macroblock of the future reference was skipped: so is this one.
-            CopyMbFromRef(d, idx, c.past);
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            continue;
-        }
-        int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
-        int cbp = 0;
-        bool modbOne = false;
-        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, &q)) return false;
-        int fx[4], fy[4], bx[4], by[4];
-        bool useF = true, useB = true, four = false;
-        if (mbType == 0) {
-            int delta[2] = {0, 0};
-            if (!modbOne &&
-                (!ReadMvComponent(br, 1, 0, &delta[0]) || !ReadMvComponent(br, 1, 0, &delta[1])))
-                return false;
-            const int16_t *co = d->mv + idx * 8;
-            for (int k = 0; k < 4; ++k) {
-                int vx = co[2 * k], vy = co[2 * k + 1];
-                fx[k] = trb * vx / trd + delta[0];
-                fy[k] = trb * vy / trd + delta[1];
-                bx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : fx[k] - vx;
-                by[k] = delta[1] == 0 ? (trb - trd) * vy / trd : fy[k] - vy;
-            }
-            // Four equal vectors predict exactly like one (the chroma rules agree too).
-            four = false;
-            for (int k = 1; k < 4; ++k)
-                four |= fx[k] != fx[0] || fy[k] != fy[0] || bx[k] != bx[0] || by[k] != by[0];
-        } else {
-            useF = mbType != 2;
-            useB = mbType != 3;
-            if (useF) {
-                if (!ReadMvComponent(br, fcodeF, pf[0], &fx[0]) ||
-                    !ReadMvComponent(br, fcodeF, pf[1], &fy[0]))
-                    return false;
-                pf[0] = fx[0];
-                pf[1] = fy[0];
-            }
-            if (useB) {
-                if (!ReadMvComponent(br, fcodeB, pb[0], &bx[0]) ||
-                    !ReadMvComponent(br, fcodeB, pb[1], &by[0]))
-                    return false;
-                pb[0] = bx[0];
-                pb[1] = by[0];
-            }
-        }
-        if (br->over) return false;
-        if (useF) PredictMb(c, c.past, x, y, fx, fy, four, 0, dy, du, dv, pitch, cp);
-        if (useB) {
-            if (useF) {
-                PredictMb(c, c.future, x, y, bx, by, four, 0, bidY, bidU, bidV, 16, 8);
-                AverageBlock(dy, pitch, bidY, 16, 16, 16);
-                AverageBlock(du, cp, bidU, 8, 8, 8);
-                AverageBlock(dv, cp, bidV, 8, 8, 8);
-            } else {
-                PredictMb(c, c.future, x, y, bx, by, four, 0, dy, du, dv, pitch, cp);
-            }
-        }
-        if (!InterResidual(c, br, x, y, cbp, q)) return false;
-        if (br->over) return false;
-        c.qmap[idx] = uint8_t(q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-    }
-    return true;
-}
-
 namespace {
+
+inline int FloorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    return int(q * b > a ? q - 1 : q);
+}
+
+// A macroblock of an S-VOP predicted through the VOP's warp stores the warp's average vector
+// for its neighbours' vector prediction and for direct mode of later B-VOPs.
+void GmcVectors(const Ctx &c, int idx, int x, int y) {
+    Instance *d = c.d;
+    int vx, vy;
+    GmcAverageVector(*d->gmc, x, y, c.si->iQuarterSample != 0, c.si->iVopFcodeForward, &vx, &vy);
+    SetMbVectors(d, idx, vx, vy);
+    ++d->gmcMbs;
+}
 
 // A GOB start code (with optional stuffing before it) or a picture start code is next.
 bool GobAhead(const BitReader *br) {
@@ -487,56 +370,267 @@ bool GobAhead(const BitReader *br) {
     return zeros >= 16 && probe.BitsLeft() > 0;
 }
 
-}  // namespace
+// The syntax variants of the I/P parser.
+enum Syntax { kShortHeader, kPlain, kGeneralSyntax };
 
-bool DecodeMbsH263(Instance *d, BitReader *br) {
-    Ctx c = MakeCtx(d);
-    const bool isP = d->vopType == kTypeP;
-    int q = d->quant;
-    for (int idx = d->mbNext; idx < d->mbCount; ++idx) {
-        int x = idx % d->mbw, y = idx / d->mbw;
-        if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
-        if (br->BitsLeft() <= 0) return false;
+// I, P and S-VOPs, and short-header I and P pictures. The general variant adds the interlaced
+// syntax (field DCT, field vectors with their field selects), GMC macroblocks and the alternate
+// scan; the short header has GOBs instead of packets, no AC prediction, no four-vector
+// macroblocks and its own intra blocks and texture codes.
+template <Syntax S>
+bool DecodeIPS(Instance *d, BitReader *br) {
+    constexpr bool kGeneral = S == kGeneralSyntax, kShort = S == kShortHeader;
+    const Ctx c = MakeCtx(d);
+    const bool isP = kShort ? d->vopType == kTypeP : d->vopType != kTypeI;
+    const bool gmcVop = kGeneral && d->vopType == kTypeS;
+    const bool interlaced = kGeneral && d->si->iInterlaced != 0;
+    const int fcode = kShort ? 1 : d->si->iVopFcodeForward;
+    const uint8_t *scan = kGeneral && d->si->iAlternateVerticalScan ? kAltVertical : kZigzag;
+    constexpr TcoefReader readTcoef = kShort ? ReadTcoefShortHeader : ReadTcoefMpeg4;
+    auto parse = [&](int idx, int x, int y, int *q, MbRecord *r, uint8_t *type) {
+        if constexpr (kShort) {
+            if (idx != d->sliceStart && x == 0 && y % d->gobRows == 0 && GobAhead(br)) return false;
+            if (br->BitsLeft() <= 0) return false;
+        } else {
+            if (idx != d->sliceStart && ResyncAhead(br)) return false;
+        }
+        const int qBefore = *q;
         int val = 0;
         bool notCoded = false;
         if (!ReadMcbpc(br, isP, &notCoded, &val)) return false;
+        if constexpr (kGeneral) r->fieldDct = false;
         if (notCoded) {
-            CopyMbFromRef(d, idx, c.past);
-            SetMbVectors(d, idx, 0, 0);
-            d->skip[idx] = kMbSkipped;
-            c.qmap[idx] = uint8_t(q);
-            d->mbNext = idx + 1;
-            continue;
+            if constexpr (kGeneral) {
+                d->fieldFlags[idx] = 0;
+                if (gmcVop) {
+                    // A skipped macroblock of an S-VOP is a GMC macroblock without residual. It
+                    // is not "skipped" for the co-located macroblock of a later B-VOP, which
+                    // decodes its own data (as the reference decoders do).
+                    if (br->over) return false;
+                    GmcVectors(c, idx, x, y);
+                    r->pred = MbRecord::kGmc;
+                    r->coded = 0;
+                    *type = kMbInter;
+                    return true;
+                }
+            }
+            NotCoded(d, idx, r, type);
+            return true;
         }
-        uint8_t type = uint8_t(val >> 2);
-        if (type == kMbInter4v) return false;
-        bool intra = IsIntraType(type);
-        Vlc cy = kCbpyLut[br->Peek(6)];
-        if (cy.len == 0) return false;
-        br->Skip(cy.len);
-        int cbp = ((intra ? cy.val : 15 - cy.val) << 2) | (val & 3);
-        if (type == kMbInterQ || type == kMbIntraQ) q = ReadDquant(br, q);
+        *type = uint8_t(val >> 2);
+        if (kShort && *type == kMbInter4v) return false;
+        const bool intra = IsIntraType(*type);
+        const bool mcsel = gmcVop && (*type == kMbInter || *type == kMbInterQ) && br->Bit();
+        const bool acPred = !kShort && intra && br->Bit();
+        int cbpy;
+        if (!ReadCbpy(br, intra, &cbpy)) return false;
+        const int cbp = (cbpy << 2) | (val & 3);
+        if (*type == kMbInterQ || *type == kMbIntraQ) *q = ReadDquant(br, *q);
+        bool fieldPred = false;
+        int sel[2] = {0, 0};
+        if (interlaced) {
+            if (intra || cbp) r->fieldDct = br->Bit();
+            if (!intra && *type != kMbInter4v && !mcsel) {
+                fieldPred = br->Bit();
+                if (fieldPred) {
+                    sel[0] = int(br->Bit());
+                    sel[1] = int(br->Bit());
+                }
+            }
+        }
+        if constexpr (kGeneral) d->fieldFlags[idx] = 0;
         if (intra) {
             SetMbVectors(d, idx, 0, 0);
-            if (!IntraMbH263(c, br, x, y, cbp, q)) return false;
-        } else {
-            int mvx[4], mvy[4], px, py;
-            PredictMv(d, idx, x, y, 0, &px, &py);
-            if (!ReadMvComponent(br, 1, px, &mvx[0]) || !ReadMvComponent(br, 1, py, &mvy[0]))
-                return false;
-            SetMbVectors(d, idx, mvx[0], mvy[0]);
-            int cp = d->pitch / 2;
-            PredictMb(c, c.past, x, y, mvx, mvy, false, c.rounding,
-                      c.y + y * 16 * d->pitch + x * 16, c.u + y * 8 * cp + x * 8,
-                      c.v + y * 8 * cp + x * 8, d->pitch, cp);
-            if (!InterResidual(c, br, x, y, cbp, q)) return false;
+            if constexpr (kShort) return ParseIntraH263(br, cbp, *q, r);
+            return ParseIntra(c, br, idx, x, y, cbp, acPred, *q,
+                              UseDcVlc(c, idx == d->sliceStart, *q, qBefore), r);
         }
-        if (br->over) return false;
-        FinishMb(d, c, idx, type, q);
-        d->quant = q;
-        d->mbNext = idx + 1;
-    }
-    return true;
+        if (mcsel) {
+            if (br->over) return false;
+            GmcVectors(c, idx, x, y);
+            r->pred = MbRecord::kGmc;
+            return ReadInterTexture(c, br, readTcoef, scan, cbp, *q, r);
+        }
+        Motion &m = r->m[0];
+        if (fieldPred) {
+            // Both field vectors are predicted from the frame predictor, its vertical component
+            // halved into field lines.
+            m.kind = Motion::kField;
+            int px, py;
+            PredictMv(d, idx, x, y, 0, &px, &py);
+            for (int f = 0; f < 2; ++f) {
+                if (!ReadMvComponent(br, fcode, px, &m.mvx[f]) ||
+                    !ReadMvComponent(br, fcode, py / 2, &m.mvy[f]))
+                    return false;
+                m.sel[f] = sel[f];
+            }
+            int sx = m.mvx[0] + m.mvx[1];
+            SetMbVectors(d, idx, (sx >> 1) | (sx & 1), m.mvy[0] + m.mvy[1]);
+            int16_t *fm = d->fieldMv + idx * 4;
+            for (int f = 0; f < 2; ++f) {
+                fm[2 * f] = int16_t(m.mvx[f]);
+                fm[2 * f + 1] = int16_t(m.mvy[f]);
+            }
+            d->fieldFlags[idx] = uint8_t(kFieldPred | (sel[0] << 1) | (sel[1] << 2));
+        } else {
+            const bool four = *type == kMbInter4v;
+            m.kind = four ? Motion::kFour : Motion::kOne;
+            if (!ReadPVectors(d, br, fcode, idx, x, y, four, m.mvx, m.mvy)) return false;
+        }
+        r->pred = MbRecord::kMotion;
+        r->dirs = 1;
+        r->rnd = c.rounding;
+        return ReadInterTexture(c, br, readTcoef, scan, cbp, *q, r);
+    };
+    return RunMbLoop<kGeneral, false>(d, br, c, parse);
 }
+
+// B-VOPs. The general variant adds the interlaced syntax, field direct mode and direct mode per
+// 8x8 block with quarter-sample vectors.
+template <bool kGeneral>
+bool DecodeB(Instance *d, BitReader *br) {
+    const Ctx c = MakeCtx(d);
+    const Mp4vStreamInfo *si = d->si;
+    const bool interlaced = kGeneral && si->iInterlaced != 0;
+    const int fcode[2] = {si->iVopFcodeForward, si->iVopFcodeBackward};
+    const uint8_t *scan = kGeneral && si->iAlternateVerticalScan ? kAltVertical : kZigzag;
+    // Previous vectors of the row per direction and field; a frame vector sets both fields.
+    int16_t(*last)[2][2] = d->bPred;
+    const int trd = d->trd ? d->trd : 1, trb = d->trb;
+    // Field distances for field direct mode, in fields, in units of the first B-VOP's TRB.
+    const int64_t unit = d->fieldT > 0 ? d->fieldT : 1;
+    const int ppField = 2 * FloorDiv(2 * int64_t(d->trd) + unit, 2 * unit);
+    const int pbField = 2 * FloorDiv(2 * int64_t(d->trb) + unit, 2 * unit);
+    auto parse = [&](int idx, int x, int, int *q, MbRecord *r, uint8_t *) {
+        if (idx != d->sliceStart && ResyncAhead(br)) return false;
+        if (x == 0 || (!kGeneral && idx == d->sliceStart)) {
+            std::memset(d->bPred, 0, sizeof d->bPred);
+        } else if (idx == d->sliceStart) {
+            // A packet that starts inside a row restarts the frame (top field) predictors only;
+            // the bottom field predictors run on from the packet before, as the encoders that
+            // write interlaced B-VOPs with packets expect.
+            for (int dir = 0; dir < 2; ++dir) last[dir][0][0] = last[dir][0][1] = 0;
+        }
+        if (d->skip[idx] == kMbSkipped) {
+            // The co-located macroblock of the future reference was skipped: so is this one.
+            r->pred = MbRecord::kCopy;
+            return true;
+        }
+        int mbType = 0;  // 0 direct, 1 interpolate, 2 backward, 3 forward
+        int cbp = 0;
+        bool modbOne = false;
+        if (!ReadBMbHeader(br, &modbOne, &mbType, &cbp, q)) return false;
+        const bool use[2] = {mbType != 2, mbType != 3};  // forward, backward
+        bool fieldPred = false;
+        int sel[2][2] = {};
+        if constexpr (kGeneral) r->fieldDct = false;
+        if (interlaced && !modbOne) {
+            if (cbp) r->fieldDct = br->Bit();
+            if (mbType != 0) {
+                fieldPred = br->Bit();
+                if (fieldPred) {
+                    for (int dir = 0; dir < 2; ++dir) {
+                        if (!use[dir]) continue;
+                        sel[dir][0] = int(br->Bit());
+                        sel[dir][1] = int(br->Bit());
+                    }
+                }
+            }
+        }
+        Motion *m = r->m;
+        if (mbType == 0) {
+            int delta[2] = {0, 0};
+            if (!modbOne &&
+                (!ReadMvComponent(br, 1, 0, &delta[0]) || !ReadMvComponent(br, 1, 0, &delta[1])))
+                return false;
+            if (kGeneral && (d->fieldFlags[idx] & kFieldPred)) {
+                // Field direct: each field scales the co-located field vector by its own field
+                // distances, which depend on the parity of the fields involved.
+                const int16_t *fm = d->fieldMv + idx * 4;
+                m[0].kind = m[1].kind = Motion::kField;
+                for (int f = 0; f < 2; ++f) {
+                    int fs = (d->fieldFlags[idx] >> (1 + f)) & 1;
+                    int tpp, tpb;
+                    if (si->iTopFieldFirst) {
+                        tpp = ppField - fs + f;
+                        tpb = pbField - fs + f;
+                    } else {
+                        tpp = ppField + fs - f;
+                        tpb = pbField + fs - f;
+                    }
+                    if (tpp == 0) tpp = 1;  // broken timing: keep the division defined
+                    int co[2] = {fm[2 * f], fm[2 * f + 1]};
+                    int fwd[2], bwd[2];
+                    for (int k = 0; k < 2; ++k) {
+                        fwd[k] = co[k] * tpb / tpp + delta[k];
+                        bwd[k] = delta[k] ? fwd[k] - co[k] : co[k] * (tpb - tpp) / tpp;
+                    }
+                    m[0].mvx[f] = fwd[0];
+                    m[0].mvy[f] = fwd[1];
+                    m[1].mvx[f] = bwd[0];
+                    m[1].mvy[f] = bwd[1];
+                    m[0].sel[f] = fs;
+                    m[1].sel[f] = f;
+                }
+            } else {
+                const int16_t *co = d->mv + idx * 8;
+                bool differ = false;
+                for (int k = 0; k < 4; ++k) {
+                    int vx = co[2 * k], vy = co[2 * k + 1];
+                    m[0].mvx[k] = trb * vx / trd + delta[0];
+                    m[0].mvy[k] = trb * vy / trd + delta[1];
+                    m[1].mvx[k] = delta[0] == 0 ? (trb - trd) * vx / trd : m[0].mvx[k] - vx;
+                    m[1].mvy[k] = delta[1] == 0 ? (trb - trd) * vy / trd : m[0].mvy[k] - vy;
+                    differ |= m[0].mvx[k] != m[0].mvx[0] || m[0].mvy[k] != m[0].mvy[0] ||
+                              m[1].mvx[k] != m[1].mvx[0] || m[1].mvy[k] != m[1].mvy[0];
+                }
+                // Direct mode predicts per 8x8 block; with half-sample vectors four equal ones
+                // predict exactly like one (the chroma rules agree too). The general decoders
+                // keep one 16x16 prediction for co-located macroblocks with a single vector.
+                const bool four =
+                    kGeneral ? si->iQuarterSample || d->skip[idx] == kMbInter4v : differ;
+                m[0].kind = m[1].kind = four ? Motion::kFour : Motion::kOne;
+            }
+        } else {
+            for (int dir = 0; dir < 2; ++dir) {
+                if (!use[dir]) continue;
+                Motion &mm = m[dir];
+                int16_t(*l)[2] = last[dir];
+                if (fieldPred) {
+                    mm.kind = Motion::kField;
+                    for (int f = 0; f < 2; ++f) {
+                        if (!ReadMvComponent(br, fcode[dir], l[f][0], &mm.mvx[f]) ||
+                            !ReadMvComponent(br, fcode[dir], l[f][1] / 2, &mm.mvy[f]))
+                            return false;
+                        l[f][0] = int16_t(mm.mvx[f]);
+                        l[f][1] = int16_t(mm.mvy[f] * 2);
+                        mm.sel[f] = sel[dir][f];
+                    }
+                } else {
+                    mm.kind = Motion::kOne;
+                    if (!ReadMvComponent(br, fcode[dir], l[0][0], &mm.mvx[0]) ||
+                        !ReadMvComponent(br, fcode[dir], l[0][1], &mm.mvy[0]))
+                        return false;
+                    l[0][0] = l[1][0] = int16_t(mm.mvx[0]);
+                    l[0][1] = l[1][1] = int16_t(mm.mvy[0]);
+                }
+            }
+        }
+        r->pred = MbRecord::kMotion;
+        r->dirs = uint8_t((use[0] ? 1 : 0) | (use[1] ? 2 : 0));
+        r->rnd = 0;
+        return ReadInterTexture(c, br, ReadTcoefMpeg4, scan, cbp, *q, r);
+    };
+    return RunMbLoop<kGeneral, true>(d, br, c, parse);
+}
+
+}  // namespace
+
+bool DecodeMbsIP(Instance *d, BitReader *br) { return DecodeIPS<kPlain>(d, br); }
+bool DecodeMbsGeneral(Instance *d, BitReader *br) { return DecodeIPS<kGeneralSyntax>(d, br); }
+bool DecodeMbsB(Instance *d, BitReader *br) { return DecodeB<false>(d, br); }
+bool DecodeMbsGeneralB(Instance *d, BitReader *br) { return DecodeB<true>(d, br); }
+
+bool DecodeMbsH263(Instance *d, BitReader *br) { return DecodeIPS<kShortHeader>(d, br); }
 
 }  // namespace mp4v

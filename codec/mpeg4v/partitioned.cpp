@@ -8,6 +8,7 @@
 // ahead, and on an error backward from the packet's end (which needs each macroblock's
 // coded blocks, kept in texDesc, and where each one's texture lies, kept in texPos).
 #include <cstdint>
+#include <cstring>
 
 #include "codec/mpeg4v/general.h"
 #include "codec/mpeg4v/mblayer.h"
@@ -30,29 +31,13 @@ struct MbInfo {
     int dc[6];
 };
 
-// dct_dc_size and dct_dc_differential of the six blocks (14496-2 7.4.3.1).
+// The intra DC differentials of the six blocks, each with its marker bit checked.
 bool ReadDcDiffs(BitReader *br, int *dc) {
     for (int b = 0; b < 6; ++b) {
-        const Vlc *lut = b < 4 ? kDcSizeLumaLut.data() : kDcSizeChromaLut.data();
-        Vlc e = lut[br->Peek(12)];
-        if (e.len == 0) return false;
-        br->Skip(e.len);
-        int size = e.val;
-        int v = 0;
-        if (size) {
-            v = int(br->Read(size));
-            if (!(v >> (size - 1))) v -= (1 << size) - 1;
-            if (size > 8 && !br->Bit()) return false;  // marker
-        }
-        dc[b] = v;
+        bool marker;
+        if (!ReadDcDiff(br, b < 4, &dc[b], &marker) || !marker) return false;
     }
     return true;
-}
-
-// The intra DC VLC is used while the running quantiser (this macroblock's for the first of a
-// packet, else the previous one's) is below the threshold.
-bool DcVlcFor(const Ctx &c, bool first, int q, int qBefore) {
-    return (first ? q : qBefore) < c.dcThreshold;
 }
 
 // First-partition syntax of one macroblock. With `decodeMv` the vectors are predicted and
@@ -79,7 +64,7 @@ bool ReadPart1(Instance *d, const Ctx &c, BitReader *br, bool isP, int idx, bool
         if (!intra) return false;
         int qBefore = *q;
         if (m->type == kMbIntraQ) *q = ReadDquant(br, *q);
-        m->dcVlc = DcVlcFor(c, idx == d->sliceStart, *q, qBefore);
+        m->dcVlc = UseDcVlc(c, idx == d->sliceStart, *q, qBefore);
         if (m->dcVlc && !ReadDcDiffs(br, m->dc)) return false;
         return !br->over;
     }
@@ -87,17 +72,14 @@ bool ReadPart1(Instance *d, const Ctx &c, BitReader *br, bool isP, int idx, bool
     const int fcode = c.si->iVopFcodeForward;
     const int x = idx % d->mbw, y = idx / d->mbw;
     bool four = m->type == kMbInter4v;
-    for (int k = 0; k < (four ? 4 : 1); ++k) {
-        int px = 0, py = 0, mx, my;
-        if (decodeMv) PredictMv(d, idx, x, y, k, &px, &py);
-        if (!ReadMvComponent(br, fcode, px, &mx) || !ReadMvComponent(br, fcode, py, &my))
-            return false;
-        if (!decodeMv) continue;
-        if (four) {
-            d->mv[idx * 8 + 2 * k] = int16_t(mx);
-            d->mv[idx * 8 + 2 * k + 1] = int16_t(my);
-        } else {
-            SetMbVectors(d, idx, mx, my);
+    if (decodeMv) {
+        int mvx[4], mvy[4];
+        if (!ReadPVectors(d, br, fcode, idx, x, y, four, mvx, mvy)) return false;
+    } else {
+        for (int k = 0; k < (four ? 4 : 1); ++k) {
+            int v;
+            if (!ReadMvComponent(br, fcode, 0, &v) || !ReadMvComponent(br, fcode, 0, &v))
+                return false;
         }
     }
     return !br->over;
@@ -110,40 +92,18 @@ bool ReadPart2(const Instance *d, const Ctx &c, BitReader *br, bool isP, int idx
     if (m->notCoded) return true;
     bool intra = IsIntraType(m->type);
     if (intra) m->acPred = br->Bit();
-    Vlc cy = kCbpyLut[br->Peek(6)];
-    if (cy.len == 0) return false;
-    br->Skip(cy.len);
-    m->cbp |= (intra ? cy.val : 15 - cy.val) << 2;
+    int cbpy;
+    if (!ReadCbpy(br, intra, &cbpy)) return false;
+    m->cbp |= cbpy << 2;
     if (isP) {
         int qBefore = *q;
         if (m->type == kMbInterQ || m->type == kMbIntraQ) *q = ReadDquant(br, *q);
         if (intra) {
-            m->dcVlc = DcVlcFor(c, idx == d->sliceStart, *q, qBefore);
+            m->dcVlc = UseDcVlc(c, idx == d->sliceStart, *q, qBefore);
             if (m->dcVlc && !ReadDcDiffs(br, m->dc)) return false;
         }
     }
     return !br->over;
-}
-
-// Residual of the coded blocks added onto the prediction, with the layer's texture reader.
-bool Residual(const Ctx &c, BitReader *br, TcoefReader read, int x, int y, int cbp, int q) {
-    int16_t *blk = c.d->coef;
-    for (int b = 0; b < 6; ++b) {
-        if (!(cbp & (32 >> b))) continue;
-        CoefList list;
-        list.n = 0;
-        bool ok = read(br, blk, 0, kZigzag, false, &list);
-        if (ok) {
-            BlockShape s = c.mpegQuant ? DequantMpeg(blk, list, q, false, c.si->aInterQuantMatrix)
-                                       : DequantH263(blk, list, q, false);
-            int pitch;
-            uint8_t *dst = BlockDst(c, x, y, b, &pitch);
-            IdctAdd(blk, s, dst, pitch);
-        }
-        for (int k = 0; k < list.n; ++k) blk[list.pos[k]] = 0;
-        if (!ok) return false;
-    }
-    return true;
 }
 
 // The packet fails from macroblock `from` on: those are left for concealment, and the vectors
@@ -302,7 +262,11 @@ bool DecodeMbsPartitioned(Instance *d, BitReader *br) {
     const int64_t texBegin = tex.BitPos();
     BitReader h1 = part1, h2 = part2;
     int q = d->quant;
-    const int pitch = d->pitch, cp = pitch / 2;
+    MbRecord r;
+    std::memset(r.blk, 0, sizeof r.blk);
+    r.fieldDct = false;
+    // Quarter-sample vectors have the same syntax; only the prediction differs.
+    auto build = c.si->iQuarterSample ? Reconstruct<true> : Reconstruct<false>;
     for (int k = 0; k < n; ++k) {
         const int idx = first + k;
         const int x = idx % d->mbw, y = idx / d->mbw;
@@ -324,7 +288,8 @@ bool DecodeMbsPartitioned(Instance *d, BitReader *br) {
                 // The DC came with the headers: rebuild from it alone, so that neighbours still
                 // predict their DC right, and count the macroblock as concealed.
                 IntraSource src{m.dc, read};
-                IntraMb(c, &tex, idx, x, y, 0, m.acPred, q, true, &src);
+                ParseIntra(c, &tex, idx, x, y, 0, m.acPred, q, true, &r, &src);
+                build(c, r, idx, x, y);
                 FinishMb(d, c, idx, m.type, q);
                 d->status[idx] = 1;
             } else {
@@ -333,27 +298,30 @@ bool DecodeMbsPartitioned(Instance *d, BitReader *br) {
                 ConcealUpTo(d, idx + 1);
             }
         } else if (m.notCoded) {
-            CopyMbFromRef(d, idx, c.past);
-            d->skip[idx] = kMbSkipped;
-            c.qmap[idx] = uint8_t(q);
-        } else if (intra) {
-            IntraSource src{m.dcVlc ? m.dc : nullptr, read};
-            if (!IntraMb(c, &tex, idx, x, y, m.cbp, m.acPred, q, m.dcVlc, &src) || tex.over)
-                return FailFrom(d, idx, first + n, br, tex);
-            FinishMb(d, c, idx, m.type, q);
+            r.pred = MbRecord::kCopy;
+            build(c, r, idx, x, y);
+            FinishMb(d, c, idx, kMbSkipped, q);
         } else {
-            int mvx[4], mvy[4];
-            for (int b = 0; b < 4; ++b) {
-                mvx[b] = d->mv[idx * 8 + 2 * b];
-                mvy[b] = d->mv[idx * 8 + 2 * b + 1];
+            // The vectors were stored when the first partition was read.
+            if (intra) {
+                IntraSource src{m.dcVlc ? m.dc : nullptr, read};
+                if (!ParseIntra(c, &tex, idx, x, y, m.cbp, m.acPred, q, m.dcVlc, &r, &src))
+                    return FailFrom(d, idx, first + n, br, tex);
+            } else {
+                Motion &mo = r.m[0];
+                mo.kind = m.type == kMbInter4v ? Motion::kFour : Motion::kOne;
+                for (int b = 0; b < 4; ++b) {
+                    mo.mvx[b] = d->mv[idx * 8 + 2 * b];
+                    mo.mvy[b] = d->mv[idx * 8 + 2 * b + 1];
+                }
+                r.pred = MbRecord::kMotion;
+                r.dirs = 1;
+                r.rnd = c.rounding;
+                if (!ReadInterTexture(c, &tex, read, kZigzag, m.cbp, q, &r))
+                    return FailFrom(d, idx, first + n, br, tex);
             }
-            // Quarter-sample vectors have the same syntax; only the prediction differs.
-            (c.si->iQuarterSample ? PredictMbGeneral : PredictMb)(
-                c, c.past, x, y, mvx, mvy, m.type == kMbInter4v, c.rounding,
-                c.y + y * 16 * pitch + x * 16, c.u + y * 8 * cp + x * 8, c.v + y * 8 * cp + x * 8,
-                pitch, cp);
-            if (!Residual(c, &tex, read, x, y, m.cbp, q) || tex.over)
-                return FailFrom(d, idx, first + n, br, tex);
+            build(c, r, idx, x, y);
+            if (tex.over) return FailFrom(d, idx, first + n, br, tex);
             FinishMb(d, c, idx, m.type, q);
         }
         d->quant = q;
