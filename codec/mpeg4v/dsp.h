@@ -28,10 +28,11 @@ void IdctAdd(int16_t *blk, BlockShape shape, uint8_t *dst, int pitch);  // add t
 // the residual into out (not cleared input).
 void IdctReference(const int16_t *blk, int32_t *out);
 
-// The (w+1) x (h+1) samples at (ix, iy) that interpolation reads: in place when they lie inside
-// the plane, else gathered with clamped coordinates into `emu` (pitch 24).
+// The cols x rows samples at (ix, iy) that interpolation reads (a block's size, plus one column or
+// row at fractional positions, at most 17 x 17): in place when they lie inside the plane, else
+// gathered with clamped coordinates into `emu` (pitch 24).
 const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix, int iy,
-                         int w, int h, uint8_t *emu, int *pitch);
+                         int cols, int rows, uint8_t *emu, int *pitch);
 // Predicts a w x h block (w, h in {8, 16}) from `ref` at half-sample position (hx, hy) of a plane
 // of planeW x planeH samples. Positions outside the plane read the clamped edge samples.
 void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW, int planeH,

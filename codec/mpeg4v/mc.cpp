@@ -135,16 +135,16 @@ void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h,
 }
 
 const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix, int iy,
-                         int w, int h, uint8_t *emu, int *pitch) {
-    if (ix >= 0 && iy >= 0 && ix + w + 1 <= planeW && iy + h + 1 <= planeH) {
+                         int cols, int rows, uint8_t *emu, int *pitch) {
+    if (ix >= 0 && iy >= 0 && ix + cols <= planeW && iy + rows <= planeH) {
         *pitch = refPitch;
         return ref + iy * refPitch + ix;
     }
     // Each row: the edge sample repeated left of the plane, the samples inside, the other edge
     // sample repeated right of it.
-    const int n = w + 1;
+    const int n = cols;
     const int left = std::clamp(-ix, 0, n), right = std::clamp(ix + n - planeW, 0, n);
-    for (int r = 0; r <= h; ++r) {
+    for (int r = 0; r < rows; ++r) {
         int sy = iy + r;
         sy = sy < 0 ? 0 : sy >= planeH ? planeH - 1 : sy;
         const uint8_t *row = ref + sy * refPitch;
@@ -169,12 +169,9 @@ const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int plane
 void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW, int planeH,
                int hx, int hy, int w, int h, int rounding, uint8_t *emu) {
     int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
-    int sp = refPitch;
-    // The interpolation reads a column and a row more only at half-sample positions, so a block
-    // at full-sample position ending on the plane's edge is read in place.
-    const uint8_t *src = ix >= 0 && iy >= 0 && ix + w + fx <= planeW && iy + h + fy <= planeH
-                             ? ref + iy * refPitch + ix
-                             : FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
+    int sp;
+    // The extra column and row are read only at half-sample positions.
+    const uint8_t *src = FetchArea(ref, refPitch, planeW, planeH, ix, iy, w + fx, h + fy, emu, &sp);
     Dsp().interpolate[w == 16](dst, dstPitch, src, sp, h, fx, fy, rounding);
 }
 

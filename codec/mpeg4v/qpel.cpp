@@ -288,12 +288,10 @@ void DspInitQpel(DspTable *t, bool sse2) {
 void QpelPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW,
                  int planeH, int qx, int qy, int w, int h, int rounding, uint8_t *emu, bool pair) {
     int ix = qx >> 2, iy = qy >> 2, fx = qx & 3, fy = qy & 3;
-    int sp = refPitch;
-    // As for half samples: the extra column and row are read only at fractional positions.
-    const int cols = w + (fx != 0), rows = h + (fy != 0);
-    const uint8_t *src = ix >= 0 && iy >= 0 && ix + cols <= planeW && iy + rows <= planeH
-                             ? ref + iy * refPitch + ix
-                             : FetchArea(ref, refPitch, planeW, planeH, ix, iy, w, h, emu, &sp);
+    int sp;
+    // The extra column and row are read only at fractional positions.
+    const uint8_t *src =
+        FetchArea(ref, refPitch, planeW, planeH, ix, iy, w + (fx != 0), h + (fy != 0), emu, &sp);
     if (pair) QpelInterpolatePair(dst, dstPitch, src, sp, fx, fy, rounding);
     else QpelInterpolate(dst, dstPitch, src, sp, w, h, fx, fy, rounding);
 }
