@@ -113,6 +113,29 @@ VT_AVX2 inline void FirstStages(__m256i *v1, __m256i *v2, int mask) {
     *v2 = _mm256_permute2x128_si256(low, high, 0x31);
 }
 
+// The radix-2 stages of 8 points and up on n interleaved complex values, with the twiddles laid
+// out as FftTables and QmfFftTables hold them (cos and sin twice per butterfly, stage by stage
+// from offset len - 8); the first butterfly of each group is a plain sum and difference.
+VT_AVX2 inline void RadixStages(int32_t *x, int n, const int32_t *cos, const int32_t *sin) {
+    for (int len = 8; len <= n; len <<= 1) {
+        const int half = len >> 1;
+        const int32_t *tc = cos + 2 * (half - 4);
+        const int32_t *ts = sin + 2 * (half - 4);
+        for (int i = 0; i < n; i += len) {
+            int32_t *a = x + 2 * i;
+            int32_t *b = a + 2 * half;
+            for (int k = 0; k < half; k += 4) {
+                const __m256i va = Load(a + 2 * k);
+                const __m256i vb = Load(b + 2 * k);
+                __m256i t = RotateQ31(vb, Load(tc + 2 * k), Load(ts + 2 * k));
+                if (k == 0) t = _mm256_blend_epi32(t, vb, 0x03);
+                Store(a + 2 * k, HalfSum(va, t));
+                Store(b + 2 * k, HalfDiff(va, t));
+            }
+        }
+    }
+}
+
 // The twiddles of each FFT stage from 8 points up, laid out for RotateQ31 (for butterfly k of a
 // stage, cos and sin each twice: the re and im lanes of one complex value), and the pairs of
 // points that the bit-reversed order swaps.
@@ -175,24 +198,7 @@ VT_AVX2 void FftAvx2(int32_t *x, int n) {
         Store(x + 2 * i, v1);
         Store(x + 2 * i + 8, v2);
     }
-    for (int len = 8; len <= n; len <<= 1) {
-        const int half = len >> 1;
-        const int32_t *tc = tw.cos + 2 * (half - 4);
-        const int32_t *ts = tw.sin + 2 * (half - 4);
-        for (int i = 0; i < n; i += len) {
-            int32_t *a = x + 2 * i;
-            int32_t *b = a + 2 * half;
-            for (int k = 0; k < half; k += 4) {
-                const __m256i va = Load(a + 2 * k);
-                const __m256i vb = Load(b + 2 * k);
-                __m256i t = RotateQ31(vb, Load(tc + 2 * k), Load(ts + 2 * k));
-                // The first butterfly of a group is a plain sum and difference.
-                if (k == 0) t = _mm256_blend_epi32(t, vb, 0x03);
-                Store(a + 2 * k, HalfSum(va, t));
-                Store(b + 2 * k, HalfDiff(va, t));
-            }
-        }
-    }
+    RadixStages(x, n, tw.cos, tw.sin);
 }
 
 VT_AVX2 void PreRotateAvx2(const int32_t *X, int M, int shift, const int32_t *rot, int32_t *buf) {
@@ -200,36 +206,29 @@ VT_AVX2 void PreRotateAvx2(const int32_t *X, int M, int shift, const int32_t *ro
     const __m128i left = _mm_cvtsi32_si128(shift >= 0 ? shift : 0);
     const __m128i right = _mm_cvtsi32_si128(shift >= 0 ? 0 : -shift);
     for (int k = 0; k < H; k += 4) {
-        // X[2k], X[2k+2], ... in the even lanes; X[M-1-2k], X[M-3-2k], ... likewise.
-        __m256i re = Load(X + 2 * k);
-        __m256i im = LoadReversed(X + M - 8 - 2 * k);
-        re = _mm256_sra_epi32(_mm256_sll_epi32(re, left), right);
-        im = _mm256_sra_epi32(_mm256_sll_epi32(im, left), right);
-        const __m256i cs = Load(rot + 2 * k);               // cos in the even lanes
-        const __m256i sn = _mm256_shuffle_epi32(cs, 0xB1);  // sin in the even lanes
-        const __m256i rnd = _mm256_set1_epi64x(int64_t{1} << 30);
-        const __m256i outRe = _mm256_add_epi64(
-            _mm256_add_epi64(_mm256_mul_epi32(re, cs), _mm256_mul_epi32(im, sn)), rnd);
-        const __m256i outIm = _mm256_add_epi64(
-            _mm256_sub_epi64(_mm256_mul_epi32(im, cs), _mm256_mul_epi32(re, sn)), rnd);
-        Store(buf + 2 * k, NarrowQ31(outRe, outIm));
+        // (X[2k], X[M-1-2k]), (X[2k+2], X[M-3-2k]), ... as complex values, scaled.
+        const __m256i re = Load(X + 2 * k);  // in the even lanes
+        const __m256i im = LoadReversed(X + M - 8 - 2 * k);
+        __m256i z = _mm256_blend_epi32(re, _mm256_slli_epi64(im, 32), 0xAA);
+        z = _mm256_sra_epi32(_mm256_sll_epi32(z, left), right);
+        const __m256i cs = Load(rot + 2 * k);  // cos in the even lanes, sin in the odd ones
+        Store(buf + 2 * k, RotateQ31(z, cs, _mm256_shuffle_epi32(cs, 0xB1)));
     }
 }
 
-// ShiftRound64(sum >> 31, -k) for 0 <= k <= 30 on each 64-bit lane: (sum >> 31) << k saturated
-// to 32 bits, in the even 32-bit lanes.
-VT_AVX2 inline __m256i ScaleUpSaturate(__m256i sum, int k) {
-    const __m128i r = _mm_cvtsi32_si128(31 - k);
-    // The low half of sum >> (31 - k) with its k lowest bits cleared is (sum >> 31) << k; the
-    // high half of the arithmetic shift tells whether that fits.
-    const __m256i low = _mm256_and_si256(_mm256_srl_epi64(sum, r),
-                                         _mm256_set1_epi32(static_cast<int32_t>(~0u << k)));
-    const __m256i high = _mm256_srli_epi64(_mm256_sra_epi32(sum, r), 32);
+// s >> k (0 < k < 32) on each 64-bit lane, saturated to 32 bits, in the even 32-bit lanes; with
+// `clear` the lowest `clear` bits of a result that fits are cleared.
+VT_AVX2 inline __m256i ShiftRightSaturate(__m256i s, int k, int clear = 0) {
+    const __m128i count = _mm_cvtsi32_si128(k);
+    const __m256i low = _mm256_srl_epi64(s, count);  // low half of the arithmetic shift too
+    const __m256i high = _mm256_srli_epi64(_mm256_sra_epi32(s, count), 32);
     const __m256i fits = _mm256_cmpeq_epi32(_mm256_srai_epi32(low, 31), high);
     const __m256i limit =
         _mm256_xor_si256(_mm256_srai_epi32(high, 31), _mm256_set1_epi32(INT32_MAX));
+    const __m256i kept =
+        _mm256_and_si256(low, _mm256_set1_epi32(static_cast<int32_t>(~0u << clear)));
     return _mm256_castps_si256(_mm256_blendv_ps(
-        _mm256_castsi256_ps(limit), _mm256_castsi256_ps(low), _mm256_castsi256_ps(fits)));
+        _mm256_castsi256_ps(limit), _mm256_castsi256_ps(kept), _mm256_castsi256_ps(fits)));
 }
 
 VT_AVX2 void PostRotateAvx2(const int32_t *buf, int M, int shift, const int32_t *rot,
@@ -248,7 +247,7 @@ VT_AVX2 void PostRotateAvx2(const int32_t *buf, int M, int shift, const int32_t 
     const __m128i count = _mm_cvtsi32_si128(down ? shift - 1 : 0);
     auto scale = [&](__m256i sum) VT_AVX2 {
         return down ? _mm256_srli_epi64(_mm256_sra_epi32(sum, count), 32)
-                    : ScaleUpSaturate(sum, -shift);
+                    : ShiftRightSaturate(sum, 31 + shift, -shift);  // (sum >> 31) << -shift
     };
     // Results of four values, real and imaginary parts each in the even lanes.
     auto rotate = [&](int j, __m256i *re, __m256i *im) VT_AVX2 {
@@ -309,18 +308,6 @@ VT_AVX2 void PcmAvx2(const int32_t *time, int16_t *pcm) {
 }
 
 // ---- SBR QMF banks ----
-
-// s >> k (0 < k < 32) on each 64-bit lane, saturated to 32 bits, in the even 32-bit lanes.
-VT_AVX2 inline __m256i ShiftRightSaturate(__m256i s, int k) {
-    const __m128i count = _mm_cvtsi32_si128(k);
-    const __m256i low = _mm256_srl_epi64(s, count);  // low half of the arithmetic shift too
-    const __m256i high = _mm256_srli_epi64(_mm256_sra_epi32(s, count), 32);
-    const __m256i fits = _mm256_cmpeq_epi32(_mm256_srai_epi32(low, 31), high);
-    const __m256i limit =
-        _mm256_xor_si256(_mm256_srai_epi32(high, 31), _mm256_set1_epi32(INT32_MAX));
-    return _mm256_castps_si256(_mm256_blendv_ps(
-        _mm256_castsi256_ps(limit), _mm256_castsi256_ps(low), _mm256_castsi256_ps(fits)));
-}
 
 // Four 32-bit values as 64-bit lanes (the value in each even 32-bit lane, sign-extended).
 VT_AVX2 inline __m256i Widen4(const int32_t *p) {
@@ -411,23 +398,7 @@ VT_AVX2 void QmfFft32Avx2(const int32_t (*src)[2], int32_t (*a)[2]) {
         Store(x + 2 * i, v1);
         Store(x + 2 * i + 8, v2);
     }
-    for (int len = 8; len <= 32; len <<= 1) {
-        const int half = len >> 1;
-        const int32_t *tc = tw.cos + 2 * (half - 4);
-        const int32_t *ts = tw.sin + 2 * (half - 4);
-        for (int i = 0; i < 32; i += len) {
-            int32_t *u = x + 2 * i;
-            int32_t *v = u + 2 * half;
-            for (int j = 0; j < half; j += 4) {
-                const __m256i vu = Load(u + 2 * j);
-                const __m256i vv = Load(v + 2 * j);
-                __m256i t = RotateQ31(vv, Load(tc + 2 * j), Load(ts + 2 * j));
-                if (j == 0) t = _mm256_blend_epi32(t, vv, 0x03);
-                Store(u + 2 * j, HalfSum(vu, t));
-                Store(v + 2 * j, HalfDiff(vu, t));
-            }
-        }
-    }
+    RadixStages(x, 32, tw.cos, tw.sin);
 }
 
 VT_AVX2 void QmfDct4x64Avx2(const int32_t *a, int32_t *d) {
