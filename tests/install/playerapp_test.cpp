@@ -20,6 +20,7 @@
 #include "app/skinlistbox.h"
 #include "app/stopsignal.h"
 #include "app/userfiles/userfiles.h"
+#include "tests/app/run_until.h"
 #include "tests/common/testutil.h"
 
 // fontconfig and SDL keep their caches until the process ends; that is not ours to free.
@@ -43,17 +44,6 @@ void EnsureApp() {
     static char name[] = "playerapp_tests";
     static char *argv[] = {name, nullptr};
     new QApplication(argc, argv);
-}
-
-bool RunUntil(const std::function<bool()> &done, int timeout_ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 CommandLine Parse(std::initializer_list<const char *> args, bool qt_options_left) {

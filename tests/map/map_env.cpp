@@ -28,17 +28,6 @@ void EnsureMapApp() {
     new QApplication(argc, argv);
 }
 
-bool RunUntil(const std::function<bool()> &done, int timeout_ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 QColor TileColour(int x, int y) { return QColor(40 + (x * 37) % 200, 40 + (y * 53) % 200, 180); }
 
 QImage DrawTile(const map::TileKey &key) {

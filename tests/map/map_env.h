@@ -11,11 +11,11 @@
 
 #include "app/map/mercator.h"
 #include "app/map/trip.h"
+#include "tests/app/run_until.h"
 
 namespace vt::test {
 
 void EnsureMapApp();
-bool RunUntil(const std::function<bool()> &done, int timeout_ms);
 
 // A tile of one colour that tells its numbers apart from its neighbours'.
 QColor TileColour(int x, int y);
