@@ -427,60 +427,40 @@ VT_AVX2 inline void Transpose8(__m256i *v) {
     }
 }
 
-// RowPass on eight rows: in[c] lane r is input c of row r; out[c] lane r is output c of row r.
-VT_AVX2 inline void RowPass8(const __m256i *in, __m256i *out) {
-    __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(in[0], 11), _mm256_set1_epi32(128));
-    __m256i x1 = _mm256_slli_epi32(in[4], 11);
-    __m256i x2 = in[6], x3 = in[2], x4 = in[1], x5 = in[7], x6 = in[5], x7 = in[3];
-    __m256i x8 = Mul(_mm256_add_epi32(x4, x5), W7);
-    x4 = _mm256_add_epi32(x8, Mul(x4, W1 - W7));
-    x5 = _mm256_sub_epi32(x8, Mul(x5, W1 + W7));
-    x8 = Mul(_mm256_add_epi32(x6, x7), W3);
-    x6 = _mm256_sub_epi32(x8, Mul(x6, W3 - W5));
-    x7 = _mm256_sub_epi32(x8, Mul(x7, W3 + W5));
-    x8 = _mm256_add_epi32(x0, x1);
-    x0 = _mm256_sub_epi32(x0, x1);
-    x1 = Mul(_mm256_add_epi32(x3, x2), W6);
-    x2 = _mm256_sub_epi32(x1, Mul(x2, W2 + W6));
-    x3 = _mm256_add_epi32(x1, Mul(x3, W2 - W6));
-    x1 = _mm256_add_epi32(x4, x6);
-    x4 = _mm256_sub_epi32(x4, x6);
-    x6 = _mm256_add_epi32(x5, x7);
-    x5 = _mm256_sub_epi32(x5, x7);
-    x7 = _mm256_add_epi32(x8, x3);
-    x8 = _mm256_sub_epi32(x8, x3);
-    x3 = _mm256_add_epi32(x0, x2);
-    x0 = _mm256_sub_epi32(x0, x2);
-    x2 = Mul181Round(_mm256_add_epi32(x4, x5));
-    x4 = Mul181Round(_mm256_sub_epi32(x4, x5));
-    out[0] = _mm256_srai_epi32(_mm256_add_epi32(x7, x1), 8);
-    out[1] = _mm256_srai_epi32(_mm256_add_epi32(x3, x2), 8);
-    out[2] = _mm256_srai_epi32(_mm256_add_epi32(x0, x4), 8);
-    out[3] = _mm256_srai_epi32(_mm256_add_epi32(x8, x6), 8);
-    out[4] = _mm256_srai_epi32(_mm256_sub_epi32(x8, x6), 8);
-    out[5] = _mm256_srai_epi32(_mm256_sub_epi32(x0, x4), 8);
-    out[6] = _mm256_srai_epi32(_mm256_sub_epi32(x3, x2), 8);
-    out[7] = _mm256_srai_epi32(_mm256_sub_epi32(x7, x1), 8);
+// One pass of the transform over eight lanes. kColumn false: RowPass on eight rows (in[c] lane r
+// is input c of row r, out[c] lane r its output c). kColumn true: ColPass32 on eight columns
+// (in[k] lane c is input k of column c, all within 16 bits; out[r] is residual row r). The column
+// pass rounds its products by 3 bits before the butterflies and keeps 8 bits more to the end.
+// W * (a + b), with the column pass's rounding term.
+template <bool kColumn>
+VT_AVX2 inline __m256i Product(__m256i a, __m256i b, int w) {
+    const __m256i p = Mul(_mm256_add_epi32(a, b), w);
+    return kColumn ? _mm256_add_epi32(p, _mm256_set1_epi32(4)) : p;
+}
+// The column pass's 3-bit rounding of each product's own output.
+template <bool kColumn>
+VT_AVX2 inline __m256i Round(__m256i v) {
+    return kColumn ? _mm256_srai_epi32(v, 3) : v;
 }
 
-// ColPass32 on eight columns: in[k] lane c is input k of column c (all within 16 bits); out[r]
-// is residual row r.
-VT_AVX2 inline void ColPass8(const __m256i *in, __m256i *out) {
-    const __m256i four = _mm256_set1_epi32(4);
-    __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(in[0], 8), _mm256_set1_epi32(8192));
-    __m256i x1 = _mm256_slli_epi32(in[4], 8);
+template <bool kColumn>
+VT_AVX2 inline void Pass8(const __m256i *in, __m256i *out) {
+    constexpr int kDcShift = kColumn ? 8 : 11, kOutShift = kColumn ? 14 : 8;
+    const __m256i bias = _mm256_set1_epi32(kColumn ? 8192 : 128);
+    __m256i x0 = _mm256_add_epi32(_mm256_slli_epi32(in[0], kDcShift), bias);
+    __m256i x1 = _mm256_slli_epi32(in[4], kDcShift);
     __m256i x2 = in[6], x3 = in[2], x4 = in[1], x5 = in[7], x6 = in[5], x7 = in[3];
-    __m256i x8 = _mm256_add_epi32(Mul(_mm256_add_epi32(x4, x5), W7), four);
-    x4 = _mm256_srai_epi32(_mm256_add_epi32(x8, Mul(x4, W1 - W7)), 3);
-    x5 = _mm256_srai_epi32(_mm256_sub_epi32(x8, Mul(x5, W1 + W7)), 3);
-    x8 = _mm256_add_epi32(Mul(_mm256_add_epi32(x6, x7), W3), four);
-    x6 = _mm256_srai_epi32(_mm256_sub_epi32(x8, Mul(x6, W3 - W5)), 3);
-    x7 = _mm256_srai_epi32(_mm256_sub_epi32(x8, Mul(x7, W3 + W5)), 3);
+    __m256i x8 = Product<kColumn>(x4, x5, W7);
+    x4 = Round<kColumn>(_mm256_add_epi32(x8, Mul(x4, W1 - W7)));
+    x5 = Round<kColumn>(_mm256_sub_epi32(x8, Mul(x5, W1 + W7)));
+    x8 = Product<kColumn>(x6, x7, W3);
+    x6 = Round<kColumn>(_mm256_sub_epi32(x8, Mul(x6, W3 - W5)));
+    x7 = Round<kColumn>(_mm256_sub_epi32(x8, Mul(x7, W3 + W5)));
     x8 = _mm256_add_epi32(x0, x1);
     x0 = _mm256_sub_epi32(x0, x1);
-    x1 = _mm256_add_epi32(Mul(_mm256_add_epi32(x3, x2), W6), four);
-    x2 = _mm256_srai_epi32(_mm256_sub_epi32(x1, Mul(x2, W2 + W6)), 3);
-    x3 = _mm256_srai_epi32(_mm256_add_epi32(x1, Mul(x3, W2 - W6)), 3);
+    x1 = Product<kColumn>(x3, x2, W6);
+    x2 = Round<kColumn>(_mm256_sub_epi32(x1, Mul(x2, W2 + W6)));
+    x3 = Round<kColumn>(_mm256_add_epi32(x1, Mul(x3, W2 - W6)));
     x1 = _mm256_add_epi32(x4, x6);
     x4 = _mm256_sub_epi32(x4, x6);
     x6 = _mm256_add_epi32(x5, x7);
@@ -491,14 +471,14 @@ VT_AVX2 inline void ColPass8(const __m256i *in, __m256i *out) {
     x0 = _mm256_sub_epi32(x0, x2);
     x2 = Mul181Round(_mm256_add_epi32(x4, x5));
     x4 = Mul181Round(_mm256_sub_epi32(x4, x5));
-    out[0] = _mm256_srai_epi32(_mm256_add_epi32(x7, x1), 14);
-    out[1] = _mm256_srai_epi32(_mm256_add_epi32(x3, x2), 14);
-    out[2] = _mm256_srai_epi32(_mm256_add_epi32(x0, x4), 14);
-    out[3] = _mm256_srai_epi32(_mm256_add_epi32(x8, x6), 14);
-    out[4] = _mm256_srai_epi32(_mm256_sub_epi32(x8, x6), 14);
-    out[5] = _mm256_srai_epi32(_mm256_sub_epi32(x0, x4), 14);
-    out[6] = _mm256_srai_epi32(_mm256_sub_epi32(x3, x2), 14);
-    out[7] = _mm256_srai_epi32(_mm256_sub_epi32(x7, x1), 14);
+    out[0] = _mm256_srai_epi32(_mm256_add_epi32(x7, x1), kOutShift);
+    out[1] = _mm256_srai_epi32(_mm256_add_epi32(x3, x2), kOutShift);
+    out[2] = _mm256_srai_epi32(_mm256_add_epi32(x0, x4), kOutShift);
+    out[3] = _mm256_srai_epi32(_mm256_add_epi32(x8, x6), kOutShift);
+    out[4] = _mm256_srai_epi32(_mm256_sub_epi32(x8, x6), kOutShift);
+    out[5] = _mm256_srai_epi32(_mm256_sub_epi32(x0, x4), kOutShift);
+    out[6] = _mm256_srai_epi32(_mm256_sub_epi32(x3, x2), kOutShift);
+    out[7] = _mm256_srai_epi32(_mm256_sub_epi32(x7, x1), kOutShift);
 }
 
 // How TransformAvx2 delivered the residual.
@@ -515,7 +495,7 @@ VT_AVX2 Residual TransformAvx2(const int16_t *blk, BlockShape shape, __m256i *ro
             _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(blk + 8 * r)));
     Transpose8(t);
     __m256i tmp[8];
-    RowPass8(t, tmp);
+    Pass8<false>(t, tmp);
     Transpose8(tmp);  // tmp[k] lane c: row k, column c of the row pass output
     __m256i mag = _mm256_setzero_si256();
     for (int k = 0; k < 8; ++k) mag = _mm256_or_si256(mag, _mm256_abs_epi32(tmp[k]));
@@ -526,7 +506,7 @@ VT_AVX2 Residual TransformAvx2(const int16_t *blk, BlockShape shape, __m256i *ro
         ScalarColumns(raster, shape, res, false);
         return Residual::kRaster;
     }
-    ColPass8(tmp, rows);
+    Pass8<true>(tmp, rows);
     return Residual::kRows;
 }
 
