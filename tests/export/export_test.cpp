@@ -15,6 +15,7 @@
 #include "engine/core/sha256.h"
 #include "engine/reader/reader.h"
 #include "tests/common/testutil.h"
+#include "tests/common/track_samples.h"
 #include "tests/mkrec/mkrec_testutil.h"
 #include "tools/common/md5.h"
 
@@ -30,23 +31,11 @@ struct Sample {
     std::string md5;
 };
 
-// Every sample of one kind as the player's reader gives it.
+// Every sample of one kind as the player's reader gives it, its bytes as their MD5.
 std::vector<Sample> ReaderSamples(const fs::path &path, int kind) {
     std::vector<Sample> out;
-    Reader *r = nullptr;
-    if (ReaderOpen(path.c_str(), &r) != ME_OK) return out;
-    MediaInfo mi{};
-    ReaderGetInfo(r, &mi);
-    std::vector<uint8_t> buf(1 << 20);
-    for (;;) {
-        SampleRequest req{};
-        req.data = buf.data();
-        req.capacity = static_cast<uint32_t>(buf.size());
-        req.kind = kind;
-        if (ReaderReadSample(r, &req) != ME_OK) break;
-        out.push_back({req.time_ms, req.duration_ms, Md5Hex(buf.data(), req.written)});
-    }
-    ReaderClose(r);
+    for (const test::TrackSample &t : test::ReadTrackSamples(path, kind))
+        out.push_back({t.time_ms, t.duration_ms, Md5Hex(t.bytes.data(), t.bytes.size())});
     return out;
 }
 

@@ -15,6 +15,7 @@
 #include "engine/writer/mp4_index.h"
 #include "engine/writer/mp4_writer.h"
 #include "tests/common/testutil.h"
+#include "tests/common/track_samples.h"
 
 namespace vt::test {
 namespace {
@@ -79,30 +80,6 @@ struct FakeMovie {
     }
 };
 
-struct ReadSample {
-    int64_t time_ms, duration_ms;
-    std::vector<uint8_t> bytes;
-};
-
-std::vector<ReadSample> ReadAll(const fs::path &path, int kind) {
-    std::vector<ReadSample> out;
-    Reader *r = nullptr;
-    if (ReaderOpen(path.c_str(), &r) != ME_OK) return out;
-    MediaInfo mi{};
-    ReaderGetInfo(r, &mi);
-    std::vector<uint8_t> buf(1 << 16);
-    for (;;) {
-        SampleRequest req{};
-        req.data = buf.data();
-        req.capacity = static_cast<uint32_t>(buf.size());
-        req.kind = kind;
-        if (ReaderReadSample(r, &req) != ME_OK) break;
-        out.push_back({req.time_ms, req.duration_ms, {buf.begin(), buf.begin() + req.written}});
-    }
-    ReaderClose(r);
-    return out;
-}
-
 std::vector<std::string> Listing(const fs::path &dir) {
     std::vector<std::string> names;
     for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -117,7 +94,7 @@ TEST(Writer, TheReaderGetsBackEverySampleWithItsTimeAcrossDurationRuns) {
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"out.mp4"});
 
     for (int kind : {WRITER_VIDEO, WRITER_AUDIO, WRITER_DATA}) {
-        auto got = ReadAll(dir / "out.mp4", kind);
+        auto got = test::ReadTrackSamples(dir / "out.mp4", kind);
         ASSERT_EQ(got.size(), m.sizes[kind].size()) << kind;
         uint64_t dts = 0;
         const uint32_t scale = kind == WRITER_VIDEO ? 30000 : kind == WRITER_AUDIO ? 22050 : 1000;
