@@ -378,31 +378,37 @@ void SetupGmcWarp(GmcWarp *g, int width, int height, int points, int accuracy,
     g->cdyy = 4 * g->dyy;
 }
 
+WarpParams GmcBlockWarp(const GmcWarp &g, int mbx, int mby, bool chroma, int rounding) {
+    if (chroma) {
+        const int64_t cx = 8 * mbx, cy = 8 * mby;
+        return {g.cOffX + g.cdxx * cx + g.cdxy * cy,
+                g.cOffY + g.cdyx * cx + g.cdyy * cy,
+                g.cdxx,
+                g.cdxy,
+                g.cdyx,
+                g.cdyy,
+                g.cShift,
+                g.accuracy,
+                rounding};
+    }
+    const int64_t lx = 16 * mbx, ly = 16 * mby;
+    return {g.offX + g.dxx * lx + g.dxy * ly,
+            g.offY + g.dyx * lx + g.dyy * ly,
+            g.dxx,
+            g.dxy,
+            g.dyx,
+            g.dyy,
+            g.shift,
+            g.accuracy,
+            rounding};
+}
+
 void GmcPredictMb(const GmcWarp &g, const uint8_t *refY, const uint8_t *refU, const uint8_t *refV,
                   int pitch, int planeW, int planeH, int mbx, int mby, int rounding, uint8_t *dy,
                   uint8_t *du, uint8_t *dv, int dp, int dcp) {
     const DspTable &dsp = Dsp();
-    const int64_t lx = 16 * mbx, ly = 16 * mby;
-    const WarpParams luma{g.offX + g.dxx * lx + g.dxy * ly,
-                          g.offY + g.dyx * lx + g.dyy * ly,
-                          g.dxx,
-                          g.dxy,
-                          g.dyx,
-                          g.dyy,
-                          g.shift,
-                          g.accuracy,
-                          rounding};
-    dsp.warp[1](refY, pitch, planeW, planeH, dy, dp, luma);
-    const int64_t cx = 8 * mbx, cy = 8 * mby;
-    const WarpParams chroma{g.cOffX + g.cdxx * cx + g.cdxy * cy,
-                            g.cOffY + g.cdyx * cx + g.cdyy * cy,
-                            g.cdxx,
-                            g.cdxy,
-                            g.cdyx,
-                            g.cdyy,
-                            g.cShift,
-                            g.accuracy,
-                            rounding};
+    dsp.warp[1](refY, pitch, planeW, planeH, dy, dp, GmcBlockWarp(g, mbx, mby, false, rounding));
+    const WarpParams chroma = GmcBlockWarp(g, mbx, mby, true, rounding);
     for (int p = 0; p < 2; ++p)
         dsp.warp[0](p ? refV : refU, pitch / 2, planeW / 2, planeH / 2, p ? dv : du, dcp, chroma);
 }

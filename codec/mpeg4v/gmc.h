@@ -4,6 +4,8 @@
 // neighbours use for vector prediction.
 #include <cstdint>
 
+#include "codec/mpeg4v/dsp.h"
+
 namespace mp4v {
 
 // The warp of one S-VOP. A luma sample (i, j) of the picture is predicted from the reference at
@@ -20,6 +22,9 @@ struct GmcWarp {
 // accuracy (0..3) and the trajectory's differential du/dv per point.
 void SetupGmcWarp(GmcWarp *g, int width, int height, int points, int accuracy,
                   const int16_t (*traj)[2]);
+
+// The warp of a macroblock's 16x16 luma block, or of its 8x8 chroma blocks.
+WarpParams GmcBlockWarp(const GmcWarp &g, int mbx, int mby, bool chroma, int rounding);
 
 // Predicts the 16x16 luma and two 8x8 chroma blocks of macroblock (mbx, mby) from the reference
 // planes (bilinear at 1/s sample, reference samples clamped into planeW x planeH).

@@ -297,30 +297,6 @@ TEST(Mp4vKernels, PostFilterEntriesMatchThePortableVersions) {
     }
 }
 
-// The warp of a macroblock's luma (or, with chroma, its 8x8 chroma blocks) as the decoder
-// derives it.
-mp4v::WarpParams BlockWarp(const mp4v::GmcWarp &g, int mbx, int mby, bool chroma, int rounding) {
-    if (chroma)
-        return {g.cOffX + g.cdxx * 8 * mbx + g.cdxy * 8 * mby,
-                g.cOffY + g.cdyx * 8 * mbx + g.cdyy * 8 * mby,
-                g.cdxx,
-                g.cdxy,
-                g.cdyx,
-                g.cdyy,
-                g.cShift,
-                g.accuracy,
-                rounding};
-    return {g.offX + g.dxx * 16 * mbx + g.dxy * 16 * mby,
-            g.offY + g.dyx * 16 * mbx + g.dyy * 16 * mby,
-            g.dxx,
-            g.dxy,
-            g.dyx,
-            g.dyy,
-            g.shift,
-            g.accuracy,
-            rounding};
-}
-
 TEST(Mp4vKernels, WarpEntriesMatchThePortableVersions) {
     const DspTable &ref = mp4v::DspPortable();
     for (const Level &level : LevelsOf([](const DspTable &t) { return t.warp[1]; })) {
@@ -344,7 +320,7 @@ TEST(Mp4vKernels, WarpEntriesMatchThePortableVersions) {
                 // Macroblocks inside the picture and some way beyond it.
                 const int mbx = int(rng() % (w / 16 + 4)) - 2, mby = int(rng() % (h / 16 + 4)) - 2;
                 const int chroma = int(rng() % 2), rounding = int(rng() % 2);
-                const mp4v::WarpParams p = BlockWarp(g, mbx, mby, chroma, rounding);
+                const mp4v::WarpParams p = mp4v::GmcBlockWarp(g, mbx, mby, chroma, rounding);
                 const int pitch = chroma ? w / 2 : w, pw = chroma ? w / 2 : w,
                           ph = chroma ? h / 2 : h;
                 for (auto &x : da) x = uint8_t(rng());
@@ -391,7 +367,8 @@ TEST(Mp4vKernels, WarpEntriesMatchThePortableVersions) {
                                    {"gmc warp 8 edge", "gmc warp 16 edge"}};
         for (int edge = 0; edge < 2; ++edge)
             for (int wide = 0; wide < 2; ++wide) {
-                const mp4v::WarpParams p = BlockWarp(g, edge ? 0 : 5, edge ? 0 : 4, !wide, 0);
+                const mp4v::WarpParams p =
+                    mp4v::GmcBlockWarp(g, edge ? 0 : 5, edge ? 0 : 4, !wide, 0);
                 const int pitch = wide ? 352 : 176, ph = wide ? 288 : 144;
                 auto run = [&](mp4v::WarpFn f) {
                     return Time([&](int) { f(big.data(), pitch, pitch, ph, da.data(), kDp, p); },
