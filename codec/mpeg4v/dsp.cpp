@@ -2,9 +2,8 @@
 #include "codec/mpeg4v/dsp.h"
 
 namespace mp4v {
-namespace {
 
-DspTable Make(bool optimised) {
+DspTable MakeDspTable(bool optimised) {
     bool sse2 = false, avx2 = false;
 #if VT_X86
     sse2 = optimised && __builtin_cpu_supports("sse2");
@@ -22,15 +21,8 @@ DspTable Make(bool optimised) {
     return t;
 }
 
-}  // namespace
-
-const DspTable &Dsp() {
-    static const DspTable table = Make(true);
-    return table;
-}
-
 const DspTable &DspPortable() {
-    static const DspTable table = Make(false);
+    static const DspTable table = MakeDspTable(false);
     return table;
 }
 

@@ -31,8 +31,16 @@ void IdctReference(const int16_t *blk, int32_t *out);
 // The cols x rows samples at (ix, iy) that interpolation reads (a block's size, plus one column or
 // row at fractional positions, at most 17 x 17): in place when they lie inside the plane, else
 // gathered with clamped coordinates into `emu` (pitch 24).
-const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix, int iy,
-                         int cols, int rows, uint8_t *emu, int *pitch);
+const uint8_t *FetchEdgeArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix,
+                             int iy, int cols, int rows, uint8_t *emu, int *pitch);
+inline const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix,
+                                int iy, int cols, int rows, uint8_t *emu, int *pitch) {
+    if (ix >= 0 && iy >= 0 && ix + cols <= planeW && iy + rows <= planeH) {
+        *pitch = refPitch;
+        return ref + iy * refPitch + ix;
+    }
+    return FetchEdgeArea(ref, refPitch, planeW, planeH, ix, iy, cols, rows, emu, pitch);
+}
 // Predicts a w x h block (w, h in {8, 16}) from `ref` at half-sample position (hx, hy) of a plane
 // of planeW x planeH samples. Positions outside the plane read the clamped edge samples.
 void McPredict(uint8_t *dst, int dstPitch, const uint8_t *ref, int refPitch, int planeW, int planeH,
@@ -85,8 +93,13 @@ struct DspTable {
     WarpFn warp[2];                // [0] 8x8 and [1] 16x16 blocks
 };
 
-// The table for this CPU, and the portable one (for the checker).
-const DspTable &Dsp();
+// The table for this CPU (inline: the decoder's block loops ask for it per block), and the
+// portable one (for the checker).
+DspTable MakeDspTable(bool optimised);  // optimised: the CPU's best, else portable
+inline const DspTable &Dsp() {
+    static const DspTable table = MakeDspTable(true);
+    return table;
+}
 const DspTable &DspPortable();
 // Fill their parts of a table: the portable versions, or the SSE2 ones when sse2 is set (and
 // the AVX2 ones where there are any, when avx2 is set too).

@@ -134,12 +134,9 @@ void McInterpolate(uint8_t *dst, int dp, const uint8_t *s, int sp, int w, int h,
     Dsp().interpolate[w == 16](dst, dp, s, sp, h, fx, fy, rnd);
 }
 
-const uint8_t *FetchArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix, int iy,
-                         int cols, int rows, uint8_t *emu, int *pitch) {
-    if (ix >= 0 && iy >= 0 && ix + cols <= planeW && iy + rows <= planeH) {
-        *pitch = refPitch;
-        return ref + iy * refPitch + ix;
-    }
+// The part of FetchArea for areas that reach outside the plane.
+const uint8_t *FetchEdgeArea(const uint8_t *ref, int refPitch, int planeW, int planeH, int ix,
+                             int iy, int cols, int rows, uint8_t *emu, int *pitch) {
     // Each row: the edge sample repeated left of the plane, the samples inside, the other edge
     // sample repeated right of it.
     const int n = cols;
